@@ -1,0 +1,43 @@
+# Shared build helpers: sanitizers, GoogleTest on both platforms, and one test program per folder.
+
+option(KEL_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(KEL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Header-only libraries from /usr/include (JSON for the host simulator), seen by the Windows build
+# through a folder of links so that glibc's own headers stay out of its way.
+set(KEL_HEADER_LINKS ${CMAKE_BINARY_DIR}/header-links)
+file(MAKE_DIRECTORY ${KEL_HEADER_LINKS})
+if(EXISTS /usr/include/nlohmann AND NOT EXISTS ${KEL_HEADER_LINKS}/nlohmann)
+  file(CREATE_LINK /usr/include/nlohmann ${KEL_HEADER_LINKS}/nlohmann SYMBOLIC)
+endif()
+
+macro(kel_find_gtest)
+  if(NOT TARGET GTest::gtest_main)
+    if(WIN32 OR KEL_GTEST_FROM_SOURCE)
+      set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+      set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+      set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+      add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+    else()
+      find_package(GTest REQUIRED)
+    endif()
+  endif()
+endmacro()
+
+# kel_add_test(NAME src... [LIBS lib...]): one GoogleTest program registered as one ctest test.
+function(kel_add_test name)
+  cmake_parse_arguments(KT "" "" "LIBS" ${ARGN})
+  kel_find_gtest()
+  add_executable(${name} ${KT_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${KT_LIBS} kelrt GTest::gtest GTest::gmock GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "WINEDEBUG=-all")
+endfunction()
+
+if(KEL_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address)
+endif()

@@ -1,0 +1,26 @@
+// Basic types shared by the whole runtime and the module.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+#define KEL_BEGIN_C extern "C" {
+#define KEL_END_C }
+#else
+#define KEL_BEGIN_C
+#define KEL_END_C
+#endif
+
+// Wide text is always 16-bit units holding Unicode (never wchar_t, which is 32 bits on Linux).
+typedef char16_t kel_wchar;
+
+// Record layouts exchanged with the host and kept in blocks rely on 4-byte pointers.
+static_assert(sizeof(void*) == 4, "the module is 32-bit through and through");
+
+#if defined(__GNUC__)
+#define KEL_PRINTF_LIKE(fmt, args) __attribute__((format(printf, fmt, args)))
+#define KEL_NORETURN __attribute__((noreturn))
+#else
+#define KEL_PRINTF_LIKE(fmt, args)
+#define KEL_NORETURN
+#endif
