@@ -1,0 +1,140 @@
+// The simulated host: the state behind the host functions a plug-in calls (menus, buttons,
+// messages, selections, geometry records) and the session that loads the module, performs the
+// hand-shake, presses the button and unloads the module.
+#pragma once
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/host_records.h"
+#include "binding/host_binding.h"
+#include "host/answers.h"
+#include "host/model.h"
+#include "host/text_files.h"
+
+namespace mirax {
+
+using InitializeFn = decltype(&user_initialize_plus);
+using TerminateFn = decltype(&user_terminate_plus);
+using HostEntry = KelHostFunctionEntry;
+
+// Feature types the host reports.
+inline constexpr int kFeatureTypeCsys = 923;
+// Item type of a feature handed to visit callbacks.
+inline constexpr int kItemFeature = 1;
+
+struct ButtonBinding {
+  KelButtonActionFn action = nullptr;
+  void* app_data = nullptr;
+  int app_int = 0;
+};
+
+// One pick: the csys and the component path leading to it.
+struct Selection {
+  CsysLocation location;
+};
+
+class Host {
+ public:
+  // `out` receives the message texts as the host shows them, `err` the host's own complaints.
+  Host(const Assembly& assembly, Answers& answers, int language, std::ostream& out, std::ostream& err);
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  // The sorted host function table handed over at the hand-shake: every host function name,
+  // the implemented ones bound to this host's functions, the others to "not implemented".
+  const std::vector<HostEntry>& table() const { return table_; }
+  // The context handle handed to the module; host functions find this host through it.
+  int32_t handle() const;
+  static Host& from_handle(void* handle);
+
+  // The button bound with KelMenubuttonActionSet, or null.
+  const ButtonBinding* button(const std::string& menu, const std::string& button) const;
+
+  // Records still held by the module (geometry data not released).
+  size_t geometry_records_held() const { return geometry_.size(); }
+  // The version the module passed at the hand-shake (-1 before).
+  int module_version() const { return module_version_; }
+
+  // --- Host function bodies (called through host_functions.cpp's table entries) ---
+  KelError menu_register(const char* menu, const char* file, int* menu_id, const char* dir, bool aux);
+  KelError button_action_set(const char* menu, const char* button, KelButtonActionFn action, void* data, int value);
+  KelError message_display(const kel_wchar* file, const char* key, const char* text_dir);
+  KelError message_read(int max_length, kel_wchar* buffer);
+  KelError select(const char* filter, int max_count, KelSelection** out, int* count);
+  KelError selection_item(KelSelection sel, KelModelitem* item);
+  KelError selection_path(KelSelection sel, KelAsmcomppath* path);
+  KelError item_name(const KelModelitem* item, kel_wchar* name);
+  KelError item_init(KelMdl owner, int id, int type, KelModelitem* item);
+  KelError csys_init(KelMdl owner, int id, KelCsys* out);
+  KelError csys_id(KelCsys csys, int* id);
+  KelError csys_data(KelCsys csys, KelGeomitemdata** out);
+  KelError geometry_free(KelGeomitemdata** data);
+  KelError path_transform(const KelAsmcomppath* path, int top_down, double* out);
+  KelError path_init(KelMdl owner, const int32_t* ids, int count, KelAsmcomppath* out);
+  KelError current_model(KelMdl* out);
+  KelError model_type(KelMdl model, int* out);
+  KelError model_name(KelMdl model, kel_wchar* out);
+  KelError feature_visit(KelMdl model, KelFeatureActionFn action, KelFeatureFilterFn filter, void* data);
+  KelError csys_visit(KelMdl model, KelCsysActionFn action, KelCsysFilterFn filter, void* data);
+  KelError feature_type(const KelFeature* feature, int* out);
+  KelError component_model(const KelFeature* feature, KelMdl* out);
+  KelError array_size(const void* array, int* out);
+  int accept_version(int module_version);
+
+ private:
+  const Model* model_of(KelMdl handle) const;
+  const Csys* csys_of(KelCsys handle) const;
+  const Selection* selection_of(KelSelection handle) const;
+  const MessageCatalog* messages(const std::string& path);
+
+  const Assembly& assembly_;
+  Answers& answers_;
+  int language_;
+  std::ostream& out_;
+  std::ostream& err_;
+  std::vector<HostEntry> table_;
+  std::map<std::string, MenuFile> menus_;
+  std::map<std::pair<std::string, std::string>, ButtonBinding> buttons_;
+  std::map<std::string, MessageCatalog> message_files_;
+  std::vector<std::unique_ptr<Selection>> selections_;
+  std::vector<KelSelection> selection_array_;
+  struct GeometryRecord {
+    KelGeomitemdata head;
+    KelCsysData data;
+  };
+  std::map<KelGeomitemdata*, std::unique_ptr<GeometryRecord>> geometry_;
+  std::map<const Csys*, const Model*> csys_owner_;
+  int module_version_ = -1;
+};
+
+// The sorted host function table (every name of the host function list).
+std::vector<HostEntry> build_host_table();
+// True when the entry is bound to a host function rather than the "not implemented" answer.
+bool host_function_implemented(const HostEntry& entry);
+
+// Loads the module, performs the hand-shake, presses "-CsysList" and unloads the module.
+struct SessionOptions {
+  std::string module;
+  std::string text_root;
+  std::string release = "21";
+  std::string build = "2002100";
+  int language = 0;
+  std::string directory;  // current directory while the command runs; empty: unchanged
+};
+
+enum ExitStatus { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitNoModule = 3 };
+
+struct SessionResult {
+  ExitStatus status = kExitOk;
+  bool report_written = false;
+};
+
+SessionResult run_session(const SessionOptions& options, const Assembly& assembly, Answers& answers,
+                          std::ostream& out, std::ostream& err);
+
+}  // namespace mirax

@@ -1,0 +1,57 @@
+// mirax: a command-line stand-in for the CAD host that runs the plug-in's -CsysList command.
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "host/cli.h"
+#include "host/encoding.h"
+#include "platform/program.h"
+
+using namespace mirax;
+
+int main(int argc, char** argv) {
+  platform_console_utf8();
+  char** utf8_argv = platform_program_utf8_args(argc, argv);
+  const std::vector<std::string> args(utf8_argv + 1, utf8_argv + argc);
+
+  Defaults defaults;
+  char program[1024];
+  if (platform_program_path(program, sizeof program) > 0)
+    defaults.program_dir = std::filesystem::path(program).parent_path().string();
+  else
+    defaults.program_dir = std::filesystem::absolute(argv[0]).parent_path().string();
+
+  CommandLine cl;
+  try {
+    cl = parse_command_line(args, defaults);
+  } catch (const UsageError& e) {
+    std::cerr << "mirax: " << e.what() << "\n" << usage_text();
+    return kExitUsage;
+  }
+  if (cl.help) {
+    std::cout << usage_text();
+    return kExitOk;
+  }
+
+  Assembly assembly;
+  ScriptedAnswers scripted;
+  try {
+    assembly = load_assembly(cl.model);
+    if (cl.name) {
+      auto wide = utf8_to_wide(*cl.name);
+      if (!wide) throw UsageError("--name is not UTF-8 text");
+      scripted.name = std::move(*wide);
+    }
+    scripted.cancel = cl.cancel;
+    if (cl.reference) scripted.reference = resolve_reference(assembly, *cl.reference);
+    scripted.no_reference = cl.no_reference;
+  } catch (const std::runtime_error& e) {
+    std::cerr << "mirax: " << e.what() << "\n";
+    return kExitUsage;
+  }
+
+  const auto answers = make_answers(std::move(scripted), std::cin, std::cout);
+  const SessionResult result = run_session(cl.session, assembly, *answers, std::cout, std::cerr);
+  std::cout << std::flush;
+  return result.status;
+}

@@ -1,0 +1,100 @@
+// One host session: load the module, hand-shake, press "-CsysList", terminate and unload.
+#include <cstdio>
+#include <filesystem>
+#include <ostream>
+#include <system_error>
+
+#include "host/encoding.h"
+#include "host/host.h"
+#include "platform/dynload.h"
+
+namespace mirax {
+
+namespace {
+
+// Closes the module when the session ends, whichever way it ends.
+struct LoadedModule {
+  platform_library* library = nullptr;
+  ~LoadedModule() {
+    if (library) platform_library_close(library);
+  }
+};
+
+constexpr const char* kMenu = "assembly";
+constexpr const char* kButton = "-CsysList";
+
+}  // namespace
+
+SessionResult run_session(const SessionOptions& options, const Assembly& assembly, Answers& answers,
+                          std::ostream& out, std::ostream& err) {
+  SessionResult result;
+  LoadedModule module;
+  module.library = platform_library_open(options.module.c_str());
+  if (!module.library) {
+    err << "mirax: cannot load the module " << options.module << ": " << platform_library_error() << "\n";
+    result.status = kExitNoModule;
+    return result;
+  }
+  const auto initialize =
+      reinterpret_cast<InitializeFn>(platform_library_symbol(module.library, "user_initialize_plus"));
+  const auto terminate = reinterpret_cast<TerminateFn>(platform_library_symbol(module.library, "user_terminate_plus"));
+  if (!initialize || !terminate) {
+    err << "mirax: " << options.module << " is not a plug-in module (no user_initialize_plus / user_terminate_plus)\n";
+    result.status = kExitNoModule;
+    return result;
+  }
+
+  Host host(assembly, answers, options.language, out, err);
+  const auto& table = host.table();
+  // Room for the required-version text the module writes when it refuses the host.
+  kel_wchar message[256] = {};
+  const std::string module_dir = std::filesystem::path(options.module).parent_path().string();
+  out << std::flush;
+  const int32_t status =
+      initialize(nullptr, nullptr, options.release.c_str(), options.build.c_str(), nullptr, message,
+                 options.text_root.c_str(), nullptr, module_dir.c_str(), host.handle(), nullptr, table.data(),
+                 static_cast<int32_t>(table.size()), options.language);
+  if (status == KEL_VERSION_MISMATCH) {
+    err << "mirax: the module refuses this host (release " << options.release << ", build " << options.build
+        << "): it requires " << wide_to_utf8(std::u16string_view(message, wide_length(message))) << "\n";
+    result.status = kExitRefused;
+    return result;
+  }
+  if (status != KEL_TK_NO_ERROR) {
+    err << "mirax: the module's initialisation failed with status " << status << "\n";
+    result.status = kExitRefused;
+    return result;
+  }
+
+  const ButtonBinding* binding = host.button(kMenu, kButton);
+  if (!binding) {
+    err << "mirax: the module bound no action to the button " << kButton << " of menu " << kMenu << "\n";
+    terminate();
+    result.status = kExitRefused;
+    return result;
+  }
+  if (!options.directory.empty()) {
+    std::error_code ec;
+    std::filesystem::current_path(options.directory, ec);
+    if (ec) {
+      err << "mirax: cannot change to directory " << options.directory << ": " << ec.message() << "\n";
+      terminate();
+      result.status = kExitUsage;
+      return result;
+    }
+  }
+  out << std::flush;
+  result.report_written = binding->action(binding->app_data, binding->app_int) != 0;
+  if (result.report_written)
+    out << "Report: " << (std::filesystem::current_path() / "csyspos.txt").string() << "\n";
+  else
+    out << "No report written: the name prompt was cancelled.\n";
+  if (host.geometry_records_held() != 0)
+    err << "mirax: the module did not release " << host.geometry_records_held() << " csys data record(s)\n";
+  out << std::flush;
+  terminate();
+  std::fflush(stdout);
+  return result;
+}
+
+}  // namespace mirax

@@ -1,0 +1,137 @@
+#include "runtime/text/codepage_table.h"
+
+#include <array>
+
+#include "platform/codepage.h"
+
+namespace kel::text {
+namespace {
+
+constexpr std::array<int, 6> kCodePages = {KEL_CP_SHIFT_JIS,           KEL_CP_SIMPLIFIED_CHINESE, KEL_CP_KOREAN,
+                                           KEL_CP_TRADITIONAL_CHINESE, KEL_CP_CYRILLIC,           KEL_CP_WESTERN};
+constexpr int kDoubleByte = 4;  // the first four are double-byte
+
+std::array<CodePage, kCodePages.size()> tables;
+std::array<bool, kCodePages.size()> built;
+// Static storage keeps the tables out of the heap: they live as long as the module.
+kel_wchar pair_storage[kDoubleByte][128 * 256];
+uint16_t reverse_storage[kCodePages.size()][65536];
+
+bool is_surrogate(unsigned u) { return u >= 0xD800 && u <= 0xDFFF; }
+
+kel_wchar decode(int cp, const unsigned char* bytes, int len) {
+  kel_wchar out[2];
+  int n = platform_codepage_to_wide(cp, reinterpret_cast<const char*>(bytes), len, out, 2);
+  return n == 1 ? out[0] : kNoChar;
+}
+
+void build(CodePage& t, int index) {
+  const int cp = kCodePages[index];
+  t.cp = cp;
+  t.reverse = reverse_storage[index];
+  for (unsigned b = 0; b < 256; ++b) {
+    unsigned char byte = static_cast<unsigned char>(b);
+    t.single[b] = b == 0 ? 0 : decode(cp, &byte, 1);
+  }
+  if (t.single[0x41] != u'A') {
+    // The platform cannot convert with this code page at all.
+    t.error = platform_codepage_error();
+    if (t.error == 0) t.error = platform_codepage_no_translation_error();
+    return;
+  }
+  if (index < kDoubleByte) {
+    t.pairs = pair_storage[index];
+    for (unsigned b1 = 0x80; b1 < 256; ++b1) {
+      kel_wchar* row = t.pairs + (b1 - 0x80) * 256;
+      row[0] = kNoChar;
+      if (t.single[b1] != kNoChar) {
+        for (unsigned b2 = 1; b2 < 256; ++b2) row[b2] = kNoChar;
+        continue;
+      }
+      for (unsigned b2 = 1; b2 < 256; ++b2) {
+        unsigned char two[2] = {static_cast<unsigned char>(b1), static_cast<unsigned char>(b2)};
+        row[b2] = decode(cp, two, 2);
+        if (row[b2] != kNoChar) t.lead[b1] = true;
+      }
+    }
+    // The reverse direction asks the platform for every unit, so that its own choice among
+    // several byte forms of one character is kept.
+    for (unsigned u = 1; u < 65536; ++u) {
+      if (is_surrogate(u)) continue;
+      kel_wchar wc = static_cast<kel_wchar>(u);
+      unsigned char out[4];
+      int n = platform_codepage_from_wide(cp, &wc, 1, reinterpret_cast<char*>(out), 4);
+      if (n == 1 && out[0] != 0) t.reverse[u] = out[0];
+      else if (n == 2) t.reverse[u] = static_cast<uint16_t>(out[0] << 8 | out[1]);
+    }
+  } else {
+    // Single-byte pages: a byte the page leaves undefined stands for the control character of
+    // the same value, in both directions, as the system conversion does.
+    for (unsigned b = 1; b < 256; ++b)
+      if (t.single[b] == kNoChar) t.single[b] = static_cast<kel_wchar>(b);
+    for (unsigned b = 1; b < 256; ++b)
+      if (t.reverse[t.single[b]] == 0) t.reverse[t.single[b]] = static_cast<uint16_t>(b);
+  }
+}
+
+// JIS X 0212: 94 x 94 characters behind 0x8F, and their reverse for characters Shift-JIS lacks.
+kel_wchar x0212_forward[94 * 94];
+uint16_t x0212_reverse[65536];
+bool x0212_built = false;
+
+void build_x0212() {
+  x0212_built = true;
+  const CodePage& sjis = code_page(KEL_CP_SHIFT_JIS);
+  for (unsigned r = 0; r < 94; ++r) {
+    for (unsigned c = 0; c < 94; ++c) {
+      unsigned char three[3] = {0x8F, static_cast<unsigned char>(0xA1 + r), static_cast<unsigned char>(0xA1 + c)};
+      kel_wchar wc = decode(KEL_CP_EUC_JP, three, 3);
+      x0212_forward[r * 94 + c] = wc;
+      if (wc == kNoChar || is_surrogate(wc) || x0212_reverse[wc] != 0) continue;
+      unsigned char sj[2];
+      if (sjis.error == 0 && sjis.encode(wc, sj) != 0) continue;
+      // Keep the character only when the platform writes it back to the same three bytes.
+      unsigned char back[4];
+      int n = platform_codepage_from_wide(KEL_CP_EUC_JP, &wc, 1, reinterpret_cast<char*>(back), 4);
+      if (n == 3 && back[0] == 0x8F && back[1] == three[1] && back[2] == three[2])
+        x0212_reverse[wc] = static_cast<uint16_t>(three[1] << 8 | three[2]);
+    }
+  }
+}
+
+}  // namespace
+
+const CodePage& code_page(int cp) {
+  std::size_t index = 0;
+  while (index + 1 < kCodePages.size() && kCodePages[index] != cp) ++index;
+  if (kCodePages[index] != cp) index = kCodePages.size() - 1;
+  if (!built[index]) {
+    built[index] = true;
+    build(tables[index], static_cast<int>(index));
+  }
+  return tables[index];
+}
+
+int code_page_of_language(int lang_code) {
+  switch (lang_code) {
+    case 1: return KEL_CP_SHIFT_JIS;
+    case 4: return KEL_CP_CYRILLIC;
+    case 8: return KEL_CP_KOREAN;
+    case 9: return KEL_CP_TRADITIONAL_CHINESE;
+    case 10: return KEL_CP_SIMPLIFIED_CHINESE;
+    default: return KEL_CP_WESTERN;
+  }
+}
+
+kel_wchar jis_x_0212_to_wide(unsigned char b1, unsigned char b2) {
+  if (!x0212_built) build_x0212();
+  if (b1 < 0xA1 || b1 > 0xFE || b2 < 0xA1 || b2 > 0xFE) return kNoChar;
+  return x0212_forward[(b1 - 0xA1) * 94 + (b2 - 0xA1)];
+}
+
+uint16_t wide_to_jis_x_0212(kel_wchar wc) {
+  if (!x0212_built) build_x0212();
+  return x0212_reverse[wc];
+}
+
+}  // namespace kel::text

@@ -1,0 +1,300 @@
+// The print engine: one conversion at a time is formatted by the platform's snprintf into a
+// scratch area and appended to the output xarray.
+#include "runtime/text/kel_printf.h"
+
+#include <math.h>
+#include <string.h>
+
+#include "runtime/mem/mem.h"
+#include "runtime/text/kel_printf_internal.h"
+#include "runtime/text/mbconv.h"
+#include "runtime/text/wstr.h"
+#include "runtime/xar/xar.h"
+
+namespace kel_text {
+namespace {
+
+enum PrintKind { kInt = 1, kReal = 2, kText = 3, kWide = 4, kPath = 6, kPathFile = 7 };
+
+constexpr ConversionRow print_rows[] = {
+    {"d", 1, nullptr, kInt},   {"f", 1, nullptr, kReal},  {"lf", 2, nullptr, kReal}, {"s", 1, nullptr, kText},
+    {"ws", 2, "s", kWide},     {"e", 1, nullptr, kReal},  {"g", 1, nullptr, kReal},  {"c", 1, nullptr, kInt},
+    {"i", 1, nullptr, kInt},   {"o", 1, nullptr, kInt},   {"u", 1, nullptr, kInt},   {"x", 1, nullptr, kInt},
+    {"ld", 2, nullptr, kInt},  {"li", 2, nullptr, kInt},  {"lo", 2, nullptr, kInt},  {"lu", 2, nullptr, kInt},
+    {"lx", 2, nullptr, kInt},  {"pd", 2, "s", kPath},     {"pf", 2, "s", kPathFile},
+};
+
+constexpr int kFormatLimit = 500;
+constexpr int kAreaStart = 500;
+constexpr int kOutputExtension = 300;
+constexpr int kPathBuffer = 256;
+
+// A byte area that only grows.
+struct Area {
+  char* data = nullptr;
+  int capacity = 0;
+  char* reserve(int n) {
+    if (n > capacity) {
+      data = static_cast<char*>(data ? relocmem(data, n) : getmem(n));
+      capacity = n;
+    }
+    return data;
+  }
+};
+
+// Module-lifetime state. Two output xarrays are used in turn, so that the text returned by one call
+// can be an argument of the next without being overwritten while it is read. A call made while
+// another is formatting (a report about an over-long path, a conversion failure) uses a third one,
+// so that it disturbs neither the text being built nor the previous result.
+struct Engine {
+  char* output[3] = {nullptr, nullptr, nullptr};
+  int current = 0;
+  int depth = 0;
+  Area scratch;
+  Area conversion;
+
+  // One formatting call: picks and empties its output xarray.
+  struct Call {
+    Engine& engine;
+    char** output;
+    explicit Call(Engine& e) : engine(e), output(e.begin()) { ++engine.depth; }
+    ~Call() { --engine.depth; }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+  };
+
+  char** begin() {
+    if (depth == 0) current ^= 1;
+    char** out = &output[depth == 0 ? current : 2];
+    if (!*out) {
+      *out = static_cast<char*>(XAR_ALLOC(0, 1, kOutputExtension));
+      scratch.reserve(kAreaStart);
+      conversion.reserve(kAreaStart);
+    } else {
+      XAR_RESIZE(out, 0);
+    }
+    return out;
+  }
+};
+Engine engine;
+
+// Formats one value into the scratch, growing it when the field does not fit; the length or -1.
+template <typename T>
+int format_into(Area& scratch, const char* spec, T value) {
+  int n = snprintf(scratch.data, static_cast<size_t>(scratch.capacity), spec, value);
+  if (n >= scratch.capacity) {
+    scratch.reserve(n + 1);
+    n = snprintf(scratch.data, static_cast<size_t>(scratch.capacity), spec, value);
+  }
+  return n;
+}
+
+void append(char** out, const char* bytes, int n) {
+  if (n > 0) XAR_APPEND(out, n, bytes);
+}
+
+}  // namespace
+
+void exponent_trim(char* number, const char* spec) {
+  char* e = strchr(number, 'e');
+  if (!e) e = strchr(number, 'E');
+  if (!e) return;
+  char* digit = e + 1;
+  if (*digit == '+' || *digit == '-') ++digit;
+  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (digit[0] != '0' || !is_digit(digit[1]) || !is_digit(digit[2])) return;
+  memmove(digit, digit + 1, strlen(digit + 1) + 1);
+
+  const char* w = spec + 1;
+  const bool left = *w == '-';
+  if (left) {
+    ++w;
+  } else if (*w && !is_digit(*w)) {
+    ++w;
+  }
+  int width = 0;
+  while (is_digit(*w)) width = width * 10 + (*w++ - '0');
+  const int len = static_cast<int>(strlen(number));
+  if (len >= width) return;
+  if (left) {
+    number[len] = ' ';
+    number[len + 1] = 0;
+  } else {
+    memmove(number + 1, number, static_cast<size_t>(len) + 1);
+    number[0] = ' ';
+  }
+}
+
+void precision_cut(char* text, const char* spec) {
+  const char* dot = strchr(spec, '.');
+  if (!dot) return;
+  int precision = 0;
+  for (const char* d = dot + 1; *d >= '0' && *d <= '9'; ++d) precision = precision * 10 + (*d - '0');
+  if (static_cast<int>(strlen(text)) <= precision) return;
+  int cut = 0;
+  while (text[cut]) {
+    const int n = char_length(text + cut);
+    if (cut + n > precision) break;
+    cut += n;
+  }
+  if (cut == 0) cut = char_length(text);
+  text[cut] = 0;
+}
+
+}  // namespace kel_text
+
+using namespace kel_text;
+
+char* kel_vsprintf(char* out, const char* format, va_list args) {
+  if (!format) return nullptr;
+  if (strlen(format) > kFormatLimit) {
+    fputs("kel_sprintf   format too long \n", stdout);
+    return nullptr;
+  }
+  Engine::Call call(engine);
+  char** output = call.output;
+  Area& scratch = engine.scratch;
+  const char* p = format;
+  while (*p) {
+    if (*p != '%') {
+      const char* run = p;
+      while (*p && *p != '%') p += char_length(p);
+      append(output, run, static_cast<int>(p - run));
+      continue;
+    }
+    if (p[1] == '%') {
+      append(output, "%", 1);
+      p += 2;
+      continue;
+    }
+    // The conversion: "%", flags, width and precision, then the letters of a table row.
+    char spec[kFormatLimit + 8];
+    int k = 0;
+    spec[k++] = *p++;
+    while (*p && !is_ascii_letter(*p)) {
+      // Each conversion takes exactly its own argument: "*" widths and positional "$" are refused.
+      if (*p == '*' || *p == '$') return nullptr;
+      spec[k++] = *p++;
+    }
+    const ConversionRow* row = *p ? find_conversion(print_rows, p) : nullptr;
+    if (!row) return nullptr;
+    const bool bare = k == 1;
+    k = static_cast<int>(put_letters(spec + k, *row, p) - spec);
+    spec[k] = 0;
+    p += row->length;
+
+    int n = 0;
+    switch (row->kind) {
+      case kInt:
+        n = format_into(scratch, spec, va_arg(args, int));
+        break;
+      case kReal: {
+        double value = va_arg(args, double);
+        if (!(fabs(value) >= 1e-30)) value = 0.0;  // tiny values and not-a-number
+        n = format_into(scratch, spec, value);
+        if (n > 0 && strpbrk(spec, "eE")) {
+          exponent_trim(scratch.data, spec);
+          n = static_cast<int>(strlen(scratch.data));
+        }
+        break;
+      }
+      case kText: {
+        const char* text = va_arg(args, const char*);
+        if (!text) text = "(null)";
+        if (bare) {  // a plain "%s" is the text itself
+          append(output, text, static_cast<int>(strlen(text)));
+          continue;
+        }
+        scratch.reserve(static_cast<int>(strlen(text)) + 1);
+        n = format_into(scratch, spec, text);
+        break;
+      }
+      case kWide: {
+        const kel_wchar* wide = va_arg(args, const kel_wchar*);
+        const char* text = "(null)";
+        if (wide) {
+          // wstostr may write up to four bytes a unit.
+          const int need = 4 * wide_len(wide) + 1;
+          char* converted = engine.conversion.reserve(need);
+          converted[0] = 0;
+          wstostr(converted, wide);
+          scratch.reserve(need);
+          precision_cut(converted, spec);
+          text = converted;
+        }
+        n = format_into(scratch, spec, text);
+        break;
+      }
+      case kPath:
+      case kPathFile: {
+        char path[kPathBuffer];
+        WSTRCOPY_X(path, va_arg(args, const char*), kPathBuffer);
+        for (char* c = path; *c; ++c) {
+          if (*c == '/' || *c == '|') *c = '\\';
+        }
+        n = format_into(scratch, spec, static_cast<const char*>(path));
+        break;
+      }
+    }
+    if (n < 0) return nullptr;
+    append(output, scratch.data, n);
+  }
+  XAR_APPEND(output, 1, "");
+  if (out) {
+    memcpy(out, *output, static_cast<size_t>(XAR_COUNT(output)));
+    return out;
+  }
+  return *output;
+}
+
+char* kel_sprintf(char* out, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  char* result = kel_vsprintf(out, format, args);
+  va_end(args);
+  return result;
+}
+
+int kel_sprintf_wide(kel_wchar* wide_out, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const char* text = kel_vsprintf(nullptr, format, args);
+  va_end(args);
+  if (!text) return 0;
+  strtows(wide_out, text);
+  return wide_len(wide_out);
+}
+
+namespace {
+// Formats and writes to `stream`; the length, 0 when formatting or writing failed.
+int write_formatted(FILE* stream, const char* format, va_list args) {
+  const char* text = kel_vsprintf(nullptr, format, args);
+  if (!text || fputs(text, stream) < 0) return 0;
+  return static_cast<int>(strlen(text));
+}
+}  // namespace
+
+int message_print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int length = write_formatted(stdout, format, args);
+  va_end(args);
+  return length;
+}
+
+int kel_fprintf(FILE* stream, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int length = write_formatted(stream, format, args);
+  va_end(args);
+  return length;
+}
+
+int text_fputs(const char* text, FILE* stream) {
+  if (fputs(text, stream) < 0) return -1;
+  return static_cast<int>(strlen(text));
+}
+
+void wide_stdout_puts(const kel_wchar* wide) {
+  for (; *wide; ++wide) wide_putc(*wide, stdout);
+}

@@ -1,0 +1,86 @@
+// Pieces of the print engine shared with the scan family and open to tests.
+#pragma once
+#include <stddef.h>
+#include "runtime/kel_base.h"
+#include "runtime/mem/mem.h"
+
+namespace kel_text {
+
+// Byte length of the character at `p` in formats and converted text: 1 below 0x80, 3 for 0x8F,
+// otherwise 2 -- but never reaching over the terminator.
+inline int char_length(const char* p) {
+  const unsigned char c = static_cast<unsigned char>(*p);
+  if (c < 0x80) return 1;
+  const int n = c == 0x8F ? 3 : 2;
+  for (int i = 1; i < n; ++i) {
+    if (p[i] == 0) return i;
+  }
+  return n;
+}
+
+// A work area of at least `count` objects: a fixed local array, or a heap block when the count
+// does not fit, so that long texts are handled whole instead of overrunning the local area.
+template <typename T, size_t Local>
+class LocalOrHeap {
+ public:
+  explicit LocalOrHeap(size_t count) {
+    if (count > Local) heap_ = static_cast<T*>(getmem(static_cast<int>(count * sizeof(T))));
+  }
+  ~LocalOrHeap() {
+    if (heap_) rlsmem(heap_);
+  }
+  LocalOrHeap(const LocalOrHeap&) = delete;
+  LocalOrHeap& operator=(const LocalOrHeap&) = delete;
+  T* data() { return heap_ ? heap_ : local_; }
+
+ private:
+  T local_[Local];
+  T* heap_ = nullptr;
+};
+
+constexpr bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// One row of a conversion table: the letters (lower case; matched without regard to case over
+// their length), the replacement handed to the platform (null: the letters as written) and the kind.
+struct ConversionRow {
+  const char* letters;
+  int length;
+  const char* replacement;
+  int kind;
+};
+
+// The first row whose letters start the text at `at`, or null.
+template <size_t N>
+const ConversionRow* find_conversion(const ConversionRow (&rows)[N], const char* at) {
+  for (const ConversionRow& row : rows) {
+    int i = 0;
+    while (i < row.length && at[i] && (at[i] | 0x20) == row.letters[i]) ++i;
+    if (i == row.length) return &row;
+  }
+  return nullptr;
+}
+
+// Writes the letters handed to the platform for a row matched at `written`: the replacement, or
+// the letters as written with every letter lowered except a final x, e, g or f, whose capital is
+// the same conversion with capital output. Other capitals would ask the platform for an argument
+// of another type (a capital S or C is a wide conversion there, a capital L a long double).
+inline char* put_letters(char* o, const ConversionRow& row, const char* written) {
+  if (row.replacement) {
+    for (const char* r = row.replacement; *r; ++r) *o++ = *r;
+    return o;
+  }
+  for (int i = 0; i < row.length; ++i) {
+    const char low = static_cast<char>(written[i] | 0x20);
+    const bool keeps_case = i == row.length - 1 && (low == 'x' || low == 'e' || low == 'g' || low == 'f');
+    *o++ = keeps_case ? written[i] : low;
+  }
+  return o;
+}
+
+// Shortens a three-digit exponent "e+0dd" of a formatted number to two digits and restores the
+// field width that `spec` (the conversion, from "%" to its letters) asks for.
+void exponent_trim(char* number, const char* spec);
+// Cuts converted multibyte text under the precision of `spec` so that no character is split.
+void precision_cut(char* text, const char* spec);
+
+}  // namespace kel_text

@@ -1,0 +1,57 @@
+// Allocating copies of 8-bit and wide text, and the wide form of an integer.
+#include <string.h>
+
+#include "runtime/mem/mem.h"
+#include "runtime/text/kel_printf.h"
+#include "runtime/text/mbconv.h"
+
+namespace {
+
+int wide_length(const kel_wchar* wide) {
+  int n = 0;
+  while (wide[n]) ++n;
+  return n;
+}
+
+template <typename Char>
+Char* copy_of(const Char* source, int length, bool upper) {
+  auto* copy = static_cast<Char*>(getmem((length + 1) * static_cast<int>(sizeof(Char))));
+  for (int i = 0; i < length; ++i) {
+    Char c = source[i];
+    copy[i] = upper && c >= 'a' && c <= 'z' ? static_cast<Char>(c - 'a' + 'A') : c;
+  }
+  copy[length] = 0;
+  return copy;
+}
+
+kel_wchar int_text[16];
+
+}  // namespace
+
+char* text_dup(const char* text) { return text ? copy_of(text, static_cast<int>(strlen(text)), false) : nullptr; }
+
+kel_wchar* wide_dup(const kel_wchar* wide) { return wide ? copy_of(wide, wide_length(wide), false) : nullptr; }
+
+char* text_dup_upper(const char* text) {
+  return text ? copy_of(text, static_cast<int>(strlen(text)), true) : nullptr;
+}
+
+kel_wchar* wide_dup_upper(const kel_wchar* wide) { return wide ? copy_of(wide, wide_length(wide), true) : nullptr; }
+
+kel_wchar* text_to_new_wide(const char* text) {
+  if (!text) return nullptr;
+  auto* wide = static_cast<kel_wchar*>(getmem(2 * static_cast<int>(strlen(text)) + 2));
+  return strtows(wide, text);
+}
+
+char* wide_to_new_text(const kel_wchar* wide) {
+  if (!wide) return nullptr;
+  auto* text = static_cast<char*>(getmem(3 * wide_length(wide) + 1));
+  return wstostr(text, wide);
+}
+
+kel_wchar* int_to_wide_text(int n) {
+  char text[16];
+  kel_sprintf(text, "%d", n);
+  return strtows(int_text, text);
+}

@@ -1,0 +1,359 @@
+// The wide-string library: copies, bounded copies, comparisons, searches and case changes.
+#include "runtime/text/wstr.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <array>
+
+#include "runtime/diag/diag.h"
+#include "runtime/mem/mem.h"
+#include "runtime/text/kel_printf_internal.h"
+#include "runtime/text/mbconv.h"
+
+namespace {
+
+constexpr bool is_lower(kel_wchar c) { return c >= u'a' && c <= u'z'; }
+constexpr bool is_upper(kel_wchar c) { return c >= u'A' && c <= u'Z'; }
+constexpr kel_wchar raise(kel_wchar c) { return is_lower(c) ? kel_wchar(c - 32) : c; }
+constexpr kel_wchar lower(kel_wchar c) { return is_upper(c) ? kel_wchar(c + 32) : c; }
+
+// Letters and digits that make up a word for wide_capitalize: ASCII letters and digits, and every
+// character from U+00C0 up except the multiplication and division signs and the general and CJK
+// punctuation blocks, so that accented and ideographic words are not broken up.
+constexpr bool is_word_char(kel_wchar c) {
+  if (c < 0x80) return is_lower(c) || is_upper(c) || (c >= u'0' && c <= u'9');
+  if (c < 0xC0 || c == 0xD7 || c == 0xF7) return false;
+  if (c >= 0x2000 && c <= 0x206F) return false;
+  if (c >= 0x3000 && c <= 0x303F) return false;
+  return true;
+}
+
+template <kel_wchar (*Change)(kel_wchar)>
+kel_wchar* changed_copy(const kel_wchar* src, kel_wchar* dst) {
+  kel_wchar* d = dst;
+  while ((*d++ = Change(*src++)) != 0) {}
+  return dst;
+}
+
+template <kel_wchar (*Change)(kel_wchar)>
+kel_wchar* changed_ncopy(const kel_wchar* src, kel_wchar* dst, int count) {
+  if (count < 1) return dst;
+  kel_wchar* d = dst;
+  for (int i = 0; i < count - 1 && *src; ++i) *d++ = Change(*src++);
+  *d = 0;
+  return d;
+}
+
+// An 8-bit text in wide form, through a local area of 256 units (a heap block when longer).
+class WideOfText : public kel_text::LocalOrHeap<kel_wchar, 256> {
+ public:
+  explicit WideOfText(const char* text) : LocalOrHeap(text ? strlen(text) + 1 : 1) {
+    data()[0] = 0;
+    strtows(data(), text ? text : "");
+  }
+};
+
+// A wide string in 8-bit form, through a local area of 256 bytes (a heap block when longer).
+class TextOfWide : public kel_text::LocalOrHeap<char, 256> {
+ public:
+  explicit TextOfWide(const kel_wchar* wide) : LocalOrHeap(wide ? 4 * static_cast<size_t>(wide_len(wide)) + 1 : 1) {
+    data()[0] = 0;
+    if (wide) wstostr(data(), wide);
+  }
+};
+
+// A work area of 512 units (a heap block when more are needed).
+using WorkArea = kel_text::LocalOrHeap<kel_wchar, 512>;
+
+// Finds sub in s from `from`; the index or -1. An empty sub is never found.
+int find_from(const kel_wchar* s, int from, const kel_wchar* sub, int sub_len) {
+  if (sub_len == 0) return -1;
+  for (int i = from; s[i]; ++i) {
+    if (s[i] == sub[0] && wide_ncmp(s + i, sub, sub_len) == 0) return i;
+  }
+  return -1;
+}
+
+// Builds src with occurrences of sub replaced by repl (all, or only the first), left to right and
+// never rescanning inserted text; writes the result to out and returns the index of the first
+// replacement, or -1 (out then a copy of src).
+int replace(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub, const kel_wchar* repl, bool all) {
+  const int src_len = wide_len(src), sub_len = wide_len(sub), repl_len = wide_len(repl);
+  int first = find_from(src, 0, sub, sub_len);
+  if (first < 0) {
+    if (out != src) memmove(out, src, (static_cast<size_t>(src_len) + 1) * 2);
+    return -1;
+  }
+  int hits = 1;
+  if (all) {
+    for (int at = find_from(src, first + sub_len, sub, sub_len); at >= 0; at = find_from(src, at + sub_len, sub, sub_len)) ++hits;
+  }
+  const size_t out_len = static_cast<size_t>(src_len) + static_cast<size_t>(hits) * repl_len - static_cast<size_t>(hits) * sub_len;
+  WorkArea work(out_len + 1);
+  kel_wchar* w = work.data();
+  int from = 0;
+  for (int at = first, n = 0; at >= 0 && n < hits; ++n) {
+    memcpy(w, src + from, static_cast<size_t>(at - from) * 2);
+    w += at - from;
+    memcpy(w, repl, static_cast<size_t>(repl_len) * 2);
+    w += repl_len;
+    from = at + sub_len;
+    at = find_from(src, from, sub, sub_len);
+  }
+  memcpy(w, src + from, (static_cast<size_t>(src_len - from) + 1) * 2);
+  memcpy(out, work.data(), (out_len + 1) * 2);
+  return first;
+}
+
+// Case-blind comparison of a wide string with an 8-bit text, limited to `count` units (or none).
+int icmp_text(const kel_wchar* wide, const char* text, int count, bool limited) {
+  if (!text) text = "";
+  const auto printable = [](unsigned c) { return c >= 32 && c <= 126; };
+  for (; !limited || count > 0; ++wide, ++text, --count) {
+    const unsigned t = static_cast<unsigned char>(*text);
+    if (!printable(*wide) || !printable(t)) {
+      WideOfText rest(text);
+      return limited ? wide_nicmp(wide, rest.data(), count) : wide_icmp(wide, rest.data());
+    }
+    const int d = int(raise(*wide)) - int(raise(static_cast<kel_wchar>(t)));
+    if (d != 0) return d;
+  }
+  return 0;
+}
+
+kel_wchar* tok_position = nullptr;
+
+struct PoolBuffer {
+  kel_wchar* data = nullptr;
+  int capacity = 0;
+};
+std::array<PoolBuffer, 4> pool;
+int pool_next = 0;
+
+}  // namespace
+
+kel_wchar wide_toupper(kel_wchar c) { return raise(c); }
+kel_wchar wide_tolower(kel_wchar c) { return lower(c); }
+
+kel_wchar* wide_upper_copy(const kel_wchar* src, kel_wchar* dst) { return changed_copy<raise>(src, dst); }
+kel_wchar* wide_lower_copy(const kel_wchar* src, kel_wchar* dst) { return changed_copy<lower>(src, dst); }
+kel_wchar* wide_upper_ncopy(const kel_wchar* src, kel_wchar* dst, int count) { return changed_ncopy<raise>(src, dst, count); }
+kel_wchar* wide_lower_ncopy(const kel_wchar* src, kel_wchar* dst, int count) { return changed_ncopy<lower>(src, dst, count); }
+
+kel_wchar* wide_capitalize(const kel_wchar* src, kel_wchar* dst) {
+  kel_wchar* d = dst;
+  bool in_word = false;
+  for (; *src; ++src) {
+    const bool word = is_word_char(*src);
+    *d++ = word ? (in_word ? lower(*src) : raise(*src)) : *src;
+    in_word = word;
+  }
+  *d = 0;
+  return dst;
+}
+
+kel_wchar* wide_cat(kel_wchar* dst, const kel_wchar* src) {
+  wide_cpy(dst + wide_len(dst), src);
+  return dst;
+}
+
+kel_wchar* wide_cpy(kel_wchar* dst, const kel_wchar* src) {
+  kel_wchar* d = dst;
+  while ((*d++ = *src++) != 0) {}
+  return dst;
+}
+
+int wide_len(const kel_wchar* s) {
+  const kel_wchar* p = s;
+  while (*p) ++p;
+  return static_cast<int>(p - s);
+}
+
+kel_wchar* wide_chr(const kel_wchar* s, kel_wchar c) {
+  for (;; ++s) {
+    if (*s == c) return const_cast<kel_wchar*>(s);
+    if (*s == 0) return nullptr;
+  }
+}
+
+kel_wchar* wide_rchr(const kel_wchar* s, kel_wchar c) {
+  const kel_wchar* found = nullptr;
+  for (;; ++s) {
+    if (*s == c) found = s;
+    if (*s == 0) return const_cast<kel_wchar*>(found);
+  }
+}
+
+int wide_cmp(const kel_wchar* a, const kel_wchar* b) {
+  while (*a && *a == *b) ++a, ++b;
+  return int(*a) - int(*b);
+}
+
+kel_wchar* wide_ncat(kel_wchar* dst, const kel_wchar* src, int count) {
+  if (count <= 0) return dst;
+  kel_wchar* d = dst + wide_len(dst);
+  for (int i = 0; i < count && src[i]; ++i) *d++ = src[i];
+  *d = 0;
+  return dst;
+}
+
+int wide_ncmp(const kel_wchar* a, const kel_wchar* b, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (a[i] != b[i] || a[i] == 0) return int(a[i]) - int(b[i]);
+  }
+  return 0;
+}
+
+kel_wchar* wide_ncpy(kel_wchar* dst, const kel_wchar* src, int count) {
+  int i = 0;
+  for (; i < count && src[i]; ++i) dst[i] = src[i];
+  for (; i < count; ++i) dst[i] = 0;
+  return dst;
+}
+
+int wide_icmp(const kel_wchar* a, const kel_wchar* b) {
+  while (*a && raise(*a) == raise(*b)) ++a, ++b;
+  return int(raise(*a)) - int(raise(*b));
+}
+
+int wide_nicmp(const kel_wchar* a, const kel_wchar* b, int count) {
+  for (int i = 0; i < count; ++i) {
+    const kel_wchar x = raise(a[i]), y = raise(b[i]);
+    if (x != y || x == 0) return int(x) - int(y);
+  }
+  return 0;
+}
+
+double wide_to_double(const kel_wchar* s) {
+  TextOfWide text(s);
+  return strtod(text.data(), nullptr);
+}
+
+long wide_to_long(const kel_wchar* s) {
+  TextOfWide text(s);
+  return strtol(text.data(), nullptr, 10);
+}
+
+kel_wchar* text_to_wide_pool(const char* text) {
+  PoolBuffer& b = pool[static_cast<size_t>(pool_next)];
+  pool_next = (pool_next + 1) % static_cast<int>(pool.size());
+  const int need = text ? static_cast<int>(strlen(text)) + 1 : 1;
+  if (b.capacity < need) {
+    if (b.data) rlsmem(b.data);
+    b.capacity = need > 256 ? need : 256;
+    b.data = static_cast<kel_wchar*>(getmem(b.capacity * 2));
+  }
+  b.data[0] = 0;
+  strtows(b.data, text);
+  return b.data;
+}
+
+kel_wchar* wide_cat_text(kel_wchar* dst, const char* text) {
+  WideOfText w(text);
+  return wide_cat(dst, w.data());
+}
+
+kel_wchar* wide_ncat_text(kel_wchar* dst, const char* text, int count) {
+  WideOfText w(text);
+  return wide_ncat(dst, w.data(), count);
+}
+
+int wide_cmp_text(const kel_wchar* wide, const char* text) {
+  WideOfText w(text);
+  return wide_cmp(wide, w.data());
+}
+
+int wide_ncmp_text(const kel_wchar* wide, const char* text, int count) {
+  WideOfText w(text);
+  return wide_ncmp(wide, w.data(), count);
+}
+
+int wide_icmp_text(const kel_wchar* wide, const char* text) { return icmp_text(wide, text, 0, false); }
+int wide_nicmp_text(const kel_wchar* wide, const char* text, int count) { return icmp_text(wide, text, count, true); }
+
+kel_wchar* wide_tok(kel_wchar* s, const kel_wchar* delimiters) {
+  if (s) tok_position = s;
+  kel_wchar* start = tok_position;
+  if (!start || *start == 0) {
+    tok_position = nullptr;
+    return nullptr;
+  }
+  kel_wchar* p = start;
+  while (*p && !wide_chr(delimiters, *p)) ++p;
+  if (*p) {
+    *p = 0;
+    tok_position = p + 1;
+  } else {
+    tok_position = nullptr;
+  }
+  return start;
+}
+
+int wide_find(const kel_wchar* s, const kel_wchar* sub) {
+  if (!*sub) return 0;
+  return find_from(s, 0, sub, wide_len(sub));
+}
+
+kel_wchar* wide_replace_first(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub, const kel_wchar* repl) {
+  const int at = replace(out, src, sub, repl, false);
+  return at < 0 ? nullptr : out + at;
+}
+
+kel_wchar* wide_replace_all(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub, const kel_wchar* repl) {
+  const int at = replace(out, src, sub, repl, true);
+  return at < 0 ? nullptr : out + at;
+}
+
+kel_wchar* wide_replace_char(const kel_wchar* src, kel_wchar* dst, kel_wchar from, kel_wchar to) {
+  if (!dst) return nullptr;
+  if (!src) {
+    dst[0] = 0;
+    return nullptr;
+  }
+  kel_wchar* d = dst;
+  for (; *src; ++src) *d++ = *src == from ? to : *src;
+  *d = 0;
+  return dst;
+}
+
+namespace {
+template <typename Unit, size_t (*Length)(const Unit*)>
+int bounded_copy(Unit* dst, const Unit* src, int size) {
+  if (size <= 0) return 0;
+  const size_t n = src ? Length(src) : 0;
+  if (n >= static_cast<size_t>(size)) {
+    dst[0] = 0;
+    report_fatal("WSTRCOPY_X", "OVERFLOW.");
+    return 0;
+  }
+  memcpy(dst, src ? src : dst, n * sizeof(Unit));
+  dst[n] = 0;
+  return 1;
+}
+size_t text_length(const char* s) { return strlen(s); }
+size_t wide_length(const kel_wchar* s) { return static_cast<size_t>(wide_len(s)); }
+}  // namespace
+
+int WSTRCOPY_X(char* dst, const char* src, int size) { return bounded_copy<char, text_length>(dst, src, size); }
+int WSTRCOPY_X_WIDE(kel_wchar* dst, const kel_wchar* src, int size) { return bounded_copy<kel_wchar, wide_length>(dst, src, size); }
+
+char* str_ret(const kel_wchar* wide) {
+  static char buffer[4 * STR_LEN + 1];
+  buffer[0] = 0;
+  if (!wide) {
+    wstostr(buffer, wide);  // reports the null pointer
+    return buffer;
+  }
+  if (wide_len(wide) <= STR_LEN) {
+    wstostr(buffer, wide);
+    return buffer;
+  }
+  report_fatal("str_ret", "string \"%ws\" is longer than STR_LEN", wide);
+  // Only the first STR_LEN units fit the buffer.
+  kel_wchar head[STR_LEN + 1];
+  memcpy(head, wide, sizeof(kel_wchar) * STR_LEN);
+  head[STR_LEN] = 0;
+  wstostr(buffer, head);
+  return buffer;
+}

@@ -1,0 +1,51 @@
+# Checks the exports (and, for a DLL, the imports) of the built module.
+# -DMODULE=<file> -DTOOL=<nm or objdump> -DWINDOWS=<true for a DLL>
+set(expected_exports user_initialize_plus user_terminate_plus)
+
+if(WINDOWS)
+  execute_process(COMMAND ${TOOL} -p ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${TOOL} -p ${MODULE} failed")
+  endif()
+  # Export names: the rows of the "[Ordinal/Name Pointer] Table".
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[ 0-9]+\\][^\n]*\n)*)" table "${dump}")
+  string(REGEX MATCHALL "\\][ \t]+[A-Za-z_][A-Za-z0-9_@]*" rows "${CMAKE_MATCH_1}")
+  set(exports)
+  foreach(row ${rows})
+    string(REGEX REPLACE "^\\][ \t]+" "" name "${row}")
+    list(APPEND exports ${name})
+  endforeach()
+  # Imported libraries must all be the system's own.
+  string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${dump}")
+  set(allowed kernel32.dll msvcrt.dll user32.dll advapi32.dll ws2_32.dll shell32.dll ole32.dll
+      oleaut32.dll winspool.drv mpr.dll netapi32.dll shlwapi.dll version.dll iphlpapi.dll
+      psapi.dll userenv.dll secur32.dll bcrypt.dll ntdll.dll crypt32.dll gdi32.dll winmm.dll)
+  foreach(dll ${dlls})
+    string(REGEX REPLACE "^DLL Name: " "" name "${dll}")
+    string(STRIP "${name}" name)
+    string(TOLOWER "${name}" lower)
+    if(NOT lower IN_LIST allowed AND NOT lower MATCHES "^api-ms-win-")
+      message(FATAL_ERROR "the module imports from ${name}, which is not a system library")
+    endif()
+    message(STATUS "imports ${name}")
+  endforeach()
+else()
+  execute_process(COMMAND ${TOOL} -D --defined-only ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${TOOL} -D ${MODULE} failed")
+  endif()
+  string(REGEX MATCHALL "[^\n]+" lines "${dump}")
+  set(exports)
+  foreach(line ${lines})
+    # "address type name"; absolute and weak markers are symbols too.
+    if(line MATCHES "^[0-9a-fA-F]* *[A-Za-z] ([^ ]+)$")
+      list(APPEND exports ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
+endif()
+
+list(SORT exports)
+if(NOT exports STREQUAL expected_exports)
+  message(FATAL_ERROR "the module exports [${exports}], expected exactly [${expected_exports}]")
+endif()
+message(STATUS "exports: ${exports}")

@@ -1,0 +1,306 @@
+// The print engine: the conversion table against the platform's snprintf, then the runtime's own
+// rules (tiny and not-a-number reals, exponents, multibyte precision, wide and path conversions,
+// refused formats and the format limit).
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/diag/diag.h"
+#include "runtime/text/kel_printf.h"
+#include "runtime/text/kel_printf_internal.h"
+#include "runtime/text/lang.h"
+#include "text_test_support.h"
+
+using texttest::stdout_of;
+using texttest::text_or_null;
+
+namespace {
+
+template <typename T>
+std::string platform(const std::string& format, T value) {
+  char buffer[512];
+  snprintf(buffer, sizeof buffer, format.c_str(), value);
+  return buffer;
+}
+
+template <typename T>
+std::string engine(const std::string& format, T value) {
+  return text_or_null(kel_sprintf(nullptr, format.c_str(), value));
+}
+
+// Every combination of flags, width and precision for one set of letters, each format framed by
+// ordinary text, compared with the platform's own formatting of the same conversion.
+template <typename T>
+void expect_like_platform(const std::vector<std::string>& letters, const std::vector<std::string>& flags,
+                          const std::vector<std::string>& precisions, const std::vector<T>& values) {
+  static const char* const widths[] = {"", "1", "7", "15"};
+  for (const std::string& l : letters)
+    for (const std::string& f : flags)
+      for (const char* w : widths)
+        for (const std::string& p : precisions)
+          for (T v : values) {
+            const std::string format = "<" + ("%" + f + w + p + l) + "|";
+            SCOPED_TRACE(format);
+            ASSERT_EQ(engine(format, v), platform(format, v));
+          }
+}
+
+}  // namespace
+
+TEST(PrintTable, IntegerRowsMatchThePlatform) {
+  expect_like_platform<int>({"d", "i", "o", "u", "x", "X", "ld", "li", "lo", "lu", "lx", "lX"},
+                            {"", "-", "+", " ", "#", "0", "-+"}, {"", ".0", ".3", ".12"},
+                            {0, 1, -1, 42, 255, INT_MAX, INT_MIN});
+  expect_like_platform<int>({"c"}, {"", "-"}, {""}, {'A', 'z', ' '});
+}
+
+TEST(PrintTable, RealRowsMatchThePlatform) {
+  expect_like_platform<double>({"f", "lf", "e", "E", "g", "G"}, {"", "-", "+", " ", "#", "0"},
+                               {"", ".0", ".3", ".12"},
+                               {0.0, 1.5, -2.25, 12345.678, 1e-5, 6.02e23, -0.5, 1e-29, 123456789.0, 1e300});
+}
+
+TEST(PrintTable, TextRowMatchesThePlatform) {
+  expect_like_platform<const char*>({"s"}, {"", "-"}, {"", ".0", ".2", ".20"}, {"", "abc", "a longer piece of text"});
+}
+
+TEST(PrintTable, SeveralConversionsInOneFormat) {
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%d|%d", 21, 7)), "21|7");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%s=%5.2f (%x) %c%%", "pi", 3.14159, 255, 'k')), "pi= 3.14 (ff) k%");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "no conversions at all")), "no conversions at all");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "")), "");
+}
+
+TEST(PrintTable, LettersAreMatchedWithoutRegardToCase) {
+  // Capitals that are no conversion of their own are handed on in lower case.
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%D %I %U %LD %Lx", -5, 6, 7u, 8, 255)), "-5 6 7 8 ff");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%6.2LF|%Lf", 1.5, 2.0)), "  1.50|2.000000");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%S][%-4C]", "txt", 'q')), "[txt][q   ]");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%X %E %G", 0xabc, 1.5, 1e20)), "ABC 1.500000E+00 1E+20");
+}
+
+TEST(PrintEngine, WritesIntoTheCallersBuffer) {
+  char out[64];
+  memset(out, 'z', sizeof out);
+  EXPECT_EQ(kel_sprintf(out, "%d-%s", 12, "ab"), out);
+  EXPECT_STREQ(out, "12-ab");
+  EXPECT_EQ(out[6], 'z');  // nothing written beyond the terminator
+}
+
+TEST(PrintEngine, AResultMayBeTheArgumentOfTheNextCall) {
+  const char* inner = kel_sprintf(nullptr, "%d and %d", 1, 2);
+  const char* outer = kel_sprintf(nullptr, "<%s> <%10s>", inner, inner);
+  EXPECT_EQ(text_or_null(outer), "<1 and 2> <   1 and 2>");
+}
+
+TEST(PrintEngine, LongFieldsAndTextsGrowTheAreas) {
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%600d|", 5)), std::string(599, ' ') + "5|");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%-700.3f|", 1.0)), "1.000" + std::string(695, ' ') + "|");
+  const std::string big(5000, 'x');
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%s]", big.c_str())), "[" + big + "]");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%5010s]", big.c_str())), "[          " + big + "]");
+  // Forty conversions make an output longer than the first extent of the output buffer.
+  std::string format, expected;
+  for (int i = 0; i < 40; ++i) format += "%s|", expected += "0123456789|";
+  const char* p = "0123456789";
+  const char* result = kel_sprintf(nullptr, format.c_str(), p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p,
+                                   p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p);
+  EXPECT_EQ(text_or_null(result), expected);
+}
+
+TEST(PrintEngine, NullTextsPrintAsNull) {
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%s|%ws|%5s", static_cast<const char*>(nullptr),
+                                     static_cast<const kel_wchar*>(nullptr), static_cast<const char*>(nullptr))),
+            "(null)|(null)|(null)");
+}
+
+TEST(PrintRules, TinyAndNotANumberRealsPrintAsZero) {
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%5.3f", 1e-31)), "0.000");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%5.3f", -1e-31)), "0.000");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%6.3f", -0.0)), " 0.000");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%g|%e", NAN, -NAN)), "0|0.000000e+00");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%g", 1e-30)), "1e-30");  // the bound itself stays
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%g", -1.5e-30)), "-1.5e-30");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%f", INFINITY)), "inf");
+}
+
+TEST(PrintRules, ExponentsHaveTwoDigitsAndKeepTheirWidth) {
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%e", 12345.678)), "1.234568e+04");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%12.3e|%-12.3e|", 1.5, 1.5)), "   1.500e+00|1.500e+00   |");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%.2e|%.1e", 1e100, -2.5e-29)), "1.00e+100|-2.5e-29");
+}
+
+TEST(PrintRules, ThreeDigitExponentsAreTrimmed) {
+  struct Case {
+    const char* formatted;
+    const char* spec;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"  1.500e+000", "%12.3e", "   1.500e+00"},  // right-justified: one blank more in front
+      {"1.500e+000  ", "%-12.3e", "1.500e+00   "},  // left-justified: one blank more at the end
+      {" +1.500e-005", "%+12.3e", "  +1.500e-05"},  // one flag before the width is skipped
+      {"1.500E+000", "%E", "1.500E+00"},            // no width: only shortened
+      {"1.500e+000", "%5e", "1.500e+00"},           // already wider than the width
+      {"1.5e+100", "%e", "1.5e+100"},               // a real three-digit exponent stays
+      {"1.5e+05", "%e", "1.5e+05"},                 // two digits stay
+      {"inf", "%e", "inf"},
+  };
+  for (const Case& c : cases) {
+    char number[64];
+    strcpy(number, c.formatted);
+    kel_text::exponent_trim(number, c.spec);
+    EXPECT_STREQ(number, c.expected) << c.formatted << " with " << c.spec;
+  }
+}
+
+TEST(PrintRules, PrecisionCutKeepsMultibyteCharactersWhole) {
+  struct Case {
+    const char* text;
+    const char* spec;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"\xA4\xA2\xA4\xA4\xA4\xA6", "%.3s", "\xA4\xA2"},         // two-byte characters: one fits in 3
+      {"\xA4\xA2\xA4\xA4", "%.4s", "\xA4\xA2\xA4\xA4"},         // exactly fits
+      {"abcdef", "%.3s", "abc"},                                // single bytes: three
+      {"a\x8F\xB0\xA1z", "%.3s", "a"},                          // a three-byte character does not fit
+      {"a\x8F\xB0\xA1z", "%-9.4s", "a\x8F\xB0\xA1"},
+      {"\xA4\xA2xyz", "%.1s", "\xA4\xA2"},                      // not even the first fits: cut after it
+      {"abc", "%10s", "abc"},                                   // no precision, no cut
+      {"ab\xA4", "%.2s", "ab"},                                 // a cut-off character at the end
+  };
+  for (const Case& c : cases) {
+    char text[32];
+    strcpy(text, c.text);
+    kel_text::precision_cut(text, c.spec);
+    EXPECT_STREQ(text, c.expected) << c.spec;
+  }
+}
+
+TEST(PrintRules, WideStringsPrintInTheir8BitForm) {
+  const kel_wchar* name = u"Bracket_7";
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%ws][%WS][%Ws]", name, name, name)), "[Bracket_7][Bracket_7][Bracket_7]");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%12ws][%-12.3ws][%.3ws]", name, name, u"abcdef")),
+            "[   Bracket_7][Bra         ][abc]");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%ws]", u"")), "[]");
+  std::u16string big(3000, u'w');
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%ws", big.c_str())), std::string(3000, 'w'));
+}
+
+namespace {
+// Under the Japanese session a precision keeps whole two-byte EUC characters; exits 0 when it does.
+void cut_euc_under_japanese() {
+  lang_code_set(1);
+  const kel_wchar two_byte[] = {0x3042, 0x3044, 0x3046, 0};  // hiragana, two EUC bytes each
+  const std::string cut = text_or_null(kel_sprintf(nullptr, "%.3ws|%.4ws", two_byte, two_byte));
+  const std::string single = text_or_null(kel_sprintf(nullptr, "%.3ws", u"abcdef"));
+  fprintf(stderr, "[%s][%s]", cut.c_str(), single.c_str());
+  exit(cut == "\xA4\xA2|\xA4\xA2\xA4\xA4" && single == "abc" ? 0 : 1);
+}
+}  // namespace
+
+TEST(PrintRules, WidePrecisionCutsWholeEucCharacters) {
+  // Own process: the session language is process-wide.
+  EXPECT_EXIT(cut_euc_under_japanese(), testing::ExitedWithCode(0), "");
+}
+
+TEST(PrintRules, MultibyteCharactersOfTheFormatAreCopiedWhole) {
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\xA4\xA2=%d", 5)), "\xA4\xA2=5");
+  // A second byte that looks like "%" belongs to its character.
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\xA4%d", 5)), "\xA4%d");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\x8F\xB0%d!", 5)), "\x8F\xB0%d!");
+  // A character cut off by the end of the format is copied without reading beyond it.
+  char* format = static_cast<char*>(malloc(4));
+  memcpy(format, "ab\xA4", 4);
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, format)), "ab\xA4");
+  memcpy(format, "a\x8F\xB0", 4);
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, format)), "a\x8F\xB0");
+  free(format);
+}
+
+TEST(PrintRules, PathsPrintWithBackslashes) {
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%pd", "|usr/lib|x.txt")), "\\usr\\lib\\x.txt");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%-8pf][%8PD]", "a/b", "c|d")), "[a\\b     ][     c\\d]");
+  const std::string longest(255, 'p');
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%pd", longest.c_str())), longest);
+  // A path of 256 bytes or more is reported and prints empty.
+  const std::string too_long(256, 'p');
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%pd][%pf]", too_long.c_str(), (too_long + "/more").c_str())), "[][]");
+}
+
+namespace {
+// With fatal reports printed but not stopping, an over-long path is reported in the middle of a
+// call; exits 0 when neither that call's text nor the previous result were disturbed.
+void report_inside_a_call() {
+  debug_setup(1);
+  fatal_hook_set([](const char*) { return 0; });
+  const char* previous = kel_sprintf(nullptr, "previous %d", 1);
+  const std::string too_long(300, 'p');
+  std::string result;
+  const std::string printed = stdout_of(
+      [&] { result = text_or_null(kel_sprintf(nullptr, "<%d%pd%s>", 5, too_long.c_str(), previous)); });
+  fprintf(stderr, "[%s][%s]", result.c_str(), printed.c_str());
+  const bool reported = printed.find("FATAL ERROR in WSTRCOPY_X") != std::string::npos &&
+                        printed.find("OVERFLOW.") != std::string::npos;
+  exit(result == "<5previous 1>" && reported ? 0 : 1);
+}
+}  // namespace
+
+TEST(PrintRules, AReportMadeWhileFormattingDisturbsNothing) {
+  EXPECT_EXIT(report_inside_a_call(), testing::ExitedWithCode(0), "");
+}
+
+TEST(PrintRules, UnknownConversionsRefuseTheWholeCall) {
+  EXPECT_EQ(kel_sprintf(nullptr, "%d %q", 1, 2), nullptr);
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "100%%")), "100%");
+  for (const char* format : {"%lld", "%hd", "%p", "%5", "abc%", "%ls", "%*d", "%.*f", "%1$d"}) {
+    EXPECT_EQ(kel_sprintf(nullptr, format, 1, 2), nullptr) << format;
+  }
+  char out[16] = "untouched";
+  EXPECT_EQ(kel_sprintf(out, "%k"), nullptr);
+  EXPECT_STREQ(out, "untouched");
+}
+
+TEST(PrintRules, FormatsLongerThan500BytesAreRefused) {
+  const std::string accepted = std::string(498, '.') + "%d";
+  const std::string refused = std::string(499, '.') + "%d";
+  std::string text;
+  EXPECT_EQ(stdout_of([&] { text = text_or_null(kel_sprintf(nullptr, accepted.c_str(), 7)); }), "");
+  EXPECT_EQ(text, std::string(498, '.') + "7");
+  const char* result = "not called";
+  EXPECT_EQ(stdout_of([&] { result = kel_sprintf(nullptr, refused.c_str(), 7); }), "kel_sprintf   format too long \n");
+  EXPECT_EQ(result, nullptr);
+  int length = -1;
+  EXPECT_EQ(stdout_of([&] { length = message_print(refused.c_str(), 7); }), "kel_sprintf   format too long \n");
+  EXPECT_EQ(length, 0);
+}
+
+TEST(PrintFamily, WideResultsAndStreams) {
+  kel_wchar wide[32];
+  EXPECT_EQ(kel_sprintf_wide(wide, "%s-%d", "ab", 42), 5);
+  EXPECT_EQ(std::u16string(wide), u"ab-42");
+  EXPECT_EQ(kel_sprintf_wide(wide, "%q"), 0);
+
+  int length = 0;
+  EXPECT_EQ(stdout_of([&] { length = message_print("%s:  %s\n", "where", "what"); }), "where:  what\n");
+  EXPECT_EQ(length, 13);
+  EXPECT_EQ(stdout_of([] { wide_stdout_puts(u"wide out"); }), "wide out");
+
+  FILE* f = tmpfile();
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(kel_fprintf(f, "%03d;", 7), 4);
+  EXPECT_EQ(kel_fprintf(f, "%q"), 0);
+  EXPECT_EQ(text_fputs("tail", f), 4);
+  rewind(f);
+  char back[32] = {};
+  ASSERT_NE(fgets(back, sizeof back, f), nullptr);
+  EXPECT_STREQ(back, "007;tail");
+  fclose(f);
+}
