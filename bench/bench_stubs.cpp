@@ -13,11 +13,27 @@ namespace {
 
 constexpr int32_t kHandle = 77;
 
-// The host function: small, and never inlined into either caller.
-[[gnu::noinline]] int32_t host_name_get(int32_t handle, uint32_t component, uint32_t type, uint32_t name) {
+// The host functions, never inlined into either caller. The empty one makes the comparison as
+// harsh as it gets; the other keeps a record of the call, as a host at least looks at its words.
+[[gnu::noinline]] int32_t host_empty(int32_t handle, uint32_t component, uint32_t type, uint32_t name) {
   benchmark::ClobberMemory();
   return handle + static_cast<int32_t>(component ^ type ^ name);
 }
+
+struct CallRecord {
+  int32_t handle;
+  uint32_t words[3];
+  uint32_t count;
+};
+CallRecord last_call;
+
+[[gnu::noinline]] int32_t host_recording(int32_t handle, uint32_t component, uint32_t type, uint32_t name) {
+  last_call = {handle, {component, type, name}, last_call.count + 1};
+  benchmark::ClobberMemory();
+  return type == 2 ? 0 : -1;
+}
+
+using HostFunction = int32_t (*)(int32_t, uint32_t, uint32_t, uint32_t);
 [[gnu::noinline]] int32_t host_other(int32_t) { return 0; }
 
 const char* const kSymbols[] = {
@@ -25,13 +41,15 @@ const char* const kSymbols[] = {
 #include "binding/host_functions.def"
 };
 
-// All host symbols, sorted as the host hands them over; KelAsmcompMdlNameGet_v is the timed one.
+// All host symbols, sorted as the host hands them over. Two 3-word stubs are timed:
+// KelAsmcompMdlNameGet against the empty host function, KelAsmcompTypeGet against the recording one.
 struct HostTable {
   std::vector<KelHostFunctionEntry> entries;
   HostTable() {
     for (const char* symbol : kSymbols) {
-      void* function = std::string(symbol) == "KelAsmcompMdlNameGet_v" ? reinterpret_cast<void*>(&host_name_get)
-                                                                        : reinterpret_cast<void*>(&host_other);
+      void* function = reinterpret_cast<void*>(&host_other);
+      if (std::string(symbol) == "KelAsmcompMdlNameGet_v") function = reinterpret_cast<void*>(&host_empty);
+      if (std::string(symbol) == "KelAsmcompTypeGet_v") function = reinterpret_cast<void*>(&host_recording);
       entries.push_back({function, symbol});
     }
     std::sort(entries.begin(), entries.end(),
@@ -49,24 +67,31 @@ HostTable& host_table() {
   return table;
 }
 
+using Stub = KelError (*)(KelWord, KelWord, KelWord);
+
+template <Stub stub>
 void BM_BoundStubCall(benchmark::State& state) {
   host_table().install();
   int component = 0, name = 0;
-  KelAsmcompMdlNameGet(&component, 2, &name);  // binds
-  for (auto _ : state) benchmark::DoNotOptimize(KelAsmcompMdlNameGet(&component, 2, &name));
+  stub(&component, 2, &name);  // binds
+  for (auto _ : state) benchmark::DoNotOptimize(stub(&component, 2, &name));
 }
-BENCHMARK(BM_BoundStubCall);
 
+template <HostFunction host>
 void BM_DirectCallThroughPointer(benchmark::State& state) {
   int component = 0, name = 0;
-  int32_t (*function)(int32_t, uint32_t, uint32_t, uint32_t) = &host_name_get;
+  HostFunction function = host;
   for (auto _ : state) {
     benchmark::DoNotOptimize(function);  // the compiler may not assume which function it is
     benchmark::DoNotOptimize(function(kHandle, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&component)), 2,
                                       static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&name))));
   }
 }
-BENCHMARK(BM_DirectCallThroughPointer);
+
+BENCHMARK_TEMPLATE(BM_BoundStubCall, KelAsmcompMdlNameGet)->Name("BM_BoundStubCall/empty_host");
+BENCHMARK_TEMPLATE(BM_DirectCallThroughPointer, host_empty)->Name("BM_DirectCallThroughPointer/empty_host");
+BENCHMARK_TEMPLATE(BM_BoundStubCall, KelAsmcompTypeGet)->Name("BM_BoundStubCall/recording_host");
+BENCHMARK_TEMPLATE(BM_DirectCallThroughPointer, host_recording)->Name("BM_DirectCallThroughPointer/recording_host");
 
 void BM_HostFunctionFind(benchmark::State& state) {
   host_table().install();

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "host/encoding.h"
+
 namespace mirax {
 
 namespace {
@@ -18,10 +20,11 @@ constexpr const char* kModuleFile = "test.so";
 constexpr size_t kMaxHostString = 15;
 constexpr size_t kMaxTextRoot = 255 - 31;
 
+// UTF-8 in, UTF-8 out.
 std::string absolute(const std::string& path) {
   std::error_code ec;
-  const auto p = std::filesystem::absolute(path, ec);
-  return ec ? path : p.lexically_normal().string();
+  const auto p = std::filesystem::absolute(path_from_utf8(path), ec);
+  return ec ? path : path_to_utf8(p.lexically_normal());
 }
 
 }  // namespace
@@ -111,14 +114,14 @@ CommandLine parse_command_line(const std::vector<std::string>& args, const Defau
     if (used == 0 || used != language->size()) throw UsageError("--language needs a number, not " + *language);
     cl.session.language = n;
   }
-  cl.session.module = absolute(module ? *module : (std::filesystem::path(defaults.program_dir) / kModuleFile).string());
+  cl.session.module = absolute(module ? *module : path_to_utf8(path_from_utf8(defaults.program_dir) / kModuleFile));
   cl.session.text_root = absolute(text_root ? *text_root : defaults.program_dir);
   if (cl.session.text_root.size() > kMaxTextRoot)
     throw UsageError("the text root " + cl.session.text_root + " is longer than " + std::to_string(kMaxTextRoot) +
                      " characters");
   if (directory) {
     std::error_code ec;
-    if (!std::filesystem::is_directory(*directory, ec)) throw UsageError("--dir " + *directory + " is not a directory");
+    if (!std::filesystem::is_directory(path_from_utf8(*directory), ec)) throw UsageError("--dir " + *directory + " is not a directory");
     cl.session.directory = absolute(*directory);
   }
   return cl;

@@ -20,7 +20,7 @@ struct CommandLine {
 
 // Where mirax's defaults live: the directory of the running program.
 struct Defaults {
-  std::string program_dir;
+  std::string program_dir;  // UTF-8
 };
 
 // Parses the arguments (without the program name). Throws UsageError naming the fault.

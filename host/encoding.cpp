@@ -76,6 +76,15 @@ std::string wide_to_utf8(std::u16string_view wide) {
   return out;
 }
 
+std::filesystem::path path_from_utf8(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string path_to_utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 size_t wide_length(const char16_t* wide) {
   size_t n = 0;
   if (wide)

@@ -118,6 +118,7 @@ std::vector<HostEntry> build_host_table();
 bool host_function_implemented(const HostEntry& entry);
 
 // Loads the module, performs the hand-shake, presses "-CsysList" and unloads the module.
+// Paths are UTF-8.
 struct SessionOptions {
   std::string module;
   std::string text_root;

@@ -17,9 +17,9 @@ int main(int argc, char** argv) {
   Defaults defaults;
   char program[1024];
   if (platform_program_path(program, sizeof program) > 0)
-    defaults.program_dir = std::filesystem::path(program).parent_path().string();
+    defaults.program_dir = path_to_utf8(path_from_utf8(program).parent_path());
   else
-    defaults.program_dir = std::filesystem::absolute(argv[0]).parent_path().string();
+    defaults.program_dir = path_to_utf8(std::filesystem::absolute(path_from_utf8(utf8_argv[0])).parent_path());
 
   CommandLine cl;
   try {

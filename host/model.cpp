@@ -154,8 +154,19 @@ int Assembly::find(std::string_view name) const {
 
 Assembly parse_assembly(std::string_view json_text) {
   json root;
+  // A key given twice in one object would silently replace the first; refuse it instead.
+  std::vector<std::set<std::string>> keys;
+  std::string duplicate;
+  const json::parser_callback_t check_keys = [&](int, json::parse_event_t event, json& parsed) {
+    if (event == json::parse_event_t::object_start) keys.emplace_back();
+    if (event == json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
+    if (event == json::parse_event_t::key && !keys.empty() && !keys.back().insert(parsed.get<std::string>()).second &&
+        duplicate.empty())
+      duplicate = parsed.get<std::string>();
+    return true;
+  };
   try {
-    root = json::parse(json_text.begin(), json_text.end());
+    root = json::parse(json_text.begin(), json_text.end(), check_keys);
   } catch (const json::parse_error& e) {
     std::string what = e.what();
     // Keep the library's position and reason, without its internal exception tag.
@@ -163,6 +174,7 @@ Assembly parse_assembly(std::string_view json_text) {
       what = what.substr(tag + 2);
     throw ModelError("malformed JSON: " + what);
   }
+  if (!duplicate.empty()) throw ModelError("malformed JSON: the key \"" + duplicate + "\" appears twice in one object");
   require_object(root, "");
   require_keys(root, "", {"top", "models"});
   if (!root.contains("top")) refuse("", "missing \"top\"");
@@ -245,7 +257,7 @@ Assembly parse_assembly(std::string_view json_text) {
 }
 
 Assembly load_assembly(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
+  std::ifstream in(path_from_utf8(file), std::ios::binary);
   if (!in) throw ModelError(file + ": cannot be read");
   std::ostringstream text;
   text << in.rdbuf();

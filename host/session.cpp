@@ -29,7 +29,11 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
                           std::ostream& out, std::ostream& err) {
   SessionResult result;
   LoadedModule module;
-  module.library = platform_library_open(options.module.c_str());
+  // The module and the hand-shake take 8-bit paths in the platform's own encoding.
+  const std::string module_path = path_from_utf8(options.module).string();
+  const std::string text_root = path_from_utf8(options.text_root).string();
+  const std::string module_dir = path_from_utf8(options.module).parent_path().string();
+  module.library = platform_library_open(module_path.c_str());
   if (!module.library) {
     err << "mirax: cannot load the module " << options.module << ": " << platform_library_error() << "\n";
     result.status = kExitNoModule;
@@ -48,11 +52,10 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
   const auto& table = host.table();
   // Room for the required-version text the module writes when it refuses the host.
   kel_wchar message[256] = {};
-  const std::string module_dir = std::filesystem::path(options.module).parent_path().string();
   out << std::flush;
   const int32_t status =
       initialize(nullptr, nullptr, options.release.c_str(), options.build.c_str(), nullptr, message,
-                 options.text_root.c_str(), nullptr, module_dir.c_str(), host.handle(), nullptr, table.data(),
+                 text_root.c_str(), nullptr, module_dir.c_str(), host.handle(), nullptr, table.data(),
                  static_cast<int32_t>(table.size()), options.language);
   if (status == KEL_VERSION_MISMATCH) {
     err << "mirax: the module refuses this host (release " << options.release << ", build " << options.build
@@ -75,7 +78,7 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
   }
   if (!options.directory.empty()) {
     std::error_code ec;
-    std::filesystem::current_path(options.directory, ec);
+    std::filesystem::current_path(path_from_utf8(options.directory), ec);
     if (ec) {
       err << "mirax: cannot change to directory " << options.directory << ": " << ec.message() << "\n";
       terminate();
@@ -86,7 +89,7 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
   out << std::flush;
   result.report_written = binding->action(binding->app_data, binding->app_int) != 0;
   if (result.report_written)
-    out << "Report: " << (std::filesystem::current_path() / "csyspos.txt").string() << "\n";
+    out << "Report: " << path_to_utf8(std::filesystem::current_path() / "csyspos.txt") << "\n";
   else
     out << "No report written: the name prompt was cancelled.\n";
   if (host.geometry_records_held() != 0)

@@ -34,10 +34,10 @@ void* (*backing_reallocate)(void*, size_t) = realloc;
 void (*backing_free)(void*) = free;
 int backing_budget = -1;  // successful requests left before the test hook fails them; -1 = unlimited
 
-// Lowest and highest address ever handed out by the backing allocator. A damaged header or tail
-// is recognised before the check follows a pointer outside that span.
+// Lowest address and extent of the memory the backing allocator has ever handed out. A damaged
+// header or tail is recognised before the check follows a pointer outside that span.
 uintptr_t span_low = UINTPTR_MAX;
-uintptr_t span_high = 0;
+uintptr_t span_extent = 0;  // bytes from span_low to the end of the highest block
 
 MEM_HOT bool budget_allows() {
     if (MEM_LIKELY(backing_budget < 0)) return true;
@@ -48,8 +48,12 @@ MEM_HOT bool budget_allows() {
 
 MEM_HOT void note_span(void* p, uint32_t system_size) {
     uintptr_t a = (uintptr_t)p;
+    uintptr_t end = a + system_size;
+    if (MEM_LIKELY(a >= span_low && end - span_low <= span_extent)) return;
+    uintptr_t high = span_extent ? span_low + span_extent : 0;
     if (a < span_low) span_low = a;
-    if (a + system_size > span_high) span_high = a + system_size;
+    if (end > high) high = end;
+    span_extent = high - span_low;
 }
 
 MEM_HOT MemBlockHeader* backing_alloc(uint32_t system_size) {
@@ -64,6 +68,16 @@ MEM_HOT MemBlockHeader* backing_alloc(uint32_t system_size) {
     }
     if (p) note_span(p, system_size);
     return (MemBlockHeader*)p;
+}
+
+MEM_HOT void backing_release(void* block) {
+    if (mem_manager.vm_backing) {
+        vm_lock_take();
+        vmFree(vm_main_segment(), block);
+        vm_lock_release();
+    } else {
+        backing_free(block);
+    }
 }
 
 MemBlockHeader* backing_realloc(MemBlockHeader* h, uint32_t system_size) {
@@ -89,12 +103,13 @@ inline MemBlockHeader* header_at(const void* user) {
 // The header of a block the backing allocator could have handed out: 8-aligned, in the span.
 MEM_HOT bool header_readable(const MemBlockHeader* h) {
     uintptr_t a = (uintptr_t)h;
-    return (a & 7) == 0 && a >= span_low && (uint64_t)a + sizeof(MemBlockHeader) <= span_high;
+    return (a & 7) == 0 && a - span_low + sizeof(MemBlockHeader) <= span_extent && a >= span_low;
 }
 
+// For a header already found readable: its tail lies within the span too.
 MEM_HOT bool tail_readable(const MemBlockHeader* h) {
-    return h->size >= 0 && h->size <= kMaxSize &&
-           (uint64_t)(uintptr_t)h + (uint64_t)mem_system_size(h->size) <= (uint64_t)span_high;
+    return (uint32_t)h->size <= (uint32_t)kMaxSize &&
+           (uint32_t)mem_system_size(h->size) <= span_extent - ((uintptr_t)h - span_low);
 }
 
 MEM_HOT int check_header(const MemBlockHeader* h) {
@@ -111,11 +126,7 @@ MEM_HOT int check_header(const MemBlockHeader* h) {
 }
 
 // The misuse stop for a broken chain. Returns only if crash() does.
-void chain_is_corrupt(const char* where) {
-    printf("%s:  %s\n", where, "memory chain is corrupt");
-    fflush(stdout);
-    crash();
-}
+void chain_is_corrupt(const char* where) { misuse_stop(where, "memory chain is corrupt"); }
 
 // Exhaustion outside getmem_or_null: the memory break. error_break jumps to the innermost trap
 // that handles memory errors; when no trap takes it there is nothing to go back to.
@@ -149,7 +160,7 @@ MEM_HOT Outcome allocate_block(int32_t size, uint32_t system_size, MemBlockHeade
     MemBlockHeader* last = mem_manager.last_area;
     if (last && (!header_readable(last) || !tail_readable(last) || mem_tail_of(last)->next != nullptr)) {
         kel_lock_release(&mem_manager_lock);
-        mem_backing_release(h);
+        backing_release(h);
         chain_is_corrupt("manage_memory");
         return Outcome::Corrupt;
     }
@@ -190,7 +201,7 @@ Outcome resize_block(MemBlockHeader* oh, int32_t size, uint32_t system_size, boo
             if (mem_manager.keep_released)
                 kept = oh;
             else
-                mem_backing_release(oh);
+                backing_release(oh);
         }
     } else if (size_ok) {
         h = backing_realloc(oh, system_size);
@@ -232,15 +243,7 @@ mem_loop_record heap_loop_record = {0, 0, 0, nullptr, heap_set_index, heap_get_i
 
 // ---- backing allocator hooks ----
 
-void mem_backing_release(void* block) {
-    if (mem_manager.vm_backing) {
-        vm_lock_take();
-        vmFree(vm_main_segment(), block);
-        vm_lock_release();
-    } else {
-        backing_free(block);
-    }
-}
+void mem_backing_release(void* block) { backing_release(block); }
 
 void mem_backing_fail_after(int n) { backing_budget = n < 0 ? -1 : n; }
 
@@ -256,32 +259,46 @@ int mem_block_readable(const MemBlockHeader* h) { return header_readable(h) && t
 
 // ---- the allocation interface ----
 
-void* manage_memory(int size, void* old, int may_fail, int xarray_flag) {
-    if (old && heap_loop_record.active) debug_memory_loop_release(&heap_loop_record, old);
-    // A negative size or one whose system size overflows can never be satisfied: it takes the
-    // exhaustion path instead of becoming a small block followed by a wild zero-fill.
-    const bool size_ok = size >= 0 && size <= kMaxSize;
-    const uint32_t system_size = size_ok ? (uint32_t)mem_system_size(size) : 0;
-    MemBlockHeader* h = nullptr;
-    int32_t old_size = 0;
-    Outcome outcome;
-    if (!old)
-        outcome = size_ok ? allocate_block(size, system_size, h) : Outcome::Exhausted;
-    else
-        outcome = resize_block(header_at(old), size, system_size, size_ok, old_size, h);
-    if (outcome == Outcome::Corrupt) return nullptr;
-    if (outcome == Outcome::Exhausted) {
-        if (!may_fail) out_of_memory();
-        return nullptr;
-    }
+namespace {
+
+// The steps after the block is linked: loop word, release of the lock, the debugging hooks and
+// the zero-fill of the bytes the caller has not had before.
+MEM_HOT void* finish_block(MemBlockHeader* h, int32_t size, int32_t old_size, int xarray_flag) {
     set_loop_word(h, xarray_flag);
     kel_lock_release(&mem_manager_lock);
-
     void* user = mem_user_of(h);
     if (mem_manager.memdebug_mode > 0) memdebug_alloc(user);
     if (heap_loop_record.active) debug_memory_loop_alloc(&heap_loop_record, user);
     if (size > old_size) memset((char*)user + old_size, 0, (size_t)(size - old_size));
     return user;
+}
+
+// A new heap block; null only when may_fail is set and the memory is exhausted.
+MEM_HOT void* new_block(int size, int may_fail, int xarray_flag) {
+    // A negative size or one whose system size overflows can never be satisfied: it takes the
+    // exhaustion path instead of becoming a small block followed by a wild zero-fill.
+    MemBlockHeader* h = nullptr;
+    Outcome outcome = Outcome::Exhausted;
+    if (MEM_LIKELY(size >= 0 && size <= kMaxSize))
+        outcome = allocate_block(size, (uint32_t)mem_system_size(size), h);
+    if (MEM_LIKELY(outcome == Outcome::Done)) return finish_block(h, size, 0, xarray_flag);
+    if (outcome == Outcome::Exhausted && !may_fail) out_of_memory();
+    return nullptr;
+}
+
+}  // namespace
+
+void* manage_memory(int size, void* old, int may_fail, int xarray_flag) {
+    if (!old) return new_block(size, may_fail, xarray_flag);
+    if (heap_loop_record.active) debug_memory_loop_release(&heap_loop_record, old);
+    const bool size_ok = size >= 0 && size <= kMaxSize;
+    const uint32_t system_size = size_ok ? (uint32_t)mem_system_size(size) : 0;
+    MemBlockHeader* h = nullptr;
+    int32_t old_size = 0;
+    Outcome outcome = resize_block(header_at(old), size, system_size, size_ok, old_size, h);
+    if (outcome == Outcome::Done) return finish_block(h, size, old_size, xarray_flag);
+    if (outcome == Outcome::Exhausted && !may_fail) out_of_memory();
+    return nullptr;
 }
 
 void* getmem_xar(int size, int xarray_flag) {
@@ -290,12 +307,12 @@ void* getmem_xar(int size, int xarray_flag) {
         int id = find_auto_clump(size);
         if (id >= 0) return clump_getmem_xar(id, xarray_flag);
     }
-    return manage_memory(size, nullptr, 0, xarray_flag);
+    return new_block(size, 0, xarray_flag);
 }
 
 void* getmem(int size) { return getmem_xar(size, 0); }
 
-void* getmem_or_null(int size) { return manage_memory(size, nullptr, 1, 0); }
+void* getmem_or_null(int size) { return new_block(size, 1, 0); }
 
 void* relocmem_xar(void* ptr, int size, int xarray_flag) {
     if (!ptr) return getmem_xar(size, xarray_flag);
@@ -339,8 +356,7 @@ int rlsmem(void* ptr) {
         next->prev = prev;
     else
         mem_manager.last_area = prev;
-    h->prev = nullptr;
-    mem_tail_of(h)->next = nullptr;
+    // The fill below covers the header and the tail, which clears the block's own links.
     const int system_size = mem_system_size(h->size);
     mem_manager.block_count -= 1;
     mem_manager.user_bytes -= h->size;
@@ -357,7 +373,7 @@ int rlsmem(void* ptr) {
     if (keep)
         keep_released_block(h, system_size);
     else
-        mem_backing_release(h);
+        backing_release(h);
     return 0;
 }
 
@@ -422,6 +438,7 @@ void getmem_counters(int* count, int* user_bytes, int* system_bytes, int* peak) 
 int mem_set_always_move(int on) {
     int previous = mem_manager.always_move;
     mem_manager.always_move = on ? 1 : 0;
+    if (order_debug_level_get() != 0) printf("Relocation will %s memory.\n", on ? "always move" : "not always");
     return previous;
 }
 

@@ -18,12 +18,28 @@ kel_wchar pair_storage[kDoubleByte][128 * 256];
 uint16_t reverse_storage[kCodePages.size()][65536];
 
 bool is_surrogate(unsigned u) { return u >= 0xD800 && u <= 0xDFFF; }
+// User-defined characters differ between platforms and between machines: they are left out.
+bool is_private_use(unsigned u) { return u >= 0xE000 && u <= 0xF8FF; }
 
 kel_wchar decode(int cp, const unsigned char* bytes, int len) {
   kel_wchar out[2];
   int n = platform_codepage_to_wide(cp, reinterpret_cast<const char*>(bytes), len, out, 2);
-  return n == 1 ? out[0] : kNoChar;
+  return n == 1 && !is_private_use(out[0]) ? out[0] : kNoChar;
 }
+
+// Where a double-byte page has two byte forms of one character, the form the system conversion
+// writes (some platform libraries write the other one).
+struct PreferredForm {
+  int cp;
+  kel_wchar wc;
+  uint16_t bytes;
+};
+constexpr PreferredForm kPreferredForms[] = {
+    {KEL_CP_TRADITIONAL_CHINESE, 0x2550, 0xF9F9},
+    {KEL_CP_TRADITIONAL_CHINESE, 0x255E, 0xF9E9},
+    {KEL_CP_TRADITIONAL_CHINESE, 0x2561, 0xF9EB},
+    {KEL_CP_TRADITIONAL_CHINESE, 0x256A, 0xF9EA},
+};
 
 void build(CodePage& t, int index) {
   const int cp = kCodePages[index];
@@ -54,16 +70,23 @@ void build(CodePage& t, int index) {
         if (row[b2] != kNoChar) t.lead[b1] = true;
       }
     }
+    // A byte 0x80 that the page leaves undefined stands for U+0080, as the system conversion has it.
+    if (t.single[0x80] == kNoChar && !t.lead[0x80]) t.single[0x80] = 0x80;
     // The reverse direction asks the platform for every unit, so that its own choice among
-    // several byte forms of one character is kept.
+    // several byte forms of one character is kept; a form is kept only when it reads back as
+    // the same character (no look-alike substitutes).
     for (unsigned u = 1; u < 65536; ++u) {
-      if (is_surrogate(u)) continue;
+      if (is_surrogate(u) || is_private_use(u)) continue;
       kel_wchar wc = static_cast<kel_wchar>(u);
       unsigned char out[4];
       int n = platform_codepage_from_wide(cp, &wc, 1, reinterpret_cast<char*>(out), 4);
-      if (n == 1 && out[0] != 0) t.reverse[u] = out[0];
-      else if (n == 2) t.reverse[u] = static_cast<uint16_t>(out[0] << 8 | out[1]);
+      if (n == 1 && out[0] != 0 && !t.lead[out[0]] && t.single[out[0]] == wc) t.reverse[u] = out[0];
+      else if (n == 2 && t.pair(out[0], out[1]) == wc) t.reverse[u] = static_cast<uint16_t>(out[0] << 8 | out[1]);
     }
+    if (t.reverse[0x80] == 0 && t.single[0x80] == 0x80) t.reverse[0x80] = 0x80;
+    for (const PreferredForm& f : kPreferredForms)
+      if (f.cp == cp && t.pair(static_cast<unsigned char>(f.bytes >> 8), static_cast<unsigned char>(f.bytes)) == f.wc)
+        t.reverse[f.wc] = f.bytes;
   } else {
     // Single-byte pages: a byte the page leaves undefined stands for the control character of
     // the same value, in both directions, as the system conversion does.
@@ -86,6 +109,8 @@ void build_x0212() {
     for (unsigned c = 0; c < 94; ++c) {
       unsigned char three[3] = {0x8F, static_cast<unsigned char>(0xA1 + r), static_cast<unsigned char>(0xA1 + c)};
       kel_wchar wc = decode(KEL_CP_EUC_JP, three, 3);
+      // The one JIS X 0212 character platform libraries read differently: the system conversion's tilde.
+      if (three[1] == 0xA2 && three[2] == 0xB7) wc = u'~';
       x0212_forward[r * 94 + c] = wc;
       if (wc == kNoChar || is_surrogate(wc) || x0212_reverse[wc] != 0) continue;
       unsigned char sj[2];

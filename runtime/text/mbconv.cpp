@@ -66,16 +66,30 @@ int to_euc(kel_wchar wc, bool japanese, unsigned char* out, int* error) {
   return n;
 }
 
+// JIS X 0208 in EUC form through Shift-JIS, worked out once per pair: 94 x 94 characters.
+kel_wchar euc_pairs[94 * 94];
+const CodePage* euc_pairs_page = nullptr;
+
+kel_wchar euc_pair(const CodePage& t, unsigned char b1, unsigned char b2) {
+  if (euc_pairs_page != &t) {
+    for (unsigned r = 0; r < 94; ++r) {
+      for (unsigned c = 0; c < 94; ++c) {
+        unsigned char s1 = static_cast<unsigned char>(0x21 + r), s2 = static_cast<unsigned char>(0x21 + c);
+        jis_to_sjis(&s1, &s2);
+        euc_pairs[r * 94 + c] = t.pair(s1, s2);
+      }
+    }
+    euc_pairs_page = &t;
+  }
+  return euc_pairs[(b1 - 0xA1) * 94 + (b2 - 0xA1)];
+}
+
 kel_wchar from_euc(const CodePage& t, const unsigned char* bytes, int len) {
   if (len == 1) return t.single[bytes[0]];
   if (len == 3) return bytes[0] == 0x8F ? jis_x_0212_to_wide(bytes[1], bytes[2]) : kNoChar;
-  unsigned char b1 = bytes[0], b2 = bytes[1];
+  const unsigned char b1 = bytes[0], b2 = bytes[1];
   if (b1 == 0x8E) return b2 >= 0xA1 && b2 <= 0xDF ? t.single[b2] : t.pair(b1, b2);
-  if (b1 > 0xA0 && b2 > 0xA0 && b2 != 0xFF) {
-    b1 &= 0x7F;
-    b2 &= 0x7F;
-    jis_to_sjis(&b1, &b2);
-  }
+  if (b1 > 0xA0 && b1 != 0xFF && b2 > 0xA0 && b2 != 0xFF) return euc_pair(t, b1, b2);
   return t.pair(b1, b2);
 }
 
@@ -282,47 +296,51 @@ char* unicode_str_to_euc_str(char* text_out, const kel_wchar* wide_in) {
 
 kel_wchar* euc_str_to_unicode_str(kel_wchar* wide_out, const char* text_in) {
   const int code = lang_code_get();
-  const bool japanese = code == LANG_CODE_JAPANESE;
   const CodePage& t = session_code_page(code);
   auto* in = reinterpret_cast<const unsigned char*>(text_in);
-  // The next byte; at the terminator 0xFF, without moving on.
+  // The next byte; at the terminator 0xFF, without moving on. A byte 0xFF also ends the text.
   auto next = [&]() -> unsigned char { return *in ? *in++ : 0xFF; };
-  auto peek = [&](int i) -> unsigned char {
-    for (int k = 0; k < i; ++k)
-      if (!in[k]) return 0xFF;
-    return in[i] ? in[i] : 0xFF;
-  };
   kel_wchar* out = wide_out;
-  for (;;) {
-    const unsigned char b = next();
-    if (b == 0xFF) break;
-    if (t.error) {
-      report_failure("euc_str_to_unicode_str", t.error);
-      *out = 0;
-      return EUC_STR_CONVERSION_FAILED;
-    }
-    unsigned char bytes[3] = {b, 0, 0};
-    int len = 1;
-    if (japanese) {
+  if (code == LANG_CODE_JAPANESE) {
+    for (unsigned char b; (b = next()) != 0xFF;) {
+      if (t.error) {
+        // No character can be had: each one stores 0.
+        *out++ = 0;
+        if (b > 0xA0 || b == 0x8E) next();
+        continue;
+      }
+      if (b < 0x80) {
+        *out++ = t.single[b];
+        continue;
+      }
+      if (b > 0xA0 && *in > 0xA0 && *in != 0xFF) {
+        // The common case: a JIS X 0208 pair.
+        kel_wchar wc = euc_pair(t, b, *in++);
+        *out++ = wc == kNoChar ? 0 : wc;
+        continue;
+      }
+      unsigned char bytes[3] = {b, 0, 0};
+      int len = 1;
       if (b > 0xA0 || b == 0x8E) {
         bytes[1] = next();
         len = 2;
-      } else if (b == 0x8F && peek(0) > 0xA0 && peek(0) != 0xFF && peek(1) > 0xA0 && peek(1) != 0xFF) {
+      } else if (b == 0x8F && in[0] > 0xA0 && in[0] != 0xFF && in[1] > 0xA0 && in[1] != 0xFF) {
+        // JIS X 0212 behind 0x8F (both bytes checked before any is taken).
         bytes[1] = next();
         bytes[2] = next();
         len = 3;
       }
-      kel_wchar wc = t.error ? kNoChar : from_euc(t, bytes, len);
+      kel_wchar wc = from_euc(t, bytes, len);
       *out++ = wc == kNoChar ? 0 : wc;
-      continue;
     }
-    if (t.lead[b]) {
-      bytes[1] = next();
-      len = 2;
-    }
-    kel_wchar wc = len == 2 ? t.pair(bytes[0], bytes[1]) : t.single[b];
+    *out = 0;
+    return wide_out;
+  }
+  for (unsigned char b; (b = next()) != 0xFF;) {
+    kel_wchar wc = kNoChar;
+    if (!t.error) wc = t.lead[b] ? t.pair(b, next()) : t.single[b];
     if (wc == kNoChar) {
-      report_failure("euc_str_to_unicode_str", no_translation());
+      report_failure("euc_str_to_unicode_str", t.error ? t.error : no_translation());
       *out = 0;
       return EUC_STR_CONVERSION_FAILED;
     }

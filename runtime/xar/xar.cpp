@@ -67,18 +67,6 @@ __attribute__((noinline)) void* append_slow(void* p_xar, int n, const byte* s) {
 
 namespace kel::xar {
 
-void stop_misuse(const char* where, const char* message) {
-    printf("%s:  %s\n", where, message);
-    fflush(stdout);
-    crash();
-}
-
-void break_memory(const char* where, const char* message) {
-    printf("%s:  %s\n", where, message);
-    fflush(stdout);
-    error_break("Memory error.");
-}
-
 void stop_plain(const char* where, const char* message) {
     printf("%s %s \n", where, message);
     fflush(stdout);
@@ -88,7 +76,7 @@ void stop_plain(const char* where, const char* message) {
 byte* require(const void* p_xar, const char* where) {
     byte* u = p_xar ? load_user(p_xar) : nullptr;
     if (!block_ok(u)) {
-        stop_misuse(where, "invalid array");
+        misuse_stop(where, "invalid array");
         return nullptr;
     }
     return u;
@@ -102,7 +90,7 @@ void* xar_alloc_in_zone(int zone, int count, int object_size, int extension) {
     if (count == 0 && extension == 0) return nullptr;
     if (count < 0 || object_size <= 0 || extension <= 0 || object_size > XAR_MAX_OBJECT_SIZE ||
         zone > kMaxZone) {
-        stop_misuse("XAR_ALLOC", "invalid request");
+        misuse_stop("XAR_ALLOC", "invalid request");
         return nullptr;
     }
     if (count == 0 && extension == 1 && object_size < 128) extension = 2;
@@ -110,14 +98,14 @@ void* xar_alloc_in_zone(int zone, int count, int object_size, int extension) {
     int slots = count;
     if (slots == 0 && !debug_xar()) slots = 1;
     if (count > XAR_MAX_BYTES / object_size) {
-        stop_misuse("XAR_ALLOC", "too big array");
+        misuse_stop("XAR_ALLOC", "too big array");
         return nullptr;
     }
     const int units = ((slots * object_size + 7) >> 3) + 2;
     const int bytes = units * 8;
     byte* block = zone < 0 ? static_cast<byte*>(getmem_xar(bytes, 1)) : zone_block(zone, bytes);
     if (!block) {
-        break_memory("XAR_ALLOC", "out of memory");
+        memory_break("XAR_ALLOC", "out of memory");
         return nullptr;
     }
     write_header(block, units, extension < XAR_MAX_EXTENSION ? extension : XAR_MAX_EXTENSION, object_size);
@@ -132,14 +120,14 @@ void* XAR_ALLOC(int count, int object_size, int extension) {
 int XAR_PRE_RELOC(void* header, int n) {
     byte* u = header ? static_cast<byte*>(header) + XAR_HDR_SIZE : nullptr;
     if (!block_ok(u)) {
-        stop_misuse("XAR_PRE_RELOC", "invalid array");
+        misuse_stop("XAR_PRE_RELOC", "invalid array");
         return -1;
     }
     const View v{u};
     const int size = v.object_size();
     const int max_count = XAR_MAX_BYTES / size;
     if (n > max_count - v.count()) {
-        break_memory(" XAR_PRE_RELOC", "too big array");
+        memory_break(" XAR_PRE_RELOC", "too big array");
         return -1;
     }
     const int k = g_ignore_reloc_cnt ? 1 : -v.zone();
@@ -158,7 +146,7 @@ void* XAR_EXTEND(void* p_xar, int n) {
     byte* u = require(p_xar, "XAR_EXTEND");
     if (!u) return nullptr;
     if (n < 0) {
-        stop_misuse("XAR_EXTEND", "invalid request");
+        misuse_stop("XAR_EXTEND", "invalid request");
         return nullptr;
     }
     if (n == 0) return nullptr;
@@ -192,7 +180,7 @@ void* XAR_EXTEND(void* p_xar, int n) {
     }
     if (!block) {
         memcpy(old_trailer, saved, sizeof saved);  // the array stays as it was
-        break_memory(" XAR_EXTEND", "out of memory");
+        memory_break(" XAR_EXTEND", "out of memory");
         return nullptr;
     }
     int new_zone = zone;
@@ -210,7 +198,7 @@ void* XAR_SHRINK(void* p_xar, int n) {
     const int count = v.count();
     // A negative n would raise the count past the capacity.
     if (n < 0 || n > count) {
-        stop_misuse("XAR_SHRINK", "invalid request");
+        misuse_stop("XAR_SHRINK", "invalid request");
         return nullptr;
     }
     const int new_count = count - n;
@@ -290,7 +278,7 @@ void* XAR_REPLICATE(void* p_xar, int from, int to) {
     const int size = View{u}.object_size();
     const int count = View{u}.count();
     if (from < 0 || from >= count || to < 0 || to > count) {
-        stop_misuse("XAR_REPLICATE", "invalid request");
+        misuse_stop("XAR_REPLICATE", "invalid request");
         return nullptr;
     }
     if (!XAR_EXTEND(p_xar, 1)) return nullptr;

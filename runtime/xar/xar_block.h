@@ -61,10 +61,6 @@ inline void write_trailer(byte* block, int units, int zone, int count) {
     wr32(t + 4, uint32_t(count));
 }
 
-// "%s:  %s\n" on standard output, then the fatal stop. Returns only if the stop returns.
-void stop_misuse(const char* where, const char* message);
-// "%s:  %s\n" on standard output, then error_break("Memory error.").
-void break_memory(const char* where, const char* message);
 // "%s %s \n" on standard output, then the fatal stop (the plain-array routines' form).
 void stop_plain(const char* where, const char* message);
 

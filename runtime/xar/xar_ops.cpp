@@ -37,7 +37,7 @@ const void* detach_source(const byte* u, const void* src, int bytes, Scratch& sc
     if (!s || s < u || s >= u + v.capacity() * v.object_size() || bytes <= 0) return src;
     byte* copy = scratch.get(bytes);
     if (!copy) {
-        break_memory(where, "out of memory");
+        memory_break(where, "out of memory");
         return nullptr;
     }
     const byte* used_end = u + v.count() * v.object_size();
@@ -61,6 +61,18 @@ void check_size(const char* where, const void* p_xar, int object_size) {
     XAR_PARAMS(p_xar, &old_size, nullptr, nullptr, nullptr);
     if (old_size != object_size)
         dbg_err_crash(where, "inconsistent size: old (%d) != request (%d) - SERIOUS ERROR.", old_size, object_size);
+}
+
+// The count of `src` when its objects have the destination's size; otherwise a note and the
+// fatal stop, and -1 if that returns.
+int count_of_alike(const char* where, const void* p_xar, const void* src) {
+    int dst_size = 0, src_size = 0, src_count = 0;
+    XAR_PARAMS(p_xar, &dst_size, nullptr, nullptr, nullptr);
+    XAR_PARAMS(&src, &src_size, nullptr, &src_count, nullptr);
+    if (dst_size == src_size) return src_count;
+    order_debug_note(where, "different object size numbers %d - %d !!!", dst_size, src_size);
+    crash();
+    return -1;
 }
 
 bool is_null_array(const void* p_xar) { return p_xar && !load_user(p_xar); }
@@ -220,7 +232,7 @@ void xar_reverse(void* xar) {
     byte* u = static_cast<byte*>(xar);
     if (!u) return;
     if (!block_ok(u)) {
-        stop_misuse("XAR_COUNT", "invalid array");
+        misuse_stop("XAR_COUNT", "invalid array");
         return;
     }
     arr_reverse(u, View{u}.count(), View{u}.object_size());
@@ -277,15 +289,8 @@ void xar_concat(void* p_xar, const void* src) {
         return;
     }
     if (!src) return;
-    int dst_size = 0, src_size = 0, src_count = 0;
-    XAR_PARAMS(p_xar, &dst_size, nullptr, nullptr, nullptr);
-    XAR_PARAMS(&src, &src_size, nullptr, &src_count, nullptr);
-    if (dst_size != src_size) {
-        order_debug_note("xar_concat", "different object size numbers %d - %d !!!", dst_size, src_size);
-        crash();
-        return;
-    }
-    XAR_APPEND(p_xar, src_count, src);
+    const int src_count = count_of_alike("xar_concat", p_xar, src);
+    if (src_count >= 0) XAR_APPEND(p_xar, src_count, src);
 }
 
 void xar_inject(void* p_xar, const void* src, int index) {
@@ -298,15 +303,8 @@ void xar_inject(void* p_xar, const void* src, int index) {
         crash();
         return;
     }
-    int dst_size = 0, src_size = 0, src_count = 0;
-    XAR_PARAMS(p_xar, &dst_size, nullptr, nullptr, nullptr);
-    XAR_PARAMS(&src, &src_size, nullptr, &src_count, nullptr);
-    if (dst_size != src_size) {
-        order_debug_note("xar_inject", "different object size numbers %d - %d !!!", dst_size, src_size);
-        crash();
-        return;
-    }
-    xar_insert(p_xar, index, src_count, src);
+    const int src_count = count_of_alike("xar_inject", p_xar, src);
+    if (src_count >= 0) xar_insert(p_xar, index, src_count, src);
 }
 
 }  // extern "C"

@@ -83,6 +83,22 @@ TEST(Transform, ProductOfScaledRotationsComposesAnglesAndScales) {
   expect_near(expected, out);
 }
 
+// Sums run left to right with every step rounded to a double: 1e16 + 1 rounds back to 1e16,
+// so a different order, or wider intermediates, would give 1 or -1 instead of 0.
+TEST(Transform, SumsAccumulateInAscendingOrderInDoubles) {
+  const Transform a = {{1e16, 1, -1e16, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+  const Transform b = {{1, 0, 0, 0}, {1, 1, 0, 0}, {1, 0, 1, 0}, {0, 0, 0, 1}};
+  Transform out;
+  trf_multiply(a, b, out);
+  EXPECT_EQ(0.0, out[0][0]);
+  EXPECT_EQ(1.0, out[0][1]);
+
+  const Transform t = {{1, 0, 0, 0}, {1, 1, 1, 0}, {0, 0, 1, 0}, {1e16, 1, -1e16, 1}};
+  ASSERT_EQ(1, trf_invert(t, out));
+  EXPECT_EQ(-1e16, out[3][0]);
+  EXPECT_EQ(0.0, out[3][1]);
+}
+
 TEST(Transform, InverseOfTranslationNegatesOrigin) {
   const Transform t = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {3, -4, 5.5, 1}};
   Transform out;

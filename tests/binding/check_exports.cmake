@@ -1,4 +1,5 @@
 # Checks the exports (and, for a DLL, the imports) of the built module.
+cmake_minimum_required(VERSION 3.25)
 # -DMODULE=<file> -DTOOL=<nm or objdump> -DWINDOWS=<true for a DLL>
 set(expected_exports user_initialize_plus user_terminate_plus)
 
@@ -7,12 +8,15 @@ if(WINDOWS)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "${TOOL} -p ${MODULE} failed")
   endif()
-  # Export names: the rows of the "[Ordinal/Name Pointer] Table".
-  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[ 0-9]+\\][^\n]*\n)*)" table "${dump}")
-  string(REGEX MATCHALL "\\][ \t]+[A-Za-z_][A-Za-z0-9_@]*" rows "${CMAKE_MATCH_1}")
+  # Square brackets would group list elements: read them as angle brackets.
+  string(REPLACE "[" "<" dump "${dump}")
+  string(REPLACE "]" ">" dump "${dump}")
+  # Export names: the rows of the "<Ordinal/Name Pointer> Table".
+  string(REGEX MATCH "<Ordinal/Name Pointer> Table[^\n]*\n(([ \t]+<[ 0-9]+>[^\n]*\n)*)" table "${dump}")
+  string(REGEX MATCHALL ">[ \t]+[A-Za-z_][A-Za-z0-9_@]*" rows "${CMAKE_MATCH_1}")
   set(exports)
   foreach(row ${rows})
-    string(REGEX REPLACE "^\\][ \t]+" "" name "${row}")
+    string(REGEX REPLACE "^>[ \t]+" "" name "${row}")
     list(APPEND exports ${name})
   endforeach()
   # Imported libraries must all be the system's own.

@@ -3,6 +3,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "diag_test_support.h"
@@ -37,99 +38,63 @@ class Traps : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(trap_pop(), 0) << "a test left a frame behind"; }
 };
 
-TEST_F(Traps, UnhandledClassRunsEveryCleanupAndEmptiesTheStack) {
+// Pushes an outer frame (mask 1, cleanup "o,") and an inner one (mask 4, cleanup "i,"), runs
+// `inside` in the inner region and pops what is left. Which frame a fire came back to: 0 none,
+// 1 the inner, 2 the outer.
+int in_nested_frames(const std::function<void()>& inside) {
   jmp_buf outer, inner;
-  volatile bool jumped = false;
+  volatile int taken = 0;
   if (setjmp(outer) == 0) {
     trap_push(outer, 1);
-    add_note("o1,");
-    add_note("o2,");
+    add_note("o,");
     if (setjmp(inner) == 0) {
       trap_push(inner, 4);
-      add_note("i1,");
-      add_note("i2,");
-      ::testing::internal::CaptureStdout();
-      EXPECT_EQ(trap_fire(2), 0);
-      EXPECT_EQ(::testing::internal::GetCapturedStdout(), " ALL TRAPS EXAUSTED\n");
+      add_note("i,");
+      inside();
     } else {
-      jumped = true;
+      taken = 1;
     }
+    trap_pop();
+    trap_pop();
   } else {
-    jumped = true;
+    taken = 2;
+    EXPECT_EQ(trap_pop(), 1) << "the taking frame stays for its owner";
   }
-  EXPECT_FALSE(jumped);
-  EXPECT_EQ(trail, "i2,i1,o2,o1,");
-  EXPECT_EQ(trap_pop(), 0);
+  return taken;
+}
+
+TEST_F(Traps, UnhandledClassRunsEveryCleanupAndEmptiesTheStack) {
+  const int taken = in_nested_frames([] {
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(trap_fire(2), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), " ALL TRAPS EXAUSTED\n");
+    EXPECT_EQ(trap_pop(), 0);
+  });
+  EXPECT_EQ(taken, 0);
+  EXPECT_EQ(trail, "i,o,");
 }
 
 TEST_F(Traps, FireJumpsToTheInnermostFrameForTheClass) {
-  jmp_buf outer, inner;
-  volatile int where = 0;
-  if (setjmp(outer) == 0) {
-    trap_push(outer, 1);
-    add_note("o,");
-    if (setjmp(inner) == 0) {
-      trap_push(inner, 4);
-      add_note("i,");
-      trap_fire(1);
-      ADD_FAILURE() << "fire returned";
-    } else {
-      where = 1;
-    }
-  } else {
-    where = 2;
-  }
-  EXPECT_EQ(where, 2);
+  EXPECT_EQ(in_nested_frames([] { trap_fire(1); }), 2);
   EXPECT_EQ(trail, "i,o,");
-  // The taking frame stays for its owner to pop; the inner one is gone.
-  EXPECT_EQ(trap_pop(), 1);
-  EXPECT_EQ(trap_pop(), 0);
-
-  // A code sharing any bit with the inner mask stops there and leaves the outer frame alone.
+  // A code sharing any bit with the inner mask stops there; the outer cleanups stay unrun.
   trail.clear();
-  where = 0;
-  if (setjmp(outer) == 0) {
-    trap_push(outer, 1);
-    add_note("o,");
-    if (setjmp(inner) == 0) {
-      trap_push(inner, 4);
-      add_note("i,");
-      trap_fire(5);
-    } else {
-      where = 1;
-      EXPECT_EQ(trap_pop(), 1);
-    }
-    EXPECT_EQ(trap_pop(), 1);
-  }
-  EXPECT_EQ(where, 1);
+  EXPECT_EQ(in_nested_frames([] { trap_fire(5); }), 1);
   EXPECT_EQ(trail, "i,");
 }
 
 TEST_F(Traps, DisabledFiringKeepsTheLastCodeForEnable) {
-  jmp_buf outer, inner;
-  volatile int where = 0;
-  if (setjmp(outer) == 0) {
-    trap_push(outer, 1);
-    if (setjmp(inner) == 0) {
-      trap_push(inner, 4);
-      add_note("i,");
-      traps_disable();
-      EXPECT_EQ(traps_enabled(), 0);
-      EXPECT_EQ(trap_fire(4), 0);
-      EXPECT_EQ(trap_fire(1), 0);
-      EXPECT_EQ(trail, "");
-      traps_enable();  // fires 1, the later code
-      ADD_FAILURE() << "pending fire did not jump";
-    } else {
-      where = 1;
-    }
-  } else {
-    where = 2;
-  }
-  EXPECT_EQ(where, 2);
-  EXPECT_EQ(trail, "i,");
+  const int taken = in_nested_frames([] {
+    traps_disable();
+    EXPECT_EQ(traps_enabled(), 0);
+    EXPECT_EQ(trap_fire(4), 0);
+    EXPECT_EQ(trap_fire(1), 0);
+    EXPECT_EQ(trail, "");
+    traps_enable();  // fires 1, the later code
+  });
+  EXPECT_EQ(taken, 2);
+  EXPECT_EQ(trail, "i,o,");
   EXPECT_EQ(traps_enabled(), 1);
-  EXPECT_EQ(trap_pop(), 1);
 }
 
 TEST_F(Traps, CleanupsNeedAFrameAndDropOrPopReleaseThemUnrun) {

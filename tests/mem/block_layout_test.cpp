@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "mem_test_support.h"
+#include "runtime/diag/diag.h"
 #include "runtime/mem/mem_block.h"
 
 namespace {
@@ -240,6 +241,45 @@ TEST_F(HeapFill, AlwaysMoveFillsTheOldCopy) {
     }
     mem_set_always_move(0);
     rlsmem(p);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HeapFill, KeptBlocksAreFilledWholeAndStayOutOfTheChain) {
+    mem_manager.keep_released = 1;
+    unsigned char* big = (unsigned char*)getmem(5000);
+    memset(big, 0x5A, 5000);
+    unsigned char* small = (unsigned char*)getmem(20);
+    memset(small, 0x5A, 20);
+    unsigned char* moved = (unsigned char*)relocmem(small, 40);  // a kept block always moves
+    rlsmem(big);
+    mem_manager.keep_released = 0;
+    EXPECT_NE(moved, small);
+    EXPECT_TRUE(all_bytes(small - 8, 0, 40, 0xFF));
+    EXPECT_TRUE(all_bytes(big - 8, 0, 5016, 0xFF));  // no edge-only fill for kept blocks
+    EXPECT_TRUE(all_bytes(moved, 0, 20, 0x5A));
+    EXPECT_EQ(check_memory_block(moved), MEM_BLOCK_OK);
+    EXPECT_EQ(mem_manager.last_area, header(moved));
+    rlsmem(moved);
+}
+
+TEST(HeapSettings, AlwaysMoveSetterReportsOnlyInDebugMode) {
+    using ::testing::internal::CaptureStdout;
+    using ::testing::internal::GetCapturedStdout;
+    CaptureStdout();
+    mem_set_always_move(1);
+    mem_set_always_move(0);
+    EXPECT_EQ(GetCapturedStdout(), "");
+    const int level = order_debug_level_set(-1);
+    CaptureStdout();
+    EXPECT_EQ(mem_set_always_move(1), 0);
+    EXPECT_EQ(mem_always_move(), 1);
+    EXPECT_EQ(mem_set_always_move(0), 1);
+    const std::string text = GetCapturedStdout();
+    order_debug_level_set(level);
+    EXPECT_EQ(text, "Relocation will always move memory.\nRelocation will not always memory.\n");
 }
 
 }  // namespace

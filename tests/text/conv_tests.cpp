@@ -158,6 +158,9 @@ TEST_F(Conversion, CharacterRoutinesFollowTheRegime) {
   EXPECT_EQ(unicode_to_wchar(u'\uff71'), 0x00B1);
   EXPECT_EQ(unicode_to_wchar(u'\u4e02'), 0xB021);
   EXPECT_EQ(unicode_to_wchar(u'A'), u'A');
+  // The plain code page form, without EUC.
+  char sjis[16] = {};
+  EXPECT_EQ(hex(unicode_str_to_multibyte_str(sjis, u"\u4e9c\uff71A")), "889fb141");
   lang_code_set(LANG_CODE_USASCII);
   EXPECT_EQ(euc_flag_get(), 0);
 }
@@ -432,6 +435,72 @@ TEST_F(Conversion, AllocatingCopies) {
   lang_code_set(LANG_CODE_USASCII);
   EXPECT_EQ(wide(int_to_wide_text(-42)), u"-42");
   EXPECT_EQ(wide(int_to_wide_text(2147483647)), u"2147483647");
+}
+
+}  // namespace
+
+namespace {
+
+// FNV-1a over the conversions of every unit (to bytes) and every one- and two-byte text (to wide),
+// and in Japanese mode every three-byte JIS X 0212 text: one value per regime that every
+// platform must give alike.
+struct TableHashes {
+  uint32_t to_bytes = 2166136261u;
+  uint32_t to_wide = 2166136261u;
+};
+
+void mix(uint32_t& h, unsigned v) {
+  h ^= v;
+  h *= 16777619u;
+}
+
+TableHashes table_hashes(int code) {
+  lang_code_set(code);
+  TableHashes h;
+  for (unsigned u = 1; u < 0x10000; ++u) {
+    if (u >= 0xD800 && u <= 0xDFFF) continue;
+    kel_wchar w[2] = {static_cast<kel_wchar>(u), 0};
+    char t[8] = {};
+    wstostr(t, w);
+    for (char* p = t; *p; ++p) mix(h.to_bytes, static_cast<unsigned char>(*p));
+  }
+  auto add_text = [&](const unsigned char* t) {
+    kel_wchar w[4] = {};
+    strtows(w, reinterpret_cast<const char*>(t));
+    for (kel_wchar* p = w; *p; ++p) mix(h.to_wide, *p);
+  };
+  for (unsigned a = 1; a < 256; ++a) {
+    for (unsigned b = 0; b < 256; ++b) {
+      if (b && a < 0x80) continue;
+      unsigned char t[3] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b), 0};
+      add_text(t);
+    }
+  }
+  if (code == LANG_CODE_JAPANESE) {
+    for (unsigned a = 0xA1; a < 0xFF; ++a) {
+      for (unsigned b = 0xA1; b < 0xFF; ++b) {
+        unsigned char t[4] = {0x8F, static_cast<unsigned char>(a), static_cast<unsigned char>(b), 0};
+        add_text(t);
+      }
+    }
+  }
+  return h;
+}
+
+TEST_F(Conversion, WholeTablesAreTheSameOnEveryPlatform) {
+  const struct {
+    int code;
+    uint32_t to_bytes, to_wide;
+  } expected[] = {
+      {LANG_CODE_USASCII, 0xbb48689b, 0x37e8be1b},    {LANG_CODE_RUSSIAN, 0xaf32d8d1, 0xc71d783f},
+      {LANG_CODE_JAPANESE, 0xdbeb88c2, 0xb7ba894e},   {LANG_CODE_KOREAN, 0x928e7901, 0x5971193c},
+      {LANG_CODE_CHINESE_TW, 0x15a15226, 0xf384ab4c}, {LANG_CODE_CHINESE_CN, 0x4700a821, 0x2734c524},
+  };
+  for (const auto& e : expected) {
+    TableHashes h = table_hashes(e.code);
+    EXPECT_EQ(h.to_bytes, e.to_bytes) << "code " << e.code;
+    EXPECT_EQ(h.to_wide, e.to_wide) << "code " << e.code;
+  }
 }
 
 }  // namespace

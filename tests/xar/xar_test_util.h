@@ -57,22 +57,24 @@ inline bool spare_is_zero(const void* user) {
 constexpr int kReturned = 77;  // exit code of a child whose action came back
 
 inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);  // text mode: the child wrote its standard output in text mode
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
+// One file per test: the children of a test run one after another, and each output is read and
+// removed before the next child starts.
 inline std::string child_output_path() {
-    static int serial = 0;
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    return std::string("xar_") + info->test_suite_name() + "_" + info->name() + "_" + std::to_string(++serial) + ".out";
+    return std::string("xar_") + info->test_suite_name() + "_" + info->name() + ".out";
 }
 
 // Runs `action` in a child process with its standard output in a file and returns that output.
-// The action must end the process through the fatal stop (exit code 2).
+// The child must end through the fatal stop (exit code 2), or, when `may_return`, may also come
+// back from the action (exit code kReturned). Actions end the child with 1 on a failed check.
 template <class F>
-std::string stop_output(F action) {
+std::string child_output(F action, bool may_return) {
     const std::string path = child_output_path();
     std::remove(path.c_str());
     EXPECT_EXIT(
@@ -82,31 +84,25 @@ std::string stop_output(F action) {
             std::fflush(stdout);
             std::exit(kReturned);
         },
-        testing::ExitedWithCode(2), "");
+        [may_return](int status) {
+            return testing::ExitedWithCode(2)(status) || (may_return && testing::ExitedWithCode(kReturned)(status));
+        },
+        "");
     std::string out = read_file(path);
     std::remove(path.c_str());
     return out;
 }
 
-// As stop_output for reports after which control may come back (the memory break returns when no
-// trap takes it). `check` runs in the child after the action came back and says whether the
-// call left things sound; the child then exits with kReturned, or 1 when the check failed.
-template <class F, class C>
-std::string break_output(F action, C check) {
-    const std::string path = child_output_path();
-    std::remove(path.c_str());
-    EXPECT_EXIT(
-        {
-            if (!std::freopen(path.c_str(), "w", stdout)) std::exit(3);
-            action();
-            std::fflush(stdout);
-            std::exit(check() ? kReturned : 1);
-        },
-        [](int status) { return testing::ExitedWithCode(2)(status) || testing::ExitedWithCode(kReturned)(status); },
-        "");
-    std::string out = read_file(path);
-    std::remove(path.c_str());
-    return out;
+// For stops, which end the process.
+template <class F>
+std::string stop_output(F action) {
+    return child_output(action, false);
+}
+
+// For reports after which control may come back (the memory break returns when no trap takes it).
+template <class F>
+std::string break_output(F action) {
+    return child_output(action, true);
 }
 
 inline bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }

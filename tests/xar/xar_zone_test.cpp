@@ -96,20 +96,18 @@ TEST(XarZone, ArraysInAZone) {
 
 TEST(XarZone, ZoneFaultsBreak) {
     // Each fault either stops or comes back without handing out memory.
-    break_output([] { if (xar_zone_alloc(12345, 8) != nullptr) std::exit(1); }, [] { return true; });
-    break_output(
-                             [] {
-                                 const int z = xar_zone_create(100);
-                                 if (xar_zone_alloc(z, 101) != nullptr) std::exit(1);
-                             },
-                             [] { return true; });
-    break_output(
-                             [] {
-                                 const int z = xar_zone_create(100);
-                                 xar_zone_destroy(z);
-                                 if (xar_alloc_in_zone(z, 1, 4, 1) != nullptr) std::exit(1);
-                             },
-                             [] { return true; });
+    break_output([] {
+        if (xar_zone_alloc(12345, 8) != nullptr) std::exit(1);
+    });
+    break_output([] {
+        const int z = xar_zone_create(100);
+        if (xar_zone_alloc(z, 101) != nullptr) std::exit(1);
+    });
+    break_output([] {
+        const int z = xar_zone_create(100);
+        xar_zone_destroy(z);
+        if (xar_alloc_in_zone(z, 1, 4, 1) != nullptr) std::exit(1);
+    });
 }
 
 TEST(XarPmm, SupportCalls) {
