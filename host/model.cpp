@@ -125,7 +125,9 @@ void check_structure(const Assembly& a, const std::vector<std::vector<std::strin
   enum class Mark { none, open, done };
   std::vector<Mark> mark(a.models.size(), Mark::none);
   std::vector<int> height(a.models.size(), 0);  // deepest component nesting below each model
-  std::function<void(int)> visit = [&](int m) {
+  // `depth` counts the components above `m` on the way down; a chain deeper than a path can
+  // describe is refused before the recursion goes further.
+  std::function<void(int, int)> visit = [&](int m, int depth) {
     mark[static_cast<size_t>(m)] = Mark::open;
     const Model& model = a.models[static_cast<size_t>(m)];
     for (size_t i = 0; i < model.components.size(); ++i) {
@@ -133,7 +135,8 @@ void check_structure(const Assembly& a, const std::vector<std::vector<std::strin
       const auto& path = component_paths[static_cast<size_t>(m)][i];
       if (mark[static_cast<size_t>(child)] == Mark::open)
         refuse(path, "component cycle: \"" + a.models[static_cast<size_t>(child)].name + "\" contains itself");
-      if (mark[static_cast<size_t>(child)] == Mark::none) visit(child);
+      if (depth + 1 > kMaxDepth) refuse(path, "components are nested more than " + std::to_string(kMaxDepth) + " levels deep");
+      if (mark[static_cast<size_t>(child)] == Mark::none) visit(child, depth + 1);
       height[static_cast<size_t>(m)] = std::max(height[static_cast<size_t>(m)], height[static_cast<size_t>(child)] + 1);
       if (height[static_cast<size_t>(m)] > kMaxDepth)
         refuse(path, "components are nested more than " + std::to_string(kMaxDepth) + " levels deep");
@@ -141,7 +144,7 @@ void check_structure(const Assembly& a, const std::vector<std::vector<std::strin
     mark[static_cast<size_t>(m)] = Mark::done;
   };
   for (size_t m = 0; m < a.models.size(); ++m)
-    if (mark[m] == Mark::none) visit(static_cast<int>(m));
+    if (mark[m] == Mark::none) visit(static_cast<int>(m), 0);
 }
 
 }  // namespace

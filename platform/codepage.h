@@ -15,7 +15,8 @@ enum {
   KEL_CP_EUC_JP = 20932
 };
 
-// Converts the `len` bytes of one or more characters of code page `cp` into UTF-16 units.
+// Converts the `len` bytes of one or more characters of code page `cp` into UTF-16 units
+// (EUC text at most 64 bytes at a time).
 // Returns the number of units written, 0 when the bytes are not valid text of that code page.
 int platform_codepage_to_wide(int cp, const char* bytes, int len, kel_wchar* out, int out_max);
 // Converts `len` UTF-16 units into code page bytes, without substituting look-alike characters.

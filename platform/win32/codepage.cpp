@@ -11,7 +11,12 @@ int last_error = 0;
 
 int platform_codepage_to_wide(int cp, const char* bytes, int len, kel_wchar* out, int out_max) {
   char packed[64];
-  if (cp == KEL_CP_EUC_JP && len > 0 && len <= static_cast<int>(sizeof packed)) {
+  if (cp == KEL_CP_EUC_JP && len > static_cast<int>(sizeof packed)) {
+    // EUC text is converted a few characters at a time only.
+    last_error = ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  if (cp == KEL_CP_EUC_JP && len > 0) {
     int n = 0;
     for (int i = 0; i < len;) {
       auto b = static_cast<unsigned char>(bytes[i]);

@@ -3,7 +3,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace memtest {
@@ -39,7 +42,12 @@ void arena_release(void*) {}
 void ArenaBacking::SetUp() { mem_set_backing(arena_allocate, arena_reallocate, arena_release); }
 void ArenaBacking::TearDown() { mem_set_backing(nullptr, nullptr, nullptr); }
 
-std::string output_path(const char* name) { return std::string("mem_test_") + name + ".out"; }
+// In the temporary folder, named after the working folder too, so that runs from several build
+// folders do not meet; a death-test child that runs the test anew computes the same name.
+std::string output_path(const char* name) {
+    const size_t folder = std::hash<std::string>{}(std::filesystem::current_path().string());
+    return ::testing::TempDir() + "kel_mem_test_" + std::to_string(folder) + "_" + name + ".out";
+}
 
 void send_stdout_to(const std::string& path) {
     fflush(stdout);
@@ -47,9 +55,12 @@ void send_stdout_to(const std::string& path) {
 }
 
 std::string read_text(const std::string& path) {
-    std::ifstream in(path);
     std::stringstream text;
-    text << in.rdbuf();
+    {
+        std::ifstream in(path);
+        text << in.rdbuf();
+    }
+    std::remove(path.c_str());
     return text.str();
 }
 

@@ -22,7 +22,7 @@ protected:
 std::string output_path(const char* name);
 // Sends this process's standard output to `path` (called first thing in a child).
 void send_stdout_to(const std::string& path);
-// The whole text of `path`, read in text mode.
+// The whole text of `path`, read in text mode; the file is removed.
 std::string read_text(const std::string& path);
 
 // True for any end other than a normal exit with status 0.
