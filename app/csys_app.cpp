@@ -33,7 +33,11 @@ void message_show(const char* key) {
 }
 
 void lower_in_place(char* text) {
-  for (; *text; ++text) *text = static_cast<char>(std::tolower(static_cast<unsigned char>(*text)));
+  // Only upper-case letters change: some C libraries' tolower mangles multibyte lead bytes.
+  for (; *text; ++text) {
+    const int c = static_cast<unsigned char>(*text);
+    if (std::isupper(c)) *text = static_cast<char>(std::tolower(c));
+  }
 }
 
 bool is_high_surrogate(kel_wchar c) { return c >= 0xD800 && c <= 0xDBFF; }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -244,16 +245,22 @@ Assembly parse_assembly(std::string_view json_text) {
     pending.push_back(std::move(comps));
   }
 
+  std::map<std::string_view, int> index;
+  for (size_t m = 0; m < a.models.size(); ++m) index.emplace(a.models[m].name, static_cast<int>(m));
+  auto find = [&](const std::string& name) {
+    const auto it = index.find(name);
+    return it == index.end() ? -1 : it->second;
+  };
   std::vector<std::vector<std::string>> component_paths(a.models.size());
   for (size_t m = 0; m < a.models.size(); ++m) {
     for (size_t i = 0; i < pending[m].size(); ++i) {
-      const int child = a.find(pending[m][i].model_name);
+      const int child = find(pending[m][i].model_name);
       if (child < 0) refuse(pending[m][i].path, "undefined model \"" + pending[m][i].model_name + "\"");
       a.models[m].components[i].model = child;
       component_paths[m].push_back(pending[m][i].path);
     }
   }
-  a.top = a.find(root["top"].get<std::string>());
+  a.top = find(root["top"].get<std::string>());
   if (a.top < 0) refuse("/top", "undefined model \"" + root["top"].get<std::string>() + "\"");
   check_structure(a, component_paths);
   return a;

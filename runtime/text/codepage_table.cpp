@@ -70,7 +70,7 @@ void build(CodePage& t, int index) {
         if (row[b2] != kNoChar) t.lead[b1] = true;
       }
     }
-    // A byte 0x80 that the page leaves undefined stands for U+0080, as the system conversion has it.
+    // A byte 0x80 that the code page leaves undefined stands for U+0080, as the system conversion has it.
     if (t.single[0x80] == kNoChar && !t.lead[0x80]) t.single[0x80] = 0x80;
     // The reverse direction asks the platform for every unit, so that its own choice among
     // several byte forms of one character is kept; a form is kept only when it reads back as
@@ -88,7 +88,7 @@ void build(CodePage& t, int index) {
       if (f.cp == cp && t.pair(static_cast<unsigned char>(f.bytes >> 8), static_cast<unsigned char>(f.bytes)) == f.wc)
         t.reverse[f.wc] = f.bytes;
   } else {
-    // Single-byte pages: a byte the page leaves undefined stands for the control character of
+    // Single-byte pages: a byte the code page leaves undefined stands for the control character of
     // the same value, in both directions, as the system conversion does.
     for (unsigned b = 1; b < 256; ++b)
       if (t.single[b] == kNoChar) t.single[b] = static_cast<kel_wchar>(b);

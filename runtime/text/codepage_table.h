@@ -35,7 +35,7 @@ struct CodePage {
     out[1] = static_cast<unsigned char>(v);
     return 2;
   }
-  // One unit to bytes, the default byte for a unit the page has no form for: 1 or 2 written.
+  // One unit to bytes, the default byte for a unit the code page has no form for: 1 or 2 written.
   int encode_or_default(kel_wchar wc, unsigned char* out) const {
     if (int n = encode(wc, out)) return n;
     out[0] = kDefaultByte;

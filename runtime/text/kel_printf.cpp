@@ -158,7 +158,9 @@ char* kel_vsprintf(char* out, const char* format, va_list args) {
   while (*p) {
     if (*p != '%') {
       const char* run = p;
-      while (*p && *p != '%') p += char_length(p);
+      // Byte by byte: no regime's trail byte is '%', and in a single-byte regime a byte
+      // of 0x80 or above is a whole character that must not swallow a following '%'.
+      while (*p && *p != '%') ++p;
       append(output, run, static_cast<int>(p - run));
       continue;
     }

@@ -47,7 +47,7 @@ void rewrite(const char* format, Rewritten& r) {
   const auto copy = [&] { *o++ = *p++; };
   while (*p) {
     if (*p != '%') {
-      for (int n = char_length(p); n > 0; --n) copy();
+      copy();  // byte by byte, as the print engine scans its formats
       continue;
     }
     if (p[1] == '%') {

@@ -10,8 +10,8 @@ bool is_single_byte_language(int code);
 void report_failure(const char* routine, int error);
 int no_translation();
 // One unit to 8-bit bytes (at most 3); in Japanese mode to EUC (half-width katakana behind 0x8E,
-// JIS X 0208 with bit 7 set, JIS X 0212 behind 0x8F). A character the page cannot represent
-// becomes the default byte. 0 with *error set when the page cannot be converted with at all.
+// JIS X 0208 with bit 7 set, JIS X 0212 behind 0x8F). A character the code page cannot represent
+// becomes the default byte. 0 with *error set when the code page cannot be converted with at all.
 int to_euc(kel_wchar wc, bool japanese, unsigned char* out, int* error);
 // One EUC character (1 to 3 bytes, as split by the caller) to a unit, or kNoChar.
 kel_wchar from_euc(const CodePage& t, const unsigned char* bytes, int len);

@@ -213,9 +213,9 @@ TEST(PrintRules, WidePrecisionCutsWholeEucCharacters) {
 
 TEST(PrintRules, MultibyteCharactersOfTheFormatAreCopiedWhole) {
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\xA4\xA2=%d", 5)), "\xA4\xA2=5");
-  // A second byte that looks like "%" belongs to its character.
-  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\xA4%d", 5)), "\xA4%d");
-  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\x8F\xB0%d!", 5)), "\x8F\xB0%d!");
+  // No regime has "%" as a second byte, so a "%" after a lone lead byte is a conversion.
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\xA4%d", 5)), "\xA4" "5");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\x8F\xB0%d!", 5)), "\x8F\xB0" "5!");
   // A character cut off by the end of the format is copied without reading beyond it.
   char* format = static_cast<char*>(malloc(4));
   memcpy(format, "ab\xA4", 4);
@@ -303,4 +303,12 @@ TEST(PrintFamily, WideResultsAndStreams) {
   ASSERT_NE(fgets(back, sizeof back, f), nullptr);
   EXPECT_STREQ(back, "007;tail");
   fclose(f);
+}
+
+// A byte of 0x80 or above in the literal text of a format is copied as it is and never hides
+// the conversion after it (in a single-byte session it is a whole character).
+TEST(PrintEngine, HighBytesBeforeAConversionKeepIt) {
+  char out[32];
+  EXPECT_STREQ(kel_sprintf(out, "\xe9%d", 5), "\xe9" "5");
+  EXPECT_STREQ(kel_sprintf(out, "caf\xe9 %s\xe9", "x"), "caf\xe9 x\xe9");
 }

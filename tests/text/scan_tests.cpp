@@ -169,3 +169,9 @@ TEST(Scan, OneLineOfAStream) {
   EXPECT_EQ(kel_fscanf(f, "%699s", piece), -1);
   fclose(f);
 }
+
+TEST(Scan, HighBytesBeforeAConversionKeepIt) {
+  int n = 0;
+  EXPECT_EQ(kel_sscanf("\xe9" "12", "\xe9%d", &n), 1);
+  EXPECT_EQ(n, 12);
+}
