@@ -116,6 +116,45 @@ Frame read_frame(const json& object, const std::string& path) {
   return f;
 }
 
+// A key given twice in one object would silently replace the first when parsed; this pass over
+// the text finds the first such key (empty when none, or when the text is malformed).
+class DuplicateKeyFinder final : public nlohmann::json_sax<json> {
+ public:
+  std::string duplicate;
+
+  bool start_object(std::size_t) override {
+    keys_.emplace_back();
+    return true;
+  }
+  bool end_object() override {
+    keys_.pop_back();
+    return true;
+  }
+  bool key(string_t& k) override {
+    if (!keys_.back().insert(k).second) duplicate = k;
+    return duplicate.empty();
+  }
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_array(std::size_t) override { return true; }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+ private:
+  std::vector<std::set<std::string>> keys_;
+};
+
+std::string first_duplicate_key(std::string_view text) {
+  DuplicateKeyFinder finder;
+  json::sax_parse(text.begin(), text.end(), &finder);
+  return finder.duplicate;
+}
+
 struct PendingComponent {
   std::string model_name;
   std::string path;
@@ -158,19 +197,9 @@ int Assembly::find(std::string_view name) const {
 
 Assembly parse_assembly(std::string_view json_text) {
   json root;
-  // A key given twice in one object would silently replace the first; refuse it instead.
-  std::vector<std::set<std::string>> keys;
-  std::string duplicate;
-  const json::parser_callback_t check_keys = [&](int, json::parse_event_t event, json& parsed) {
-    if (event == json::parse_event_t::object_start) keys.emplace_back();
-    if (event == json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
-    if (event == json::parse_event_t::key && !keys.empty() && !keys.back().insert(parsed.get<std::string>()).second &&
-        duplicate.empty())
-      duplicate = parsed.get<std::string>();
-    return true;
-  };
+  const std::string duplicate = first_duplicate_key(json_text);
   try {
-    root = json::parse(json_text.begin(), json_text.end(), check_keys);
+    root = json::parse(json_text.begin(), json_text.end());
   } catch (const json::parse_error& e) {
     std::string what = e.what();
     // Keep the library's position and reason, without its internal exception tag.
