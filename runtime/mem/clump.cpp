@@ -1,5 +1,5 @@
-// BOOTSTRAP ONLY: the clump store's calls as they behave while no clump exists and the memory
-// settings keep their start values. Delete when the clump store lands.
+// The clump store's calls as the heap sees them while no clump exists and the memory settings
+// keep their start values; the clump store itself fills these in.
 #include "runtime/mem/clump.h"
 
 // Where the memory settings are read from the environment at start-up.

@@ -1,5 +1,5 @@
-// BOOTSTRAP ONLY: the memory-debugging hooks, which the heap calls only while a tool is switched
-// on; nothing switches one on until the debugging tools land. Delete when they do.
+// The memory-debugging hooks, which the heap calls only while a tool is switched on; nothing
+// switches one on until the debugging tools exist, which fill these in.
 #include "runtime/mem/memdebug.h"
 
 void debug_memory_loop_alloc(mem_loop_record*, void*) {}

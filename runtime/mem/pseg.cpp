@@ -1,5 +1,4 @@
-// BOOTSTRAP ONLY: the protected-segment store while no protected segment exists. Delete when the
-// store lands.
+// The protected-segment store while no protected segment exists; the store fills these in.
 #include "runtime/mem/pseg.h"
 
 int pseg_contains(const void*) { return 0; }

@@ -1,5 +1,5 @@
-// BOOTSTRAP ONLY: the vm allocator as the heap sees it while vm mode is off (it never allocates
-// from a segment then). Delete when the vm allocator lands.
+// The vm allocator as the heap sees it while vm mode is off (it never allocates from a segment
+// then); the vm allocator fills these in.
 #include "runtime/mem/vm.h"
 
 int vm_mode(void) { return 0; }
