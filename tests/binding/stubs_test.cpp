@@ -179,6 +179,14 @@ struct Instr {  // a 12-byte record passed by value
 static_assert(sizeof(Instr) == 12);
 }  // namespace
 
+namespace {
+// A function address the optimiser knows nothing about.
+void (*opaque(void (*function)()))() {
+  asm volatile("" : "+r"(function));
+  return function;
+}
+}  // namespace
+
 TEST(Stubs, RecordsByValueTravelAsTheirWords) {
   fresh_process::run([] {
     Checks check;
@@ -186,10 +194,13 @@ TEST(Stubs, RecordsByValueTravelAsTheirWords) {
     size_t instr_add = row_of("KelSrfcollectionInstrAdd");
     Table table({instr_free, instr_add});
     install(table, 11);
-    // A caller that passes the record itself: the stub must forward its three words.
-    auto free_by_record = reinterpret_cast<KelError (*)(Instr)>(reinterpret_cast<void (*)()>(&KelInstrFree));
+    // A caller that passes the record itself, as a C application declaring the stub with its
+    // record parameter does: it reaches the module's out-of-line stub, which must forward the
+    // record's three words. The addresses are made opaque so that the compiler cannot inline
+    // the stub into a call whose arguments do not match its parameters.
+    auto free_by_record = reinterpret_cast<KelError (*)(Instr)>(opaque(reinterpret_cast<void (*)()>(&KelInstrFree)));
     auto add_by_record = reinterpret_cast<KelError (*)(void*, Instr)>(
-        reinterpret_cast<void (*)()>(&KelSrfcollectionInstrAdd));
+        opaque(reinterpret_cast<void (*)()>(&KelSrfcollectionInstrAdd)));
     int collection = 0;
     check.equal(free_by_record(Instr{1, -2, 3}), results[instr_free], "KelInstrFree result");
     check.equal(add_by_record(&collection, Instr{4, 5, -6}), results[instr_add], "InstrAdd result");
