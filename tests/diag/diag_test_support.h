@@ -7,24 +7,21 @@
 #include <cstdlib>
 #include <string>
 
+#include "child_output.h"
+
 namespace diagtest {
 
-// Path of the scratch file that receives the standard output of the current test's child.
-std::string child_output_path();
-// Sends this process's standard output to `path` (first thing in a child).
-void send_stdout_to(const std::string& path);
-// The whole text of `path`; "" when it does not exist.
-std::string read_text(const std::string& path);
-// Sets or removes an environment variable of this process.
-void set_env(const char* name, const char* value);
-void unset_env(const char* name);
+using testsupport::read_text;
+using testsupport::send_stdout_to;
+using testsupport::set_env;
+using testsupport::unset_env;
 
 // Runs `body` in a new process of this program started from scratch, with its standard
 // output in a file; `ends` checks how it ended. Returns what the child printed.
 template <class Body, class Predicate>
 std::string run_child(Body body, Predicate ends) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string path = child_output_path();
+  const std::string path = testsupport::child_output_path();
   std::remove(path.c_str());
   EXPECT_EXIT(
       {
@@ -34,7 +31,9 @@ std::string run_child(Body body, Predicate ends) {
         std::exit(0);
       },
       ends, "");
-  return read_text(path);
+  std::string text = read_text(path);
+  std::remove(path.c_str());
+  return text;
 }
 
 inline auto exits_with(int code) { return ::testing::ExitedWithCode(code); }

@@ -1,13 +1,11 @@
 #include "mem_test_support.h"
 
+#include "child_output.h"
+
 #include <stdio.h>
 #include <string.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
 
 namespace memtest {
 namespace {
@@ -42,26 +40,12 @@ void arena_release(void*) {}
 void ArenaBacking::SetUp() { mem_set_backing(arena_allocate, arena_reallocate, arena_release); }
 void ArenaBacking::TearDown() { mem_set_backing(nullptr, nullptr, nullptr); }
 
-// In the temporary folder, named after the working folder too, so that runs from several build
-// folders do not meet; a death-test child that runs the test anew computes the same name.
-std::string output_path(const char* name) {
-    const size_t folder = std::hash<std::string>{}(std::filesystem::current_path().string());
-    return ::testing::TempDir() + "kel_mem_test_" + std::to_string(folder) + "_" + name + ".out";
-}
-
-void send_stdout_to(const std::string& path) {
-    fflush(stdout);
-    if (!freopen(path.c_str(), "w", stdout)) exit(99);
-}
+std::string output_path(const char* name) { return testsupport::child_output_path(name); }
 
 std::string read_text(const std::string& path) {
-    std::stringstream text;
-    {
-        std::ifstream in(path);
-        text << in.rdbuf();
-    }
+    std::string text = testsupport::read_text(path);
     std::remove(path.c_str());
-    return text.str();
+    return text;
 }
 
 }  // namespace memtest

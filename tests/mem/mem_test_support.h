@@ -6,9 +6,12 @@
 
 #include <string>
 
+#include "child_output.h"
 #include "runtime/mem/mem.h"
 
 namespace memtest {
+
+using testsupport::send_stdout_to;
 
 // Serves backing requests from a fixed arena and never reuses memory, so a released block can
 // still be read (its fill checked, a second release examined) without touching freed memory.
@@ -20,9 +23,7 @@ protected:
 
 // Path of a scratch file for the output of the child named `name`.
 std::string output_path(const char* name);
-// Sends this process's standard output to `path` (called first thing in a child).
-void send_stdout_to(const std::string& path);
-// The whole text of `path`, read in text mode; the file is removed.
+// The whole text of `path`, CRLF read as LF; the file is removed.
 std::string read_text(const std::string& path);
 
 // True for any end other than a normal exit with status 0.
