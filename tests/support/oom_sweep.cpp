@@ -103,20 +103,7 @@ OomSweepResult sweep(const std::function<void()>& op, const std::function<void()
 
 // Runs `body` in a new process started from scratch and returns what it printed.
 std::string in_new_process(const char* tag, const std::function<void()>& body) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string path = child_output_path(tag);
-  std::remove(path.c_str());
-  EXPECT_EXIT(
-      {
-        send_stdout_to(path);
-        body();
-        std::fflush(stdout);
-        std::_Exit(0);
-      },
-      ::testing::ExitedWithCode(0), "");
-  std::string text = read_text(path);
-  std::remove(path.c_str());
-  return text;
+  return run_child(body, ::testing::ExitedWithCode(0), ChildStart::Fresh, tag);
 }
 
 // The growth of the block count over `run`, as one line. Bytes are not compared: a cache grown
