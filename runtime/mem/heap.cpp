@@ -135,13 +135,14 @@ MEM_HOT void forget_block(const void* p, uint32_t system_size) {
     released_slot(a) = a;
 }
 
-// Bytes from `a` on that are known to be readable.
-MEM_HOT uintptr_t readable_extent(uintptr_t a) {
+// True when the `bytes` from `a` on are known to be readable. A large block may lie within
+// the small blocks' span and reach past its end.
+MEM_HOT bool readable(uintptr_t a, uintptr_t bytes) {
     if (MEM_LIKELY(a >= span_low && a - span_low < span_extent)) {
-        if (released_slot(a) == a) return 0;
-        return span_extent - (a - span_low);
+        if (released_slot(a) == a) return false;
+        if (MEM_LIKELY(bytes <= span_extent - (a - span_low))) return true;
     }
-    return large_size(a);
+    return large_size(a) >= bytes;
 }
 
 MEM_HOT bool budget_allows() {
@@ -204,13 +205,13 @@ inline MemBlockHeader* header_at(const void* user) {
 // The header of a block the backing allocator could have handed out: 8-aligned, in the span.
 MEM_HOT bool header_readable(const MemBlockHeader* h) {
     const uintptr_t a = (uintptr_t)h;
-    return (a & 7) == 0 && readable_extent(a) >= sizeof(MemBlockHeader);
+    return (a & 7) == 0 && readable(a, sizeof(MemBlockHeader));
 }
 
 // For a header already found readable: its tail lies within readable memory too.
 MEM_HOT bool tail_readable(const MemBlockHeader* h) {
     return (uint32_t)h->size <= (uint32_t)kMaxSize &&
-           (uint32_t)mem_system_size(h->size) <= readable_extent((uintptr_t)h);
+           readable((uintptr_t)h, (uint32_t)mem_system_size(h->size));
 }
 
 MEM_HOT int check_header(const MemBlockHeader* h) {
