@@ -113,7 +113,6 @@ int compare_ordered(const char* file_1, const char* file_2, bool layout_mode, in
                     Tolerances tolerances) {
   Comparison c;
   comparison_start(&c, file_1, file_2);
-  if (layout_mode) layout_scale_reset();
   const char* const names[2] = {file_1, file_2};
   for (int f = 0; f < 2; ++f)
     if (!reader_open(&c.file[f], names[f])) return comparison_finish(&c, TOLCMP_CANNOT_OPEN);

@@ -90,7 +90,6 @@ struct Matrix {
 };
 int matrix_rows_differ(const Matrix* m1, const Matrix* m2, double t, int64_t first_line);
 double layout_scale_get();
-void layout_scale_reset();
 
 // The report: the names of the files under comparison, the difference entries, the summary, and
 // the end of a comparison (closes the stream).

@@ -32,7 +32,6 @@ bool values_differ(double a, double b, double t) {
 
 }  // namespace
 
-void layout_scale_reset() { layout_scale = 1.0; }
 double layout_scale_get() { return layout_scale; }
 
 int line_values(Text line, double* values, int max, Scratch* scratch) {
