@@ -1,5 +1,7 @@
 #include "child_output.h"
 
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,7 +15,7 @@ namespace testsupport {
 
 std::string child_output_path(const char* tag) {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const size_t folder = std::hash<std::string>{}(std::filesystem::current_path().string());
+  const size_t folder = std::hash<std::string>{}(start_dir().string());
   std::string name = "kel_" + std::to_string(folder) + "_" + info->test_suite_name() + "_" + info->name() + "_" +
                      tag + ".out";
   for (char& c : name)
@@ -26,14 +28,15 @@ void send_stdout_to(const std::string& path) {
   if (!std::freopen(path.c_str(), "w", stdout)) std::abort();
 }
 
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
 std::string read_text(const std::string& path) {
-  std::string text;
-  {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
-  }
+  const std::string text = read_file(path);
   std::string plain;
   for (size_t i = 0; i < text.size(); ++i)
     if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
