@@ -1,5 +1,5 @@
-// Each tolerance-comparison test runs in its own empty folder (the report file lands in the
-// working folder) with the standard-output lines off unless it turns them on.
+// Tolerance-comparison tests (each runs in a fresh temporary current folder, where the report file
+// lands) with the standard-output lines off unless a test turns them on.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -12,19 +12,8 @@
 
 class InTempDir : public ::testing::Test {
  public:
-  void SetUp() override {
-    home_ = std::filesystem::current_path();
-    dir_ = testsupport::child_output_path("dir");
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    std::filesystem::current_path(dir_);
-    tolerance_console_set(0);
-  }
-  void TearDown() override {
-    tolerance_console_set(1);
-    std::filesystem::current_path(home_);
-    std::filesystem::remove_all(dir_);
-  }
+  void SetUp() override { tolerance_console_set(0); }
+  void TearDown() override { tolerance_console_set(1); }
   static void write(const char* name, const std::string& text) {
     std::ofstream(name, std::ios::binary) << text;
   }
@@ -36,6 +25,4 @@ class InTempDir : public ::testing::Test {
     return tolerance_compare_files("a.txt", "b.txt", blank_check, loose, abs_eps, rel_eps);
   }
   static std::string report() { return testsupport::read_text("dbgfile.dat"); }
-
-  std::filesystem::path home_, dir_;
 };
