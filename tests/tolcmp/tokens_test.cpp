@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "runtime/mem/mem.h"
 #include "runtime/tolcmp/tolcmp_internal.h"
 
 namespace {
@@ -40,27 +39,6 @@ TEST(Tokens, SplittingAndKinds) {
   EXPECT_FALSE(tolcmp::is_continuation_line(text_of("& &\n")));
   EXPECT_FALSE(tolcmp::is_continuation_line(text_of("& 1\n")));
   EXPECT_FALSE(tolcmp::is_continuation_line(text_of("\n")));
-}
-
-TEST(Tokens, DirectivesSetTolerancesInTheirOrder) {
-  tolcmp::Scratch scratch{};
-  struct Case {
-    const char* line;
-    double abs_eps, rel_eps;
-  };
-  const Case cases[] = {
-      {"<< ABS_EPS = 1.0e-4 REL_EPS 1.0e-2\n", 1e-4, 1e-2}, {"<< REL_EPS = 1.0e-4 abs_eps 1.0e-2\n", 1e-2, 1e-4},
-      {"<< !! mp_eps 0.5\n", 7, 0.5},                       {"<< abs_eps 0.5 2\n", 0.5, 8},
-      {"<< ABS_EPS 1.0e-4 2.0e-4\n", 7, 8},                 {"<< ABS_EPS REL_EPS 1.0e-4\n", 7, 8},
-      {"<< something 1.0\n", 7, 8},
-  };
-  for (const Case& c : cases) {
-    tolcmp::Tolerances t{7, 8};
-    tolcmp::read_tolerance_directive(text_of(c.line), &t, &scratch);
-    EXPECT_EQ(t.abs_eps, c.abs_eps) << c.line;
-    EXPECT_EQ(t.rel_eps, c.rel_eps) << c.line;
-  }
-  tolcmp::scratch_release(&scratch);
 }
 
 // A pattern as the regular expression it stands for.
