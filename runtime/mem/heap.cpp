@@ -207,10 +207,13 @@ MEM_HOT bool header_readable(const MemBlockHeader* h) {
     return (a & 7) == 0 && readable_extent(a) >= sizeof(MemBlockHeader);
 }
 
-// For a header already found readable: its tail lies within readable memory too.
+// For a header already found readable: its tail lies within readable memory too. A large block
+// may lie among the small ones (one heap on Windows) and reach past the end of the span: its
+// own record says how far it reaches.
 MEM_HOT bool tail_readable(const MemBlockHeader* h) {
-    return (uint32_t)h->size <= (uint32_t)kMaxSize &&
-           (uint32_t)mem_system_size(h->size) <= readable_extent((uintptr_t)h);
+    if ((uint32_t)h->size > (uint32_t)kMaxSize) return false;
+    const uint32_t needed = (uint32_t)mem_system_size(h->size);
+    return needed <= readable_extent((uintptr_t)h) || (needed >= kLargeBlock && needed <= large_size((uintptr_t)h));
 }
 
 MEM_HOT int check_header(const MemBlockHeader* h) {
