@@ -22,11 +22,11 @@ commas and parentheses). Two numbers a and b differ when
 so the absolute tolerance bounds the difference at every magnitude and the relative one bounds
 it too above ABS. --abs 0 asks for identical number texts: 1.0 and 1.00 then differ.
 Integers are compared exactly, and an integer never equals a real, unless --loose is given
-(with --loose and ABS > 1 integers differ by more than ABS or REL * max(|i|,|j|)).
+(with --loose and ABS > 1, integers differ when more than ABS or REL * max(|i|,|j|) apart).
 Exponents may be written with e, E, d or D; a token "*" matches anything; a text holding * or ?
 is a pattern for the other file's text.
 
-Lines starting with "!" and empty lines are skipped in both files. A line starting with "<<" is
+Empty lines and lines starting with "!" or a single "<" are skipped. A line starting with "<<" is
 a directive that changes the tolerances for what follows, in both files:
     << ABS_EPS = 1.0e-4   REL_EPS = 1.0e-2
 (names ABS_EPS/abs_eps and REL_EPS/rel_eps/mp_eps; the values must be written as reals).
