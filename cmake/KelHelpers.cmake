@@ -6,13 +6,21 @@ if(KEL_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Header-only libraries from /usr/include (JSON for the host simulator), seen by the Windows build
-# through a folder of links so that glibc's own headers stay out of its way.
+# Header-only libraries from /usr/include (JSON for the host simulator, CLI11 for command lines),
+# seen by the Windows build through a folder of links so that glibc's own headers stay out of its
+# way. A target that uses them links `kel_header_links`.
 set(KEL_HEADER_LINKS ${CMAKE_BINARY_DIR}/header-links)
 file(MAKE_DIRECTORY ${KEL_HEADER_LINKS})
-if(EXISTS /usr/include/nlohmann AND NOT EXISTS ${KEL_HEADER_LINKS}/nlohmann)
-  file(CREATE_LINK /usr/include/nlohmann ${KEL_HEADER_LINKS}/nlohmann SYMBOLIC)
+foreach(header_dir nlohmann CLI)
+  if(EXISTS /usr/include/${header_dir} AND NOT EXISTS ${KEL_HEADER_LINKS}/${header_dir})
+    file(CREATE_LINK /usr/include/${header_dir} ${KEL_HEADER_LINKS}/${header_dir} SYMBOLIC)
+  endif()
+endforeach()
+if(NOT EXISTS ${KEL_HEADER_LINKS}/CLI/CLI.hpp)
+  message(FATAL_ERROR "CLI11 is missing (Debian libcli11-dev): run scripts/setup")
 endif()
+add_library(kel_header_links INTERFACE)
+target_include_directories(kel_header_links SYSTEM INTERFACE ${KEL_HEADER_LINKS})
 
 macro(kel_find_gtest)
   if(NOT TARGET GTest::gtest_main)

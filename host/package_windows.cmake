@@ -1,4 +1,4 @@
-# Builds the Windows distribution zip: test.dll, mirax.exe, the text tree and the examples.
+# Builds the Windows distribution zip: test.dll, mirax.exe, tolcmp.exe, the text tree and the examples.
 # Variables (-D): BUILD_DIR (the windows-x86 build), SOURCE_DIR (the repository), ZIP (the result),
 # STRIP (optional: the strip program of the toolchain).
 cmake_minimum_required(VERSION 3.25)
@@ -9,9 +9,9 @@ set(stage "${stage_root}/${zip_name}")
 file(REMOVE_RECURSE "${stage_root}")
 file(MAKE_DIRECTORY "${stage}/text")
 
-file(COPY "${BUILD_DIR}/test.dll" "${BUILD_DIR}/mirax.exe" DESTINATION "${stage}")
+file(COPY "${BUILD_DIR}/test.dll" "${BUILD_DIR}/mirax.exe" "${BUILD_DIR}/tolcmp.exe" DESTINATION "${stage}")
 if(STRIP)  # the shipped binaries carry no debugging information
-  execute_process(COMMAND "${STRIP}" --strip-debug "${stage}/test.dll" "${stage}/mirax.exe")
+  execute_process(COMMAND "${STRIP}" --strip-debug "${stage}/test.dll" "${stage}/mirax.exe" "${stage}/tolcmp.exe")
 endif()
 # Only the language folders of the text tree.
 file(GLOB languages LIST_DIRECTORIES true "${SOURCE_DIR}/text/*")

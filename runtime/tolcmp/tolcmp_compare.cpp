@@ -1,0 +1,176 @@
+// The three comparisons: ordered, unordered and fixed layout.
+//
+// Everything a comparison holds (open files, line and token buffers, the report stream) is in
+// one record that a trap cleanup releases, so a memory break inside leaves nothing behind.
+#include <string.h>
+
+#include "runtime/diag/trap.h"
+#include "runtime/mem/mem.h"
+#include "runtime/tolcmp/tolcmp_internal.h"
+
+using namespace tolcmp;
+
+namespace {
+
+struct Comparison {
+  LineReader file[2];
+  LineReader search;  // the other file, searched by the unordered comparison
+  Scratch scratch;
+  int cleanup_registered;
+};
+
+void comparison_release(Comparison* c) {
+  reader_release(&c->file[0]);
+  reader_release(&c->file[1]);
+  reader_release(&c->search);
+  scratch_release(&c->scratch);
+  report_end();
+}
+
+void comparison_cleanup(intptr_t c, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                        intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t) {
+  comparison_release(reinterpret_cast<Comparison*>(c));
+}
+
+// Registered before anything is taken, so that a fire at any later point finds it.
+void comparison_start(Comparison* c, const char* file_1, const char* file_2) {
+  memset(c, 0, sizeof *c);
+  const intptr_t args[16] = {reinterpret_cast<intptr_t>(c)};
+  c->cleanup_registered = trap_cleanup_add(comparison_cleanup, args);
+  report_begin(file_1, file_2);
+}
+
+int comparison_finish(Comparison* c, int result) {
+  comparison_release(c);
+  if (c->cleanup_registered) trap_cleanup_drop();
+  return result;
+}
+
+void print_names(const char* file_1, const char* file_2) {
+  if (FILE* out = console()) fprintf(out, "\n   File_1 is: %s\n   File_2 is: %s\n", file_1, file_2);
+}
+
+// The next content line, directives applied on the way.
+int next_content(LineReader* reader, Tolerances* tolerances, Scratch* scratch) {
+  for (;;) {
+    const int kind = read_content_line(reader);
+    if (kind != LINE_DIRECTIVE) return kind;
+    read_tolerance_directive(reader_text(reader), tolerances, scratch);
+  }
+}
+
+struct LayoutState {
+  Matrix matrix[2][2];  // [first or second matrix][file]
+};
+
+int layout_pair(Text a, Text b, int64_t line_no, double t, LayoutState* layout, Scratch* scratch) {
+  const int m = (line_no >= 10 && line_no <= 12) ? 0 : (line_no >= 16 && line_no <= 18) ? 1 : -1;
+  if (m < 0) return layout_line_differ(a, b, line_no, t, scratch);
+  const int row = (int)(line_no - (m ? 16 : 10));
+  Matrix* mine[2] = {&layout->matrix[m][0], &layout->matrix[m][1]};
+  if ((mine[0]->count[row] = line_values(a, mine[0]->value[row], 3, scratch)) < 0) return -1;
+  if ((mine[1]->count[row] = line_values(b, mine[1]->value[row], 3, scratch)) < 0) return -1;
+  return row == 2 ? matrix_rows_differ(mine[0], mine[1], t, m ? 16 : 10) : 0;
+}
+
+// Walks the line pairs of both files: the difference total and the two content line counts, or
+// TOLCMP_CANNOT_OPEN when a file cannot be read or memory runs out.
+int walk(Comparison* c, const char* const names[2], bool layout_mode, int blank_check, int loose_numbers,
+         Tolerances tolerances) {
+  LayoutState layout{};
+  Scratch* scratch = &c->scratch;
+  int64_t pairs = 0, total = 0, count[2];
+  int kind[2];
+  for (int f = 0; f < 2; ++f) kind[f] = next_content(&c->file[f], &tolerances, scratch);
+  while (kind[0] == LINE_CONTENT && kind[1] == LINE_CONTENT) {
+    ++pairs;
+    const Text a = reader_text(&c->file[0]), b = reader_text(&c->file[1]);
+    const int differ = layout_mode ? layout_pair(a, b, pairs, tolerances.rel_eps, &layout, scratch)
+                                   : lines_differ(a, b, pairs, blank_check, loose_numbers, tolerances, 1, scratch);
+    if (differ < 0) return TOLCMP_CANNOT_OPEN;
+    total += differ;
+    for (int f = 0; f < 2; ++f) kind[f] = next_content(&c->file[f], &tolerances, scratch);
+  }
+  // A matrix cut short by the end of both files is still compared.
+  if (layout_mode && ((pairs >= 10 && pairs < 12) || (pairs >= 16 && pairs < 18)))
+    total += matrix_rows_differ(&layout.matrix[pairs >= 16][0], &layout.matrix[pairs >= 16][1], tolerances.rel_eps,
+                                pairs >= 16 ? 16 : 10);
+  for (int f = 0; f < 2; ++f) {
+    count[f] = pairs;
+    while (kind[f] == LINE_CONTENT) {
+      ++count[f];
+      kind[f] = next_content(&c->file[f], &tolerances, scratch);
+    }
+    if (kind[f] == LINE_FAILED) return TOLCMP_CANNOT_OPEN;
+  }
+  const int result = (total || count[0] != count[1]) ? TOLCMP_DIFFERENT : TOLCMP_SAME;
+  comparison_release(c);  // files and report stream closed before the summary
+  report_summary(names[0], names[1], count[0], count[1], total);
+  return result;
+}
+
+int compare_ordered(const char* file_1, const char* file_2, bool layout_mode, int blank_check, int loose_numbers,
+                    Tolerances tolerances) {
+  Comparison c;
+  comparison_start(&c, file_1, file_2);
+  const char* const names[2] = {file_1, file_2};
+  for (int f = 0; f < 2; ++f)
+    if (!reader_open(&c.file[f], names[f])) return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
+  print_names(file_1, file_2);
+  return comparison_finish(&c, walk(&c, names, layout_mode, blank_check, loose_numbers, tolerances));
+}
+
+// One unordered pass: every content line of `from` looked up in `other`. Counts the lines and
+// the ones missing, or gives TOLCMP_CANNOT_OPEN.
+int unordered_pass(Comparison* c, const char* from, const char* other, const char* marker, int blank_check,
+                   int loose_numbers, Tolerances tolerances, int64_t* count, int64_t* missing) {
+  LineReader* reader = &c->file[0];
+  if (!reader_open(reader, from)) return TOLCMP_CANNOT_OPEN;
+  int kind;
+  while ((kind = read_content_line(reader)) != LINE_END_OF_FILE) {
+    if (kind == LINE_FAILED) return TOLCMP_CANNOT_OPEN;
+    const Text line = reader_text(reader);
+    if (kind == LINE_DIRECTIVE) {
+      read_tolerance_directive(line, &tolerances, &c->scratch);
+      continue;
+    }
+    ++*count;
+    const int found = line_in_file(other, line, blank_check, loose_numbers, tolerances, &c->search, &c->scratch);
+    if (found == TOLCMP_CANNOT_OPEN) return TOLCMP_CANNOT_OPEN;
+    if (!found) {
+      ++*missing;
+      report_token_difference(text_of(marker), Text{line.text, line.length - 1}, *count);
+    }
+  }
+  reader_close(reader);
+  return 0;
+}
+
+}  // namespace
+
+int tolerance_compare_files(const char* file_1, const char* file_2, int blank_check, int loose_numbers,
+                            double abs_eps, double rel_eps) {
+  return compare_ordered(file_1, file_2, false, blank_check, loose_numbers, Tolerances{abs_eps, rel_eps});
+}
+
+int tolerance_compare_layout(const char* file_1, const char* file_2) {
+  return compare_ordered(file_1, file_2, true, 0, 0, Tolerances{1e-6, 1e-5});
+}
+
+int tolerance_compare_unordered(const char* file_1, const char* file_2, int blank_check, int loose_numbers,
+                                double abs_eps, double rel_eps) {
+  Comparison c;
+  comparison_start(&c, file_1, file_2);
+  print_names(file_1, file_2);
+  const Tolerances tolerances{abs_eps, rel_eps};
+  int64_t count[2] = {0, 0}, missing = 0;
+  if (unordered_pass(&c, file_1, file_2, "<", blank_check, loose_numbers, tolerances, &count[0], &missing) ||
+      unordered_pass(&c, file_2, file_1, ">", blank_check, loose_numbers, tolerances, &count[1], &missing))
+    return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
+  const int result = (missing || count[0] != count[1]) ? TOLCMP_DIFFERENT : TOLCMP_SAME;
+  comparison_release(&c);
+  // Each unmatched line usually has a partner missing from the other side: half the total,
+  // rounded up so that one missing line still shows.
+  report_summary(file_1, file_2, count[0], count[1], (missing + 1) / 2);
+  return comparison_finish(&c, result);
+}

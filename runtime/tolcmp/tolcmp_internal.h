@@ -1,0 +1,110 @@
+// The tolerance comparison's inner operations, shared by its source files and its tests.
+//
+// Lines and tokens are counted byte strings (Text): a line may hold NUL bytes, which are ordinary
+// characters here. Every line handed to these operations ends with one "\n" (the reader makes
+// sure of it) and has a NUL byte after its length.
+#pragma once
+#include <stdint.h>
+#include <stdio.h>
+
+#include "runtime/tolcmp/tolcmp.h"
+
+namespace tolcmp {
+
+enum TokenKind { TOKEN_EMPTY = 0, TOKEN_INTEGER = 1, TOKEN_REAL = 2, TOKEN_TEXT = 3, TOKEN_WILDCARD = 4 };
+enum LineKind { LINE_FAILED = -1, LINE_END_OF_FILE = 0, LINE_CONTENT = 1, LINE_DIRECTIVE = 10 };
+
+struct Text {
+  const char* text;
+  int length;
+};
+
+struct Tolerances {
+  double abs_eps;
+  double rel_eps;
+};
+
+// Reads whole lines of any length from a file opened in binary mode. All blocks are the
+// runtime's; a reader that was never opened is all zeros.
+struct LineReader {
+  FILE* file;
+  char* chunk;  // read-ahead buffer
+  int chunk_pos, chunk_end;
+  int at_end;
+  char* line;  // the current line, "\n"-ended and NUL-terminated
+  int length;
+  int capacity;
+};
+// 1, or 0 when the file cannot be opened (the reader stays closed).
+int reader_open(LineReader* reader, const char* name);
+// Closes the file; the buffers stay for the next open.
+void reader_close(LineReader* reader);
+// Closes the file and releases the buffers.
+void reader_release(LineReader* reader);
+// LINE_CONTENT, LINE_DIRECTIVE ("<<" first after blanks), LINE_END_OF_FILE, or LINE_FAILED when
+// the file cannot be read or memory runs out. Comment lines ("!"), empty lines and lines starting
+// with "<" (or whose second character is "<") are passed over.
+int read_content_line(LineReader* reader);
+inline Text reader_text(const LineReader* reader) { return Text{reader->line, reader->length}; }
+
+// Token buffers for the lines in hand: each holds a token of a line of `capacity` - 2 bytes.
+struct Scratch {
+  char* token_a;
+  char* token_b;
+  int capacity;
+};
+// Makes room for tokens of lines of `length` bytes: 1, or 0 when memory runs out.
+int scratch_fit(Scratch* scratch, int length);
+void scratch_release(Scratch* scratch);
+
+// The token after `start`: separators (blank , tab ( ) ) are skipped and counted in *skipped; the
+// token is copied to `token` (room for line.length - start + 2 bytes), exponent letters written
+// as "e" with a sign. Returns the count of line characters the token took (0: no token left).
+int next_token(Text line, int start, char* token, int* token_length, int* skipped);
+int token_kind(Text token);
+int is_continuation_line(Text line);
+// 1 when the tokens differ as numbers; `b_kind` says whether b is read as a real or an integer.
+int numbers_differ(Text a, Text b, int b_kind, Tolerances tolerances);
+// Integer first token against an integer, or (loose_numbers) a text: 1 when they differ.
+int integers_differ(Text a, Text b, int loose_numbers, Tolerances tolerances);
+// The number at the front of a real token, as atof reads it.
+double token_value(Text token);
+// 1 when the texts differ; a text holding "*" or "?" is a pattern for the other.
+int texts_differ(Text a, Text b);
+// Applies a directive line ("<< ABS_EPS = 1e-4 REL_EPS 1e-2") to the tolerances.
+void read_tolerance_directive(Text line, Tolerances* tolerances, Scratch* scratch);
+// 1 when the lines differ; with `report` the first difference goes to the report.
+int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_numbers, Tolerances tolerances,
+                 int report, Scratch* scratch);
+// 1 when some content line of `file` equals `line`, 0 when none does, 9 when the file cannot be
+// read. `reader` is the caller's (closed again on return).
+int line_in_file(const char* file, Text line, int blank_check, int loose_numbers, Tolerances tolerances,
+                 LineReader* reader, Scratch* scratch);
+
+// The real tokens of a line: stores up to `max` in `values`, returns how many the line holds.
+int line_values(Text line, double* values, int max, Scratch* scratch);
+int layout_line_differ(Text a, Text b, int64_t line_no, double t, Scratch* scratch);
+struct Matrix {
+  double value[3][3];
+  int count[3];  // real values found on each row's line
+};
+int matrix_rows_differ(const Matrix* m1, const Matrix* m2, double t, int64_t first_line);
+double layout_scale_get();
+
+// The report: the names of the files under comparison, the difference entries, the summary, and
+// the end of a comparison (closes the stream).
+void report_begin(const char* file_1, const char* file_2);
+void report_token_difference(Text a, Text b, int64_t line_no);
+void report_line_difference(Text a, Text b, int64_t line_no);
+void report_summary(const char* file_1, const char* file_2, int64_t count_1, int64_t count_2, int64_t total);
+void report_end();
+// Standard output unless turned off.
+FILE* console();
+
+inline Text text_of(const char* s) {
+  int n = 0;
+  while (s[n]) ++n;
+  return Text{s, n};
+}
+
+}  // namespace tolcmp

@@ -1,0 +1,351 @@
+// Lines of a compared file: the whole-line reader, directives, and the line comparison.
+#define _FILE_OFFSET_BITS 64  // files beyond 2 GiB read on 32-bit Linux as well
+#include <limits.h>
+#include <string.h>
+
+#include "runtime/mem/mem.h"
+#include "runtime/tolcmp/tolcmp_internal.h"
+
+namespace tolcmp {
+namespace {
+
+constexpr int kChunkSize = 1 << 16;
+
+// Room for `needed` bytes of line; the old line stays when memory runs out.
+bool line_reserve(LineReader* reader, int needed) {
+  if (needed <= reader->capacity) return true;
+  if (needed > INT_MAX / 2) return false;
+  int capacity = reader->capacity ? reader->capacity : 256;
+  while (capacity < needed) capacity *= 2;
+  char* line = static_cast<char*>(relocmem(reader->line, capacity));
+  if (!line) return false;
+  reader->line = line;
+  reader->capacity = capacity;
+  return true;
+}
+
+// The next line, whatever its length: LINE_CONTENT, LINE_END_OF_FILE or LINE_FAILED. "\r\n"
+// reads as "\n", and a last line without a line end gets one.
+int read_line(LineReader* reader) {
+  reader->length = 0;
+  for (;;) {
+    if (reader->chunk_pos == reader->chunk_end) {
+      if (reader->at_end) break;
+      if (!reader->chunk && !(reader->chunk = static_cast<char*>(getmem(kChunkSize)))) return LINE_FAILED;
+      const size_t got = fread(reader->chunk, 1, kChunkSize, reader->file);
+      if (got == 0) {
+        if (ferror(reader->file)) return LINE_FAILED;
+        reader->at_end = 1;
+        break;
+      }
+      reader->chunk_pos = 0;
+      reader->chunk_end = (int)got;
+    }
+    const char* from = reader->chunk + reader->chunk_pos;
+    const int available = reader->chunk_end - reader->chunk_pos;
+    const char* end = static_cast<const char*>(memchr(from, '\n', (size_t)available));
+    const int take = end ? (int)(end - from) + 1 : available;
+    if (!line_reserve(reader, reader->length + take + 2)) return LINE_FAILED;
+    memcpy(reader->line + reader->length, from, (size_t)take);
+    reader->length += take;
+    reader->chunk_pos += take;
+    if (end) break;
+  }
+  if (reader->length == 0) return LINE_END_OF_FILE;
+  char* line = reader->line;
+  int& n = reader->length;
+  if (line[n - 1] == '\n') {
+    if (n >= 2 && line[n - 2] == '\r') line[--n - 1] = '\n';
+  } else if (line[n - 1] == '\r') {
+    line[n - 1] = '\n';
+  } else {
+    line[n++] = '\n';
+  }
+  line[n] = 0;
+  return LINE_CONTENT;
+}
+
+}  // namespace
+
+int reader_open(LineReader* reader, const char* name) {
+  FILE* file = fopen(name, "rb");
+  if (!file) return 0;
+  reader->file = file;
+  reader->chunk_pos = reader->chunk_end = 0;
+  reader->at_end = 0;
+  reader->length = 0;
+  return 1;
+}
+
+void reader_close(LineReader* reader) {
+  if (reader->file) fclose(reader->file);
+  reader->file = nullptr;
+}
+
+void reader_release(LineReader* reader) {
+  reader_close(reader);
+  rlsmem(reader->chunk);
+  rlsmem(reader->line);
+  memset(reader, 0, sizeof *reader);
+}
+
+int read_content_line(LineReader* reader) {
+  for (;;) {
+    const int status = read_line(reader);
+    if (status != LINE_CONTENT) return status;
+    const char* line = reader->line;
+    int i = 0;
+    while (line[i] == ' ' || line[i] == '\t') ++i;
+    const char first = line[i];
+    const char second = first == '\n' ? '\n' : line[i + 1];
+    if (first == '<' && second == '<') return LINE_DIRECTIVE;
+    if (first == '!' || first == '\n' || first == '<' || second == '<') continue;
+    return LINE_CONTENT;
+  }
+}
+
+int scratch_fit(Scratch* scratch, int length) {
+  if (length > INT_MAX / 2) return 0;
+  const int needed = length + 2;
+  if (needed <= scratch->capacity) return 1;
+  int capacity = scratch->capacity ? scratch->capacity : 256;
+  while (capacity < needed) capacity *= 2;
+  char* a = static_cast<char*>(relocmem(scratch->token_a, capacity));
+  if (!a) return 0;
+  scratch->token_a = a;
+  char* b = static_cast<char*>(relocmem(scratch->token_b, capacity));
+  if (!b) return 0;
+  scratch->token_b = b;
+  scratch->capacity = capacity;
+  return 1;
+}
+
+void scratch_release(Scratch* scratch) {
+  rlsmem(scratch->token_a);
+  rlsmem(scratch->token_b);
+  memset(scratch, 0, sizeof *scratch);
+}
+
+void read_tolerance_directive(Text line, Tolerances* tolerances, Scratch* scratch) {
+  if (!scratch_fit(scratch, line.length)) return;
+  int index = 0, abs_at = -1, rel_at = -1, reals = 0;
+  double value[2] = {0, 0};
+  int position = 0, length = 0, skipped = 0, taken;
+  char* token = scratch->token_a;
+  while ((taken = next_token(line, position, token, &length, &skipped)) > 0) {
+    position += skipped + taken;
+    const Text t{token, length};
+    const int kind = token_kind(t);
+    if (kind == TOKEN_TEXT) {
+      if (!strcmp(token, "ABS_EPS") || !strcmp(token, "abs_eps")) {
+        if (abs_at < 0) abs_at = index;
+      } else if (!strcmp(token, "REL_EPS") || !strcmp(token, "rel_eps") || !strcmp(token, "mp_eps")) {
+        if (rel_at < 0) rel_at = index;
+      }
+    } else if (kind == TOKEN_REAL) {
+      if (reals < 2) value[reals] = token_value(t);
+      ++reals;
+    }
+    ++index;
+  }
+  if (abs_at >= 0 && rel_at >= 0) {
+    if (reals != 2) return;
+    tolerances->abs_eps = abs_at < rel_at ? value[0] : value[1];
+    tolerances->rel_eps = abs_at < rel_at ? value[1] : value[0];
+  } else if (abs_at >= 0 && reals == 1) {
+    tolerances->abs_eps = value[0];
+  } else if (rel_at >= 0 && reals == 1) {
+    tolerances->rel_eps = value[0];
+  }
+}
+
+int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_numbers, Tolerances tolerances,
+                 int report, Scratch* scratch) {
+  if (is_continuation_line(a) || is_continuation_line(b)) return 0;
+  if (!scratch_fit(scratch, a.length > b.length ? a.length : b.length)) return -1;
+  char* token_a = scratch->token_a;
+  char* token_b = scratch->token_b;
+  int at_a = 0, at_b = 0;
+  int length_a = 0, length_b = 0, skipped_a = 0, skipped_b = 0;
+  for (;;) {
+    const int taken_a = next_token(a, at_a, token_a, &length_a, &skipped_a);
+    const int taken_b = next_token(b, at_b, token_b, &length_b, &skipped_b);
+    if (taken_a == 0 || taken_b == 0) break;
+    const Text ta{token_a, length_a}, tb{token_b, length_b};
+    if (blank_check && report && skipped_a != skipped_b) {
+      char blanks_a[32], blanks_b[32];
+      const int na = snprintf(blanks_a, sizeof blanks_a, " %d blanks ", skipped_a);
+      const int nb = snprintf(blanks_b, sizeof blanks_b, " %d blanks ", skipped_b);
+      report_token_difference(Text{blanks_a, na}, Text{blanks_b, nb}, line_no);
+      return 1;
+    }
+    const int kind_a = token_kind(ta), kind_b = token_kind(tb);
+    int differ = 0;
+    if (kind_a == TOKEN_WILDCARD || kind_b == TOKEN_WILDCARD) {
+      differ = 0;
+    } else if (kind_a != kind_b && !(loose_numbers && (kind_a == TOKEN_INTEGER || kind_a == TOKEN_REAL ||
+                                                       kind_b == TOKEN_INTEGER || kind_b == TOKEN_REAL))) {
+      differ = 1;
+    } else if (kind_a == TOKEN_REAL) {
+      differ = numbers_differ(ta, tb, kind_b, tolerances);
+    } else if (kind_a == TOKEN_TEXT) {
+      differ = texts_differ(ta, tb);
+    } else if (kind_b == TOKEN_REAL) {
+      differ = numbers_differ(tb, ta, kind_a, tolerances);
+    } else {
+      differ = integers_differ(ta, tb, loose_numbers, tolerances);
+    }
+    if (differ) {
+      if (report) report_token_difference(ta, tb, line_no);
+      return 1;
+    }
+    at_a += skipped_a + taken_a;
+    at_b += skipped_b + taken_b;
+  }
+  // One line has tokens left: the rest of it (without its line end) against " ".
+  const bool left_a = length_a > 0, left_b = length_b > 0;
+  if (report && (left_a || left_b)) {
+    const Text blank{" ", 1};
+    const Text rest_a{a.text + at_a + skipped_a, a.length - 1 - at_a - skipped_a};
+    const Text rest_b{b.text + at_b + skipped_b, b.length - 1 - at_b - skipped_b};
+    if (left_a)
+      report_token_difference(rest_a, blank, line_no);
+    else
+      report_token_difference(blank, rest_b, line_no);
+  }
+  return left_a || left_b;
+}
+
+int line_in_file(const char* file, Text line, int blank_check, int loose_numbers, Tolerances tolerances,
+                 LineReader* reader, Scratch* scratch) {
+  if (!reader_open(reader, file)) return TOLCMP_CANNOT_OPEN;
+  int found = 0;
+  for (;;) {
+    const int kind = read_content_line(reader);
+    if (kind == LINE_END_OF_FILE) break;
+    if (kind == LINE_FAILED) {
+      found = TOLCMP_CANNOT_OPEN;
+      break;
+    }
+    if (kind == LINE_DIRECTIVE) {
+      read_tolerance_directive(reader_text(reader), &tolerances, scratch);
+      continue;
+    }
+    const int differ = lines_differ(line, reader_text(reader), 0, blank_check, loose_numbers, tolerances, 0, scratch);
+    if (differ < 0) {
+      found = TOLCMP_CANNOT_OPEN;
+      break;
+    }
+    if (!differ) {
+      found = 1;
+      break;
+    }
+  }
+  reader_close(reader);
+  return found;
+}
+
+// ---- The report ------------------------------------------------------------------------
+
+namespace {
+FILE* report_stream = nullptr;
+bool report_refused = false;  // the report file could not be opened in this comparison
+const char* report_names[2] = {"", ""};
+char* report_file = nullptr;  // null: "dbgfile.dat"
+int console_on = 1;
+
+const char* report_file_name() { return report_file ? report_file : "dbgfile.dat"; }
+
+void write_text(FILE* stream, Text t) { fwrite(t.text, 1, (size_t)t.length, stream); }
+
+const char kBanner[] = "\n\n\n      ***** Tolerance Compare File *****\n";
+
+// The stream, opened with its heading on the first difference of a comparison.
+FILE* report_open() {
+  if (report_stream || report_refused) return report_stream;
+  report_stream = fopen(report_file_name(), "a");
+  if (!report_stream) {
+    report_refused = true;
+    return nullptr;
+  }
+  fputs(kBanner, report_stream);
+  fprintf(report_stream, "\n  File_1: %s     File_2: %s\n", report_names[0], report_names[1]);
+  return report_stream;
+}
+}  // namespace
+
+FILE* console() { return console_on ? stdout : nullptr; }
+
+void report_begin(const char* file_1, const char* file_2) {
+  report_end();
+  report_names[0] = file_1;
+  report_names[1] = file_2;
+}
+
+void report_end() {
+  if (report_stream) fclose(report_stream);
+  report_stream = nullptr;
+  report_refused = false;
+}
+
+void report_token_difference(Text a, Text b, int64_t line_no) {
+  FILE* stream = report_open();
+  if (!stream) return;
+  fprintf(stream, "\nLine: %lld    Differ: ", (long long)line_no);
+  write_text(stream, a);
+  fputs("   ", stream);
+  write_text(stream, b);
+}
+
+void report_line_difference(Text a, Text b, int64_t line_no) {
+  FILE* stream = report_open();
+  if (!stream) return;
+  fprintf(stream, "\nLine: %lld Differ: \n", (long long)line_no);
+  fputs("  ", stream);
+  write_text(stream, a);
+  fputs("             VS \n", stream);
+  fputs("  ", stream);
+  write_text(stream, b);
+  fputs("\n", stream);
+}
+
+void report_summary(const char* file_1, const char* file_2, int64_t count_1, int64_t count_2, int64_t total) {
+  if (count_1 == count_2 && total == 0) return;
+  FILE* out[2] = {fopen(report_file_name(), "a"), console()};
+  if (out[0] && total == 0) {
+    fputs(kBanner, out[0]);
+    fprintf(out[0], "\n     File_1: %s     File_2: %s\n", file_1, file_2);
+  }
+  if (out[0]) fputs("\n\n\n      **********************************\n", out[0]);
+  for (FILE* stream : out) {
+    if (!stream) continue;
+    if (count_1 != count_2) {
+      fputs("     !!! Line Counts Are Different !!!\n", stream);
+      fprintf(stream, "     File_1 : %lld    File_2 = %lld\n", (long long)count_1, (long long)count_2);
+    }
+    if (total) fprintf(stream, "     Total num of diff lines: %lld\n", (long long)total);
+  }
+  if (out[0]) fclose(out[0]);
+}
+
+}  // namespace tolcmp
+
+using namespace tolcmp;
+
+int tolerance_report_file_set(const char* name) {
+  char* copy = nullptr;
+  if (name && *name) {
+    const size_t length = strlen(name);
+    if (length > INT_MAX / 2 || !(copy = static_cast<char*>(getmem((int)length + 1)))) return 0;
+    memcpy(copy, name, length + 1);
+  }
+  rlsmem(report_file);
+  report_file = copy;
+  return 1;
+}
+
+int tolerance_console_set(int on) {
+  const int previous = console_on;
+  console_on = on ? 1 : 0;
+  return previous;
+}

@@ -1,0 +1,23 @@
+# Runs the real tolcmp (under EMULATOR when given) in WORKDIR on two small files and checks its
+# exit status for each case: 0 same, 1 different, 2 bad usage or an unreadable file.
+file(REMOVE_RECURSE "${WORKDIR}")
+file(MAKE_DIRECTORY "${WORKDIR}")
+file(WRITE "${WORKDIR}/a.txt" "! run 1\n<< ABS_EPS = 1.0e-3 REL_EPS = 1.0e-3\n1.0 2.0\n")
+file(WRITE "${WORKDIR}/b.txt" "1.0005 2.0\n")
+file(WRITE "${WORKDIR}/c.txt" "1.5 2.0\n")
+separate_arguments(emulator NATIVE_COMMAND "${EMULATOR}")
+function(expect status)
+  execute_process(COMMAND ${emulator} "${TOLCMP}" ${ARGN} WORKING_DIRECTORY "${WORKDIR}"
+                  RESULT_VARIABLE got OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT got STREQUAL "${status}")
+    message(FATAL_ERROR "tolcmp ${ARGN}: status ${got}, expected ${status}\n${out}${err}")
+  endif()
+endfunction()
+expect(0 a.txt b.txt)
+expect(1 a.txt c.txt)
+expect(2 a.txt missing.txt)
+expect(2 --frobnicate a.txt b.txt)
+if(NOT EXISTS "${WORKDIR}/dbgfile.dat")
+  message(FATAL_ERROR "no dbgfile.dat after a difference")
+endif()
+file(REMOVE_RECURSE "${WORKDIR}")
