@@ -269,6 +269,8 @@ int pfu_fwrite(PF_File_Ptr file, int n, const void* data) {
     file->state = PFU_State_Write;
     return PFU_SUCCESS;
   }
+  // A direct transfer counts as a write too: reads and writes alternate only through a flush.
+  file->state = PFU_State_Write;
   int written = 0;
   if (file->kind == PFU_Binary) return pfu_write_internal(file, n, bytes, &written);
   char stack_area[kStackArea];
@@ -328,6 +330,7 @@ int pfu_fread(PF_File_Ptr file, int n, int* got, void* buffer) {
   int count = 0, status;
   if (rest > file->buffer_size / 2) {
     status = read_direct(file, rest, &count, out + total);
+    file->state = PFU_State_Read;
     total += count;
   } else {
     status = pfu_read_internal(file, file->buffer_size, &count, file->buffer);
