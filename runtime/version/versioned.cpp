@@ -168,6 +168,12 @@ void release_scan(intptr_t listing, intptr_t lists, intptr_t, intptr_t, intptr_t
   XAR_FREE(&l->other);
 }
 
+// Frees the xarray whose owner pointer args[0] points at, when a trap leaves its holder.
+void release_list(intptr_t list, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                  intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t) {
+  XAR_FREE(reinterpret_cast<int32_t**>(list));
+}
+
 void shell_sort(int32_t* values, int count) {
   for (int gap = count / 2; gap > 0; gap /= 2)
     for (int i = gap; i < count; ++i)
@@ -267,14 +273,17 @@ int kel_get_all_versions(const kel_wchar* path, int16_t** versions) {
   kel_file_object file;
   int32_t* list = nullptr;
   object_from_wide(path, &file);
+  // The list is freed by a trap that leaves while it is held.
+  const intptr_t args[16] = {reinterpret_cast<intptr_t>(&list)};
+  const int guarded = trap_cleanup_add(release_list, args);
   const int count = pfa_get_versions(&file, &list);
-  if (count <= 0 || !versions) {
+  auto* out = count > 0 && versions ? static_cast<int16_t*>(getmem(count * (int)sizeof(int16_t))) : nullptr;
+  if (guarded) trap_cleanup_drop();
+  if (!out) {
     XAR_FREE(&list);
-    return count < 0 ? 0 : count;
+    return count < 0 || (count > 0 && versions) ? 0 : count;
   }
   shell_sort(list, count);
-  // The array is taken before the list goes, so a failing allocation loses nothing.
-  auto* out = static_cast<int16_t*>(getmem(count * (int)sizeof(int16_t)));
   if (out)
     for (int i = 0; i < count; ++i) out[i] = (int16_t)(list[i] == 0 ? 1 : list[i]);
   XAR_FREE(&list);
