@@ -170,6 +170,17 @@ TEST(PfuOpen, OpenFileListFollowsOpensAndCloses) {
   pfu_fdopen(PF_NULL_Handle, PF_NULL_Descriptor, nullptr, 1 | PFU_Keep_Handle, PFU_Pipe, PFU_Binary, 0, &wrapped);
   pfu_fclose(&wrapped);
   EXPECT_NE(reports.take().find("open file is not in dbg. list."), std::string::npos);
+  pfu_set_dbg_list(0);
+  // Wrapping checks that a socket has no handle and a handle no socket; the record is made anyway.
+  pfu_fdopen(7, 9, nullptr, 1 | PFU_Keep_Handle, PFU_INET_Socket, PFU_Binary, 0, &wrapped);
+  EXPECT_NE(reports.take().find("h_file != PF_NULL_Handle, while type = PFU_INET_Socket"), std::string::npos);
+  EXPECT_EQ(pfu_ftruncate(wrapped, 0), PFU_TRAP);
+  EXPECT_NE(reports.take().find("file must be text or binary"), std::string::npos);
+  pfu_fclose(&wrapped);
+  pfu_fdopen(7, 9, nullptr, 1 | PFU_Keep_Handle, PFU_Pipe, PFU_Binary, 0, &wrapped);
+  EXPECT_NE(reports.take().find("h_file != PF_NULL_Descriptor, while type != PFU_INET_Socket"), std::string::npos);
+  pfu_fclose(&wrapped);
+  pfu_set_dbg_list(1);
   pfu_fclose(&b);
   pfu_set_dbg_list(0);
   EXPECT_EQ(pfu_dbg_list(), nullptr);
