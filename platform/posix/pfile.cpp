@@ -27,13 +27,14 @@ int native_path(const char* path, char (&native)[PATH_MAX]) {
   return 1;
 }
 
-// A write to a pipe whose reader has gone fails with EPIPE instead of ending the process.
+// A write to a pipe whose reader has gone fails with EPIPE instead of ending the process, as
+// on Windows. A handler the program installed itself is left in place.
 void ignore_sigpipe() {
   static bool done = false;
-  if (!done) {
-    signal(SIGPIPE, SIG_IGN);
-    done = true;
-  }
+  if (done) return;
+  done = true;
+  struct sigaction current;
+  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace
