@@ -1,0 +1,64 @@
+// Files, pipes, the current directory and directory listings, as the portable file layer and the
+// versioned names need them. Paths use a backslash between components on every platform (a
+// slash is accepted too). Failures set errno to the standard library's symbolic error
+// (ENOENT, EACCES, ...), translated from the system's own error on Windows.
+#pragma once
+#include <stdio.h>
+#include "runtime/kel_base.h"
+
+KEL_BEGIN_C
+// A file or pipe handle: a HANDLE on Windows, a descriptor elsewhere.
+typedef intptr_t platform_fh;
+#define PLATFORM_NULL_FH ((platform_fh)-1)
+
+// Desired access bits.
+enum { PLATFORM_FILE_READ = 1, PLATFORM_FILE_WRITE = 2 };
+// Creation rules of the file creation call.
+enum {
+  PLATFORM_OPEN_ALWAYS = 1,    // open, creating the file if missing
+  PLATFORM_CREATE_ALWAYS = 2,  // create, replacing an existing file
+  PLATFORM_CREATE_NEW = 3,     // create only if the file does not exist
+};
+// Seek origins.
+enum { PLATFORM_SEEK_SET = 0, PLATFORM_SEEK_CUR = 1, PLATFORM_SEEK_END = 2 };
+
+// Opens `path` with the access bits (0 for none) and creation rule: no sharing, an inheritable
+// handle, normal attributes. 1 and the handle, or 0.
+int platform_file_open(const char* path, int access, int creation, platform_fh* handle);
+// One read of at most `size` bytes: 1 and the count (0 at the end), or 0. A pipe whose writer
+// has gone fails with EPIPE.
+int platform_file_read(platform_fh handle, void* buffer, int size, int* got);
+// Writes `size` bytes: 1 when all were written, else 0; `written` gets the count written.
+int platform_file_write(platform_fh handle, const void* data, int size, int* written);
+// Moves the position; 1 and the new position (may be null), or 0.
+int platform_file_seek(platform_fh handle, long offset, int origin, long* position);
+// Moves the position to `length` and ends the file there: 1, or 0.
+int platform_file_truncate(platform_fh handle, long length);
+int platform_file_close(platform_fh handle);
+// An anonymous pipe with inheritable ends: 1, or 0.
+int platform_pipe(platform_fh* read_end, platform_fh* write_end);
+
+// The current directory in the system's own form: 1, or 0 (ERANGE when it does not fit `size`).
+int platform_getcwd(char* out, int size);
+
+// The standard library's fopen, access and open of a path with backslash separators. access
+// modes: 0 exists, 2 writable, 4 readable. open adds the binary flag where there is one.
+FILE* platform_path_fopen(const char* path, const char* mode);
+int platform_path_access(const char* path, int mode);
+int platform_path_open(const char* path, int flags, int permission);
+// The flags of platform_path_open: read only, write only, read and write, create, truncate.
+enum { PLATFORM_O_RDONLY = 0, PLATFORM_O_WRONLY = 1, PLATFORM_O_RDWR = 2, PLATFORM_O_CREAT = 0x100, PLATFORM_O_TRUNC = 0x200 };
+int platform_fd_close(int fd);
+
+// A directory listing yielding entry names ("." and ".." left out). The record lives with the
+// caller; the system part is released by platform_dir_close.
+typedef struct platform_dir {
+  intptr_t handle;
+  int pending;      // Windows: the first entry is already in `name`
+  char name[260];
+} platform_dir;
+int platform_dir_open(platform_dir* dir, const char* path);
+// The next entry name (valid until the next call), or null at the end.
+const char* platform_dir_next(platform_dir* dir);
+void platform_dir_close(platform_dir* dir);
+KEL_END_C

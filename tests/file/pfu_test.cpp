@@ -1,0 +1,373 @@
+// Records, text conversion, alternation, access codes, copying, streams, statuses and paths.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "file_test_util.h"
+#include "platform/stream_socket.h"
+#include "runtime/file/pfu.h"
+#include "runtime/xar/xar.h"
+
+using filetest::read_bytes;
+using filetest::Reports;
+using filetest::write_bytes;
+
+namespace {
+
+PF_File_Ptr open_file(const char* name, int access, int kind, int buffer_size) {
+  PF_File_Ptr file = nullptr;
+  EXPECT_EQ(pfu_fopen(name, access, kind, buffer_size, &file), PFU_SUCCESS) << name;
+  return file;
+}
+
+}  // namespace
+
+TEST(PfuText, LineEndsAreConvertedBothWays) {
+  for (const char* written : {"a\nb", "a\r\nb"}) {
+    PF_File_Ptr file = open_file("t.txt", 6, PFU_Text, 64);
+    ASSERT_EQ(pfu_fputs(file, written), PFU_SUCCESS);
+    ASSERT_EQ(pfu_fclose(&file), PFU_SUCCESS);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(read_bytes("t.txt"), "a\r\nb") << written;
+  }
+  // Requests above half the buffer go straight through: 3000 converted bytes need a heap area.
+  std::string big(3000, 'x');
+  big[10] = '\n';
+  PF_File_Ptr file = open_file("big.txt", 6, PFU_Text, 64);
+  ASSERT_EQ(pfu_fwrite(file, (int)big.size(), big.data()), PFU_SUCCESS);
+  ASSERT_EQ(pfu_fclose(&file), PFU_SUCCESS);
+  EXPECT_EQ(read_bytes("big.txt").size(), big.size() + 1);
+
+  // Through the buffer (at most half its size) CRs are dropped; larger requests come unconverted.
+  file = open_file("t.txt", 1, PFU_Text, 64);
+  char buffer[64] = {};
+  int got = 0;
+  EXPECT_EQ(pfu_fread(file, 3, &got, buffer), PFU_SUCCESS);
+  EXPECT_EQ(std::string(buffer, got), "a\nb");
+  EXPECT_EQ(pfu_fread(file, 3, &got, buffer), PFU_EOF);
+  EXPECT_EQ(got, 0);
+  ASSERT_EQ(pfu_fseek(file, 0, PFU_SEEK_SET), PFU_SUCCESS);
+  EXPECT_EQ(pfu_fread(file, 40, &got, buffer), PFU_SUCCESS);
+  EXPECT_EQ(std::string(buffer, got), "a\r\nb");
+  pfu_fclose(&file);
+}
+
+TEST(PfuState, ReadsAndWritesAlternateOnlyThroughSeekOrFlush) {
+  Reports reports;
+  PF_File_Ptr file = open_file("s.bin", 7, PFU_Binary, 16);
+  char buffer[8];
+  int got = 0;
+  ASSERT_EQ(pfu_fwrite(file, 4, "abcd"), PFU_SUCCESS);
+  EXPECT_EQ(pfu_fread(file, 1, &got, buffer), PFU_TRAP);
+  EXPECT_NE(reports.take().find("attempt to read after write without an fseek"), std::string::npos);
+  ASSERT_EQ(pfu_fseek(file, 1, PFU_SEEK_SET), PFU_SUCCESS);
+  EXPECT_EQ(pfu_fread(file, 2, &got, buffer), PFU_SUCCESS);
+  EXPECT_EQ(std::string(buffer, got), "bc");
+  EXPECT_EQ(pfu_ftell(file), 3);
+  EXPECT_EQ(pfu_fwrite(file, 1, "X"), PFU_TRAP);
+  EXPECT_NE(reports.take().find("attempt to write after reading without fseek."), std::string::npos);
+  // The relative seek counts from where the reader stands, not from the read-ahead.
+  ASSERT_EQ(pfu_fseek(file, -1, PFU_SEEK_CUR), PFU_SUCCESS);
+  EXPECT_EQ(pfu_fwrite(file, 1, "X"), PFU_SUCCESS);
+  EXPECT_EQ(pfu_ftell(file), 3);
+  ASSERT_EQ(pfu_fclose(&file), PFU_SUCCESS);
+  EXPECT_EQ(read_bytes("s.bin"), "abXd");
+
+  // Opened for reading only or writing only.
+  file = open_file("s.bin", 1, PFU_Binary, 16);
+  EXPECT_EQ(pfu_fwrite(file, 1, "X"), PFU_TRAP);
+  EXPECT_EQ(pfu_ftruncate(file, 0), PFU_TRAP);
+  EXPECT_NE(reports.take().find("write to a file which is not write-open."), std::string::npos);
+  pfu_fclose(&file);
+  file = open_file("s.bin", 10, PFU_Binary, 16);  // positioned at the end
+  EXPECT_EQ(pfu_ftell(file), 4);
+  EXPECT_EQ(pfu_fread(file, 1, &got, buffer), PFU_TRAP);
+  EXPECT_NE(reports.take().find("read from a file which is not read-open."), std::string::npos);
+  pfu_fclose(&file);
+  EXPECT_EQ(pfu_fclose(&file), PFU_NO_CHANGE);
+  EXPECT_EQ(pfu_fflush(nullptr), PFU_TRAP);
+  EXPECT_EQ(pfu_ftell(nullptr), -1);
+  EXPECT_NE(reports.take().find("NULL PF_File_Ptr"), std::string::npos);
+}
+
+TEST(PfuOpen, AccessCodesAndKinds) {
+  Reports reports;
+  PF_File_Ptr file = nullptr;
+  EXPECT_EQ(pfu_fopen("new.bin", 16, PFU_Binary, 0, &file), PFU_SUCCESS);
+  EXPECT_EQ(file, nullptr);
+  EXPECT_TRUE(filetest::exists("new.bin"));
+  EXPECT_EQ(read_bytes("new.bin"), "");
+  EXPECT_EQ(pfu_fopen("new.bin", 16, PFU_Binary, 0, &file), PFU_EXISTS);
+
+  for (int access : {0, 4, 5, 8, 9, 12, 15, 17, 32}) {
+    EXPECT_EQ(pfu_fopen("x.bin", access, PFU_Binary, 0, &file), PFU_TRAP);
+    EXPECT_NE(reports.take().find("bad access " + std::to_string(access)), std::string::npos);
+  }
+  EXPECT_EQ(pfu_fopen("x.bin", 1, 3, 0, &file), PFU_TRAP);
+  EXPECT_NE(reports.take().find("Not text or binary file."), std::string::npos);
+  EXPECT_FALSE(filetest::exists("x.bin"));
+
+  // 6 replaces, 2 keeps, 11 appends; every record has the absolute portable path.
+  write_bytes("k.bin", "hello");
+  file = open_file("k.bin", 2, PFU_Binary, 8);
+  pfu_fputs(file, "J");
+  EXPECT_TRUE(pfu_abs_path(file->path));
+  EXPECT_STREQ(pfu_path_tail(file->path), "k.bin");
+  pfu_fclose(&file);
+  EXPECT_EQ(read_bytes("k.bin"), "Jello");
+  file = open_file("k.bin", 11, PFU_Binary, 8);
+  pfu_fputs(file, "!");
+  pfu_fclose(&file);
+  EXPECT_EQ(read_bytes("k.bin"), "Jello!");
+  file = open_file("k.bin", 6, PFU_Binary, 8);
+  pfu_fclose(&file);
+  EXPECT_EQ(read_bytes("k.bin"), "");
+  EXPECT_EQ(pfu_fopen("no|such|dir|f", 1, PFU_Binary, 8, &file), PFU_NO_ENTRY);
+
+  // A name of 256 characters does not fit the path buffer: reported, and nothing is opened.
+  EXPECT_NE(pfu_fopen(std::string(256, 'n').c_str(), 2, PFU_Binary, 8, &file), PFU_SUCCESS);
+  EXPECT_NE(reports.take().find("OVERFLOW."), std::string::npos);
+  EXPECT_EQ(file, nullptr);
+}
+
+TEST(PfuOpen, PathThatCannotBeFormedClosesTheHandle) {
+  // The file opens (a relative name), but the current folder and the name do not fit 255 bytes.
+  char cwd[PFU_PATH_MAX];
+  ASSERT_EQ(pfu_getcwd(cwd), PFU_SUCCESS);
+  const std::string name(255 - strlen(cwd), 'L');
+  platform_fh probe = PF_NULL_Handle;
+  ASSERT_TRUE(platform_file_open("probe", PLATFORM_FILE_WRITE, PLATFORM_OPEN_ALWAYS, &probe));
+  platform_file_close(probe);
+  PF_File_Ptr file = nullptr;
+  const int status = pfu_fopen(name.c_str(), 2, PFU_Binary, 8, &file);
+  EXPECT_NE(status, PFU_SUCCESS);
+  EXPECT_EQ(file, nullptr);
+#ifndef KEL_WINDOWS
+  EXPECT_EQ(status, PFU_NAME_TOO_LONG);
+  // The lowest free descriptor is the same as before: the handle was not kept.
+  platform_fh again = PF_NULL_Handle;
+  ASSERT_TRUE(platform_file_open("probe", PLATFORM_FILE_WRITE, PLATFORM_OPEN_ALWAYS, &again));
+  EXPECT_EQ(again, probe);
+  platform_file_close(again);
+#endif
+}
+
+TEST(PfuOpen, OpenFileListFollowsOpensAndCloses) {
+  Reports reports;
+  pfu_set_dbg_list(1);
+  PF_File_Ptr a = open_file("a", 6, PFU_Binary, 0), b = open_file("b", 6, PFU_Binary, 0);
+  PF_File_Ptr* list = pfu_dbg_list();
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(XAR_COUNT(&list), 2);
+  pfu_fclose(&a);
+  list = pfu_dbg_list();
+  EXPECT_EQ(XAR_COUNT(&list), 1);
+  EXPECT_EQ(list[0], b);
+  // A wrapped handle never was in the list.
+  PF_File_Ptr wrapped = nullptr;
+  pfu_fdopen(PF_NULL_Handle, PF_NULL_Descriptor, nullptr, 1 | PFU_Keep_Handle, PFU_Pipe, PFU_Binary, 0, &wrapped);
+  pfu_fclose(&wrapped);
+  EXPECT_NE(reports.take().find("open file is not in dbg. list."), std::string::npos);
+  pfu_set_dbg_list(0);
+  // Wrapping checks that a socket has no handle and a handle no socket; the record is made anyway.
+  pfu_fdopen(7, 9, nullptr, 1 | PFU_Keep_Handle, PFU_INET_Socket, PFU_Binary, 0, &wrapped);
+  EXPECT_NE(reports.take().find("h_file != PF_NULL_Handle, while type = PFU_INET_Socket"), std::string::npos);
+  EXPECT_EQ(pfu_ftruncate(wrapped, 0), PFU_TRAP);
+  EXPECT_NE(reports.take().find("file must be text or binary"), std::string::npos);
+  pfu_fclose(&wrapped);
+  pfu_fdopen(7, 9, nullptr, 1 | PFU_Keep_Handle, PFU_Pipe, PFU_Binary, 0, &wrapped);
+  EXPECT_NE(reports.take().find("h_file != PF_NULL_Descriptor, while type != PFU_INET_Socket"), std::string::npos);
+  pfu_fclose(&wrapped);
+  pfu_set_dbg_list(1);
+  pfu_fclose(&b);
+  pfu_set_dbg_list(0);
+  EXPECT_EQ(pfu_dbg_list(), nullptr);
+}
+
+TEST(PfuCopy, PiecesUpToTheEnd) {
+  std::string data(1300, 0);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = (char)(i * 7);
+  write_bytes("src.bin", data);
+  struct Case { int n; int status; int copied; };
+  for (const Case c : {Case{-1, PFU_SUCCESS, 1300}, Case{700, PFU_SUCCESS, 700}, Case{0, PFU_SUCCESS, 0},
+                       Case{2000, PFU_EOF, 1300}}) {
+    PF_File_Ptr from = open_file("src.bin", 1, PFU_Binary, 100), to = open_file("dst.bin", 6, PFU_Binary, 0);
+    int copied = -5;
+    EXPECT_EQ(pfu_fcopy(from, to, c.n, &copied), c.status) << c.n;
+    EXPECT_EQ(copied, c.copied) << c.n;
+    pfu_fclose(&from);
+    pfu_fclose(&to);
+    EXPECT_EQ(read_bytes("dst.bin"), data.substr(0, (size_t)c.copied));
+  }
+}
+
+namespace {
+
+// Sends a text file through a writer record and receives it through a reader record. The
+// runtime has one thread, so the text is kept small enough for the channel to hold it all.
+void send_and_receive(PF_File_Ptr writer, PF_File_Ptr reader) {
+  std::string text;
+  for (int i = 0; i < 250; ++i) text += "line " + std::to_string(i) + (i % 3 ? "\n" : "\r\n");
+  write_bytes("out.txt", text);
+  EXPECT_EQ(pfu_send_file("out.txt", writer), PFU_SUCCESS);
+  EXPECT_EQ(pfu_fflush(writer), PFU_SUCCESS);
+  EXPECT_EQ(pfu_receive_file(reader, "in.txt"), PFU_SUCCESS);
+  // Both files are text files: LF on the way, CR LF on disk.
+  std::string expected;
+  for (int i = 0; i < 250; ++i) expected += "line " + std::to_string(i) + "\r\n";
+  EXPECT_EQ(read_bytes("in.txt"), expected);
+}
+
+}  // namespace
+
+TEST(PfuStreams, PipeCarriesATextFile) {
+  platform_fh read_end, write_end;
+  ASSERT_TRUE(platform_pipe(&read_end, &write_end));
+  PF_File_Ptr writer = nullptr, reader = nullptr;
+  pfu_fdopen(write_end, PF_NULL_Descriptor, nullptr, PFU_Writable, PFU_Pipe, PFU_Binary, 512, &writer);
+  pfu_fdopen(read_end, PF_NULL_Descriptor, nullptr, PFU_Readable, PFU_Pipe, PFU_Binary, 512, &reader);
+  send_and_receive(writer, reader);
+  {
+    Reports reports;
+    EXPECT_EQ(pfu_fseek(reader, 0, PFU_SEEK_SET), PFU_TRAP);
+    EXPECT_EQ(pfu_ftell(reader), -1);
+    const std::string text = reports.take();
+    EXPECT_NE(text.find("attempt to seek on pipe"), std::string::npos);
+    EXPECT_NE(text.find("attempt to call on pipe."), std::string::npos);
+  }
+  // Once the writer has gone, the reader sees the end.
+  pfu_fclose(&writer);
+  int byte = 0;
+  EXPECT_EQ(pfu_fgetc(reader, &byte), PFU_EOF);
+  pfu_fclose(&reader);
+}
+
+TEST(PfuStreams, LoopbackSocketCarriesATextFile) {
+  int client, server;
+  ASSERT_TRUE(platform_socket_loopback_pair(&client, &server));
+  PF_File_Ptr writer = nullptr, reader = nullptr;
+  pfu_fdopen(PF_NULL_Handle, client, nullptr, PFU_Writable, PFU_INET_Socket, PFU_Text, 512, &writer);
+  pfu_fdopen(PF_NULL_Handle, server, nullptr, PFU_Readable, PFU_INET_Socket, PFU_Text, 512, &reader);
+  send_and_receive(writer, reader);
+
+  // A large text request bypasses the buffer and drops CRs on the way in.
+  std::string big;
+  for (int i = 0; i < 1100; ++i) big += "0123456\r\n";
+  ASSERT_EQ(pfu_write_internal(writer, (int)big.size(), big.data(), nullptr), PFU_SUCCESS);
+  std::string got(big.size(), 0);
+  int n = 0;
+  const int want = 1100 * 8;  // above the 8192 bytes of the stack area
+  EXPECT_EQ(pfu_fread(reader, want, &n, got.data()), PFU_SUCCESS);
+  EXPECT_EQ(n, want);
+  for (int i = 0; i < n; i += 8) ASSERT_EQ(got.substr((size_t)i, 8), "0123456\n");
+  pfu_fclose(&writer);
+  int byte;
+  EXPECT_EQ(pfu_fgetc(reader, &byte), PFU_EOF);
+  pfu_fclose(&reader);
+}
+
+TEST(PfuStreams, EndOfTextByteIsRefusedInAFile) {
+  Reports reports;
+  write_bytes("ctl.txt", std::string("ab\x04", 3));
+  PF_File_Ptr sink = open_file("sink.bin", 6, PFU_Binary, 0);
+  EXPECT_EQ(pfu_send_file("ctl.txt", sink), PFU_TRAP);
+  EXPECT_NE(reports.take().find("is not permitted in text files"), std::string::npos);
+  pfu_fclose(&sink);
+  EXPECT_EQ(read_bytes("sink.bin"), "ab");
+  EXPECT_EQ(pfu_send_file("missing.txt|x", sink), PFU_NO_ENTRY);
+}
+
+TEST(PfuStatus, TextsAndErrorNumbers) {
+  EXPECT_STREQ(pfu_status_to_msg(0), "Internal Error (0)");
+  EXPECT_STREQ(pfu_status_to_msg(1), "Success");
+  EXPECT_STREQ(pfu_status_to_msg(11), "Path/Name Too Long");
+  EXPECT_STREQ(pfu_status_to_msg(35), "Trans-Bomb Exploded");
+  EXPECT_STREQ(pfu_status_to_msg(36), "UNDEFINED STATUS");
+  EXPECT_STREQ(pfu_status_to_msg(-1), "UNDEFINED STATUS");
+  const struct { int error, status; } table[] = {
+      {EPERM, 30}, {ENOENT, 5}, {EINTR, 22}, {EIO, 6}, {EBADF, 21}, {EAGAIN, 23}, {ENOMEM, 20},
+      {EACCES, 8}, {EFAULT, 17}, {EBUSY, 32}, {EEXIST, 7}, {EXDEV, 33}, {ENOTDIR, 5}, {EISDIR, 25},
+      {EINVAL, 16}, {ENFILE, 19}, {EMFILE, 18}, {EFBIG, 27}, {ENOSPC, 12}, {ESPIPE, 28}, {EROFS, 13},
+      {EDEADLK, 24}, {ENAMETOOLONG, 11}, {ENOLCK, 26}, {ERANGE, 4}, {0, 4}};
+  for (const auto& row : table) {
+    errno = row.error;
+    EXPECT_EQ(pfu_errno_status(), row.status) << row.error;
+  }
+}
+
+TEST(PfuPath, JoinsParentsAndForms) {
+  char out[PFU_PATH_MAX];
+  EXPECT_TRUE(pfu_cat_path("|usr|", "lib", out));
+  EXPECT_STREQ(out, "|usr|lib");
+  EXPECT_TRUE(pfu_cat_path("|usr", "lib", out));
+  EXPECT_STREQ(out, "|usr|lib");
+  EXPECT_TRUE(pfu_cat_path("", "lib", out));
+  EXPECT_STREQ(out, "lib");
+  EXPECT_TRUE(pfu_cat_path("c:\\", "", out));
+  EXPECT_STREQ(out, "c:\\");
+  // 255 characters with the separator fit; one more is refused with an empty result.
+  const std::string a(127, 'a'), b(127, 'b');
+  EXPECT_TRUE(pfu_cat_path(a.c_str(), b.c_str(), out));
+  EXPECT_EQ(strlen(out), 255u);
+  EXPECT_FALSE(pfu_cat_path(a.c_str(), (b + "b").c_str(), out));
+  EXPECT_STREQ(out, "");
+  const std::string huge(1000, 'h');
+  EXPECT_FALSE(pfu_cat_path(huge.c_str(), huge.c_str(), out));
+
+  char child[64] = "|usr|lib|x", parent[64] = "|usr", rest[64];
+  EXPECT_TRUE(pfu_is_parent_path(child, parent, rest));
+  EXPECT_STREQ(rest, "lib|x");
+  char child2[64] = "|usrx";
+  EXPECT_FALSE(pfu_is_parent_path(child2, parent, rest));
+  char child3[64] = "/usr/lib/", parent3[64] = "\\usr\\";
+  EXPECT_TRUE(pfu_is_parent_path(child3, parent3, rest));
+  EXPECT_STREQ(rest, "lib");
+  char empty[4] = "";
+  EXPECT_TRUE(pfu_is_parent_path(child3, empty, rest));
+  EXPECT_STREQ(rest, "usr|lib");
+  {
+    Reports reports;
+    EXPECT_FALSE(pfu_is_parent_path(empty, parent, rest));
+    EXPECT_NE(reports.take().find("child path cannot be empty."), std::string::npos);
+    char drive[16] = "d:rel";
+    EXPECT_TRUE(pfu_abs_path(drive));
+    EXPECT_NE(reports.take().find("'d:rel_path' are not recognized."), std::string::npos);
+  }
+
+  char path[64] = "a/b\\c/";
+  EXPECT_TRUE(pfu_path_normalize(path));
+  EXPECT_STREQ(path, "a|b|c");
+  char blank[64] = "a/b c/d";
+  EXPECT_FALSE(pfu_path_normalize(blank));
+  EXPECT_STREQ(blank, "a|b c/d");
+  char root[4] = "|";
+  EXPECT_TRUE(pfu_path_normalize(root));
+  EXPECT_STREQ(root, "");
+  char native[64] = "a|b/c\\d";
+  pfu_path_to_native(native, PFU_Slash_Form);
+  EXPECT_STREQ(native, "a/b/c\\d");
+  pfu_path_convert_separators(native, PFU_Backslash_Form);
+  EXPECT_STREQ(native, "a\\b\\c\\d");
+  pfu_path_convert_separators(native, PFU_Slash_Form);
+  EXPECT_STREQ(native, "a/b/c/d");
+  EXPECT_STREQ(pfu_path_tail("a|b/c\\d"), "d");
+  EXPECT_STREQ(pfu_path_tail("plain"), "plain");
+  EXPECT_EQ(pfu_path_tail(""), nullptr);
+  char abs1[16] = "|x", abs2[16] = "C:\\x", rel[16] = "x|y";
+  EXPECT_TRUE(pfu_abs_path(abs1));
+  EXPECT_TRUE(pfu_abs_path(abs2));
+  EXPECT_STREQ(abs2, "C:|x");
+  EXPECT_FALSE(pfu_abs_path(rel));
+
+  char cwd[PFU_PATH_MAX], full[PFU_PATH_MAX];
+  ASSERT_EQ(pfu_getcwd(cwd), PFU_SUCCESS);
+  EXPECT_TRUE(pfu_abs_path(cwd));
+  ASSERT_EQ(pfu_full_path("sub/f.txt", full), PFU_SUCCESS);
+  EXPECT_EQ(std::string(full), std::string(cwd) + "|sub|f.txt");
+  ASSERT_EQ(pfu_full_path("/abs/f", full), PFU_SUCCESS);
+  EXPECT_STREQ(full, "|abs|f");
+  EXPECT_EQ(pfu_full_path(std::string(300, 'p').c_str(), full), PFU_NAME_TOO_LONG);
+  EXPECT_STREQ(full, "");
+}
