@@ -1,0 +1,298 @@
+// Merges of sorted xarrays and harrays into lists of object pointers, the tolerant merge of
+// sorted doubles, and ORDER_ARRAY.
+#include <stdio.h>
+
+#include "runtime/diag/diag.h"
+#include "runtime/mem/mem.h"
+#include "runtime/xar/har.h"
+#include "runtime/xar/xar_block.h"
+#include "runtime/xar/xar_undo.h"
+
+using namespace kel::xar;
+
+namespace {
+
+// One sorted input: an xarray or a harray, absent when null.
+struct Input {
+    const void* xar;  // user pointer of an xarray, or the outer user pointer of a harray
+    bool harray;
+    int count() const {
+        if (!xar) return 0;
+        return harray ? har_count(&xar) : XAR_COUNT(&xar);
+    }
+    int object_size() const {
+        int size = 0;
+        const void* p_first = harray ? static_cast<const void*>(static_cast<byte* const*>(xar)) : static_cast<const void*>(&xar);
+        XAR_PARAMS(p_first, &size, nullptr, nullptr, nullptr);
+        return size;
+    }
+    int extension() const {
+        if (!xar) return 1;
+        int ext = 1;
+        if (harray) {
+            byte* outer = static_cast<byte*>(const_cast<void*>(xar));
+            XAR_PARAMS(&reinterpret_cast<byte**>(outer)[View{outer}.count() - 1], nullptr, &ext, nullptr, nullptr);
+        } else {
+            XAR_PARAMS(&xar, nullptr, &ext, nullptr, nullptr);
+        }
+        return ext;
+    }
+    const byte* at(int i, int size) const {
+        return harray ? static_cast<const byte*>(har_object(&xar, i, nullptr, nullptr))
+                      : static_cast<const byte*>(xar) + i * size;
+    }
+};
+
+// An output array. Its room is made before anything is written, so that a memory break leaves
+// the outputs as they were; one that did not exist before is freed again on the break.
+struct Output {
+    void* p;          // address of the owner's pointer; null when not asked for
+    bool harray;
+    bool created;
+};
+
+void free_created(void* arg) {
+    Output* outs = static_cast<Output*>(arg);
+    for (int i = 0; i < 2; ++i) {
+        if (!outs[i].created) continue;
+        if (outs[i].harray)
+            har_free(outs[i].p);
+        else
+            XAR_FREE(outs[i].p);
+        outs[i].created = false;
+    }
+}
+
+// Makes room for `need` objects of 4 bytes without changing the count of an existing output.
+void reserve(Output& out, int need, int extension) {
+    if (!out.p) return;
+    if (!load_user(out.p)) {
+        void* made = out.harray ? har_alloc(4, extension) : XAR_ALLOC(0, 4, extension);
+        store_user(out.p, made);
+        out.created = true;
+    }
+    const int count = out.harray ? har_count(out.p) : XAR_COUNT(out.p);
+    if (need <= count) return;
+    if (out.harray) {
+        har_append(out.p, need - count, nullptr);
+        har_shrink(out.p, need - count);
+    } else {
+        XAR_EXTEND(out.p, need - count);
+        XAR_SHRINK(out.p, need - count);
+    }
+}
+
+void set_count(const Output& out, int n) {
+    if (!out.p) return;
+    if (out.harray)
+        har_resize(out.p, n);
+    else
+        XAR_RESIZE(out.p, n);
+}
+
+void put(const Output& out, int k, const void* value) {
+    if (out.harray) {
+        memcpy(har_object(out.p, k, nullptr, nullptr), value, 4);
+    } else {
+        memcpy(load_user(out.p) + k * 4, value, 4);
+    }
+}
+
+int merge(const char* where, Input a, Input b, xar_merge_compare_fn compare, void* user_data, void* p_out,
+          void* p_sides) {
+    const int na = a.count(), nb = b.count();
+    int size = 4;
+    if (a.xar) size = a.object_size();
+    if (b.xar) {
+        const int bs = b.object_size();
+        if (a.xar && bs != size) {
+            misuse_stop(where, "unequal size");
+            return 0;
+        }
+        size = bs;
+    }
+    const int ea = a.extension(), eb = b.extension();
+    const int extension = ea > eb ? ea : eb;
+    Output outs[2] = {{p_out, a.harray, false}, {p_sides, a.harray, false}};
+    const int registered = undo_begin(free_created, outs);
+    reserve(outs[0], na + nb, extension);
+    reserve(outs[1], na + nb, a.harray ? extension : 1);
+    undo_end(registered);
+    // Within the room made above nothing allocates.
+    set_count(outs[0], na + nb);
+    set_count(outs[1], na + nb);
+    int k = 0;
+    for (int j = 0, i = 0; j < na || i < nb; ++k) {
+        const byte* x = j < na ? a.at(j, size) : nullptr;
+        const byte* y = i < nb ? b.at(i, size) : nullptr;
+        const int f = !x ? 1 : !y ? -1 : compare(x, y, user_data);
+        if (outs[1].p) put(outs[1], k, &f);
+        const byte* chosen = f <= 0 ? x : y;
+        put(outs[0], k, &chosen);
+        if (f >= 0) ++i;
+        if (f <= 0) ++j;
+    }
+    set_count(outs[0], k);
+    set_count(outs[1], k);
+    return k;
+}
+
+struct CopyState {
+    void* pointers;  // the temporary pointer array (xarray or harray)
+    bool harray;
+};
+
+void free_temporary(void* arg) {
+    CopyState* s = static_cast<CopyState*>(arg);
+    if (s->harray)
+        har_free(&s->pointers);
+    else
+        XAR_FREE(&s->pointers);
+}
+
+// The merge into a temporary pointer array, then a new array of copies of the merged objects.
+void merge_copy(const char* where, Input a, Input b, xar_merge_compare_fn compare, void* user_data, void* p_result,
+                void* p_sides) {
+    CopyState state{nullptr, a.harray};
+    const int registered = undo_begin(free_temporary, &state);
+    const int k = merge(where, a, b, compare, user_data, &state.pointers, p_sides);
+    const int size = a.xar ? a.object_size() : b.xar ? b.object_size() : 4;
+    void* result;
+    if (a.harray) {
+        result = har_alloc(size, k);
+        CopyState built{result, true};
+        const int inner = undo_begin(free_temporary, &built);
+        har_resize(&built.pointers, k);
+        result = built.pointers;
+        undo_end(inner);
+        for (int i = 0; i < k; ++i)
+            memcpy(har_object(&result, i, nullptr, nullptr), *static_cast<void**>(har_object(&state.pointers, i, nullptr, nullptr)),
+                   size_t(size));
+    } else {
+        result = XAR_ALLOC(k, size, 1);
+        const byte* const* ptrs = static_cast<const byte* const*>(state.pointers);
+        for (int i = 0; i < k; ++i) memcpy(static_cast<byte*>(result) + i * size, ptrs[i], size_t(size));
+    }
+    undo_end(registered);
+    free_temporary(&state);
+    store_user(p_result, result);
+}
+
+// The first harray segment counts as the harray's presence.
+Input harray_input(const void* outer) {
+    if (outer && !reinterpret_cast<byte* const*>(outer)[0]) outer = nullptr;
+    return Input{outer, true};
+}
+
+}  // namespace
+
+extern "C" {
+
+int merge_sorted_xarrays(const void* a, const void* b, xar_merge_compare_fn compare, void* user_data, void* p_out,
+                         void* p_sides) {
+    return merge("merge_sorted_xarrays", Input{a, false}, Input{b, false}, compare, user_data, p_out, p_sides);
+}
+
+void merge_sorted_xarrays_copy(const void* a, const void* b, xar_merge_compare_fn compare, void* user_data,
+                               void* p_result, void* p_sides) {
+    merge_copy("merge_sorted_xarrays", Input{a, false}, Input{b, false}, compare, user_data, p_result, p_sides);
+}
+
+int merge_sorted_harrays(const void* a, const void* b, xar_merge_compare_fn compare, void* user_data, void* p_out,
+                         void* p_sides) {
+    return merge("merge_sorted_harrays", harray_input(a), harray_input(b), compare, user_data, p_out, p_sides);
+}
+
+void merge_sorted_harrays_copy(const void* a, const void* b, xar_merge_compare_fn compare, void* user_data,
+                               void* p_result, void* p_sides) {
+    merge_copy("merge_sorted_harrays", harray_input(a), harray_input(b), compare, user_data, p_result, p_sides);
+}
+
+int xar_merge_doubles(void* p_xar, const double* values, int n, double tolerance) {
+    int c = XAR_COUNT(p_xar);
+    int j = 0, i = 0;
+    // Values out of order are taken as they come: each is merged at or after the place the
+    // previous one reached, so none is lost and the array only grows.
+    while (j < c && i < n) {
+        const double* x = static_cast<const double*>(static_cast<void*>(load_user(p_xar)));
+        const double a = values[i];
+        if (a - tolerance > x[j]) {
+            while (j < c && a - tolerance > x[j]) ++j;
+            if (j == c) {
+                XAR_APPEND(p_xar, n - i, values + i);
+                return c + (n - i);
+            }
+        } else if (x[j] <= a + tolerance) {
+            ++i;
+        } else {
+            int k = i + 1;
+            while (k < n && values[k] + tolerance < x[j]) ++k;
+            xar_insert(p_xar, j, k - i, values + i);
+            c += k - i;
+            j += k - i;
+            i = k;
+        }
+    }
+    return c;
+}
+
+void ORDER_ARRAY(int n, void* data, void** pointers, int size) {
+    if (n < 0 || size <= 0) {
+        printf("%s:  %s\n", "ORDER_ARRAY", "invalid input");
+        return;
+    }
+    byte* base = static_cast<byte*>(data);
+    // The whole permutation is checked before anything moves: every pointer names a distinct
+    // object start. A mark bit per object would need memory; instead each pointer is checked
+    // for range and alignment, and the cycle walk below stops on a repeat.
+    for (int i = 0; i < n; ++i) {
+        const byte* r = static_cast<const byte*>(pointers[i]);
+        const uintptr_t d = uintptr_t(r) - uintptr_t(base);
+        if (r < base || d % unsigned(size) != 0 || d / unsigned(size) >= unsigned(n)) {
+            printf("%s:  %s\n", "ORDER_ARRAY", "invalid data");
+            return;
+        }
+    }
+    // Distinctness, in one pass: each cycle is walked once, and an entry already walked is
+    // marked by a value just past the array (which no valid pointer has). Meeting a marked
+    // entry before the cycle closes means two pointers name the same object.
+    const uintptr_t past = uintptr_t(base) + uintptr_t(n) * unsigned(size);
+    auto marked = [&](int k) { return uintptr_t(pointers[k]) - past < unsigned(n); };
+    auto index_of = [&](int k) {
+        return marked(k) ? int(uintptr_t(pointers[k]) - past) : int((static_cast<byte*>(pointers[k]) - base) / size);
+    };
+    bool valid = true;
+    for (int i = 0; i < n && valid; ++i) {
+        for (int k = i; valid && !marked(k);) {
+            const int r = index_of(k);
+            pointers[k] = reinterpret_cast<void*>(past + unsigned(r));
+            if (r != i && marked(r)) valid = false;
+            k = r;
+        }
+    }
+    for (int k = 0; k < n; ++k)
+        if (marked(k)) pointers[k] = base + index_of(k) * size;
+    if (!valid) {
+        printf("%s:  %s\n", "ORDER_ARRAY", "invalid data");
+        return;
+    }
+    byte local[512];
+    byte* buffer = size <= int(sizeof local) ? local : static_cast<byte*>(getmem(size));
+    for (int i = 0; i < n; ++i) {
+        byte* home = base + i * size;
+        if (pointers[i] == home) continue;
+        memcpy(buffer, home, size_t(size));
+        int k = i;
+        for (;;) {
+            byte* r = static_cast<byte*>(pointers[k]);
+            pointers[k] = base + k * size;
+            if (r == home) break;
+            memcpy(base + k * size, r, size_t(size));
+            k = int((r - base) / size);
+        }
+        memcpy(base + k * size, buffer, size_t(size));
+    }
+    if (buffer != local) rlsmem(buffer);
+}
+
+}  // extern "C"
