@@ -52,31 +52,114 @@ void reset_loop_record(int id) {
     loop_records[id] = mem_loop_record{0, 0, 0, nullptr, loop_set_index, loop_get_index, loop_get_size};
 }
 
+// ---- where clumps lie ----
+//
+// A pointer is looked at as a clump object only when it lies inside a live clump, found in a
+// table of the 64 KiB chunks of the address space that live clumps cover. So no byte around a
+// pointer that is not in a clump is ever read (released memory may be unmapped), and a heap
+// block can never be taken for a clump object, whatever its bytes below the user pointer hold.
+
+constexpr int kChunkShift = 16;
+constexpr uintptr_t kSlotEmpty = 0;
+constexpr uintptr_t kSlotRemoved = 1;
+
+struct ChunkSlot {
+    uintptr_t chunk;  // chunk number + 2, or kSlotEmpty / kSlotRemoved
+    Clump* clump;
+};
+ChunkSlot* chunk_table = nullptr;
+uint32_t chunk_capacity = 0;  // a power of two, or 0
+uint32_t chunk_filled = 0;    // live and removed slots
+int live_clumps = 0;
+
+inline uint32_t chunk_hash(uintptr_t key) { return (uint32_t)(key * 2654435761u) >> 8; }
+inline int clump_block_bytes(const Clump* c) { return mem_header_of(c)->size; }
+inline uintptr_t first_chunk(const Clump* c) { return ((uintptr_t)c >> kChunkShift) + 2; }
+inline uintptr_t last_chunk(const Clump* c) { return (((uintptr_t)c + clump_block_bytes(c) - 1) >> kChunkShift) + 2; }
+
+void chunk_put(uintptr_t key, Clump* c) {
+    const uint32_t mask = chunk_capacity - 1;
+    uint32_t i = chunk_hash(key) & mask;
+    while (chunk_table[i].chunk > kSlotRemoved) i = (i + 1) & mask;
+    if (chunk_table[i].chunk == kSlotEmpty) ++chunk_filled;
+    chunk_table[i] = {key, c};
+}
+
+// Room for the chunks of one more clump of `bytes` bytes. The new table is taken before anything
+// changes; a heap block in any case, never a clump.
+void chunk_reserve(int bytes) {
+    const uint32_t more = (uint32_t)(bytes >> kChunkShift) + 2;
+    if ((chunk_filled + more) * 2 <= chunk_capacity) return;
+    uint32_t capacity = chunk_capacity ? chunk_capacity : 64;
+    while ((live_clumps * 6u + more) * 4 > capacity) capacity *= 2;
+    ChunkSlot* table = (ChunkSlot*)manage_memory((int)(capacity * sizeof(ChunkSlot)), nullptr, 0, 0);
+    ChunkSlot* old = chunk_table;
+    const uint32_t old_capacity = chunk_capacity;
+    chunk_table = table;
+    chunk_capacity = capacity;
+    chunk_filled = 0;
+    for (uint32_t i = 0; i < old_capacity; ++i)
+        if (old[i].chunk > kSlotRemoved) chunk_put(old[i].chunk, old[i].clump);
+    if (old) rlsmem(old);
+}
+
+void chunks_add(Clump* c) {
+    for (uintptr_t k = first_chunk(c); k <= last_chunk(c); ++k) chunk_put(k, c);
+    ++live_clumps;
+}
+
+void chunks_remove(Clump* c) {
+    const uint32_t mask = chunk_capacity - 1;
+    for (uintptr_t k = first_chunk(c); k <= last_chunk(c); ++k)
+        for (uint32_t i = chunk_hash(k) & mask; chunk_table[i].chunk != kSlotEmpty; i = (i + 1) & mask)
+            if (chunk_table[i].chunk == k && chunk_table[i].clump == c) {
+                chunk_table[i].chunk = kSlotRemoved;
+                break;
+            }
+    --live_clumps;
+}
+
+// The live clump whose block holds `ptr`, or null.
+inline Clump* clump_around(const void* ptr) {
+    if (CLUMP_LIKELY(live_clumps == 0)) return nullptr;
+    const uintptr_t a = (uintptr_t)ptr;
+    const uintptr_t key = (a >> kChunkShift) + 2;
+    const uint32_t mask = chunk_capacity - 1;
+    for (uint32_t i = chunk_hash(key) & mask; chunk_table[i].chunk != kSlotEmpty; i = (i + 1) & mask) {
+        Clump* c = chunk_table[i].clump;
+        if (chunk_table[i].chunk == key && a >= (uintptr_t)c && a - (uintptr_t)c < (uintptr_t)clump_block_bytes(c))
+            return c;
+    }
+    return nullptr;
+}
+
 // ---- recognising a clump object ----
 
-// The clump whose slot header lies below `ptr`, for a marker already read as a clump marker.
-// The marker alone cannot be trusted for anything that is not a clump object: its bytes may be
-// damage or chance. So the clump start computed from the slot's own offset must be a heap block
-// that can be read, and only then is its own-address field consulted. A wrong own address on a
-// sound clump block is damage of a real clump and stops; any other mismatch is not a clump object.
-Clump* confirm_clump(const void* ptr) {
-    const ClumpSlot* s = slot_of(ptr);
-    const int own = s->own;
-    if (own < 0) return nullptr;
-    Clump* c = (Clump*)((char*)s - CLUMP_HEADER_SIZE - own * 8);
-    const MemBlockHeader* h = mem_header_of(c);
-    if (!mem_block_readable(h) || h->size < CLUMP_HEADER_SIZE + own * 8 + CLUMP_SLOT_HEADER_SIZE) return nullptr;
-    if (CLUMP_LIKELY(c->self == c && c->id >= 0 && c->id < entry_count)) return c;
-    if (check_memory_block(ptr) == MEM_BLOCK_OK) return nullptr;  // a heap block after all
-    if (check_memory_block(c) != MEM_BLOCK_OK) return nullptr;
-    misuse_stop("rlsmem_clump", "clump corruption: own address is wrong");
+// The clump of the object at `ptr` when `ptr` is an object start inside a live clump, else null.
+// A clump or slot header that disagrees with where the clump lies is damage of a real clump and
+// stops.
+Clump* clump_of_object(const void* ptr) {
+    Clump* c = clump_around(ptr);
+    if (!c) return nullptr;
+    if (c->self != c || c->id < 0 || c->id >= entry_count) {
+        misuse_stop("rlsmem_clump", "clump corruption: own address is wrong");
+        return nullptr;
+    }
+    const ClumpEntry& e = entries[c->id];
+    const uintptr_t first_object = (uintptr_t)c + CLUMP_HEADER_SIZE + CLUMP_SLOT_HEADER_SIZE;
+    const uintptr_t a = (uintptr_t)ptr;
+    const uintptr_t stride = stride_of(e.object_size);
+    if (a < first_object || (a - first_object) % stride != 0 || (a - first_object) / stride >= (uintptr_t)e.per_clump)
+        return nullptr;  // inside the clump, but not where an object starts
+    if (CLUMP_LIKELY((uintptr_t)slot_of(ptr)->own * 8 == a - first_object)) return c;
+    misuse_stop("rlsmem_clump", "clump corruption: slot header is wrong");
     return nullptr;
 }
 
 // The clump holding the object in use at `ptr`, or null.
 Clump* clump_in_use(const void* ptr) {
-    if (!ptr || !marker_in_use(slot_of(ptr)->marker)) return nullptr;
-    return confirm_clump(ptr);
+    Clump* c = clump_of_object(ptr);
+    return c && marker_in_use(slot_of(ptr)->marker) ? c : nullptr;
 }
 
 // ---- registration ----
@@ -138,6 +221,7 @@ int find_in_index(int wanted) {
 // A new clump for entry `id`, put at the head of its list. Allocates before it changes anything.
 Clump* new_clump(int id) {
     ClumpEntry& e = entries[id];
+    chunk_reserve(e.clump_bytes);
     Clump* c = (Clump*)getmem(e.clump_bytes);
     c->id = (int16_t)id;
     c->first_free = 0;
@@ -227,7 +311,8 @@ void* clump_getmem_xar(int id, int xarray_flag) {
     Clump* c = e.first;
     while (c && c->in_use >= limit) c = c->next;
     if (!c) {
-        c = new_clump(id);  // the only allocation; nothing has changed before it
+        c = new_clump(id);  // the allocations come first; nothing has changed before them
+        chunks_add(c);
         push_front(e, c);
     } else if (c != e.first) {
         unlink_clump(e, c);
@@ -247,17 +332,17 @@ void* clump_getmem_xar(int id, int xarray_flag) {
 }
 
 int rlsmem_clump(void* ptr) {
-    ClumpSlot* s = slot_of(ptr);
-    const int marker = s->marker;
-    if (CLUMP_LIKELY(!marker_in_use(marker))) {
-        if (marker == CLUMP_MARK_FREE && confirm_clump(ptr))
-            dbg_err_crash("rlsmem_clump", " release of already released object");
-        return 0;
-    }
+    if (CLUMP_LIKELY(live_clumps == 0)) return 0;
     kel_lock_take(&clump_lock);
-    Clump* c = confirm_clump(ptr);
+    Clump* c = clump_of_object(ptr);
     if (!c) {
         kel_lock_release(&clump_lock);
+        return 0;
+    }
+    ClumpSlot* s = slot_of(ptr);
+    if (!marker_in_use(s->marker)) {
+        kel_lock_release(&clump_lock);
+        if (s->marker == CLUMP_MARK_FREE) dbg_err_crash("rlsmem_clump", " release of already released object");
         return 0;
     }
     const int id = c->id;
@@ -270,6 +355,7 @@ int rlsmem_clump(void* ptr) {
     s->marker = CLUMP_MARK_FREE;
     if (c->in_use == 0) {
         unlink_clump(e, c);
+        chunks_remove(c);
         rlsmem(c);
     }
     kel_lock_release(&clump_lock);
@@ -330,6 +416,7 @@ int free_clump(int id) {
     ClumpEntry& e = entries[id];
     for (Clump* c = e.first; c;) {
         Clump* next = c->next;
+        chunks_remove(c);
         rlsmem(c);
         c = next;
     }

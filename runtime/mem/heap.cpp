@@ -139,7 +139,10 @@ MEM_HOT void forget_block(const void* p, uint32_t system_size) {
 MEM_HOT uintptr_t readable_extent(uintptr_t a) {
     if (MEM_LIKELY(a >= span_low && a - span_low < span_extent)) {
         if (released_slot(a) == a) return 0;
-        return span_extent - (a - span_low);
+        // A large block may lie among the small ones and reach past the highest of them.
+        const uintptr_t in_span = span_extent - (a - span_low);
+        const uintptr_t own = large_size(a);
+        return own > in_span ? own : in_span;
     }
     return large_size(a);
 }

@@ -35,68 +35,79 @@ byte* outer_of(const void* p_har, const char* where) {
     return outer;
 }
 
-// The state a multi-step change restores on a memory break.
-struct HarUndo {
-    void* p_har;
-    int old_total;
-    byte* pending;  // a new segment not yet in the outer array
-};
-
 void free_pending(void* arg) {
     byte** pending = static_cast<byte**>(arg);
     if (*pending) XAR_FREE(pending);
 }
 
-void undo_growth(void* arg) {
-    HarUndo* u = static_cast<HarUndo*>(arg);
-    free_pending(&u->pending);
-    const int total = har_count(u->p_har);
-    if (total > u->old_total) har_shrink(u->p_har, total - u->old_total);
-}
+// Frees a partly built outer array: its segments from `from` on, then the array itself.
+struct Partial {
+    byte* outer;
+    int from;
+};
 
-// Frees a partly built copy: every segment made so far, then the outer array.
 void free_partial(void* arg) {
-    byte** p_outer = static_cast<byte**>(arg);
-    if (!*p_outer) return;
-    const int n = View{*p_outer}.count();
-    for (int i = 0; i < n; ++i)
-        if (segments(*p_outer)[i]) XAR_FREE(&segments(*p_outer)[i]);
-    XAR_FREE(p_outer);
+    Partial* p = static_cast<Partial*>(arg);
+    if (!p->outer) return;
+    const int n = View{p->outer}.count();
+    for (int i = p->from; i < n; ++i)
+        if (segments(p->outer)[i]) XAR_FREE(&segments(p->outer)[i]);
+    XAR_FREE(&p->outer);
 }
 
-// Room at the end for up to `want` objects: extends the last segment, starting a new one first
-// when it is full. `got` receives the number of objects made room for.
-byte* room_at_end(void* p_har, int want, int* got, HarUndo* undo) {
-    for (;;) {
-        byte* outer = load_user(p_har);
-        byte** last = segments(outer) + View{outer}.count() - 1;
-        const View lv{*last};
-        const int size = lv.object_size();
-        const int room = max_count(size) - lv.count();
-        if (room > 0) {
-            *got = room < want ? room : want;
-            return static_cast<byte*>(XAR_EXTEND(last, *got));
-        }
-        undo->pending = static_cast<byte*>(XAR_ALLOC(0, size, lv.extension()));
-        XAR_APPEND(p_har, 1, &undo->pending);
-        undo->pending = nullptr;
-    }
-}
+// Adds n objects at the end: from `src` when not null, else from objects 0 .. n-1 of the harray
+// at `p_src_har` when not null (which may be this harray), else zero.
+//
+// Every allocation comes before any change: the new segments and a new outer array are fresh
+// blocks, which a memory break gives back, and the one block that grows in place, the last
+// segment, grows last, where a failure leaves it as it was.
+void append_objects(void* p_har, int n, const byte* src, const void* p_src_har) {
+    byte* outer = load_user(p_har);
+    const int segs = View{outer}.count();
+    byte** last = segments(outer) + segs - 1;
+    const View lv{*last};
+    const int size = lv.object_size();
+    const int m = max_count(size);
+    const int room = m - lv.count();
+    const int first_take = room < n ? room : n;
+    const int beyond = n - first_take;
+    const int added = (beyond + m - 1) / m;
+    const int old_total = (segs - 1) * m + lv.count();
 
-void append_slow(void* p_har, int n, const byte* src) {
-    HarUndo undo{p_har, har_count(p_har), nullptr};
-    const int registered = undo_begin(undo_growth, &undo);
-    while (n > 0) {
-        int got = 0;
-        byte* dst = room_at_end(p_har, n, &got, &undo);
-        const int size = View{segments(load_user(p_har))[0]}.object_size();
-        if (src) {
-            memcpy(dst, src, size_t(got) * size);
-            src += got * size;
+    Partial built{nullptr, segs};
+    const int registered = added ? undo_begin(free_partial, &built) : 0;
+    if (added) {
+        built.outer = static_cast<byte*>(XAR_ALLOC(segs + added, 4, View{outer}.extension()));
+        memcpy(built.outer, outer, size_t(segs) * 4);
+        for (int i = 0; i < added; ++i) {
+            const int count = i + 1 < added ? m : beyond - (added - 1) * m;
+            segments(built.outer)[segs + i] = static_cast<byte*>(XAR_ALLOC(count, size, lv.extension()));
         }
-        n -= got;
     }
+    byte** grow = added ? segments(built.outer) + segs - 1 : last;
+    if (first_take > 0) XAR_EXTEND(grow, first_take);
     undo_end(registered);
+    if (added) {
+        XAR_FREE(&outer);
+        store_user(p_har, built.outer);
+    }
+    // Everything is in place; now the objects are copied in, in runs within one segment.
+    if (!src && !p_src_har) return;
+    for (int done = 0; done < n;) {
+        int seg = 0, off = 0;
+        byte* dst = static_cast<byte*>(har_object(p_har, old_total + done, &seg, &off));
+        int run = n - done;
+        if (run > m - off) run = m - off;
+        if (src) {
+            memcpy(dst, src + done * size, size_t(run) * size);
+        } else {
+            int sseg = 0, soff = 0;
+            const byte* from = static_cast<const byte*>(har_object(p_src_har, done, &sseg, &soff));
+            if (run > m - soff) run = m - soff;
+            memcpy(dst, from, size_t(run) * size);
+        }
+        done += run;
+    }
 }
 
 }  // namespace
@@ -173,7 +184,7 @@ void har_append(void* p_har, int n, const void* src) {
         if (dst && src) memcpy(dst, src, size_t(n) * size);
         return;
     }
-    append_slow(p_har, n, static_cast<const byte*>(src));
+    append_objects(p_har, n, static_cast<const byte*>(src), nullptr);
 }
 
 void* har_extend_one(void* p_har) {
@@ -270,11 +281,12 @@ void* har_copy(const void* p_src, void* p_dst) {
         return nullptr;
     }
     const int n = View{src}.count();
-    byte* copy = nullptr;
-    const int registered = undo_begin(free_partial, &copy);
-    copy = static_cast<byte*>(XAR_ALLOC(n, 4, View{src}.extension()));
-    for (int i = 0; i < n; ++i) segments(copy)[i] = static_cast<byte*>(xar_copy(&segments(src)[i], nullptr));
+    Partial built{nullptr, 0};
+    const int registered = undo_begin(free_partial, &built);
+    built.outer = static_cast<byte*>(XAR_ALLOC(n, 4, View{src}.extension()));
+    for (int i = 0; i < n; ++i) segments(built.outer)[i] = static_cast<byte*>(xar_copy(&segments(src)[i], nullptr));
     undo_end(registered);
+    byte* copy = built.outer;
     if (p_dst) store_user(p_dst, copy);
     return copy;
 }
@@ -293,18 +305,9 @@ void har_concat(void* p_dst, const void* p_src) {
         misuse_stop("har_concat", "unequal size");
         return;
     }
-    const int total = har_count(p_src);  // fixed before growth, so that a harray can be added to itself
-    const int m = max_count(size);
-    HarUndo undo{p_dst, har_count(p_dst), nullptr};
-    const int registered = undo_begin(undo_growth, &undo);
-    for (int i = 0; i < total;) {
-        int got = 0;
-        byte* dst = room_at_end(p_dst, m - i % m < total - i ? m - i % m : total - i, &got, &undo);
-        // The source is looked up after the growth, which may have moved it.
-        memcpy(dst, har_object(p_src, i, nullptr, nullptr), size_t(got) * size);
-        i += got;
-    }
-    undo_end(registered);
+    // The count is taken before growth, so that a harray can be added to itself.
+    const int total = har_count(p_src);
+    if (total > 0) append_objects(p_dst, total, nullptr, p_src);
 }
 
 void har_free(void* p_har) {

@@ -12,6 +12,8 @@ using namespace kel::xar;
 
 namespace {
 
+int capacity_of(void* u) { return block_ok(static_cast<byte*>(u)) ? View{static_cast<byte*>(u)}.capacity() : 0; }
+
 // One sorted input: an xarray or a harray, absent when null.
 struct Input {
     const void* xar;  // user pointer of an xarray, or the outer user pointer of a harray
@@ -43,43 +45,52 @@ struct Input {
     }
 };
 
-// An output array. Its room is made before anything is written, so that a memory break leaves
-// the outputs as they were; one that did not exist before is freed again on the break.
+// An output array. Room for the merge is made before anything is written: an output without
+// room enough gets a fresh array, which replaces it only once every allocation has been made, so
+// that a memory break frees the fresh arrays and leaves the outputs as they were.
 struct Output {
-    void* p;          // address of the owner's pointer; null when not asked for
+    void* p;       // address of the owner's pointer; null when not asked for
     bool harray;
-    bool created;
+    void* fresh;   // the replacement, or null
 };
 
-void free_created(void* arg) {
+void free_fresh(void* arg) {
     Output* outs = static_cast<Output*>(arg);
     for (int i = 0; i < 2; ++i) {
-        if (!outs[i].created) continue;
         if (outs[i].harray)
-            har_free(outs[i].p);
+            har_free(&outs[i].fresh);
         else
-            XAR_FREE(outs[i].p);
-        outs[i].created = false;
+            XAR_FREE(&outs[i].fresh);
     }
 }
 
-// Makes room for `need` objects of 4 bytes without changing the count of an existing output.
-void reserve(Output& out, int need, int extension) {
-    if (!out.p) return;
-    if (!load_user(out.p)) {
-        void* made = out.harray ? har_alloc(4, extension) : XAR_ALLOC(0, 4, extension);
-        store_user(out.p, made);
-        out.created = true;
-    }
-    const int count = out.harray ? har_count(out.p) : XAR_COUNT(out.p);
-    if (need <= count) return;
+bool has_room(const Output& out, int need) {
+    void* u = load_user(out.p);
+    if (!u) return false;
+    if (out.harray) return har_count(out.p) >= need;  // growth of a harray takes fresh blocks
+    return capacity_of(u) >= need;
+}
+
+void make_room(Output& out, int need, int extension) {
+    if (!out.p || has_room(out, need)) return;
+    if (load_user(out.p)) XAR_PARAMS(out.harray ? load_user(out.p) : out.p, nullptr, &extension, nullptr, nullptr);
     if (out.harray) {
-        har_append(out.p, need - count, nullptr);
-        har_shrink(out.p, need - count);
+        out.fresh = har_alloc(4, extension);
+        har_resize(&out.fresh, need);
     } else {
-        XAR_EXTEND(out.p, need - count);
-        XAR_SHRINK(out.p, need - count);
+        out.fresh = XAR_ALLOC(need, 4, extension);
     }
+}
+
+// Puts the replacement in place of the output.
+void install(Output& out) {
+    if (!out.fresh) return;
+    if (out.harray)
+        har_free(out.p);
+    else
+        XAR_FREE(out.p);
+    store_user(out.p, out.fresh);
+    out.fresh = nullptr;
 }
 
 void set_count(const Output& out, int n) {
@@ -113,11 +124,13 @@ int merge(const char* where, Input a, Input b, xar_merge_compare_fn compare, voi
     }
     const int ea = a.extension(), eb = b.extension();
     const int extension = ea > eb ? ea : eb;
-    Output outs[2] = {{p_out, a.harray, false}, {p_sides, a.harray, false}};
-    const int registered = undo_begin(free_created, outs);
-    reserve(outs[0], na + nb, extension);
-    reserve(outs[1], na + nb, a.harray ? extension : 1);
+    Output outs[2] = {{p_out, a.harray, nullptr}, {p_sides, a.harray, nullptr}};
+    const int registered = undo_begin(free_fresh, outs);
+    make_room(outs[0], na + nb, extension);
+    make_room(outs[1], na + nb, a.harray ? extension : 1);
     undo_end(registered);
+    install(outs[0]);
+    install(outs[1]);
     // Within the room made above nothing allocates.
     set_count(outs[0], na + nb);
     set_count(outs[1], na + nb);
@@ -209,12 +222,34 @@ void merge_sorted_harrays_copy(const void* a, const void* b, xar_merge_compare_f
 }
 
 int xar_merge_doubles(void* p_xar, const double* values, int n, double tolerance) {
-    int c = XAR_COUNT(p_xar);
-    int j = 0, i = 0;
     // Values out of order are taken as they come: each is merged at or after the place the
-    // previous one reached, so none is lost and the array only grows.
-    while (j < c && i < n) {
-        const double* x = static_cast<const double*>(static_cast<void*>(load_user(p_xar)));
+    // previous one reached, so nothing that was there is lost and the array only grows.
+    // A first walk over the array as it stands counts what will be added, so that the array
+    // grows once, before anything changes; the second inserts within that room.
+    const int c0 = XAR_COUNT(p_xar);
+    const double* x0 = reinterpret_cast<const double*>(load_user(p_xar));
+    int added = 0;
+    for (int j = 0, i = 0; j < c0 && i < n;) {
+        const double a = values[i];
+        if (a - tolerance > x0[j]) {
+            while (j < c0 && a - tolerance > x0[j]) ++j;
+            if (j == c0) added += n - i;
+        } else if (x0[j] <= a + tolerance) {
+            ++i;
+        } else {
+            int k = i + 1;
+            while (k < n && values[k] + tolerance < x0[j]) ++k;
+            added += k - i;
+            i = k;
+        }
+    }
+    if (added > 0) {
+        XAR_EXTEND(p_xar, added);
+        XAR_SHRINK(p_xar, added);
+    }
+    int c = c0;
+    for (int j = 0, i = 0; j < c && i < n;) {
+        const double* x = reinterpret_cast<const double*>(load_user(p_xar));
         const double a = values[i];
         if (a - tolerance > x[j]) {
             while (j < c && a - tolerance > x[j]) ++j;

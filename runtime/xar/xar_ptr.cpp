@@ -29,21 +29,6 @@ void release_building(void* arg) {
     XAR_FREE(&b->xar);
 }
 
-// A pointer array that grew from old_count: on a memory break, created objects are released and
-// the count goes back.
-struct Growth {
-    void* p_xar;
-    int old_count;
-    int made;  // entries old_count .. old_count + made - 1 hold created objects
-};
-
-void undo_ptr_growth(void* arg) {
-    Growth* g = static_cast<Growth*>(arg);
-    void** p = pointers(g->p_xar);
-    for (int i = 0; i < g->made; ++i) rlsmem(p[g->old_count + i]);
-    if (count_of(g->p_xar) > g->old_count) XAR_SHRINK(g->p_xar, count_of(g->p_xar) - g->old_count);
-}
-
 }  // namespace
 
 extern "C" {
@@ -71,16 +56,23 @@ void xar_ptr_alloc_or_resize(void* p_xar, int n, int extension, xar_ptr_create_f
         rlsmem(p);
         pointers(p_xar)[i] = nullptr;
     }
-    Growth growth{p_xar, old, 0};
-    const int registered = n > old && create ? undo_begin(undo_ptr_growth, &growth) : 0;
-    xar_alloc_or_resize(p_xar, n, 4, extension);
-    if (create)
-        for (int i = old; i < n; ++i) {
-            void* made = create(nullptr);
-            pointers(p_xar)[i] = made;
-            growth.made += 1;
+    // The new objects are made first, in an array of their own, and the array grows last: a
+    // memory break releases what was made and leaves the array as it was.
+    Building made{nullptr, 0, 0};
+    const int registered = n > old && create ? undo_begin(release_building, &made) : 0;
+    if (registered || (n > old && create)) {
+        made.xar = XAR_ALLOC(n - old, 4, 1);
+        for (int i = 0; i < n - old; ++i) {
+            static_cast<void**>(made.xar)[i] = create(nullptr);
+            made.to = i + 1;
         }
+    }
+    xar_alloc_or_resize(p_xar, n, 4, extension);
     undo_end(registered);
+    if (made.xar) {
+        memcpy(pointers(p_xar) + old, made.xar, size_t(n - old) * 4);
+        XAR_FREE(&made.xar);
+    }
     if (free_offsprings) {
         const int keep = n < old ? n : old;
         for (int i = 0; i < keep; ++i)
