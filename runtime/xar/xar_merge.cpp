@@ -166,15 +166,19 @@ void free_temporary(void* arg) {
 // The merge into a temporary pointer array, then a new array of copies of the merged objects.
 void merge_copy(const char* where, Input a, Input b, xar_merge_compare_fn compare, void* user_data, void* p_result,
                 void* p_sides) {
+    // The sides go to a temporary array too, which takes the place of the caller's only once the
+    // result exists, so that a memory break leaves the caller's sides as they were.
     CopyState state{nullptr, a.harray};
+    CopyState sides{nullptr, a.harray};
     const int registered = undo_begin(free_temporary, &state);
-    const int k = merge(where, a, b, compare, user_data, &state.pointers, p_sides);
+    const int registered_sides = p_sides ? undo_begin(free_temporary, &sides) : 0;
+    const int k = merge(where, a, b, compare, user_data, &state.pointers, p_sides ? &sides.pointers : nullptr);
     const int size = a.xar ? a.object_size() : b.xar ? b.object_size() : 4;
     void* result;
     if (a.harray) {
-        result = har_alloc(size, k);
-        CopyState built{result, true};
+        CopyState built{nullptr, true};
         const int inner = undo_begin(free_temporary, &built);
+        built.pointers = har_alloc(size, k);
         har_resize(&built.pointers, k);
         result = built.pointers;
         undo_end(inner);
@@ -186,9 +190,15 @@ void merge_copy(const char* where, Input a, Input b, xar_merge_compare_fn compar
         const byte* const* ptrs = static_cast<const byte* const*>(state.pointers);
         for (int i = 0; i < k; ++i) memcpy(static_cast<byte*>(result) + i * size, ptrs[i], size_t(size));
     }
+    undo_end(registered_sides);
     undo_end(registered);
     free_temporary(&state);
     store_user(p_result, result);
+    if (p_sides) {
+        CopyState old_sides{load_user(p_sides), a.harray};
+        free_temporary(&old_sides);
+        store_user(p_sides, sides.pointers);
+    }
 }
 
 // The first harray segment counts as the harray's presence.

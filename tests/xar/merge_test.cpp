@@ -130,6 +130,72 @@ TEST(Merge, ExampleAndUnequalSizes) {
     XAR_FREE(&sides);
 }
 
+// Merges into existing and absent outputs, the copies, the merge of doubles and a reorder with a
+// buffer from the heap leave everything as it was when memory runs out.
+TEST(Merge, OutOfMemoryLeavesOutputsAsTheyWere) {
+    std::vector<int> av(3000), bv(2000);
+    for (int i = 0; i < 3000; ++i) av[i] = 2 * i;
+    for (int i = 0; i < 2000; ++i) bv[i] = 3 * i;
+    int* a = nullptr;
+    int* b = nullptr;
+    xar_from_array(av.data(), 3000, 4, 1, &a);
+    xar_from_array(bv.data(), 2000, 4, 1, &b);
+    const int** out = nullptr;
+    int* sides = nullptr;
+    EXPECT_OOM_SAFE([&] { merge_sorted_xarrays(a, b, compare_ints, nullptr, &out, &sides); },
+                    [&] { EXPECT_EQ(out, nullptr); });
+    const int k = XAR_COUNT(&out);
+    XAR_SHRINK(&out, k - 10);  // small outputs that must grow
+    XAR_SHRINK(&sides, k - 10);
+    const int** small_out = out;
+    EXPECT_OOM_SAFE([&] { merge_sorted_xarrays(a, b, compare_ints, nullptr, &out, &sides); },
+                    [&] {
+                        EXPECT_EQ(out, small_out);
+                        EXPECT_EQ(XAR_COUNT(&out), 10);
+                    });
+    EXPECT_EQ(XAR_COUNT(&out), k);
+    int* copied = nullptr;
+    XAR_SHRINK(&sides, k);
+    EXPECT_OOM_SAFE([&] { merge_sorted_xarrays_copy(a, b, compare_ints, nullptr, &copied, &sides); },
+                    [&] {
+                        EXPECT_EQ(copied, nullptr);
+                        EXPECT_EQ(XAR_COUNT(&sides), 0);
+                    });
+    EXPECT_EQ(XAR_COUNT(&copied), k);
+    EXPECT_EQ(XAR_COUNT(&sides), k);
+    void* ha = har_alloc(4, 10);
+    void* hb = har_alloc(4, 10);
+    har_append(&ha, 3000, av.data());
+    har_append(&hb, 2000, bv.data());
+    void* hcopy = nullptr;
+    EXPECT_OOM_SAFE([&] { merge_sorted_harrays_copy(ha, hb, compare_ints, nullptr, &hcopy, nullptr); },
+                    [&] { EXPECT_EQ(hcopy, nullptr); });
+    EXPECT_EQ(har_count(&hcopy), k);
+    double* d = nullptr;
+    std::vector<double> base(500), add(800);
+    for (int i = 0; i < 500; ++i) base[i] = 2 * i;
+    for (int i = 0; i < 800; ++i) add[i] = 1.5 * i;
+    xar_from_array(base.data(), 500, 8, 1, &d);
+    EXPECT_OOM_SAFE([&] { xar_merge_doubles(&d, add.data(), 800, 0.0); }, [&] {
+        EXPECT_EQ(XAR_COUNT(&d), 500);
+        EXPECT_EQ(d[499], 998.0);
+    });
+    std::vector<char> data(600 * 20);
+    std::vector<void*> ptrs(20);
+    for (int i = 0; i < 20; ++i) ptrs[i] = data.data() + ((i + 1) % 20) * 600;
+    EXPECT_OOM_SAFE([&] { ORDER_ARRAY(20, data.data(), ptrs.data(), 600); },
+                    [&] { EXPECT_EQ(ptrs[0], data.data() + 600); });
+    har_free(&ha);
+    har_free(&hb);
+    har_free(&hcopy);
+    XAR_FREE(&d);
+    XAR_FREE(&a);
+    XAR_FREE(&b);
+    XAR_FREE(&out);
+    XAR_FREE(&sides);
+    XAR_FREE(&copied);
+}
+
 TEST(MergeDoubles, ToleranceAndOrderOfValues) {
     double* x = xar_test::from<double>({2.0, 5.0});
     const double values[] = {1.0, 2.05, 7.0};
