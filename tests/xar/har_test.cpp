@@ -175,9 +175,11 @@ TEST(Harray, OutOfMemoryLeavesItAsItWas) {
     har_append(&har, 700, batch.data());
     auto unchanged = [&] { expect_same(&har, model); };
     EXPECT_OOM_SAFE([&] { har_append(&har, 700, batch.data()); }, unchanged);
-    model.insert(model.end(), model.begin(), model.begin() + 700);
+    const std::deque<int> first(model.begin(), model.begin() + 700);
+    model.insert(model.end(), first.begin(), first.end());
     EXPECT_OOM_SAFE([&] { har_concat(&har, &har); }, unchanged);
-    model.insert(model.end(), model.begin(), model.end());
+    const std::deque<int> whole = model;
+    model.insert(model.end(), whole.begin(), whole.end());
     EXPECT_OOM_SAFE([&] { har_resize(&har, 3000); }, unchanged);
     model.resize(3000, 0);
     Obj* copy = nullptr;
