@@ -46,7 +46,7 @@ std::vector<int> random_indexes() {
 
 void BM_har_object(benchmark::State& state) {
     void* h = har_alloc(sizeof(int), 4096);
-    har_resize(&h, kAppends);
+    for (int i = 0; i < kAppends; ++i) har_append(&h, 1, &i);
     const std::vector<int> idx = random_indexes();
     for (auto _ : state) {
         long long sum = 0;
@@ -58,7 +58,8 @@ void BM_har_object(benchmark::State& state) {
 }
 
 void BM_deque_index(benchmark::State& state) {
-    std::deque<int> d(kAppends);
+    std::deque<int> d;
+    for (int i = 0; i < kAppends; ++i) d.push_back(i);
     const std::vector<int> idx = random_indexes();
     for (auto _ : state) {
         long long sum = 0;

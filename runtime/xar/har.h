@@ -62,21 +62,18 @@ typedef struct har_divisor {
 extern har_divisor har_last_divisor;
 
 static inline void* har_object(const void* p_har, int index, int* segment, int* offset) {
+    // Every segment but the last is full, so an object in any other segment is found by the
+    // division alone; the last segment, a size not cached and the outputs go out of line.
     unsigned char* outer;
     if (!p_har || index < 0 || segment || offset) return har_object_at(p_har, index, segment, offset);
     memcpy(&outer, p_har, sizeof outer);
     if (!outer) return NULL;
     unsigned char* first;
-    memcpy(&first, outer, sizeof first);
-    uint32_t word;
-    int32_t count;
     uint16_t size;
-    memcpy(&word, first - 8, 4);
-    memcpy(&count, first + (word & 0x7FFFF) * 8 - 12, 4);
+    memcpy(&first, outer, sizeof first);
     memcpy(&size, first - 4, 2);
-    if (index < count) return first + index * size;
-    if (har_last_divisor.size == size) {
-        const har_divisor d = har_last_divisor;
+    const har_divisor d = har_last_divisor;
+    if (d.size == size) {
         uint32_t q = (uint32_t)(((uint64_t)(uint32_t)index * d.inverse) >> 32);
         if ((q + 1) * (uint32_t)d.per_segment <= (uint32_t)index) ++q;
         uint32_t outer_word;
@@ -86,7 +83,7 @@ static inline void* har_object(const void* p_har, int index, int* segment, int* 
         if ((int32_t)q < segments - 1) {
             unsigned char* seg;
             memcpy(&seg, outer + q * 4, sizeof seg);
-            return seg + (index - (int32_t)q * d.per_segment) * size;
+            return seg + (index - (int32_t)q * d.per_segment) * d.size;
         }
     }
     return har_object_at(p_har, index, segment, offset);
