@@ -271,6 +271,65 @@ TEST(ClumpMarker, LookalikesAreNotObjectsAndDamageStops) {
     EXPECT_THAT(text, HasSubstr("rlsmem:  memory chain is corrupt"));
 }
 
+// The memory-loop record of an entry numbers its objects through the slot headers.
+TEST(Clump, LoopRecordsWorkOnSlots) {
+    const int id = register_clump("loop", 100);
+    mem_loop_record* records = nullptr;
+    int count = 0;
+    clump_loop_records(&records, &count);
+    ASSERT_GT(count, id);
+    mem_loop_record& r = records[id];
+    EXPECT_EQ(r.active, 0);
+    void* p = clump_getmem(id);
+    r.count = 42;
+    r.set_index(&r, p);
+    EXPECT_EQ(r.get_index(p), 42);
+    EXPECT_EQ(r.get_size(&r, p), 100);
+    int loop = 0;
+    getmem_block_info(p, nullptr, nullptr, nullptr, nullptr, &loop, nullptr);
+    EXPECT_EQ(loop, 42);
+    void* keep = clump_getmem(id);
+    rlsmem(p);
+    EXPECT_EQ(r.get_index(p), -1);  // no longer in use
+    rlsmem(keep);
+    unregister_clump(id);
+}
+
+// Damage found by the consistency check is reported; in debug mode a registered object is not
+// moved and a full registry stops.
+TEST(ClumpStops, ConsistencyReportsAndDebugMode) {
+    const std::string out = output_path("check");
+    EXPECT_EXIT(
+        {
+            memtest::send_stdout_to(out);
+            serious_error_reporting_set(1);
+            const int id = register_clump("check", 16);
+            void* p = clump_getmem(id);
+            ((ClumpSlot*)((char*)p + 16))->marker = 7;  // the header of the next slot, free
+            checkmem_chain_clump(nullptr, nullptr);
+            fflush(stdout);
+            exit(0);
+        },
+        [](int) { return true; }, "");
+    EXPECT_THAT(read_text(out), HasSubstr("checkmem_chain_clump():   object corruption"));
+    const std::string moved = output_path("moved");
+    MEM_EXPECT_STOP(
+        {
+            order_debug_level_set(1);
+            relocmem(clump_getmem(register_clump("fixed", 16)), 16);
+        },
+        moved);
+    EXPECT_THAT(read_text(moved), HasSubstr("relocmem_clump: Cannot reallocate a user registered clump!\n"));
+    MEM_EXPECT_STOP(
+        {
+            order_debug_level_set(1);
+            while (register_clump("fill", 8) >= 0) {
+            }
+        },
+        output_path("full"));
+    read_text(output_path("full"));
+}
+
 TEST(ClumpRegistry, FullRegistryRefusesAndTooBigObjectsAreRefused) {
     EXPECT_EXIT(
         {
