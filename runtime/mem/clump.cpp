@@ -149,9 +149,14 @@ Clump* clump_of_object(const void* ptr) {
     const uintptr_t first_object = (uintptr_t)c + CLUMP_HEADER_SIZE + CLUMP_SLOT_HEADER_SIZE;
     const uintptr_t a = (uintptr_t)ptr;
     const uintptr_t stride = stride_of(e.object_size);
-    if (a < first_object || (a - first_object) % stride != 0 || (a - first_object) / stride >= (uintptr_t)e.per_clump)
+    if (a < first_object) return nullptr;
+    const uintptr_t distance = a - first_object;
+    const int own = slot_of(ptr)->own;
+    // The slot header names its own place: the usual case, without a division.
+    if (CLUMP_LIKELY(own >= 0 && (uintptr_t)own * 8 == distance && distance < (uintptr_t)e.per_clump * stride))
+        return c;
+    if (distance % stride != 0 || distance / stride >= (uintptr_t)e.per_clump)
         return nullptr;  // inside the clump, but not where an object starts
-    if (CLUMP_LIKELY((uintptr_t)slot_of(ptr)->own * 8 == a - first_object)) return c;
     misuse_stop("rlsmem_clump", "clump corruption: slot header is wrong");
     return nullptr;
 }
