@@ -153,6 +153,11 @@ TEST(Clump, OutOfMemoryLeavesRegistryAndClumpsAsBefore) {
                     [&] { EXPECT_EQ(((Bytes)held[5])[299], 0x5A); });
     held[5] = moved;
     held.push_back(taken);
+    // Objects that each open a clump, until the table of where clumps lie has grown.
+    const int big = register_clump("one per clump", 30000);
+    for (int i = 0; i < 40; ++i) EXPECT_OOM_SAFE([&] { held.push_back(clump_getmem(big)); }, nullptr);
+    free_clump(big);
+    held.resize(held.size() - 40);
     for (void* p : held) rlsmem(p);
     EXPECT_EQ(clumps_of(id), 0);
     unregister_clump(id);
