@@ -27,12 +27,13 @@ macro(kel_find_gtest)
   endif()
 endmacro()
 
-# kel_add_test(NAME src... [LIBS lib...]): one GoogleTest program registered as one ctest test.
+# kel_add_test(NAME src... [LIBS lib...]): one GoogleTest program registered as one ctest test;
+# each of its tests runs in a temporary folder of its own (tests/support/test_main.cpp).
 function(kel_add_test name)
   cmake_parse_arguments(KT "" "" "LIBS" ${ARGN})
   kel_find_gtest()
   add_executable(${name} ${KT_UNPARSED_ARGUMENTS})
-  target_link_libraries(${name} PRIVATE ${KT_LIBS} kelrt kel_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${KT_LIBS} kelrt kel_test_support kel_test_main GTest::gtest GTest::gmock)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "WINEDEBUG=-all")
 endfunction()

@@ -21,11 +21,28 @@ struct TrapCleanup {
   TrapCleanup* next;  // the next older cleanup
 };
 
+constexpr int kMaxWords = 8;
+
 struct TrapFrame {
   uint32_t mask;
   jmp_buf buffer;
   TrapCleanup* cleanups;  // newest first
+  int word_count;         // registered words when the frame was pushed
+  int words[kMaxWords];   // and their values then
 };
+
+// The words that follow the call stack, with their values when they were registered.
+struct StackWords {
+  int* word[kMaxWords];
+  int start[kMaxWords];
+  int count;
+};
+StackWords stack_words;
+
+void restore_words(const TrapFrame& frame) {
+  for (int i = 0; i < stack_words.count; ++i)
+    *stack_words.word[i] = i < frame.word_count ? frame.words[i] : stack_words.start[i];
+}
 
 struct TrapContext {
   TrapFrame* frames;  // xarray; the last frame is the innermost
@@ -125,6 +142,8 @@ int trap_push(jmp_buf buffer, uint32_t mask) {
   TrapFrame frame{};
   frame.mask = mask;
   memcpy(frame.buffer, buffer, sizeof(jmp_buf));
+  frame.word_count = stack_words.count;
+  for (int i = 0; i < stack_words.count; ++i) frame.words[i] = *stack_words.word[i];
   if (!context->frames) context->frames = static_cast<TrapFrame*>(XAR_ALLOC(0, sizeof(TrapFrame), kFrameGrowth));
   XAR_APPEND(&context->frames, 1, &frame);
   return 0;
@@ -158,6 +177,7 @@ int trap_fire(uint32_t code) {
     if (frame.mask & code) {
       jmp_buf target;
       memcpy(target, frame.buffer, sizeof target);
+      restore_words(frame);
       context->busy = 0;
       context->fire_floor = 0;
       longjmp(target, 1);
@@ -192,6 +212,43 @@ int trap_cleanup_drop(void) {
   frame->cleanups = cleanup->next;
   rlsmem(cleanup);
   return 1;
+}
+
+int trap_word_register(int* word) {
+  for (int i = 0; i < stack_words.count; ++i)
+    if (stack_words.word[i] == word) return 1;
+  if (!word || stack_words.count == kMaxWords) return 0;
+  stack_words.word[stack_words.count] = word;
+  stack_words.start[stack_words.count] = *word;
+  ++stack_words.count;
+  return 1;
+}
+
+namespace {
+void release_held(intptr_t held, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                  intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t) {
+  auto* record = reinterpret_cast<trap_block*>(held);
+  void* data = record->data;
+  record->data = nullptr;
+  rlsmem(data);
+}
+}  // namespace
+
+void* trap_block_get(trap_block* held, int size) {
+  held->data = nullptr;
+  const intptr_t args[16] = {reinterpret_cast<intptr_t>(held)};
+  // The cleanup comes first: once the block exists, a jump finds it registered.
+  held->guarded = trap_cleanup_add(release_held, args);
+  held->data = getmem(size);
+  return held->data;
+}
+
+void trap_block_release(trap_block* held) {
+  void* data = held->data;
+  held->data = nullptr;
+  rlsmem(data);
+  if (held->guarded) trap_cleanup_drop();
+  held->guarded = 0;
 }
 
 void traps_enable(void) {

@@ -15,12 +15,22 @@
 //     }
 //
 // A fire runs the cleanups of every frame it passes, newest first, and jumps back with
-// longjmp. The jump does not run C++ destructors: between the push and any call that may
-// fire, the guarding function must not hold objects with non-trivial destructors (the jump
-// would skip them, which is undefined), and locals it changes after setjmp and reads after
-// the jump must be volatile. For the same reason there is no scope guard for frames: its
-// destructor would be skipped by exactly the jump it guards. A frame must be popped before
-// its routine returns.
+// longjmp. Locals the guarding function changes after setjmp and reads after the jump must be
+// volatile. A frame must be popped before its routine returns.
+//
+// The rule of every runtime frame. A jump does not run C++ destructors, so every frame that a
+// jump may leave -- any frame between a trap frame and a call that may fire, which is every
+// routine that allocates, formats or calls one that does -- holds only trivially destructible
+// objects. What such a frame must undo when it is left is undone by the jump itself:
+//   - heap scratch it owns is taken with trap_block_get and given back with
+//     trap_block_release; a jump that leaves the frame releases it;
+//   - a process-wide word that follows the call stack (a nesting depth, a busy flag) is
+//     registered with trap_word_register, and a jump puts back the value it had when the
+//     target frame was pushed;
+//   - anything else is undone by a cleanup (trap_cleanup_add), or the work is ordered so that
+//     nothing is half-done when a call fires: allocate first, then change shared data.
+// For the same reason there are no scope guards for frames, locks or blocks in the runtime.
+// The runtime_frame_rule test looks for destructors in the runtime's sources.
 #pragma once
 #include <setjmp.h>
 #include <stdint.h>
@@ -63,6 +73,25 @@ int traps_enabled(void);
 // Formats with kel_vsprintf and writes with fputs; the text's length. A failed format or
 // write fires class 8 and returns what trap_fire returns.
 int fputs_or_trap(FILE* stream, const char* format, ...);
+
+// ---- State that a jump puts back --------------------------------------------------------
+
+// Registers a process-wide word that follows the call stack: each frame pushed from now on
+// remembers the word's value, and a jump back to the frame restores it (frames pushed before
+// the registration restore the value the word had then). 1, or 0 when the 8 places are taken.
+// Registering a word again changes nothing.
+int trap_word_register(int* word);
+
+// A heap block held by the calling frame: a jump that leaves the frame releases it. The record
+// lives in the frame; trap_block_get takes the block (zero-filled, as getmem; out of memory
+// fires as getmem does, leaving nothing held), trap_block_release gives it back. Between the
+// two, cleanups added later must be dropped again before the release.
+typedef struct trap_block {
+  void* data;
+  int guarded;  // a cleanup of the top frame releases the block if a jump leaves the frame
+} trap_block;
+void* trap_block_get(trap_block* held, int size);
+void trap_block_release(trap_block* held);
 
 // ---- Exit -----------------------------------------------------------------------------
 

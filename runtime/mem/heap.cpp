@@ -340,9 +340,9 @@ int rlsmem(void* ptr) {
     if (heap_loop_record.active) debug_memory_loop_release(&heap_loop_record, ptr);
 
     MemBlockHeader* h = header_at(ptr);
-    KelLockGuard guard(mem_manager_lock);
+    kel_lock_take(&mem_manager_lock);
     if (check_header(h) != MEM_BLOCK_OK) {
-        guard.release();
+        kel_lock_release(&mem_manager_lock);
         chain_is_corrupt("rlsmem");
         return 0;
     }
@@ -361,7 +361,7 @@ int rlsmem(void* ptr) {
     mem_manager.block_count -= 1;
     mem_manager.user_bytes -= h->size;
     mem_manager.system_bytes -= system_size;
-    guard.release();
+    kel_lock_release(&mem_manager_lock);
 
     const bool keep = mem_manager.keep_released != 0;
     if (system_size < kWholeFillLimit || keep) {

@@ -13,21 +13,3 @@ static inline void kel_lock_release(kel_lock*) {}
 // Test hook: while set, every kel_lock_create fails.
 void kel_lock_fail_creation(int fail);
 KEL_END_C
-
-#ifdef __cplusplus
-// Holds a lock for a scope; release() ends the hold early (before a non-local jump, for one).
-class KelLockGuard {
-public:
-    explicit KelLockGuard(kel_lock& lock) : lock_(&lock) { kel_lock_take(lock_); }
-    ~KelLockGuard() { release(); }
-    void release() {
-        if (lock_) kel_lock_release(lock_);
-        lock_ = nullptr;
-    }
-    KelLockGuard(const KelLockGuard&) = delete;
-    KelLockGuard& operator=(const KelLockGuard&) = delete;
-
-private:
-    kel_lock* lock_;
-};
-#endif

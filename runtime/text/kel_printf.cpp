@@ -5,6 +5,7 @@
 #include <math.h>
 #include <string.h>
 
+#include "runtime/diag/trap.h"
 #include "runtime/mem/mem.h"
 #include "runtime/text/kel_printf_internal.h"
 #include "runtime/text/mbconv.h"
@@ -49,23 +50,15 @@ struct Area {
 struct Engine {
   char* output[3] = {nullptr, nullptr, nullptr};
   int current = 0;
-  int depth = 0;
+  int depth = 0;  // formatting calls under way; a trap's jump out of one puts it back
   Area scratch;
   Area conversion;
 
-  // One formatting call: picks and empties its output xarray.
-  struct Call {
-    Engine& engine;
-    char** output;
-    explicit Call(Engine& e) : engine(e), output(e.begin()) { ++engine.depth; }
-    ~Call() { --engine.depth; }
-    Call(const Call&) = delete;
-    Call& operator=(const Call&) = delete;
-  };
-
-  char** begin() {
-    if (depth == 0) current ^= 1;
-    char** out = &output[depth == 0 ? current : 2];
+  // Starts a formatting call: picks and empties its output xarray.
+  char** enter() {
+    if (!output[0] && !output[1] && !output[2]) trap_word_register(&depth);
+    char** out = &output[depth == 0 ? (current ^= 1) : 2];
+    ++depth;
     if (!*out) {
       *out = static_cast<char*>(XAR_ALLOC(0, 1, kOutputExtension));
       scratch.reserve(kAreaStart);
@@ -74,6 +67,10 @@ struct Engine {
       XAR_RESIZE(out, 0);
     }
     return out;
+  }
+  char* leave(char* result) {
+    --depth;
+    return result;
   }
 };
 Engine engine;
@@ -143,6 +140,12 @@ void precision_cut(char* text, const char* spec) {
 
 }  // namespace kel_text
 
+namespace kel_text {
+namespace {
+char* format_all(char** output, char* out, const char* format, va_list args);
+}  // namespace
+}  // namespace kel_text
+
 using namespace kel_text;
 
 char* kel_vsprintf(char* out, const char* format, va_list args) {
@@ -151,8 +154,15 @@ char* kel_vsprintf(char* out, const char* format, va_list args) {
     fputs("kel_sprintf   format too long \n", stdout);
     return nullptr;
   }
-  Engine::Call call(engine);
-  char** output = call.output;
+  return engine.leave(format_all(engine.enter(), out, format, args));
+}
+
+namespace kel_text {
+namespace {
+
+// The body of kel_vsprintf: formats into `output` and returns the text, or null for a refused
+// format.
+char* format_all(char** output, char* out, const char* format, va_list args) {
   Area& scratch = engine.scratch;
   const char* p = format;
   while (*p) {
@@ -248,6 +258,9 @@ char* kel_vsprintf(char* out, const char* format, va_list args) {
   }
   return *output;
 }
+
+}  // namespace
+}  // namespace kel_text
 
 char* kel_sprintf(char* out, const char* format, ...) {
   va_list args;

@@ -1,8 +1,10 @@
 // Pieces of the print engine shared with the scan family and open to tests.
 #pragma once
 #include <stddef.h>
+#include <type_traits>
+
+#include "runtime/diag/trap.h"
 #include "runtime/kel_base.h"
-#include "runtime/mem/mem.h"
 
 namespace kel_text {
 
@@ -19,24 +21,24 @@ inline int char_length(const char* p) {
 }
 
 // A work area of at least `count` objects: a fixed local array, or a heap block when the count
-// does not fit, so that long texts are handled whole instead of overrunning the local area.
+// does not fit, so that long texts are handled whole instead of overrunning the local area. It
+// may live in a frame that a trap's jump leaves (the jump releases the block), so it has no
+// destructor: release() gives the block back.
 template <typename T, size_t Local>
-class LocalOrHeap {
- public:
-  explicit LocalOrHeap(size_t count) {
-    if (count > Local) heap_ = static_cast<T*>(getmem(static_cast<int>(count * sizeof(T))));
+struct LocalOrHeap {
+  T* take(size_t count) {
+    if (count <= Local) return local_;
+    return static_cast<T*>(trap_block_get(&heap_, static_cast<int>(count * sizeof(T))));
   }
-  ~LocalOrHeap() {
-    if (heap_) rlsmem(heap_);
+  void release() {
+    if (heap_.data) trap_block_release(&heap_);
   }
-  LocalOrHeap(const LocalOrHeap&) = delete;
-  LocalOrHeap& operator=(const LocalOrHeap&) = delete;
-  T* data() { return heap_ ? heap_ : local_; }
 
  private:
   T local_[Local];
-  T* heap_ = nullptr;
+  trap_block heap_ = {nullptr, 0};
 };
+static_assert(std::is_trivially_destructible_v<LocalOrHeap<char, 1>>);
 
 constexpr bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 

@@ -99,11 +99,12 @@ void rewrite(const char* format, Rewritten& r) {
 void widen_target(void* target) {
   const char* bytes = static_cast<const char*>(target);
   const size_t len = strlen(bytes);
-  LocalOrHeap<kel_wchar, kWideArea> area(len + 1);
-  kel_wchar* wide = area.data();
+  LocalOrHeap<kel_wchar, kWideArea> area;
+  kel_wchar* wide = area.take(len + 1);
   wide[0] = 0;
   strtows(wide, bytes);
   memcpy(target, wide, (static_cast<size_t>(wide_len(wide)) + 1) * sizeof(kel_wchar));
+  area.release();
 }
 
 int scan_line(FILE* stream, const char* format, va_list args) {

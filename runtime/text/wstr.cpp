@@ -45,26 +45,31 @@ kel_wchar* changed_ncopy(const kel_wchar* src, kel_wchar* dst, int count) {
   return d;
 }
 
-// An 8-bit text in wide form, through a local area of 256 units (a heap block when longer).
-class WideOfText : public kel_text::LocalOrHeap<kel_wchar, 256> {
- public:
-  explicit WideOfText(const char* text) : LocalOrHeap(text ? strlen(text) + 1 : 1) {
-    data()[0] = 0;
-    strtows(data(), text ? text : "");
-  }
-};
+// Runs `use` on an 8-bit text in wide form, held in a local area of 256 units (a heap block when
+// longer), and returns its result.
+template <class Use>
+auto with_wide(const char* text, Use use) {
+  kel_text::LocalOrHeap<kel_wchar, 256> area;
+  kel_wchar* wide = area.take(text ? strlen(text) + 1 : 1);
+  wide[0] = 0;
+  strtows(wide, text ? text : "");
+  const auto result = use(static_cast<const kel_wchar*>(wide));
+  area.release();
+  return result;
+}
 
-// A wide string in 8-bit form, through a local area of 256 bytes (a heap block when longer).
-class TextOfWide : public kel_text::LocalOrHeap<char, 256> {
- public:
-  explicit TextOfWide(const kel_wchar* wide) : LocalOrHeap(wide ? 4 * static_cast<size_t>(wide_len(wide)) + 1 : 1) {
-    data()[0] = 0;
-    if (wide) wstostr(data(), wide);
-  }
-};
-
-// A work area of 512 units (a heap block when more are needed).
-using WorkArea = kel_text::LocalOrHeap<kel_wchar, 512>;
+// Runs `use` on a wide string in 8-bit form, held in a local area of 256 bytes (a heap block when
+// longer), and returns its result.
+template <class Use>
+auto with_text(const kel_wchar* wide, Use use) {
+  kel_text::LocalOrHeap<char, 256> area;
+  char* text = area.take(wide ? 4 * static_cast<size_t>(wide_len(wide)) + 1 : 1);
+  text[0] = 0;
+  if (wide) wstostr(text, wide);
+  const auto result = use(static_cast<const char*>(text));
+  area.release();
+  return result;
+}
 
 // Finds sub in s from `from`; the index or -1. An empty sub is never found.
 int find_from(const kel_wchar* s, int from, const kel_wchar* sub, int sub_len) {
@@ -90,8 +95,9 @@ int replace(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub, const ke
     for (int at = find_from(src, first + sub_len, sub, sub_len); at >= 0; at = find_from(src, at + sub_len, sub, sub_len)) ++hits;
   }
   const size_t out_len = static_cast<size_t>(src_len) + static_cast<size_t>(hits) * repl_len - static_cast<size_t>(hits) * sub_len;
-  WorkArea work(out_len + 1);
-  kel_wchar* w = work.data();
+  kel_text::LocalOrHeap<kel_wchar, 512> work;
+  kel_wchar* const start = work.take(out_len + 1);
+  kel_wchar* w = start;
   int from = 0;
   for (int at = first, n = 0; at >= 0 && n < hits; ++n) {
     memcpy(w, src + from, static_cast<size_t>(at - from) * 2);
@@ -102,7 +108,8 @@ int replace(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub, const ke
     at = find_from(src, from, sub, sub_len);
   }
   memcpy(w, src + from, (static_cast<size_t>(src_len - from) + 1) * 2);
-  memcpy(out, work.data(), (out_len + 1) * 2);
+  memcpy(out, start, (out_len + 1) * 2);
+  work.release();
   return first;
 }
 
@@ -113,8 +120,9 @@ int icmp_text(const kel_wchar* wide, const char* text, int count, bool limited) 
   for (; !limited || count > 0; ++wide, ++text, --count) {
     const unsigned t = static_cast<unsigned char>(*text);
     if (!printable(*wide) || !printable(t)) {
-      WideOfText rest(text);
-      return limited ? wide_nicmp(wide, rest.data(), count) : wide_icmp(wide, rest.data());
+      return with_wide(text, [&](const kel_wchar* rest) {
+        return limited ? wide_nicmp(wide, rest, count) : wide_icmp(wide, rest);
+      });
     }
     const int d = int(raise(*wide)) - int(raise(static_cast<kel_wchar>(t)));
     if (d != 0) return d;
@@ -226,13 +234,11 @@ int wide_nicmp(const kel_wchar* a, const kel_wchar* b, int count) {
 }
 
 double wide_to_double(const kel_wchar* s) {
-  TextOfWide text(s);
-  return strtod(text.data(), nullptr);
+  return with_text(s, [](const char* text) { return strtod(text, nullptr); });
 }
 
 long wide_to_long(const kel_wchar* s) {
-  TextOfWide text(s);
-  return strtol(text.data(), nullptr, 10);
+  return with_text(s, [](const char* text) { return strtol(text, nullptr, 10); });
 }
 
 kel_wchar* text_to_wide_pool(const char* text) {
@@ -240,9 +246,12 @@ kel_wchar* text_to_wide_pool(const char* text) {
   pool_next = (pool_next + 1) % static_cast<int>(pool.size());
   const int need = text ? static_cast<int>(strlen(text)) + 1 : 1;
   if (b.capacity < need) {
-    if (b.data) rlsmem(b.data);
-    b.capacity = need > 256 ? need : 256;
-    b.data = static_cast<kel_wchar*>(getmem(b.capacity * 2));
+    // The new buffer first: when it cannot be had, the old one is still whole and owned.
+    const int capacity = need > 256 ? need : 256;
+    auto* data = static_cast<kel_wchar*>(getmem(capacity * 2));
+    rlsmem(b.data);
+    b.data = data;
+    b.capacity = capacity;
   }
   b.data[0] = 0;
   strtows(b.data, text);
@@ -250,23 +259,19 @@ kel_wchar* text_to_wide_pool(const char* text) {
 }
 
 kel_wchar* wide_cat_text(kel_wchar* dst, const char* text) {
-  WideOfText w(text);
-  return wide_cat(dst, w.data());
+  return with_wide(text, [&](const kel_wchar* w) { return wide_cat(dst, w); });
 }
 
 kel_wchar* wide_ncat_text(kel_wchar* dst, const char* text, int count) {
-  WideOfText w(text);
-  return wide_ncat(dst, w.data(), count);
+  return with_wide(text, [&](const kel_wchar* w) { return wide_ncat(dst, w, count); });
 }
 
 int wide_cmp_text(const kel_wchar* wide, const char* text) {
-  WideOfText w(text);
-  return wide_cmp(wide, w.data());
+  return with_wide(text, [&](const kel_wchar* w) { return wide_cmp(wide, w); });
 }
 
 int wide_ncmp_text(const kel_wchar* wide, const char* text, int count) {
-  WideOfText w(text);
-  return wide_ncmp(wide, w.data(), count);
+  return with_wide(text, [&](const kel_wchar* w) { return wide_ncmp(wide, w, count); });
 }
 
 int wide_icmp_text(const kel_wchar* wide, const char* text) { return icmp_text(wide, text, 0, false); }

@@ -49,12 +49,10 @@ __attribute__((noinline)) void* append_slow(void* p_xar, int n, const byte* s) {
         const bool inside = s >= u && s < u + v.data_bytes();
         if (inside && s < u + v.count() * size) info_note("XAR_APPEND", ": don't ask for trouble. Use xar_replicate");
         if (inside && n <= XAR_MAX_BYTES / size) {
-            // Taken as it stands now, before growth can move the block.
-            Scratch scratch;
-            const void* copy = detach_source(u, s, n * size, scratch, "XAR_APPEND");
-            if (!copy) return nullptr;
+            const int offset = int(s - u);
+            const int used = v.count() * size;
             byte* dst = static_cast<byte*>(XAR_EXTEND(p_xar, n));
-            if (dst) memcpy(dst, copy, size_t(n) * size);
+            if (dst) copy_inner(dst, load_user(p_xar), offset, n * size, used);
             return dst;
         }
     }
@@ -165,7 +163,8 @@ void* XAR_EXTEND(void* p_xar, int n) {
     const int units = ((c * size - 1) >> 3) + 3;
 
     // Poison the old trailer so that stale user pointers fail the check, and keep the bytes
-    // that become data space zero.
+    // that become data space zero. A failing resize gives it back before the memory break, so
+    // the array is left exactly as it was.
     byte* old_trailer = v.trailer();
     byte saved[XAR_TRL_SIZE];
     memcpy(saved, old_trailer, sizeof saved);
@@ -173,13 +172,13 @@ void* XAR_EXTEND(void* p_xar, int n) {
 
     byte* block;
     if (zone < 0) {
-        block = static_cast<byte*>(relocmem_xar(v.block(), units * 8, 1));
+        block = static_cast<byte*>(manage_memory(units * 8, v.block(), 1, 1));
     } else {
         block = zone_block(zone, units * 8);
         if (block) memcpy(block, v.block(), size_t(old_units) * 8);
     }
     if (!block) {
-        memcpy(old_trailer, saved, sizeof saved);  // the array stays as it was
+        memcpy(old_trailer, saved, sizeof saved);
         memory_break(" XAR_EXTEND", "out of memory");
         return nullptr;
     }

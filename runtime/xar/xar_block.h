@@ -70,23 +70,17 @@ byte* require(const void* p_xar, const char* where);
 // Exchanges two non-overlapping runs of bytes through a 1000-byte buffer.
 void exchange(byte* a, byte* b, int bytes);
 
-// Scratch space for a copy of caller data: on the stack when small, else from getmem.
-class Scratch {
-public:
-    Scratch() = default;
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    ~Scratch();
-    byte* get(int bytes);
-private:
-    byte local_[256];
-    byte* heap_ = nullptr;
-};
-
-// When `src` lies in the data space of the array at `u`, returns a copy of the `bytes` source
-// bytes as they stand now (slots past the count read as zero), so that growth cannot leave the
-// source dangling. Otherwise returns `src`. Null only when no scratch space can be had.
-const void* detach_source(const byte* u, const void* src, int bytes, Scratch& scratch, const char* where);
+// Caller data that lies inside an array's own data space is found again after growth by its
+// offset: growth keeps the objects below the count where they were and leaves the slots past
+// it zero. No copy is taken before growth, so a failing growth has nothing to give back.
+//
+// The offset of `src` in the data space of the array at `u`, or -1 when it lies outside.
+int inner_offset(const byte* u, const void* src);
+// Copies the `bytes` source bytes that lay at `offset` of the array before it grew to `dst` in
+// the grown array `u`, as they stood then: bytes at or past the old count (`used` bytes) read as
+// zero, and bytes at or past `gap_at` are found `gap` bytes further on, where an insertion moved
+// them. `dst` must not overlap where the source now lies.
+void copy_inner(byte* dst, const byte* u, int offset, int bytes, int used, int gap_at = 0, int gap = 0);
 
 // Zone memory for an array block: `bytes` zero bytes from the zone's chunks.
 byte* zone_block(int zone, int bytes);

@@ -7,17 +7,6 @@ using namespace kel::xar;
 
 namespace kel::xar {
 
-Scratch::~Scratch() {
-    if (heap_) rlsmem(heap_);
-}
-
-byte* Scratch::get(int bytes) {
-    if (bytes <= int(sizeof local_)) return local_;
-    if (heap_) rlsmem(heap_);
-    heap_ = static_cast<byte*>(getmem(bytes));
-    return heap_;
-}
-
 void exchange(byte* a, byte* b, int bytes) {
     byte buffer[1000];
     while (bytes > 0) {
@@ -31,21 +20,28 @@ void exchange(byte* a, byte* b, int bytes) {
     }
 }
 
-const void* detach_source(const byte* u, const void* src, int bytes, Scratch& scratch, const char* where) {
+int inner_offset(const byte* u, const void* src) {
     const View v{const_cast<byte*>(u)};
     const byte* s = static_cast<const byte*>(src);
-    if (!s || s < u || s >= u + v.capacity() * v.object_size() || bytes <= 0) return src;
-    byte* copy = scratch.get(bytes);
-    if (!copy) {
-        memory_break(where, "out of memory");
-        return nullptr;
+    if (!s || s < u || s >= u + v.capacity() * v.object_size()) return -1;
+    return int(s - u);
+}
+
+void copy_inner(byte* dst, const byte* u, int offset, int bytes, int used, int gap_at, int gap) {
+    const int end = offset + bytes;
+    int done = 0;
+    const int still_end = end < gap_at ? end : gap_at;  // below the gap: where it was
+    if (offset < still_end) {
+        memcpy(dst, u + offset, size_t(still_end - offset));
+        done = still_end - offset;
     }
-    const byte* used_end = u + v.count() * v.object_size();
-    const int avail = s < used_end ? int(used_end - s) : 0;
-    const int take = avail < bytes ? avail : bytes;
-    memcpy(copy, s, size_t(take));
-    memset(copy + take, 0, size_t(bytes - take));
-    return copy;
+    const int moved_from = offset > gap_at ? offset : gap_at;  // from the gap on: moved up
+    const int moved_end = end < used ? end : used;
+    if (moved_from < moved_end) {
+        memcpy(dst + done, u + moved_from + gap, size_t(moved_end - moved_from));
+        done += moved_end - moved_from;
+    }
+    memset(dst + done, 0, size_t(bytes - done));
 }
 
 }  // namespace kel::xar
@@ -181,15 +177,19 @@ void* xar_insert(void* p_xar, int index, int n, const void* src) {
     if (!arr_args_ok(size, &count, index, n)) return arr_insert(u, size, &count, index, n, src);
     const byte* s = static_cast<const byte*>(src);
     if (s && s >= u && s < u + index * size) report_fatal("xar_insert", "xarray may be relocated.");
-    Scratch scratch;
     if (n > XAR_MAX_BYTES / size) {  // too big: let the growth rule report it
         XAR_EXTEND(p_xar, n);
         return nullptr;
     }
-    src = detach_source(u, src, n * size, scratch, "xar_insert");
-    if (s && !src) return nullptr;
+    const int offset = inner_offset(u, src);
     if (n > 0 && !XAR_EXTEND(p_xar, n)) return nullptr;
-    return arr_insert(load_user(p_xar), size, &count, index, n, src);
+    u = load_user(p_xar);
+    if (offset < 0) return arr_insert(u, size, &count, index, n, src);
+    // The source lies in the array: the part behind the slot moves up with the objects there.
+    byte* slot = u + index * size;
+    memmove(slot + n * size, slot, size_t(count - index) * size);
+    copy_inner(slot, u, offset, n * size, count * size, index * size, n * size);
+    return slot;
 }
 
 void* xar_remove(void* p_xar, int index, int n) {
@@ -242,12 +242,15 @@ void xar_append_copies(void* p_xar, int n, const void* object) {
     byte* u = require(p_xar, "XAR_PARAMS");
     if (!u) return;
     const int size = View{u}.object_size();
-    Scratch scratch;
-    const void* obj = detach_source(u, object, size, scratch, "xar_append_copies");
-    if (object && !obj) return;
+    const int used = View{u}.count() * size;
+    const int offset = inner_offset(u, object);
     byte* dst = static_cast<byte*>(XAR_EXTEND(p_xar, n));
-    if (!dst || !obj) return;
-    for (int i = 0; i < n; ++i) memcpy(dst + i * size, obj, size_t(size));
+    if (!dst || !object) return;
+    if (offset >= 0)
+        copy_inner(dst, load_user(p_xar), offset, size, used);
+    else
+        memcpy(dst, object, size_t(size));
+    for (int i = 1; i < n; ++i) memcpy(dst + i * size, dst, size_t(size));
 }
 
 void* xar_copy(const void* p_src, void* p_dst) {

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "child_output.h"
 #include "host/host.h"
 #include "platform/program.h"
 
@@ -183,7 +184,9 @@ class Transforms : public ::testing::Test {
   // Runs the command and checks every row against the independently computed values.
   void check(const std::string& reference, const M4& ref_world) {
     const Assembly a = test_assembly();
-    const auto dir = std::filesystem::current_path() / ("transforms_" + std::to_string(++run_));
+    // Named alike in the child, which runs this test anew in a folder of its own.
+    dir_ = testsupport::child_output_path(std::to_string(++run_).c_str()) + ".d";
+    const std::filesystem::path dir = dir_;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     EXPECT_EXIT(run_and_exit(a, reference, dir), ::testing::ExitedWithCode(0), "");
@@ -212,7 +215,10 @@ class Transforms : public ::testing::Test {
     }
   }
 
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
   int run_ = 0;
+  std::string dir_;
 };
 
 TEST_F(Transforms, ScaledTurnedReferenceOfTheTopModel) {
@@ -233,7 +239,7 @@ TEST_F(Transforms, ReferenceThreeLevelsDownListsItsTwinAsIdentity) {
   const M4 pe = product(as_matrix(a.models[4].components[0].placement), pd);
   check("A/D/E/e_ref", product(as_matrix(a.models[5].csys[1].frame), pe));
   // E's probe coincides with the reference: origin 0 and identity axes.
-  const auto rows = read_rows(std::filesystem::current_path() / ("transforms_" + std::to_string(run_)) / "csyspos.txt");
+  const auto rows = read_rows(std::filesystem::path(dir_) / "csyspos.txt");
   ASSERT_EQ(rows.size(), 5u);
   const std::vector<double> identity = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
   ASSERT_EQ(rows[3].values.size(), identity.size());

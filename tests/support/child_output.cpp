@@ -1,5 +1,7 @@
 #include "child_output.h"
 
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,7 +15,7 @@ namespace testsupport {
 
 std::string child_output_path(const char* tag) {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const size_t folder = std::hash<std::string>{}(std::filesystem::current_path().string());
+  const size_t folder = std::hash<std::string>{}(start_dir().string());
   std::string name = "kel_" + std::to_string(folder) + "_" + info->test_suite_name() + "_" + info->name() + "_" +
                      tag + ".out";
   for (char& c : name)

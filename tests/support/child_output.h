@@ -5,9 +5,9 @@
 
 namespace testsupport {
 
-// A file in the temporary folder named after the running test, the working folder (so that runs
-// from several build folders do not meet) and `tag`; a death-test child that runs the test anew
-// computes the same name.
+// A file in the temporary folder named after the running test, the folder the test program
+// started in (so that runs from several build folders do not meet) and `tag`; a death-test
+// child that runs the test anew computes the same name.
 std::string child_output_path(const char* tag = "");
 
 // Sends this process's standard output to `path` from here on.

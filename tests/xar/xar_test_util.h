@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "child_output.h"
 #include "runtime/xar/xar.h"
 
 namespace xar_test {
@@ -56,26 +57,12 @@ inline bool spare_is_zero(const void* user) {
 
 constexpr int kReturned = 77;  // exit code of a child whose action came back
 
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path);  // text mode: the child wrote its standard output in text mode
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// One file per test: the children of a test run one after another, and each output is read and
-// removed before the next child starts.
-inline std::string child_output_path() {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    return std::string("xar_") + info->test_suite_name() + "_" + info->name() + ".out";
-}
-
 // Runs `action` in a child process with its standard output in a file and returns that output.
 // The child must end through the fatal stop (exit code 2), or, when `may_return`, may also come
 // back from the action (exit code kReturned). Actions end the child with 1 on a failed check.
 template <class F>
 std::string child_output(F action, bool may_return) {
-    const std::string path = child_output_path();
+    const std::string path = testsupport::child_output_path("xar");
     std::remove(path.c_str());
     EXPECT_EXIT(
         {
@@ -88,7 +75,7 @@ std::string child_output(F action, bool may_return) {
             return testing::ExitedWithCode(2)(status) || (may_return && testing::ExitedWithCode(kReturned)(status));
         },
         "");
-    std::string out = read_file(path);
+    std::string out = testsupport::read_text(path);
     std::remove(path.c_str());
     return out;
 }

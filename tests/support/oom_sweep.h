@@ -1,0 +1,36 @@
+// The out-of-memory sweep: proof that a runtime operation leaves nothing broken and nothing lost
+// when memory runs out at any of its allocations.
+#pragma once
+#include <functional>
+#include <string>
+
+namespace testsupport {
+
+struct OomSweepResult {
+  int recoveries = 0;        // runs that ran out of memory and came back through the trap
+  bool completed = false;    // the last run finished without running out
+  std::string failure;       // empty, or what the first broken recovery left behind
+};
+
+// Runs `op` under a class-2 trap with the backing allocator failing from its 1st request on,
+// then from its 2nd, 3rd, ... until `op` completes without running out (at most `limit`
+// runs). After each recovery it checks that the heap chain is sound, that the block count and
+// user bytes equal those before the run, that the print engine's next two results are distinct
+// and right, and then calls `after_recovery`, which checks the operation's own data (arrays
+// unchanged and valid) and may add failures with ADD_FAILURE/EXPECT_*.
+//
+// `op` is left by a longjmp when memory runs out: it must hold only trivially destructible
+// objects (capture what it needs by reference).
+OomSweepResult oom_sweep(const std::function<void()>& op, const std::function<void()>& after_recovery = {},
+                         int limit = 10000);
+
+}  // namespace testsupport
+
+// Sweeps `op` and expects at least one recovery, a completed last run and no broken recovery.
+#define EXPECT_OOM_SAFE(op, after_recovery)                                      \
+  do {                                                                           \
+    const ::testsupport::OomSweepResult kel_sweep_ = ::testsupport::oom_sweep(op, after_recovery); \
+    EXPECT_TRUE(kel_sweep_.completed) << "the operation never completed";       \
+    EXPECT_GT(kel_sweep_.recoveries, 0) << "the operation never allocated";     \
+    EXPECT_EQ(kel_sweep_.failure, "");                                            \
+  } while (0)
