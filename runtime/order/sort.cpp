@@ -23,33 +23,36 @@ struct Fn {
 };
 
 // ---- module-wide slots ----
-sort_compare_fn g_stable_compare = nullptr;
-sort_value_compare_fn g_int_compare = nullptr;
-sort_compare_fn g_index_compare = nullptr;
+// What a wrapped sort passes to its two-argument compare, and whether a sort of that kind runs.
+struct Slot {
+    int busy;
+    sort_compare_fn compare;
+    sort_value_compare_fn value_compare;
+};
+Slot g_stable{}, g_int{}, g_index{};
 double g_point_tolerance = 0.0;
-int g_stable_busy = 0, g_int_busy = 0, g_index_busy = 0;
 
 // Claims a wrapped sort's slot; a nested call of the same kind is refused with a report.
-bool claim(int* busy, const char* where) {
-    if (*busy) {
+bool claim(Slot* slot, const char* where) {
+    if (slot->busy) {
         dbg_err_crash(where, "called from the compare of a sort of its own kind: refused");
         return false;
     }
-    *busy = 1;
+    slot->busy = 1;
     return true;
 }
 
 int address_order(const void* a, const void* b) { return (a > b) - (a < b); }
 
 int stable_compare(const void* a, const void* b) {
-    if (!g_stable_compare) crash();
-    const int c = g_stable_compare(a, b);
+    if (!g_stable.compare) crash();
+    const int c = g_stable.compare(a, b);
     return c ? c : address_order(a, b);
 }
 
 int int_compare(const void* a, const void* b) {
-    if (!g_int_compare) crash();
-    const int c = g_int_compare(*static_cast<const int*>(a), *static_cast<const int*>(b));
+    if (!g_int.value_compare) crash();
+    const int c = g_int.value_compare(*static_cast<const int*>(a), *static_cast<const int*>(b));
     return c ? c : address_order(a, b);
 }
 
@@ -65,16 +68,15 @@ int double_compare(const void* a, const void* b) {
 // What a sort holds while caller code runs: a scratch block and the slot it claimed.
 struct Held {
     void* block;
-    int* busy;
-    void** slot;  // cleared with the busy flag
+    Slot* slot;
 };
 
 void release_held(void* context) {
     Held* h = static_cast<Held*>(context);
     rlsmem(h->block);
     h->block = nullptr;
-    if (h->slot) *h->slot = nullptr;
-    if (h->busy) *h->busy = 0;
+    if (h->slot) *h->slot = Slot{};
+    h->slot = nullptr;
 }
 
 // Sorts the objects at data through a pointer list; `list` has room for n pointers.
@@ -90,32 +92,45 @@ void order_objects(int n, unsigned char* data, int size, void** list, unsigned c
         [data, size](const unsigned char* p) { return int((p - data) / size); });
 }
 
+bool valid_request(int n, const void* data, int size, const char* where);
+
 // The common body of sort_array and its wrappers: pointer list and object buffer on the stack when
-// small, else in one scratch block that a trap's jump releases.
-void sort_array_held(int n, sort_compare_fn compare, void* data, int size, Held* held) {
+// small, else in one scratch block. A wrapper's slot is claimed only once the guard that releases
+// it on a jump is in place.
+int sort_array_held(int n, sort_compare_fn compare, sort_value_compare_fn value_compare, void* data, int size, Slot* slot,
+                    const char* where) {
     unsigned char* bytes = static_cast<unsigned char*>(data);
     void* local_list[kStackPointers];
     unsigned char local_object[kStackObjectBytes];
     void** list = local_list;
     unsigned char* buffer = local_object;
     const bool big_list = n > kStackPointers, big_object = size > kStackObjectBytes;
+    Held held{nullptr, nullptr};
     Guard guard;
-    guard_open(&guard, release_held, held);
-    if (big_list || big_object) {
-        const int list_bytes = big_list ? n * int(sizeof(void*)) : 0;
-        held->block = getmem(list_bytes + (big_object ? size : 0));
-        if (!held->block) {  // reported by the memory break; nothing moved
-            guard_close(&guard);
-            release_held(held);
-            return;
-        }
-        if (big_list) list = static_cast<void**>(held->block);
-        if (big_object) buffer = static_cast<unsigned char*>(held->block) + list_bytes;
+    guard_open(&guard, release_held, &held);
+    if (slot && !claim(slot, where)) {
+        guard_close(&guard);
+        return -1;
     }
-    sort_objects(n, compare, bytes, size, list);
-    order_objects(n, bytes, size, list, buffer);
+    held.slot = slot;
+    if (slot == &g_stable) g_stable.compare = compare;
+    if (slot == &g_int) g_int.value_compare = value_compare;
+    const sort_compare_fn used = slot == &g_stable ? stable_compare : slot == &g_int ? int_compare : compare;
+    if (valid_request(n, data, size, where)) {
+        if (big_list || big_object) {
+            const int list_bytes = big_list ? n * int(sizeof(void*)) : 0;
+            held.block = getmem(list_bytes + (big_object ? size : 0));
+            if (big_list) list = static_cast<void**>(held.block);
+            if (big_object) buffer = static_cast<unsigned char*>(held.block) + list_bytes;
+        }
+        if (held.block || !(big_list || big_object)) {  // else reported by the memory break; nothing moved
+            sort_objects(n, used, bytes, size, list);
+            order_objects(n, bytes, size, list, buffer);
+        }
+    }
     guard_close(&guard);
-    release_held(held);
+    release_held(&held);
+    return 0;
 }
 
 bool valid_request(int n, const void* data, int size, const char* where) {
@@ -125,6 +140,32 @@ bool valid_request(int n, const void* data, int size, const char* where) {
         return false;
     }
     return true;
+}
+
+// sort_partial_order: one record per object.
+struct Precedence {
+    unsigned char* object;
+    Precedence** successors;  // pointer xarray, extension 10
+    int predecessors;
+    int placed;
+};
+
+struct PartialWork {
+    Precedence* records;  // n records, then n placement pointers, then an object buffer when large
+    int n;
+};
+
+void release_partial(void* context) {
+    PartialWork* w = static_cast<PartialWork*>(context);
+    if (w->records)
+        for (int i = 0; i < w->n; ++i) XAR_FREE(&w->records[i].successors);
+    rlsmem(w->records);
+    w->records = nullptr;
+}
+
+void add_successor(Precedence* from, Precedence* to) {
+    xar_alloc_or_append(&from->successors, 1, sizeof(Precedence*), 10, &to);
+    to->predecessors += 1;
 }
 
 }  // namespace
@@ -140,27 +181,15 @@ void sort_pointers_indirect(int n, sort_compare_fn compare, sort_slot_fn slot_of
 }
 
 void sort_array(int n, sort_compare_fn compare, void* data, int size) {
-    if (!valid_request(n, data, size, "sort_array")) return;
-    Held held{nullptr, nullptr, nullptr};
-    sort_array_held(n, compare, data, size, &held);
+    sort_array_held(n, compare, nullptr, data, size, nullptr, "sort_array");
 }
 
 int sort_array_stable(int n, sort_compare_fn compare, void* data, int size) {
-    if (!claim(&g_stable_busy, "sort_array_stable")) return -1;
-    g_stable_compare = compare;
-    Held held{nullptr, &g_stable_busy, reinterpret_cast<void**>(&g_stable_compare)};
-    if (valid_request(n, data, size, "sort_array_stable")) sort_array_held(n, stable_compare, data, size, &held);
-    release_held(&held);
-    return 0;
+    return sort_array_held(n, compare, nullptr, data, size, &g_stable, "sort_array_stable");
 }
 
 int sort_ints(int n, sort_value_compare_fn value_compare, int* data) {
-    if (!claim(&g_int_busy, "sort_ints")) return -1;
-    g_int_compare = value_compare;
-    Held held{nullptr, &g_int_busy, reinterpret_cast<void**>(&g_int_compare)};
-    if (valid_request(n, data, sizeof(int), "sort_ints")) sort_array_held(n, int_compare, data, sizeof(int), &held);
-    release_held(&held);
-    return 0;
+    return sort_array_held(n, nullptr, value_compare, data, sizeof(int), &g_int, "sort_ints");
 }
 
 void sort_doubles(int n, double* values) {
@@ -168,7 +197,7 @@ void sort_doubles(int n, double* values) {
     void* local_list[kStackDoublePointers];
     unsigned char buffer[sizeof(double)];
     void** list = local_list;
-    Held held{nullptr, nullptr, nullptr};
+    Held held{nullptr, nullptr};
     Guard guard;
     guard_open(&guard, release_held, &held);
     if (n > kStackDoublePointers) {
@@ -213,11 +242,11 @@ void sort_points(int n, double* points, void** pointers, double tolerance) {
 }
 
 int with_index_ptr_compare_func(const void* a, const void* b) {
-    if (!g_index_compare) {
+    if (!g_index.compare) {
         dbg_err_crash("with_index_ptr_compare_func", "No compare function");
         return 0;
     }
-    return g_index_compare(static_cast<void* const*>(a)[1], static_cast<void* const*>(b)[1]);
+    return g_index.compare(static_cast<void* const*>(a)[1], static_cast<void* const*>(b)[1]);
 }
 
 int sort_pointers_with_index(int n, sort_compare_fn compare, void** pointers, int** p_index) {
@@ -225,16 +254,20 @@ int sort_pointers_with_index(int n, sort_compare_fn compare, void** pointers, in
         sort_pointers(n, compare, pointers);
         return 0;
     }
-    const int count = pointers && !xar_is_invalid(&pointers) ? XAR_COUNT(&pointers) : -1;
+    const int count = !pointers ? 0 : xar_is_invalid(&pointers) ? -1 : XAR_COUNT(&pointers);
     if (count < 0 || n != count) {
         dbg_err_crash("sort_pointers_with_index", "%d pointers asked for, but the array holds %d: refused", n, count);
         return -1;
     }
-    if (!claim(&g_index_busy, "sort_pointers_with_index")) return -1;
-    g_index_compare = compare;
-    Held held{nullptr, &g_index_busy, reinterpret_cast<void**>(&g_index_compare)};
+    Held held{nullptr, nullptr};
     Guard guard;
     guard_open(&guard, release_held, &held);
+    if (!claim(&g_index, "sort_pointers_with_index")) {
+        guard_close(&guard);
+        return -1;
+    }
+    held.slot = &g_index;
+    g_index.compare = compare;
     // Records (position before the sort, pointer) and the list of record addresses, one block.
     held.block = n > 0 ? getmem(n * int(3 * sizeof(void*))) : nullptr;
     if (n > 0 && !held.block) {
@@ -265,6 +298,52 @@ int sort_pointers_with_index(int n, sort_compare_fn compare, void** pointers, in
     guard_close(&guard);
     release_held(&held);
     return 0;
+}
+
+int sort_partial_order(void* data, int n, int size, sort_partial_compare_fn compare, void* user_data) {
+    if (n < 2) return 0;
+    if (!valid_request(n, data, size, "sort_partial_order") || n > INT32_MAX / int(sizeof(Precedence) + sizeof(void*)))
+        return 1;
+    unsigned char* bytes = static_cast<unsigned char*>(data);
+    unsigned char local_object[kStackObjectBytes];
+    PartialWork work{nullptr, n};
+    Guard guard;
+    guard_open(&guard, release_partial, &work);
+    const int list_offset = n * int(sizeof(Precedence));
+    const int buffer_offset = list_offset + n * int(sizeof(void*));
+    work.records = static_cast<Precedence*>(getmem(buffer_offset + (size > kStackObjectBytes ? size : 0)));
+    int placed = 0;
+    if (work.records) {
+        Precedence* r = work.records;
+        void** order = reinterpret_cast<void**>(reinterpret_cast<unsigned char*>(r) + list_offset);
+        for (int i = 0; i < n; ++i) r[i].object = bytes + i * size;
+        for (int i = 0; i < n; ++i) {
+            for (int j = i + 1; j < n; ++j) {
+                const int c = compare(r[i].object, r[j].object, user_data);
+                if (c < 0) add_successor(&r[i], &r[j]);
+                if (c > 0) add_successor(&r[j], &r[i]);
+            }
+        }
+        // Passes in index order; a record placed in a pass releases its successors at once.
+        for (int progress = 1; placed < n && progress;) {
+            progress = 0;
+            for (int i = 0; i < n; ++i) {
+                if (r[i].placed || r[i].predecessors > 0) continue;
+                r[i].placed = 1;
+                order[placed++] = r[i].object;
+                progress = 1;
+                const int count = XAR_COUNT(&r[i].successors);
+                for (int k = 0; k < count; ++k) r[i].successors[k]->predecessors -= 1;
+            }
+        }
+        if (placed == n) {
+            unsigned char* buffer = size > kStackObjectBytes ? reinterpret_cast<unsigned char*>(r) + buffer_offset : local_object;
+            order_objects(n, bytes, size, order, buffer);
+        }
+    }
+    guard_close(&guard);
+    release_partial(&work);
+    return placed == n ? 0 : 1;
 }
 
 int find_double_interval(int n, const double* values, double x) {

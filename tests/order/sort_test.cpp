@@ -1,0 +1,239 @@
+// The sorts against std::sort / std::stable_sort over many sizes and input shapes, and the
+// decisions: NaN placement, the quicksort guard, refused nested and mismatched calls, recovery.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "oom_sweep.h"
+#include "runtime/diag/diag.h"
+#include "runtime/order/sort.h"
+#include "runtime/diag/trap.h"
+#include "runtime/xar/xar.h"
+
+namespace {
+
+struct Rec {
+    int key;
+    int seq;
+    char pad[56];  // a 64-byte record
+};
+
+long g_compares = 0;
+int by_int(const void* a, const void* b) {
+    ++g_compares;
+    const int x = *static_cast<const int*>(a), y = *static_cast<const int*>(b);
+    return (x > y) - (x < y);
+}
+int by_value(int a, int b) { return (a > b) - (a < b); }
+int by_desc_value(int a, int b) { return (a < b) - (a > b); }
+
+const int kSizes[] = {0, 1, 2, 9, 10, 12, 13, 32, 33, 1000, 100000};
+
+// Random, sorted, reversed, organ-pipe and many-equal keys.
+std::vector<int> keys(int n, int shape, std::mt19937& rng) {
+    std::vector<int> v(n);
+    for (int i = 0; i < n; ++i) {
+        switch (shape) {
+            case 0: v[i] = int(rng()); break;
+            case 1: v[i] = i; break;
+            case 2: v[i] = n - i; break;
+            case 3: v[i] = std::min(i, n - i); break;
+            default: v[i] = int(rng() % 4); break;
+        }
+    }
+    return v;
+}
+
+TEST(Sort, AgreesWithTheStandardSortsOnEveryShapeAndSize) {
+    std::mt19937 rng(7);
+    for (int n : kSizes) {
+        for (int shape = 0; shape < 5; ++shape) {
+            const std::vector<int> k = keys(n, shape, rng);
+            std::vector<int> expect = k;
+            std::sort(expect.begin(), expect.end());
+            std::vector<int> a = k;
+            sort_array(n, by_int, a.data(), sizeof(int));
+            EXPECT_EQ(a, expect) << "sort_array n=" << n << " shape " << shape;
+            std::vector<void*> p(n);
+            for (int i = 0; i < n; ++i) p[i] = &a[i];
+            a = k;
+            sort_pointers(n, by_int, p.data());
+            for (int i = 0; i < n; ++i) ASSERT_EQ(*static_cast<int*>(p[i]), expect[i]);
+            // Stability: records by key, and ints by a comparison that sees only their low bits.
+            std::vector<Rec> r(n), rs;
+            for (int i = 0; i < n; ++i) r[i] = Rec{k[i] % 7, i, {}};
+            rs = r;
+            std::stable_sort(rs.begin(), rs.end(), [](const Rec& x, const Rec& y) { return x.key < y.key; });
+            ASSERT_EQ(sort_array_stable(n, by_int, r.data(), sizeof(Rec)), 0);
+            for (int i = 0; i < n; ++i) ASSERT_EQ(r[i].seq, rs[i].seq) << "stable n=" << n;
+            std::vector<int> ints = k, ints_expect = k;
+            std::stable_sort(ints_expect.begin(), ints_expect.end(), [](int x, int y) { return x > y; });
+            ASSERT_EQ(sort_ints(n, by_desc_value, ints.data()), 0);
+            EXPECT_EQ(ints, ints_expect);
+            // sort_pointers_with_index over an xarray: positions before the sort.
+            void** xp = nullptr;
+            int* index = nullptr;
+            for (int i = 0; i < n && n <= 1000; ++i) xar_alloc_or_append(&xp, 1, 4, 16, &p[i]);
+            if (n <= 1000) {
+                std::vector<void*> before(xp, xp + n);
+                ASSERT_EQ(sort_pointers_with_index(n, by_int, xp, &index), 0);
+                for (int i = 0; i < n; ++i) ASSERT_EQ(xp[i], before[index[i]]);
+                for (int i = 1; i < n; ++i) ASSERT_LE(*static_cast<int*>(xp[i - 1]), *static_cast<int*>(xp[i]));
+            }
+            XAR_FREE(&xp);
+            XAR_FREE(&index);
+        }
+    }
+}
+
+TEST(Sort, DoublesPutNanAfterEveryNumberAndLoseNothing) {
+    std::mt19937 rng(3);
+    for (int n : kSizes) {
+        std::vector<double> v(n);
+        for (double& x : v) x = rng() % 5 == 0 ? NAN : double(int(rng() % 50)) - 25 + (rng() % 2 ? 0.5 : -0.0);
+        std::vector<double> s = v;
+        sort_doubles(n, s.data());
+        const auto nans = std::count_if(s.begin(), s.end(), [](double x) { return std::isnan(x); });
+        EXPECT_EQ(nans, std::count_if(v.begin(), v.end(), [](double x) { return std::isnan(x); }));
+        EXPECT_TRUE(std::all_of(s.end() - nans, s.end(), [](double x) { return std::isnan(x); }));
+        EXPECT_TRUE(std::is_sorted(s.begin(), s.end() - nans));
+        auto bits = [](std::vector<double> d) {
+            std::vector<uint64_t> b(d.size());
+            std::memcpy(b.data(), d.data(), d.size() * 8);
+            std::sort(b.begin(), b.end());
+            return b;
+        };
+        EXPECT_EQ(bits(s), bits(v)) << "values lost or duplicated, n=" << n;
+    }
+}
+
+// McIlroy's adversary: values are fixed lazily so that every pivot turns out as bad as possible.
+// With organ-pipe input it must not make the middle-pivot quicksort quadratic.
+std::vector<int> g_value;
+int g_gas, g_solid, g_candidate;
+int adversary(const void* a, const void* b) {
+    ++g_compares;
+    const int x = *static_cast<const int*>(a), y = *static_cast<const int*>(b);
+    if (g_value[x] == g_gas && g_value[y] == g_gas) g_value[x == g_candidate ? x : y] = g_solid++;
+    if (g_value[x] == g_gas) g_candidate = x;
+    else if (g_value[y] == g_gas) g_candidate = y;
+    return (g_value[x] > g_value[y]) - (g_value[x] < g_value[y]);
+}
+
+TEST(Sort, HostileInputsStayNLogN) {
+    const int n = 100000;
+    std::vector<int> v(n);
+    for (int i = 0; i < n; ++i) v[i] = i;
+    g_value.assign(n, g_gas = n);
+    g_solid = 0;
+    g_candidate = -1;
+    g_compares = 0;
+    sort_array(n, adversary, v.data(), sizeof(int));
+    EXPECT_LT(g_compares, 4L * n * 17) << "far more comparisons than n log n";
+    for (int i = 1; i < n; ++i) ASSERT_LE(g_value[v[i - 1]], g_value[v[i]]);
+    std::mt19937 rng(1);
+    v = keys(n, 3, rng);
+    g_compares = 0;
+    sort_array(n, by_int, v.data(), sizeof(int));
+    EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+    EXPECT_LT(g_compares, 4L * n * 17);
+}
+
+int g_nested_result = 0;
+int nesting_compare(const void* a, const void* b) {
+    int inner[3] = {3, 1, 2};
+    g_nested_result = sort_array_stable(3, by_int, inner, sizeof(int));
+    return by_int(a, b);
+}
+
+TEST(Sort, RefusesNestedWrappedSortsAndMismatchedCounts) {
+    int outer[20];
+    for (int i = 0; i < 20; ++i) outer[i] = 20 - i;
+    ASSERT_EQ(sort_array_stable(20, nesting_compare, outer, sizeof(int)), 0);
+    EXPECT_EQ(g_nested_result, -1);
+    EXPECT_TRUE(std::is_sorted(outer, outer + 20));
+    void** xp = nullptr;
+    int* index = nullptr;
+    for (int i = 0; i < 5; ++i) xar_alloc_or_append(&xp, 1, 4, 4, &outer[i]);
+    EXPECT_EQ(sort_pointers_with_index(6, by_int, xp, &index), -1);
+    EXPECT_EQ(index, nullptr);
+    int plain[2] = {0, 0};
+    void* not_xar[2] = {&plain[0], &plain[1]};
+    EXPECT_EQ(sort_pointers_with_index(2, by_int, not_xar, &index), -1);
+    XAR_FREE(&xp);
+}
+
+TEST(Sort, PointsIntervalsPartialOrderAndXarrays) {
+    const double p[3] = {1.0, 2.0, 3.0}, q[3] = {1.005, 1.0, 9.0};
+    EXPECT_EQ(compare_points_tol(p, q, 0.01), 1);
+    double pts[4][3] = {{1, 1, 1}, {0, 5, 0}, {1.0005, 0, 0}, {0, 4.9995, 9}};
+    void* ptrs[4];
+    sort_points(4, &pts[0][0], ptrs, 0.001);
+    EXPECT_EQ(ptrs[0], pts[1]);  // x and y equal within tolerance, z decides after them
+    EXPECT_EQ(ptrs[2], pts[2]);
+    std::mt19937 rng(5);
+    std::vector<double> v(100);
+    for (double& x : v) x = double(rng() % 1000);
+    std::sort(v.begin(), v.end());
+    for (int k = 0; k < 2000; ++k) {
+        const double x = double(int(rng() % 1200)) - 100;
+        const long ub = std::upper_bound(v.begin(), v.end(), x) - v.begin() - 1;
+        ASSERT_EQ(find_double_interval(100, v.data(), x), std::clamp(ub, 0L, 98L)) << x;
+    }
+    // Partial order: multiples go after their divisors; a cycle leaves the data unchanged.
+    int d[8] = {12, 6, 5, 3, 2, 10, 1, 4};
+    auto divides = [](const void* a, const void* b, void*) {
+        const int x = *static_cast<const int*>(a), y = *static_cast<const int*>(b);
+        return y % x == 0 ? -1 : x % y == 0 ? 1 : 0;
+    };
+    ASSERT_EQ(sort_partial_order(d, 8, sizeof(int), divides, nullptr), 0);
+    for (int i = 0; i < 8; ++i)
+        for (int j = i + 1; j < 8; ++j) EXPECT_NE(d[i] % d[j], 0) << d[i] << " before " << d[j];
+    int c[3] = {0, 1, 2};
+    auto cyclic = [](const void* a, const void* b, void*) {
+        return (*static_cast<const int*>(b) - *static_cast<const int*>(a) + 3) % 3 == 1 ? -1 : 1;
+    };
+    EXPECT_EQ(sort_partial_order(c, 3, sizeof(int), cyclic, nullptr), 1);
+    EXPECT_EQ(c[2], 2);
+    Rec* x = nullptr;
+    for (int i = 0; i < 50; ++i) {
+        const Rec r{int(rng() % 10), i, {}};
+        xar_alloc_or_append(&x, 1, sizeof(Rec), 8, &r);
+    }
+    EXPECT_EQ(xar_sort(&x, by_int), 50);
+    for (int i = 1; i < 50; ++i) EXPECT_LE(x[i - 1].key, x[i].key);
+    XAR_FREE(&x);
+}
+
+// A memory break at any allocation leaves the data, the index and the slots as they were.
+TEST(Sort, RecoversFromRunningOutOfMemory) {
+    std::vector<int> data(3000), orig;
+    std::mt19937 rng(9);
+    for (int& k : data) k = int(rng() % 100);
+    orig = data;
+    jmp_buf first;  // the trap layer takes its frame storage at its first push
+    trap_push(first, TRAP_CLASS_SERIOUS_ERROR);
+    trap_pop();
+    EXPECT_OOM_SAFE(([&] { sort_ints(3000, by_value, data.data()); }), ([&] { EXPECT_EQ(data, orig); }));
+    EXPECT_TRUE(std::is_sorted(data.begin(), data.end()));
+    void** xp = nullptr;
+    void** xp_orig = nullptr;
+    int* index = nullptr;
+    for (int i = 0; i < 100; ++i) xar_alloc_or_append(&xp, 1, 4, 100, &orig[i]);
+    xar_copy(&xp, &xp_orig);
+    EXPECT_OOM_SAFE(([&] { sort_pointers_with_index(100, by_int, xp, &index); }), ([&] {
+                        EXPECT_EQ(0, std::memcmp(xp, xp_orig, 400));
+                        EXPECT_EQ(index, nullptr);
+                    }));
+    ASSERT_NE(index, nullptr);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(xp[i], xp_orig[index[i]]);
+    XAR_FREE(&xp);
+    XAR_FREE(&xp_orig);
+    XAR_FREE(&index);
+}
+
+}  // namespace
