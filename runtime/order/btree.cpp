@@ -369,7 +369,9 @@ int rbtree_delete(btree* t, int key, btree_compare_fn compare) {
 void rbtree_print_node(btree_node* node, btree_print_key_fn print_key, int depth) {
     if (!node) return;
     rbtree_print_node(node->right, print_key, depth + 1);
-    message_print("%*s [%c] ", 3 * depth, " ", rb(node)->colour == RBTREE_BLACK ? 'B' : 'R');
+    char format[32];  // "%<3 x depth>s [%c] ": the print engine takes no '*' width
+    kel_sprintf(format, "%%%ds [%%c] ", 3 * depth);
+    message_print(format, " ", rb(node)->colour == RBTREE_BLACK ? 'B' : 'R');
     print_key(node->key);
     message_print("\n");
     rbtree_print_node(node->left, print_key, depth + 1);

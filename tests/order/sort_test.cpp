@@ -158,7 +158,7 @@ TEST(Sort, RefusesNestedWrappedSortsAndMismatchedCounts) {
     EXPECT_TRUE(std::is_sorted(outer, outer + 20));
     void** xp = nullptr;
     int* index = nullptr;
-    for (int i = 0; i < 5; ++i) xar_alloc_or_append(&xp, 1, 4, 4, &outer[i]);
+    for (int* p = outer; p < outer + 5; ++p) xar_alloc_or_append(&xp, 1, 4, 4, &p);
     EXPECT_EQ(sort_pointers_with_index(6, by_int, xp, &index), -1);
     EXPECT_EQ(index, nullptr);
     int plain[2] = {0, 0};
@@ -223,7 +223,7 @@ TEST(Sort, RecoversFromRunningOutOfMemory) {
     void** xp = nullptr;
     void** xp_orig = nullptr;
     int* index = nullptr;
-    for (int i = 0; i < 100; ++i) xar_alloc_or_append(&xp, 1, 4, 100, &orig[i]);
+    for (int* p = &orig[0]; p < &orig[100]; ++p) xar_alloc_or_append(&xp, 1, 4, 100, &p);
     xar_copy(&xp, &xp_orig);
     EXPECT_OOM_SAFE(([&] { sort_pointers_with_index(100, by_int, xp, &index); }), ([&] {
                         EXPECT_EQ(0, std::memcmp(xp, xp_orig, 400));
