@@ -54,7 +54,8 @@ btree_node* take_node(btree* t) {
     const int count = XAR_COUNT(&t->pools);
     const int s = t->node_size;
     unsigned char* node = nullptr;
-    if (!is_plain(t)) {
+    if (t->free_nodes > 0) {
+        t->free_nodes -= 1;
         for (int p = count - 1; p >= 0 && !node; --p) {
             btree_pool& pool = t->pools[p];
             if (pool.free_head < 0) continue;
@@ -76,6 +77,7 @@ btree_node* take_node(btree* t) {
     return reinterpret_cast<btree_node*>(node);
 }
 
+// Only red-black trees give nodes back.
 void give_back(btree* t, btree_node* n) {
     const unsigned char* p = reinterpret_cast<unsigned char*>(n);
     for (int k = XAR_COUNT(&t->pools) - 1; k >= 0; --k) {
@@ -86,6 +88,7 @@ void give_back(btree* t, btree_node* n) {
         if (offset % t->node_size || offset / t->node_size >= pool.used) return;  // not a node of ours
         memcpy(n, &pool.free_head, sizeof(int));
         pool.free_head = offset / t->node_size;
+        t->free_nodes += 1;
         return;
     }
 }
@@ -334,7 +337,7 @@ rbtree_node* rbtree_insert(btree* t, int key, btree_compare_fn compare) {
 
 int rbtree_delete_node(btree* t, rbtree_node* node) {
     btree_node* z = &node->base;
-    btree_node* y = z->left && z->right ? next_btree_node(&t->root, z, BTREE_ASCENDING) : z;
+    btree_node* y = z->left && z->right ? extreme(z->right, true) : z;  // the in-order successor
     btree_node* x = y->left ? y->left : y->right;
     rbtree_node placeholder{{nullptr, nullptr, nullptr, 0}, RBTREE_BLACK};
     if (!x) x = &placeholder.base;

@@ -36,6 +36,7 @@ typedef struct btree {
     btree_node* root;
     btree_pool* pools;  // xarray, extension 5
     int node_size;      // sizeof(btree_node) or sizeof(rbtree_node)
+    int free_nodes;     // freed nodes waiting in the pools' free lists
 } btree;
 
 // Insertion modes for an equal key: refuse it, or put it left or right of the one present.
