@@ -226,16 +226,17 @@ void report_message(int level, const char* name, char letter, const char* format
         settings.log_file_written = true;
       }
     }
-    const char* banner = nullptr;
-    switch (level) {
-      case 0: banner = kel_sprintf(nullptr, "\n*** INFO MESSAGE from %s : ***\n\t", name); break;
-      case 1: banner = kel_sprintf(nullptr, "\n*** %c-LEVEL ERROR in %s : ***\n\t", letter, name); break;
-      default: banner = kel_sprintf(nullptr, "\n*** FATAL ERROR in %s : ***\n\t", name); break;
-    }
-    print_parts({banner}, out);
-    // Messages are kept to the report's 1000-byte buffer: longer ones are cut, not overrun.
+    // The message is the one text formatted by the print engine, so that an argument that is
+    // the caller's last engine result is still whole when it is read. Messages are kept to the
+    // report's 1000-byte buffer: longer ones are cut, not overrun.
     char message[kMessageBufferSize] = "";
     append_cut(message, sizeof message, format_message(format, args));
+    const char letter_text[2] = {letter, 0};
+    switch (level) {
+      case 0: print_parts({"\n*** INFO MESSAGE from ", name, " : ***\n\t"}, out); break;
+      case 1: print_parts({"\n*** ", letter_text, "-LEVEL ERROR in ", name, " : ***\n\t"}, out); break;
+      default: print_parts({"\n*** FATAL ERROR in ", name, " : ***\n\t"}, out); break;
+    }
     print_parts({message, "\n"}, out);
     if (out != stdout) fclose(out);
   }

@@ -47,11 +47,12 @@ int exit_handlers_run(int code) {
   if (exit_handlers_have_run) return 0;
   exit_handlers_have_run = true;
   // The list is taken over first, so handlers that add or remove entries cannot move it
-  // under this loop; nothing added now would run anyway.
+  // under this loop; nothing added now would run anyway. It is detached, not released: the
+  // process is ending, often because the memory chain is broken, and a release would stop it
+  // a second time.
   exit_handler_fn* handlers = exit_handlers;
   exit_handlers = nullptr;
   const int count = XAR_COUNT(&handlers);
   for (int i = 0; i < count; ++i) handlers[i](code);
-  XAR_FREE(&handlers);
   return count;
 }

@@ -251,6 +251,14 @@ void trap_block_release(trap_block* held) {
   held->guarded = 0;
 }
 
+void* trap_block_keep(trap_block* held) {
+  void* data = held->data;
+  held->data = nullptr;
+  if (held->guarded) trap_cleanup_drop();
+  held->guarded = 0;
+  return data;
+}
+
 void traps_enable(void) {
   TrapContext* context = current_context();
   context->enabled = 1;

@@ -92,6 +92,8 @@ typedef struct trap_block {
 } trap_block;
 void* trap_block_get(trap_block* held, int size);
 void trap_block_release(trap_block* held);
+// Ends the hold without releasing: the block now belongs where the caller puts it.
+void* trap_block_keep(trap_block* held);
 
 // ---- Exit -----------------------------------------------------------------------------
 

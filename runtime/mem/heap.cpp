@@ -34,10 +34,118 @@ void* (*backing_reallocate)(void*, size_t) = realloc;
 void (*backing_free)(void*) = free;
 int backing_budget = -1;  // successful requests left before the test hook fails them; -1 = unlimited
 
-// Lowest address and extent of the memory the backing allocator has ever handed out. A damaged
-// header or tail is recognised before the check follows a pointer outside that span.
+// ---- where blocks lie ----
+//
+// A check follows a header's links only into memory it can read. Small blocks come from the
+// backing allocator's heap, which stays mapped: the lowest address and extent of all of them
+// (the span) tells whether a header could be read. Large blocks may be given mappings of their
+// own that go away when released, so they are recorded one by one instead; the last ones
+// released are remembered, so that a second release of one is found without reading it.
+
+constexpr uint32_t kLargeBlock = 64 * 1024;  // system size from which a block is recorded
+
 uintptr_t span_low = UINTPTR_MAX;
-uintptr_t span_extent = 0;  // bytes from span_low to the end of the highest block
+uintptr_t span_extent = 0;  // bytes from span_low to the end of the highest small block
+
+// Live large blocks: an open-addressed table of header addresses with their system sizes.
+struct LargeBlocks {
+    uintptr_t* address;  // kEmpty, kRemoved or a header
+    uint32_t* size;
+    uint32_t capacity;   // a power of two, or 0
+    uint32_t filled;     // live and removed entries
+};
+LargeBlocks large = {nullptr, nullptr, 0, 0};
+constexpr uintptr_t kEmpty = 0, kRemoved = 1;
+
+// Headers of recently released large blocks, one slot per address.
+uintptr_t released_large[64];
+inline uintptr_t& released_slot(uintptr_t a) { return released_large[(a >> 12) & 63]; }
+
+// The table's entry for `a`, or the entry where it would go.
+uint32_t large_index(uintptr_t a) {
+    const uint32_t mask = large.capacity - 1;
+    uint32_t i = ((uint32_t)(a >> 3) * 2654435761u) & mask, free_at = UINT32_MAX;
+    for (;; i = (i + 1) & mask) {
+        if (large.address[i] == a) return i;
+        if (large.address[i] == kRemoved && free_at == UINT32_MAX) free_at = i;
+        if (large.address[i] == kEmpty) return free_at != UINT32_MAX ? free_at : i;
+    }
+}
+
+// Room for one more large block: false when the table cannot grow.
+bool large_reserve() {
+    if ((large.filled + 1) * 2 <= large.capacity) return true;
+    const LargeBlocks old = large;
+    const uint32_t capacity = old.capacity ? old.capacity * 2 : 64;
+    auto* address = (uintptr_t*)calloc(capacity, sizeof(uintptr_t));
+    auto* size = (uint32_t*)calloc(capacity, sizeof(uint32_t));
+    if (!address || !size) {
+        free(address);
+        free(size);
+        return false;
+    }
+    large = {address, size, capacity, 0};
+    for (uint32_t i = 0; i < old.capacity; ++i) {
+        if (old.address[i] > kRemoved) {
+            const uint32_t at = large_index(old.address[i]);
+            large.address[at] = old.address[i];
+            large.size[at] = old.size[i];
+            ++large.filled;
+        }
+    }
+    free(old.address);
+    free(old.size);
+    return true;
+}
+
+// System size of the live large block at `a`, or 0.
+uint32_t large_size(uintptr_t a) {
+    if (!large.capacity) return 0;
+    const uint32_t i = large_index(a);
+    return large.address[i] == a ? large.size[i] : 0;
+}
+
+// Records a block the backing allocator handed out (after large_reserve for a large one).
+MEM_HOT void note_block(void* p, uint32_t system_size) {
+    const uintptr_t a = (uintptr_t)p;
+    if (released_slot(a) == a) released_slot(a) = 0;
+    if (system_size >= kLargeBlock) {
+        const uint32_t i = large_index(a);
+        if (large.address[i] == kEmpty) ++large.filled;
+        large.address[i] = a;
+        large.size[i] = system_size;
+        return;
+    }
+    const uintptr_t end = a + system_size;
+    if (MEM_LIKELY(a >= span_low && end - span_low <= span_extent)) return;
+    uintptr_t high = span_extent ? span_low + span_extent : 0;
+    if (a < span_low) span_low = a;
+    if (end > high) high = end;
+    span_extent = high - span_low;
+}
+
+// Forgets a block that goes back to the backing allocator.
+MEM_HOT void forget_block(const void* p, uint32_t system_size) {
+    if (MEM_LIKELY(system_size < kLargeBlock)) return;
+    const uintptr_t a = (uintptr_t)p;
+    if (large.capacity) {
+        const uint32_t i = large_index(a);
+        if (large.address[i] == a) large.address[i] = kRemoved;
+    }
+    released_slot(a) = a;
+}
+
+// Bytes from `a` on that are known to be readable.
+MEM_HOT uintptr_t readable_extent(uintptr_t a) {
+    if (MEM_LIKELY(a >= span_low && a - span_low < span_extent)) {
+        if (released_slot(a) == a) return 0;
+        // A large block may lie among the small ones and reach past the highest of them.
+        const uintptr_t in_span = span_extent - (a - span_low);
+        const uintptr_t own = large_size(a);
+        return own > in_span ? own : in_span;
+    }
+    return large_size(a);
+}
 
 MEM_HOT bool budget_allows() {
     if (MEM_LIKELY(backing_budget < 0)) return true;
@@ -46,18 +154,9 @@ MEM_HOT bool budget_allows() {
     return true;
 }
 
-MEM_HOT void note_span(void* p, uint32_t system_size) {
-    uintptr_t a = (uintptr_t)p;
-    uintptr_t end = a + system_size;
-    if (MEM_LIKELY(a >= span_low && end - span_low <= span_extent)) return;
-    uintptr_t high = span_extent ? span_low + span_extent : 0;
-    if (a < span_low) span_low = a;
-    if (end > high) high = end;
-    span_extent = high - span_low;
-}
-
 MEM_HOT MemBlockHeader* backing_alloc(uint32_t system_size) {
     if (!budget_allows()) return nullptr;
+    if (system_size >= kLargeBlock && !large_reserve()) return nullptr;
     void* p;
     if (mem_manager.vm_backing) {
         vm_lock_take();
@@ -66,11 +165,12 @@ MEM_HOT MemBlockHeader* backing_alloc(uint32_t system_size) {
     } else {
         p = backing_allocate(system_size);
     }
-    if (p) note_span(p, system_size);
+    if (p) note_block(p, system_size);
     return (MemBlockHeader*)p;
 }
 
-MEM_HOT void backing_release(void* block) {
+MEM_HOT void backing_release(void* block, uint32_t system_size) {
+    forget_block(block, system_size);
     if (mem_manager.vm_backing) {
         vm_lock_take();
         vmFree(vm_main_segment(), block);
@@ -80,8 +180,9 @@ MEM_HOT void backing_release(void* block) {
     }
 }
 
-MemBlockHeader* backing_realloc(MemBlockHeader* h, uint32_t system_size) {
+MemBlockHeader* backing_realloc(MemBlockHeader* h, uint32_t old_system, uint32_t system_size) {
     if (!budget_allows()) return nullptr;
+    if (system_size >= kLargeBlock && !large_reserve()) return nullptr;
     void* p;
     if (mem_manager.vm_backing) {
         vm_lock_take();
@@ -90,7 +191,10 @@ MemBlockHeader* backing_realloc(MemBlockHeader* h, uint32_t system_size) {
     } else {
         p = backing_reallocate(h, system_size);
     }
-    if (p) note_span(p, system_size);
+    if (p) {
+        forget_block(h, old_system);
+        note_block(p, system_size);
+    }
     return (MemBlockHeader*)p;
 }
 
@@ -102,14 +206,14 @@ inline MemBlockHeader* header_at(const void* user) {
 
 // The header of a block the backing allocator could have handed out: 8-aligned, in the span.
 MEM_HOT bool header_readable(const MemBlockHeader* h) {
-    uintptr_t a = (uintptr_t)h;
-    return (a & 7) == 0 && a - span_low + sizeof(MemBlockHeader) <= span_extent && a >= span_low;
+    const uintptr_t a = (uintptr_t)h;
+    return (a & 7) == 0 && readable_extent(a) >= sizeof(MemBlockHeader);
 }
 
-// For a header already found readable: its tail lies within the span too.
+// For a header already found readable: its tail lies within readable memory too.
 MEM_HOT bool tail_readable(const MemBlockHeader* h) {
     return (uint32_t)h->size <= (uint32_t)kMaxSize &&
-           (uint32_t)mem_system_size(h->size) <= span_extent - ((uintptr_t)h - span_low);
+           (uint32_t)mem_system_size(h->size) <= readable_extent((uintptr_t)h);
 }
 
 MEM_HOT int check_header(const MemBlockHeader* h) {
@@ -160,7 +264,7 @@ MEM_HOT Outcome allocate_block(int32_t size, uint32_t system_size, MemBlockHeade
     MemBlockHeader* last = mem_manager.last_area;
     if (last && (!header_readable(last) || !tail_readable(last) || mem_tail_of(last)->next != nullptr)) {
         kel_lock_release(&mem_manager_lock);
-        backing_release(h);
+        backing_release(h, system_size);
         chain_is_corrupt("manage_memory");
         return Outcome::Corrupt;
     }
@@ -201,10 +305,10 @@ Outcome resize_block(MemBlockHeader* oh, int32_t size, uint32_t system_size, boo
             if (mem_manager.keep_released)
                 kept = oh;
             else
-                backing_release(oh);
+                backing_release(oh, old_system);
         }
     } else if (size_ok) {
-        h = backing_realloc(oh, system_size);
+        h = backing_realloc(oh, old_system, system_size);
     }
     if (!h) {
         kel_lock_release(&mem_manager_lock);
@@ -243,7 +347,7 @@ mem_loop_record heap_loop_record = {0, 0, 0, nullptr, heap_set_index, heap_get_i
 
 // ---- backing allocator hooks ----
 
-void mem_backing_release(void* block) { backing_release(block); }
+void mem_backing_release(void* block) { backing_release(block, large_size((uintptr_t)block) ? kLargeBlock : 0); }
 
 void mem_backing_fail_after(int n) { backing_budget = n < 0 ? -1 : n; }
 
@@ -373,7 +477,7 @@ int rlsmem(void* ptr) {
     if (keep)
         keep_released_block(h, system_size);
     else
-        backing_release(h);
+        backing_release(h, (uint32_t)system_size);
     return 0;
 }
 

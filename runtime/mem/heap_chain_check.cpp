@@ -36,7 +36,7 @@ int checkmem_chain(void) {
             if (void* after = next_of_damaged(p)) print_memory_block(after, 1);
             stop_on_broken_chain();
         }
-        if (xarray && !xar_hdr_params(p, nullptr, nullptr, nullptr)) {
+        if (xarray && !xar_heap_block_ok(p, size)) {
             printf("Found a memory block containing invalid expandable array.\n");
             print_memory_block(p, 1);
             stop_on_broken_chain();

@@ -9,6 +9,7 @@
 
 #include "platform/locale.h"
 #include "runtime/diag/diag.h"
+#include "runtime/diag/trap.h"
 #include "runtime/mem/mem.h"
 #include "runtime/text/kel_printf.h"
 #include "runtime/text/mbconv.h"
@@ -64,8 +65,10 @@ bool equal_ignoring_case(const char* a, const char* b) {
 // Formats "LANG=<value>" into a fresh block sized for it and puts it into the environment; the
 // block it replaces is released once the environment no longer refers to it.
 void put_lang_assignment(char*& slot, const char* value) {
-  auto* assignment = static_cast<char*>(getmem(static_cast<int>(strlen(value)) + 6));
+  trap_block held;  // formatting may run out of memory: a jump then releases the new block
+  auto* assignment = static_cast<char*>(trap_block_get(&held, static_cast<int>(strlen(value)) + 6));
   kel_sprintf(assignment, "LANG=%s", value);
+  trap_block_keep(&held);
   platform_env_put(assignment);
   if (slot) rlsmem(slot);
   slot = assignment;

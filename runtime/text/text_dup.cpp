@@ -1,6 +1,7 @@
 // Allocating copies of 8-bit and wide text, and the wide form of an integer.
 #include <string.h>
 
+#include "runtime/diag/trap.h"
 #include "runtime/mem/mem.h"
 #include "runtime/text/kel_printf.h"
 #include "runtime/text/mbconv.h"
@@ -38,16 +39,22 @@ char* text_dup_upper(const char* text) {
 
 kel_wchar* wide_dup_upper(const kel_wchar* wide) { return wide ? copy_of(wide, wide_length(wide), true) : nullptr; }
 
+// The conversion may report a failure, and a report may run out of memory: until the copy is
+// handed over, a jump releases it.
 kel_wchar* text_to_new_wide(const char* text) {
   if (!text) return nullptr;
-  auto* wide = static_cast<kel_wchar*>(getmem(2 * static_cast<int>(strlen(text)) + 2));
-  return strtows(wide, text);
+  trap_block held;
+  auto* wide = static_cast<kel_wchar*>(trap_block_get(&held, 2 * static_cast<int>(strlen(text)) + 2));
+  strtows(wide, text);
+  return static_cast<kel_wchar*>(trap_block_keep(&held));
 }
 
 char* wide_to_new_text(const kel_wchar* wide) {
   if (!wide) return nullptr;
-  auto* text = static_cast<char*>(getmem(3 * wide_length(wide) + 1));
-  return wstostr(text, wide);
+  trap_block held;
+  auto* text = static_cast<char*>(trap_block_get(&held, 3 * wide_length(wide) + 1));
+  wstostr(text, wide);
+  return static_cast<char*>(trap_block_keep(&held));
 }
 
 kel_wchar* int_to_wide_text(int n) {

@@ -86,6 +86,9 @@ int pmm_xar_compact_copy(const void* p_xar, void* buffer, int length);
 int debug_xar_hdr_memusage(const void* p_xar, int* object_size, int* count, int* capacity, int* overhead);
 // Reads from a block start (the header address, not the user pointer); 0 when a magic is wrong.
 int xar_hdr_params(const void* header, int* object_size, int* count, int* capacity);
+// 1 when the heap block at `header`, of `block_size` user bytes, holds a sound xarray: its
+// units fill the block exactly and both magics are right. Reads nothing outside the block.
+int xar_heap_block_ok(const void* header, int block_size);
 
 // ---- settings ----
 void xar_set_ignore_ext(int on);

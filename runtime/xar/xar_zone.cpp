@@ -197,4 +197,11 @@ int xar_hdr_params(const void* header, int* object_size, int* count, int* capaci
     return 1;
 }
 
+int xar_heap_block_ok(const void* header, int block_size) {
+    if (!header || block_size < XAR_HDR_SIZE + XAR_TRL_SIZE) return 0;
+    const byte* block = static_cast<const byte*>(header);
+    if (int(rd32(block) & kUnitsMask) * 8 != block_size) return 0;
+    return block_ok(block + XAR_HDR_SIZE);
+}
+
 }  // extern "C"

@@ -10,6 +10,7 @@
 #include "diag_test_support.h"
 #include "runtime/diag/diag.h"
 #include "runtime/diag/trap.h"
+#include "runtime/text/kel_printf.h"
 
 namespace {
 
@@ -46,6 +47,19 @@ TEST(ReportMessage, BannersByLevelAndFatalStop) {
             "\n*** FATAL ERROR in stop : ***\n\t\n"
             "signal 11\n"
             "after\n");
+}
+
+// A print result may be the next call's argument, a report included.
+TEST(ReportMessage, ArgumentMayBeTheLastPrintResult) {
+  const std::string out = run_child(
+      [] {
+        debug_setup(1);
+        const char* last = kel_sprintf(nullptr, "value %d", 42);
+        report_error_level("mod", 'C', "%s|%s", last, "x");
+        std::printf("%s\n", last);
+      },
+      exits_with(0));
+  EXPECT_EQ(out, "\n*** C-LEVEL ERROR in mod : ***\n\tvalue 42|x\nvalue 42\n");
 }
 
 TEST(ReportMessage, FatalWithoutOutputOrStopIsSilent) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "mem_test_support.h"
+#include "runtime/diag/trap.h"
 #include "runtime/mem/mem_block.h"
 #include "runtime/xar/xar.h"
 
@@ -128,6 +129,47 @@ TEST_F(HeapCorruptionStop, SecondReleaseAfterTheMemoryWasReused) {
     EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n"));
 }
 
+// Large blocks may get mappings of their own that are gone once released: the second release
+// must be found without reading the block.
+TEST(HeapCorruption, SecondReleaseOfALargeBlock) {
+    for (int size : {200 * 1024, 2 * 1024 * 1024}) {
+        const std::string out = output_path(("large_release_" + std::to_string(size)).c_str());
+        MEM_EXPECT_STOP(
+            {
+                void* p = getmem(size);
+                rlsmem(p);
+                rlsmem(p);
+            },
+            out);
+        EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n")) << size;
+    }
+}
+
+void note_exit(int code) { printf("exit handler %d\n", code); }
+
+// The stop runs the exit handlers, whose list sits in the broken chain: it must stop once.
+TEST(HeapCorruption, StopWithExitHandlersReportsOnce) {
+    const std::string out = output_path("stop_once");
+    MEM_EXPECT_STOP(
+        {
+            exit_handler_add(note_exit);
+            void* p = getmem(40);
+            getmem(40);
+            hdr(p)->prev = nullptr;
+            rlsmem(p);
+        },
+        out);
+    const std::string text = read_text(out);
+    const auto count = [&](const std::string& line) {
+        size_t n = 0;
+        for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("memory chain is corrupt"), 1u) << text;
+    EXPECT_EQ(count("Serious internal error; cannot continue."), 1u) << text;
+    EXPECT_EQ(count("exit handler 2"), 1u) << text;
+}
+
 TEST(HeapCorruption, ReleaseOfAPointerIntoABlock) {
     const std::string out = output_path("middle_release");
     MEM_EXPECT_STOP(
@@ -248,6 +290,19 @@ TEST(HeapChainCheck, StopsAtAMarkedBlockThatIsNoXarray) {
     MEM_EXPECT_STOP(
         {
             getmem_xar(64, 1);
+            checkmem_chain();
+        },
+        out);
+    EXPECT_THAT(read_text(out), HasSubstr("Found a memory block containing invalid expandable array.\n"));
+}
+
+// A damaged size word must not send the check past the block to look for the trailer.
+TEST(HeapChainCheck, StopsAtAnXarrayWhoseSizeWordIsDamaged) {
+    const std::string out = output_path("chain_xarray_size");
+    MEM_EXPECT_STOP(
+        {
+            void* x = XAR_ALLOC(4, 8, 1);
+            *((uint32_t*)x - 2) |= 0x7FF00;  // the units far beyond the block
             checkmem_chain();
         },
         out);

@@ -1,5 +1,11 @@
 #include "oom_sweep.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "child_output.h"
+
 #include <setjmp.h>
 #include <string.h>
 
@@ -34,6 +40,24 @@ std::string chain_fault() {
   return "";
 }
 
+// The print engine's next two results must be distinct and right: the second takes the first
+// as its argument.
+std::string print_engine_fault() {
+  const char* first = kel_sprintf(nullptr, "<%d|%s>", 12, "ab");
+  const char* second = kel_sprintf(nullptr, "%s-%d", first, 3);
+  if (first && second && first != second && strcmp(first, "<12|ab>") == 0 && strcmp(second, "<12|ab>-3") == 0)
+    return "";
+  return std::string("print engine after recovery: \"") + (first ? first : "(null)") + "\", \"" +
+         (second ? second : "(null)") + "\"";
+}
+
+// The trap layer makes its own records on its first push.
+void prepare_traps() {
+  jmp_buf unused;
+  trap_push(unused, TRAP_CLASS_SERIOUS_ERROR);
+  trap_pop();
+}
+
 // One run with the backing failing after `k` successful requests: 1 when it completed.
 // Kept out of line so that setjmp's frame holds nothing the jump could skip.
 int run_once(const std::function<void()>* op, int k) {
@@ -53,8 +77,11 @@ int run_once(const std::function<void()>* op, int k) {
 
 }  // namespace
 
-OomSweepResult oom_sweep(const std::function<void()>& op, const std::function<void()>& after_recovery, int limit) {
+namespace {
+OomSweepResult sweep(const std::function<void()>& op, const std::function<void()>& after_recovery, int limit,
+                     bool same_totals) {
   OomSweepResult result;
+  prepare_traps();
   for (int k = 0; k < limit; ++k) {
     const Totals before = totals();
     if (run_once(&op, k)) {
@@ -64,19 +91,79 @@ OomSweepResult oom_sweep(const std::function<void()>& op, const std::function<vo
     ++result.recoveries;
     std::string fault = chain_fault();
     const Totals after = totals();
-    if (fault.empty() && (after.count != before.count || after.user != before.user))
+    if (fault.empty() && same_totals && (after.count != before.count || after.user != before.user))
       fault = "blocks " + std::to_string(before.count) + " -> " + std::to_string(after.count) + ", bytes " +
               std::to_string(before.user) + " -> " + std::to_string(after.user);
-    if (fault.empty()) {
-      const char* first = kel_sprintf(nullptr, "<%d|%s>", 12, "ab");
-      const char* second = kel_sprintf(nullptr, "%s-%d", first, 3);
-      if (first == second || strcmp(first, "<12|ab>") != 0 || strcmp(second, "<12|ab>-3") != 0)
-        fault = std::string("print engine after recovery: \"") + first + "\", \"" + second + "\"";
-    }
+    if (fault.empty()) fault = print_engine_fault();
     if (!fault.empty() && result.failure.empty()) result.failure = "failing at request " + std::to_string(k + 1) + ": " + fault;
     if (after_recovery) after_recovery();
   }
   return result;
+}
+
+// Runs `body` in a new process started from scratch and returns what it printed.
+std::string in_new_process(const char* tag, const std::function<void()>& body) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string path = child_output_path(tag);
+  std::remove(path.c_str());
+  EXPECT_EXIT(
+      {
+        send_stdout_to(path);
+        body();
+        std::fflush(stdout);
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  std::string text = read_text(path);
+  std::remove(path.c_str());
+  return text;
+}
+
+// The growth of the block count over `run`, as one line. Bytes are not compared: a cache grown
+// by a run that later ran out of memory may end larger than one grown in a single run.
+std::string growth_line(const std::function<void()>& run) {
+  const Totals start = totals();
+  run();
+  const Totals end = totals();
+  return "growth " + std::to_string(end.count - start.count) + " blocks\n";
+}
+
+// The last line that starts with "growth ", or "".
+std::string growth_of(const std::string& output) {
+  const size_t at = output.rfind("growth ");
+  return at == std::string::npos ? "" : output.substr(at);
+}
+}  // namespace
+
+OomSweepResult oom_sweep(const std::function<void()>& op, const std::function<void()>& after_recovery, int limit) {
+  return sweep(op, after_recovery, limit, true);
+}
+
+void oom_sweep_first_call(const std::function<void()>& op) {
+  // Both processes end with the trap records and the print engine made, as a sweep does.
+  const std::string once = in_new_process("once", [&] {
+    prepare_traps();
+    const std::string line = growth_line([&] {
+      op();
+      print_engine_fault();
+    });
+    fputs(line.c_str(), stdout);
+  });
+  const std::string swept = in_new_process("swept", [&] {
+    prepare_traps();
+    OomSweepResult result;
+    const std::string line = growth_line([&] {
+      // Stops at the first run that completes: the operation has then run to the end once.
+      result = sweep(op, {}, 10000, false);
+    });
+    if (!result.completed) fputs("FAULT: never completed\n", stdout);
+    if (result.recoveries == 0) fputs("FAULT: never allocated\n", stdout);
+    if (!result.failure.empty()) fprintf(stdout, "FAULT: %s\n", result.failure.c_str());
+    fputs(line.c_str(), stdout);
+  });
+  EXPECT_NE(growth_of(once), "") << once;
+  EXPECT_EQ(swept.find("FAULT: "), std::string::npos) << swept;
+  EXPECT_EQ(growth_of(swept), growth_of(once)) << "blocks kept by a swept run, then by a plain run";
 }
 
 }  // namespace testsupport

@@ -24,6 +24,15 @@ struct OomSweepResult {
 OomSweepResult oom_sweep(const std::function<void()>& op, const std::function<void()>& after_recovery = {},
                          int limit = 10000);
 
+// For an operation that builds process-wide caches on its first call (the language set-up, the
+// print engine's buffers, code page tables): what a cache keeps after a recovery is owned, not
+// lost, so the block totals cannot be compared run by run. Instead, two new processes start
+// from scratch: one runs `op` once, the other sweeps it and then runs it to completion; both
+// must end with the same number of blocks more than they started with (a cache's size may
+// differ with the history of its growth, its count may not). The chain and the print
+// engine are still checked after every recovery. Adds failures to the running test.
+void oom_sweep_first_call(const std::function<void()>& op);
+
 }  // namespace testsupport
 
 // Sweeps `op` and expects at least one recovery, a completed last run and no broken recovery.

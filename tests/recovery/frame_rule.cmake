@@ -1,0 +1,22 @@
+# The runtime's frame rule, checked on its sources: a trap's jump runs no destructors, so no
+# runtime source may declare one or hold a standard type that owns memory or a resource.
+# Usage: cmake -DROOT=<runtime folder> -P frame_rule.cmake
+file(GLOB_RECURSE sources ${ROOT}/*.cpp ${ROOT}/*.h)
+set(owning "string|wstring|u16string|vector|deque|list|map|set|unordered_map|unordered_set|unique_ptr|shared_ptr|function|lock_guard|unique_lock|scoped_lock|fstream|ifstream|ofstream|stringstream|istringstream|ostringstream")
+set(broken "")
+foreach(source ${sources})
+  file(STRINGS ${source} lines)
+  set(number 0)
+  foreach(line IN LISTS lines)
+    math(EXPR number "${number} + 1")
+    string(REGEX REPLACE "//.*" "" code "${line}")
+    if(code MATCHES "~[A-Za-z_][A-Za-z0-9_]*[ \t]*\\(" OR code MATCHES "std::(${owning})[^A-Za-z0-9_]")
+      file(RELATIVE_PATH name ${ROOT} ${source})
+      string(STRIP "${line}" shown)
+      string(APPEND broken "  ${name}:${number}: ${shown}\n")
+    endif()
+  endforeach()
+endforeach()
+if(broken)
+  message(FATAL_ERROR "A trap's jump would skip these destructors (use trap_block, trap_word_register or a cleanup):\n${broken}")
+endif()
