@@ -8,6 +8,7 @@
 #include "runtime/mem/mem.h"
 #include "runtime/order/order_guard.h"
 #include "runtime/order/sort_impl.h"
+#include "runtime/xar/har.h"
 #include "runtime/xar/xar.h"
 
 using namespace kel::order;
@@ -16,12 +17,6 @@ namespace {
 
 constexpr int kStackPointers = 12;         // pointer lists up to this many live on the stack
 constexpr int kStackDoublePointers = 32;   // the same for sort_doubles
-constexpr int kStackObjectBytes = 512;     // objects up to this size move through a stack buffer
-
-struct Fn {
-    sort_compare_fn f;
-    int operator()(const void* a, const void* b) const { return f(a, b); }
-};
 
 // ---- module-wide slots ----
 // What a wrapped sort passes to its two-argument compare, and whether a sort of that kind runs.
@@ -86,15 +81,8 @@ void sort_objects(int n, sort_compare_fn compare, unsigned char* data, int size,
     sort_range(Direct{list}, n, Fn{compare});
 }
 
-// Moves the objects along a sorted list of pointers into their own array, following each
-// permutation cycle with one object in `buffer`.
-void order_objects(int n, unsigned char* data, int size, void** list, unsigned char* buffer) {
-    permute(
-        n, Direct{list}, size, buffer, [data, size](int k) { return data + k * size; },
-        [data, size](const unsigned char* p) { return int((p - data) / size); });
-}
-
-// Small objects are instead gathered in sorted order into the scratch block that holds the list
+// The objects follow the sorted list through ORDER_ARRAY, one copy each along the permutation
+// cycles. Small objects are instead gathered in sorted order into the scratch block that holds the list
 // (the list sits at its end, so that object i never overwrites a pointer not yet read) and copied
 // back in one piece: sequential writes instead of a random walk over the cycles.
 constexpr int kGatherBytes = 16;
@@ -114,10 +102,8 @@ int sort_array_held(int n, sort_compare_fn compare, sort_value_compare_fn value_
                     const char* where, int stack_pointers = kStackPointers) {
     unsigned char* bytes = static_cast<unsigned char*>(data);
     void* local_list[kStackDoublePointers];
-    unsigned char local_object[kStackObjectBytes];
     void** list = local_list;
-    unsigned char* buffer = local_object;
-    const bool big_list = n > stack_pointers, big_object = size > kStackObjectBytes;
+    const bool big_list = n > stack_pointers;
     const bool gather = big_list && size <= kGatherBytes;
     Held held{nullptr, nullptr};
     Guard guard;
@@ -135,18 +121,15 @@ int sort_array_held(int n, sort_compare_fn compare, sort_value_compare_fn value_
             const int block_bytes = n * gather_unit(size);
             held.block = getmem(block_bytes);
             list = reinterpret_cast<void**>(static_cast<unsigned char*>(held.block) + block_bytes) - n;
-        } else if (big_list || big_object) {
-            const int list_bytes = big_list ? n * int(sizeof(void*)) : 0;
-            held.block = getmem(list_bytes + (big_object ? size : 0));
-            if (big_list) list = static_cast<void**>(held.block);
-            if (big_object) buffer = static_cast<unsigned char*>(held.block) + list_bytes;
+        } else if (big_list) {
+            list = static_cast<void**>(held.block = getmem(n * int(sizeof(void*))));
         }
-        if (held.block || !(big_list || big_object)) {  // else reported by the memory break; nothing moved
+        if (held.block || !big_list) {  // else reported by the memory break; nothing moved
             sort_objects(n, used, bytes, size, list);
             if (gather)
                 gather_objects(n, bytes, size, static_cast<unsigned char*>(held.block), list);
             else
-                order_objects(n, bytes, size, list, buffer);
+                ORDER_ARRAY(n, bytes, list, size);
         }
     }
     guard_close(&guard);
@@ -172,7 +155,7 @@ struct Precedence {
 };
 
 struct PartialWork {
-    Precedence* records;  // n records, then n placement pointers, then an object buffer when large
+    Precedence* records;  // n records, then n placement pointers
     int n;
 };
 
@@ -307,13 +290,11 @@ int sort_partial_order(void* data, int n, int size, sort_partial_compare_fn comp
     if (!valid_request(n, data, size, "sort_partial_order") || n > INT32_MAX / int(sizeof(Precedence) + sizeof(void*)))
         return 1;
     unsigned char* bytes = static_cast<unsigned char*>(data);
-    unsigned char local_object[kStackObjectBytes];
     PartialWork work{nullptr, n};
     Guard guard;
     guard_open(&guard, release_partial, &work);
     const int list_offset = n * int(sizeof(Precedence));
-    const int buffer_offset = list_offset + n * int(sizeof(void*));
-    work.records = static_cast<Precedence*>(getmem(buffer_offset + (size > kStackObjectBytes ? size : 0)));
+    work.records = static_cast<Precedence*>(getmem(list_offset + n * int(sizeof(void*))));
     int placed = 0;
     if (work.records) {
         Precedence* r = work.records;
@@ -338,10 +319,7 @@ int sort_partial_order(void* data, int n, int size, sort_partial_compare_fn comp
                 for (int k = 0; k < count; ++k) r[i].successors[k]->predecessors -= 1;
             }
         }
-        if (placed == n) {
-            unsigned char* buffer = size > kStackObjectBytes ? reinterpret_cast<unsigned char*>(r) + buffer_offset : local_object;
-            order_objects(n, bytes, size, order, buffer);
-        }
+        if (placed == n) ORDER_ARRAY(n, bytes, order, size);
     }
     guard_close(&guard);
     release_partial(&work);

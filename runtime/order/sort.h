@@ -42,6 +42,10 @@ int compare_points_tol(const void* p, const void* q, double tolerance);
 int sort_pointers_with_index(int n, sort_compare_fn compare, void** pointers, int** p_index);
 // The indexed sort's compare over two (position, pointer) records.
 int with_index_ptr_compare_func(const void* a, const void* b);
+// Harrays (segmented arrays; p_har is the address of the owner's pointer): a harray of pointers,
+// and a harray of objects of `size` bytes moved in place. 0, or -1 (reported) when refused.
+int har_sort_pointers(const void* p_har, sort_compare_fn compare);
+int har_sort(const void* p_har, sort_compare_fn compare, int size);
 // k with values[k] <= x < values[k + 1] in sorted values, clamped to 0 .. n - 2.
 int find_double_interval(int n, const double* values, double x);
 // Rearranges so that every pair with a non-zero compare is in order: 0, or 1 (data unchanged)

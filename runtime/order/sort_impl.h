@@ -1,8 +1,15 @@
 // The pointer quicksort and the permutation step shared by the sorting routines (internal).
 #pragma once
 #include <string.h>
+#include "runtime/order/sort.h"
 
 namespace kel::order {
+
+// A caller's compare as the quicksort's comparison.
+struct Fn {
+    sort_compare_fn f;
+    int operator()(const void* a, const void* b) const { return f(a, b); }
+};
 
 // Accessors: element i of a plain pointer array, or of a sequence reached through a slot function.
 struct Direct {

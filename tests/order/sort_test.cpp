@@ -11,7 +11,7 @@
 #include "oom_sweep.h"
 #include "runtime/diag/diag.h"
 #include "runtime/order/sort.h"
-#include "runtime/diag/trap.h"
+#include "runtime/xar/har.h"
 #include "runtime/xar/xar.h"
 
 namespace {
@@ -212,9 +212,6 @@ TEST(Sort, RecoversFromRunningOutOfMemory) {
     std::mt19937 rng(9);
     for (int& k : data) k = int(rng() % 100);
     orig = data;
-    jmp_buf first;  // the trap layer takes its frame storage at its first push
-    trap_push(first, TRAP_CLASS_SERIOUS_ERROR);
-    trap_pop();
     EXPECT_OOM_SAFE(([&] { sort_ints(3000, by_value, data.data()); }), ([&] { EXPECT_EQ(data, orig); }));
     EXPECT_TRUE(std::is_sorted(data.begin(), data.end()));
     void** xp = nullptr;
@@ -231,6 +228,63 @@ TEST(Sort, RecoversFromRunningOutOfMemory) {
     XAR_FREE(&xp);
     XAR_FREE(&xp_orig);
     XAR_FREE(&index);
+}
+
+}  // namespace
+
+namespace {
+
+// Harrays of one and of several segments, small and large objects, against std::sort.
+TEST(Sort, HarraysAcrossSegments) {
+    std::mt19937 rng(21);
+    struct Big {
+        int key;
+        char rest[996];
+    };
+    auto by_big = [](const void* a, const void* b) { return by_int(a, b); };
+    for (int n : {1000, 600000}) {  // an int segment holds 511,996
+        void* h = har_alloc(sizeof(int), 1024);
+        std::vector<int> model(n);
+        for (int& k : model) k = int(rng() % 100000);
+        har_append(&h, n, model.data());
+        ASSERT_EQ(har_sort(&h, by_int, sizeof(int)), 0);
+        std::sort(model.begin(), model.end());
+        for (int i = 0; i < n; i += 997) ASSERT_EQ(*static_cast<int*>(har_object(&h, i, nullptr, nullptr)), model[i]);
+        // A harray of pointers to the (now sorted) objects, reversed, sorted back.
+        void* hp = har_alloc(sizeof(void*), 1024);
+        for (int i = n - 1; i >= 0; --i) {
+            void* p = har_object(&h, i, nullptr, nullptr);
+            har_append(&hp, 1, &p);
+        }
+        ASSERT_EQ(har_sort_pointers(&hp, by_int), 0);
+        for (int i = 1; i < n; i += 991)
+            ASSERT_LE(**static_cast<int**>(har_object(&hp, i - 1, nullptr, nullptr)), **static_cast<int**>(har_object(&hp, i, nullptr, nullptr)));
+        har_free(&hp);
+        har_free(&h);
+    }
+    void* big = har_alloc(sizeof(Big), 64);  // 2,047 per segment: three segments
+    std::vector<int> keys(5000);
+    for (int& k : keys) {
+        k = int(rng() % 1000);
+        Big b{k, {}};
+        b.rest[995] = char(k);
+        har_append(&big, 1, &b);
+    }
+    EXPECT_EQ(har_sort(&big, by_big, 999), -1);  // wrong object size: refused
+    auto contents = [&big] {
+        std::vector<int> k;
+        for (int i = 0; i < har_count(&big); ++i) k.push_back(static_cast<Big*>(har_object(&big, i, nullptr, nullptr))->key);
+        return k;
+    };
+    const std::vector<int> before = contents();
+    EXPECT_OOM_SAFE(([&] { har_sort(&big, by_big, sizeof(Big)); }), ([&] { EXPECT_EQ(contents(), before); }));
+    std::sort(keys.begin(), keys.end());
+    for (int i = 0; i < 5000; ++i) {
+        const Big* b = static_cast<Big*>(har_object(&big, i, nullptr, nullptr));
+        ASSERT_EQ(b->key, keys[i]);
+        ASSERT_EQ(b->rest[995], char(keys[i]));
+    }
+    har_free(&big);
 }
 
 }  // namespace
