@@ -29,7 +29,8 @@ struct Sort {
     sortpartl_node* nodes;
     void** order;
     int* stack;          // n + 1 node indices, then n + 1 edge indices
-    int* pending_loop;   // a loop being logged, not yet in the log
+    int* pending_loop;   // a loop being logged
+    int** logged;        // the loops of this call, handed to the caller's log in one step at the end
     pqueue* queue;
     // The walk over the unsearched nodes.
     sortpartl_node head;
@@ -50,6 +51,9 @@ void release_all(void* context) {
     rlsmem(s->order);
     rlsmem(s->stack);
     XAR_FREE(&s->pending_loop);
+    if (s->logged)
+        for (int k = XAR_COUNT(&s->logged) - 1; k >= 0; --k) XAR_FREE(&s->logged[k]);
+    XAR_FREE(&s->logged);
     pqueue_free(&s->queue);
     s->nodes = nullptr;
     s->order = nullptr;
@@ -70,8 +74,8 @@ void log_loop(Sort* s, const int* members, int count) {
         if (members[k] < members[smallest]) smallest = k;
     s->pending_loop = static_cast<int*>(XAR_ALLOC(0, sizeof(int), count + 1));
     for (int k = 0; k <= count; ++k) XAR_APPEND(&s->pending_loop, 1, &members[(smallest + k) % count]);
-    xar_alloc_or_append(s->loop_log, 1, sizeof(int*), 1, &s->pending_loop);
-    s->pending_loop = nullptr;  // the log owns it now
+    xar_alloc_or_append(&s->logged, 1, sizeof(int*), 4, &s->pending_loop);
+    s->pending_loop = nullptr;
 }
 
 // Which of e1 = t1 -> h1 (strength s1) and e2 = t2 -> h2 (s2) to cut: 1 the second, -1 the first,
@@ -396,7 +400,11 @@ int get_partial_order_with_circles(void* base, int n, int stride, sortpartl_rela
             for (int i = 0; i < n; ++i) s.nodes[i].item = static_cast<unsigned char*>(base) + i * stride;
             sortpartl_set_direct_refs(&s);
             sortpartl_resolve_circular_refs(&s);
-            if (sortpartl_order_items(&s) < n) {
+            const int placed = sortpartl_order_items(&s);
+            const int logged = s.logged ? XAR_COUNT(&s.logged) : 0;
+            // The log either takes every loop of the call or, when it cannot grow, stays as it was.
+            if (logged && xar_alloc_or_append(loop_log, logged, sizeof(int*), 1, s.logged)) XAR_RESIZE(&s.logged, 0);
+            if (placed < n) {
                 order_debug_note("get_partial_order_with_circles", "unable to resolve all circles");
                 rlsmem(s.order);
                 s.order = nullptr;

@@ -80,11 +80,11 @@ void release_items(void* context) { XAR_FREE(context); }
 extern "C" {
 
 pqueue* pqueue_create(pqueue_compare_fn compare, void* user_data, int capacity, int direction) {
-    int* items = static_cast<int*>(XAR_ALLOC(capacity > 0 ? capacity : 0, sizeof(int), capacity > 0 ? capacity : 1));
-    if (capacity > 0 && !items) return nullptr;
+    int* items = nullptr;
     kel::order::Guard guard;
     guard_open(&guard, release_items, &items);
-    auto* q = static_cast<pqueue*>(getmem(sizeof(pqueue)));
+    items = static_cast<int*>(XAR_ALLOC(capacity > 0 ? capacity : 0, sizeof(int), capacity > 0 ? capacity : 1));
+    auto* q = items || capacity <= 0 ? static_cast<pqueue*>(getmem(sizeof(pqueue))) : nullptr;
     guard_close(&guard);
     if (!q) {
         XAR_FREE(&items);
