@@ -63,6 +63,10 @@ TEST(Sort, AgreesWithTheStandardSortsOnEveryShapeAndSize) {
             a = k;
             sort_pointers(n, by_int, p.data());
             for (int i = 0; i < n; ++i) ASSERT_EQ(*static_cast<int*>(p[i]), expect[i]);
+            static std::vector<void*> reversed;  // the same pointers reached through a slot function, back to front
+            reversed.assign(p.rbegin(), p.rend());
+            sort_pointers_indirect(n, by_int, [](int i) { return &reversed[reversed.size() - 1 - i]; });
+            for (int i = 0; i < n; ++i) ASSERT_EQ(*static_cast<int*>(reversed[n - 1 - i]), expect[i]);
             // Stability: records by key, and ints by a comparison that sees only their low bits.
             std::vector<Rec> r(n), rs;
             for (int i = 0; i < n; ++i) r[i] = Rec{k[i] % 7, i, {}};
@@ -152,7 +156,14 @@ TEST(Sort, RefusesNestedWrappedSortsAndMismatchedCounts) {
     void** xp = nullptr;
     int* index = nullptr;
     for (int* p = outer; p < outer + 5; ++p) xar_alloc_or_append(&xp, 1, 4, 4, &p);
+    serious_error_reporting_set(1);
+    testing::internal::CaptureStdout();
     EXPECT_EQ(sort_pointers_with_index(6, by_int, xp, &index), -1);
+    EXPECT_EQ(with_index_ptr_compare_func(&xp[0], &xp[1]), 0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    serious_error_reporting_set(0);
+    EXPECT_NE(out.find("sort_pointers_with_index:  6 pointers asked for, but the array holds 5: refused"), std::string::npos);
+    EXPECT_NE(out.find("with_index_ptr_compare_func:  No compare function"), std::string::npos) << out;
     EXPECT_EQ(index, nullptr);
     XAR_FREE(&xp);
 }
