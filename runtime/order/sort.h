@@ -18,8 +18,8 @@ typedef int (*sort_value_compare_fn)(int a, int b);
 typedef int (*sort_partial_compare_fn)(const void* a, const void* b, void* user_data);
 
 // Quicksort of pointers[0 .. n-1]; ranges of up to nine are finished by insertion sort. Not stable.
-// A run of badly split ranges switches to a guarded pivot choice and, failing that, to heapsort,
-// so no input makes it quadratic or recurse deeply.
+// Ranges split badly again and again switch to a median-of-three pivot and, failing that, to
+// heapsort, so no input makes it quadratic or recurse deeply; other inputs never see the change.
 void sort_pointers(int n, sort_compare_fn compare, void** pointers);
 void sort_pointers_indirect(int n, sort_compare_fn compare, sort_slot_fn slot_of);
 // Sorts n objects of `size` bytes in place; each object is copied once.

@@ -88,18 +88,20 @@ inline int floor_log2(int n) {
 // never compared with itself. The smaller part is sorted first (by recursion, so the depth stays
 // below log2 n) and the larger one next (by the loop).
 //
-// Guard: a split whose smaller part holds less than an eighth of the range is bad. After the first
-// bad split in a range, its sub-ranges take the median of three spread elements as pivot (moved to
-// the middle); once more than `bad_left` bad splits have happened on the way down, the range is
-// heap-sorted. Inputs the middle pivot splits well never see either change.
+// Guard: a split whose smaller part holds less than a sixteenth of the range is bad. Random input
+// rarely meets two on the way down, and then the middle pivot stays. Once a range has come through
+// kBadBeforeMedian bad splits, its sub-ranges take the median of three spread elements as pivot
+// (moved to the middle); once more than `bad_left` have happened, the range is heap-sorted.
 //
 // The scans stop at the range ends even when an inconsistent compare would send them further.
+constexpr int kBadBeforeMedian = 2;
+
 template <class A, class C>
-void quick_sort(const A& a, int lo, int hi, const C& cmp, int bad_left, bool guarded) {
+void quick_sort(const A& a, int lo, int hi, const C& cmp, int bad_left, int bad_seen) {
     while (hi - lo >= 9) {
         const int len = hi - lo + 1;
         const int mid = (lo + hi) / 2;
-        if (guarded) median_to(a, lo + len / 4, mid, hi - len / 4, cmp);
+        if (bad_seen >= kBadBeforeMedian) median_to(a, lo + len / 4, mid, hi - len / 4, cmp);
         void* const pivot = a.at(mid);
         int i = lo, j = hi;
         while (i <= j) {
@@ -113,18 +115,18 @@ void quick_sort(const A& a, int lo, int hi, const C& cmp, int bad_left, bool gua
         }
         const int left = j - lo + 1, right = hi - i + 1;
         const int smaller = left < right ? left : right;
-        if (smaller < len / 8) {
+        if (smaller < len / 16) {
             if (--bad_left < 0) {
                 heap_sort(a, lo, hi, cmp);
                 return;
             }
-            guarded = true;
+            ++bad_seen;
         }
         if (left < right) {
-            if (left > 1) quick_sort(a, lo, j, cmp, bad_left, guarded);
+            if (left > 1) quick_sort(a, lo, j, cmp, bad_left, bad_seen);
             lo = i;
         } else {
-            if (right > 1) quick_sort(a, i, hi, cmp, bad_left, guarded);
+            if (right > 1) quick_sort(a, i, hi, cmp, bad_left, bad_seen);
             hi = j;
         }
     }
@@ -133,7 +135,7 @@ void quick_sort(const A& a, int lo, int hi, const C& cmp, int bad_left, bool gua
 
 template <class A, class C>
 void sort_range(const A& a, int n, const C& cmp) {
-    if (n > 1) quick_sort(a, 0, n - 1, cmp, floor_log2(n) + 1, false);
+    if (n > 1) quick_sort(a, 0, n - 1, cmp, floor_log2(n) + 1, 0);
 }
 
 // Rearranges n objects so that slot k receives the object pointers[k] points at, following each
