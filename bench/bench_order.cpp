@@ -93,9 +93,17 @@ std::vector<int> tree_keys() {
     return k;
 }
 
+// Finds and deletes visit the keys in an order of their own: in insertion order, std::map's nodes
+// would be met in the order malloc laid them out, while the key-copying deletion of the red-black
+// tree moves keys between nodes.
+std::vector<int> shuffled(std::vector<int> k) {
+    std::shuffle(k.begin(), k.end(), std::mt19937(11));
+    return k;
+}
+
 void BM_RbtreePhase(benchmark::State& state) {
     const int phase = int(state.range(0));  // 0 insert, 1 find, 2 delete
-    const std::vector<int> keys = tree_keys();
+    const std::vector<int> keys = tree_keys(), visits = shuffled(keys);
     for (auto _ : state) {
         state.PauseTiming();
         btree* t = rbtree_create(0);
@@ -105,9 +113,9 @@ void BM_RbtreePhase(benchmark::State& state) {
         if (phase == 0)
             for (int k : keys) benchmark::DoNotOptimize(rbtree_insert(t, k, compare_keys));
         if (phase == 1)
-            for (int k : keys) benchmark::DoNotOptimize(btree_find(t, k, compare_keys));
+            for (int k : visits) benchmark::DoNotOptimize(btree_find(t, k, compare_keys));
         if (phase == 2)
-            for (int k : keys) benchmark::DoNotOptimize(rbtree_delete(t, k, compare_keys));
+            for (int k : visits) benchmark::DoNotOptimize(rbtree_delete(t, k, compare_keys));
         state.PauseTiming();
         rbtree_free(&t);
         state.ResumeTiming();
@@ -117,7 +125,7 @@ void BM_RbtreePhase(benchmark::State& state) {
 
 void BM_StdMapPhase(benchmark::State& state) {
     const int phase = int(state.range(0));
-    const std::vector<int> keys = tree_keys();
+    const std::vector<int> keys = tree_keys(), visits = shuffled(keys);
     for (auto _ : state) {
         state.PauseTiming();
         auto* m = new std::map<int, int>;
@@ -127,9 +135,9 @@ void BM_StdMapPhase(benchmark::State& state) {
         if (phase == 0)
             for (int k : keys) benchmark::DoNotOptimize(m->emplace(k, k));
         if (phase == 1)
-            for (int k : keys) benchmark::DoNotOptimize(m->find(k));
+            for (int k : visits) benchmark::DoNotOptimize(m->find(k));
         if (phase == 2)
-            for (int k : keys) benchmark::DoNotOptimize(m->erase(k));
+            for (int k : visits) benchmark::DoNotOptimize(m->erase(k));
         state.PauseTiming();
         delete m;
         state.ResumeTiming();
