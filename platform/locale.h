@@ -11,6 +11,10 @@ int platform_locale_set_all(const char* name);
 void platform_locale_numeric_c(void);
 // The name of the current character-type (which = 0) or numeric (which = 1) category.
 const char* platform_locale_current(int which);
+// The double-byte code page (932, 936, 949 or 950) that multibyte text of a custom locale is in,
+// or 0 when it is none of them: on Windows the system code page, elsewhere the code page of the
+// character set of the current character-type locale.
+int platform_locale_double_byte_code_page(void);
 // Puts "NAME=value" into the process environment, for this process and its children.
 // The platform may keep using `assignment`, which must stay valid until it is replaced.
 int platform_env_put(char* assignment);

@@ -1,5 +1,6 @@
 #include "platform/locale.h"
 
+#include <langinfo.h>
 #include <locale.h>
 #include <stdlib.h>
 #include <strings.h>
@@ -50,6 +51,27 @@ void platform_locale_numeric_c(void) { setlocale(LC_NUMERIC, "C"); }
 const char* platform_locale_current(int which) {
   const char* name = setlocale(which == 1 ? LC_NUMERIC : LC_CTYPE, nullptr);
   return name ? name : "";
+}
+
+int platform_locale_double_byte_code_page(void) {
+  // Character set names as the C library spells them, compared without case, '-' or '_'.
+  struct Charset {
+    const char* name;
+    int code_page;
+  };
+  static constexpr Charset kCharsets[] = {
+      {"SHIFTJIS", 932}, {"SJIS", 932},   {"CP932", 932},  {"WINDOWS31J", 932}, {"GBK", 936},
+      {"GB2312", 936},   {"EUCCN", 936},  {"CP936", 936},  {"EUCKR", 949},      {"CP949", 949},
+      {"UHC", 949},      {"BIG5", 950},   {"CP950", 950},  {"BIG5HKSCS", 950},
+  };
+  char key[32];
+  int k = 0;
+  for (const char* c = nl_langinfo(CODESET); c && *c && k < 31; ++c)
+    if (*c != '-' && *c != '_') key[k++] = *c;
+  key[k] = 0;
+  for (const Charset& charset : kCharsets)
+    if (strcasecmp(charset.name, key) == 0) return charset.code_page;
+  return 0;
 }
 
 int platform_env_put(char* assignment) { return assignment && putenv(assignment) == 0; }

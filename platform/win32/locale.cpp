@@ -1,5 +1,7 @@
 #include "platform/locale.h"
 
+#include <windows.h>
+
 #include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -11,6 +13,11 @@ void platform_locale_numeric_c(void) { setlocale(LC_NUMERIC, "C"); }
 const char* platform_locale_current(int which) {
   const char* name = setlocale(which == 1 ? LC_NUMERIC : LC_CTYPE, nullptr);
   return name ? name : "";
+}
+
+int platform_locale_double_byte_code_page(void) {
+  const UINT cp = GetACP();
+  return cp == 932 || cp == 936 || cp == 949 || cp == 950 ? static_cast<int>(cp) : 0;
 }
 
 int platform_env_put(char* assignment) { return assignment && _putenv(assignment) == 0; }

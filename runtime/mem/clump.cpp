@@ -7,6 +7,7 @@
 #include "runtime/diag/diag.h"
 #include "runtime/diag/trap.h"
 #include "runtime/mem/clump_store.h"
+#include "runtime/xar/xar_undo.h"
 
 namespace kel::clump {
 
@@ -85,11 +86,15 @@ void chunk_put(uintptr_t key, Clump* c) {
     chunk_table[i] = {key, c};
 }
 
-// Room for the chunks of one more clump of `bytes` bytes. The new table is taken before anything
-// changes; a heap block in any case, never a clump.
+bool chunk_table_full(int bytes) {
+    return (chunk_filled + (uint32_t)(bytes >> kChunkShift) + 2) * 2 > chunk_capacity;
+}
+
+// Room for the chunks of one more clump of `bytes` bytes. The new table is a heap block in any
+// case, never a clump.
 void chunk_reserve(int bytes) {
     const uint32_t more = (uint32_t)(bytes >> kChunkShift) + 2;
-    if ((chunk_filled + more) * 2 <= chunk_capacity) return;
+    if (!chunk_table_full(bytes)) return;
     uint32_t capacity = chunk_capacity ? chunk_capacity : 64;
     while ((live_clumps * 6u + more) * 4 > capacity) capacity *= 2;
     ChunkSlot* table = (ChunkSlot*)manage_memory((int)(capacity * sizeof(ChunkSlot)), nullptr, 0, 0);
@@ -149,9 +154,14 @@ Clump* clump_of_object(const void* ptr) {
     const uintptr_t first_object = (uintptr_t)c + CLUMP_HEADER_SIZE + CLUMP_SLOT_HEADER_SIZE;
     const uintptr_t a = (uintptr_t)ptr;
     const uintptr_t stride = stride_of(e.object_size);
-    if (a < first_object || (a - first_object) % stride != 0 || (a - first_object) / stride >= (uintptr_t)e.per_clump)
+    if (a < first_object) return nullptr;
+    const uintptr_t distance = a - first_object;
+    const int own = slot_of(ptr)->own;
+    // The slot header names its own place: the usual case, without a division.
+    if (CLUMP_LIKELY(own >= 0 && (uintptr_t)own * 8 == distance && distance < (uintptr_t)e.per_clump * stride))
+        return c;
+    if (distance % stride != 0 || distance / stride >= (uintptr_t)e.per_clump)
         return nullptr;  // inside the clump, but not where an object starts
-    if (CLUMP_LIKELY((uintptr_t)slot_of(ptr)->own * 8 == a - first_object)) return c;
     misuse_stop("rlsmem_clump", "clump corruption: slot header is wrong");
     return nullptr;
 }
@@ -218,11 +228,23 @@ int find_in_index(int wanted) {
 
 // ---- clumps ----
 
-// A new clump for entry `id`, put at the head of its list. Allocates before it changes anything.
+void release_pending(void* arg) {
+    void** pending = (void**)arg;
+    rlsmem(*pending);
+    *pending = nullptr;
+}
+
+// A new clump for entry `id`, not yet linked. Both of its allocations, the block and a larger
+// table of where clumps lie, come before anything changes; when the table must grow, a memory
+// break there gives the block back.
 Clump* new_clump(int id) {
     ClumpEntry& e = entries[id];
+    void* pending = nullptr;
+    const int registered = chunk_table_full(e.clump_bytes) ? kel::xar::undo_begin(release_pending, &pending) : 0;
+    pending = getmem(e.clump_bytes);
     chunk_reserve(e.clump_bytes);
-    Clump* c = (Clump*)getmem(e.clump_bytes);
+    kel::xar::undo_end(registered);
+    Clump* c = (Clump*)pending;
     c->id = (int16_t)id;
     c->first_free = 0;
     c->self = c;

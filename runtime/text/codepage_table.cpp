@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/codepage.h"
+#include "platform/locale.h"
 
 namespace kel::text {
 namespace {
@@ -144,6 +145,10 @@ int code_page_of_language(int lang_code) {
     case 8: return KEL_CP_KOREAN;
     case 9: return KEL_CP_TRADITIONAL_CHINESE;
     case 10: return KEL_CP_SIMPLIFIED_CHINESE;
+    case 6: {  // a custom multibyte locale: the double-byte code page its text is in
+      const int cp = platform_locale_double_byte_code_page();
+      return cp ? cp : KEL_CP_WESTERN;
+    }
     default: return KEL_CP_WESTERN;
   }
 }

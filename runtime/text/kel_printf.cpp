@@ -311,5 +311,6 @@ int text_fputs(const char* text, FILE* stream) {
 }
 
 void wide_stdout_puts(const kel_wchar* wide) {
+  if (!wide) return;
   for (; *wide; ++wide) wide_putc(*wide, stdout);
 }

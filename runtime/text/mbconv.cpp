@@ -164,6 +164,8 @@ kel_wchar unicode_to_wchar(kel_wchar wc) {
       report_failure("unicode_to_wchar", error);
       return 0;
     }
+    // A single byte (not a half-width katakana, which became a pair) is its own process code.
+    if (n == 1) return bytes[0];
     kel_wchar process = 0;
     return euc_bytes_to_code(&process, reinterpret_cast<const char*>(bytes), n) > 0 ? process : 0;
   }

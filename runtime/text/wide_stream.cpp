@@ -80,7 +80,10 @@ int wide_getc(FILE* stream) {
 }
 
 kel_wchar* wide_gets(kel_wchar* buffer, int count, FILE* stream) {
-  if (count < 1) return buffer;
+  if (count <= 1) {
+    if (buffer) buffer[0] = 0;
+    return buffer;
+  }
   int n = 0;
   while (n < count - 1) {
     int wc = wide_getc(stream);

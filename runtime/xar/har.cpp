@@ -17,6 +17,23 @@ namespace {
 inline byte** segments(byte* outer) { return reinterpret_cast<byte**>(outer); }
 inline int max_count(int size) { return XAR_MAX_BYTES / size; }
 
+// index / (objects per segment) by a multiplication: the look-up is on every random access, and
+// a division would cost more than the rest of it. One size is cached; the quotient is exact for
+// every index below 2^31.
+inline int quotient(const har_divisor& d, int index) {
+    uint32_t q = uint32_t((uint64_t(uint32_t(index)) * d.inverse) >> 32);
+    if (int64_t(q + 1) * d.per_segment <= index) ++q;
+    return int(q);
+}
+
+inline const har_divisor& divisor_for(int size) {
+    if (har_last_divisor.size != size) {
+        const int m = max_count(size);
+        har_last_divisor = {size, m, uint32_t((uint64_t(1) << 32) / uint32_t(m))};
+    }
+    return har_last_divisor;
+}
+
 int segment_extension(int size, int extension) {
     if (extension < 1) extension = 1;
     if (static_cast<long long>(size) * extension > HAR_MAX_SEGMENT_GROWTH) extension = HAR_MAX_SEGMENT_GROWTH / size;
@@ -114,6 +131,8 @@ void append_objects(void* p_har, int n, const byte* src, const void* p_src_har) 
 
 extern "C" {
 
+har_divisor har_last_divisor = {0, 0, 0};
+
 void* har_alloc(int object_size, int extension) {
     if (object_size <= 0 || object_size > XAR_MAX_OBJECT_SIZE) {
         misuse_stop("har_alloc", "invalid request");
@@ -138,30 +157,36 @@ int har_count(const void* p_har) {
     return total;
 }
 
-void* har_object(const void* p_har, int index, int* segment, int* offset) {
-    if (segment) *segment = -1;
-    if (offset) *offset = -1;
+void* har_object_at(const void* p_har, int index, int* segment, int* offset) {
     byte* outer = p_har ? load_user(p_har) : nullptr;
-    if (!outer || index < 0) return nullptr;
+    if (!outer || index < 0) {
+        if (segment) *segment = -1;
+        if (offset) *offset = -1;
+        return nullptr;
+    }
     byte** segs = segments(outer);
     const View first{segs[0]};
+    const int size = first.object_size();
     if (index < first.count()) {
         if (segment) *segment = 0;
         if (offset) *offset = index;
-        return segs[0] + index * first.object_size();
+        return segs[0] + index * size;
     }
-    const int size = first.object_size();
-    const int m = max_count(size);
+    const har_divisor& d = divisor_for(size);
+    const int seg = quotient(d, index);
     const int n = View{outer}.count();
-    const int seg = index / m;
-    if (seg >= n || index >= m * (n - 1) + View{segs[n - 1]}.count()) return nullptr;
-    const int off = index - seg * m;
+    if (seg >= n || (seg == n - 1 && index - seg * d.per_segment >= View{segs[n - 1]}.count())) {
+        if (segment) *segment = -1;
+        if (offset) *offset = -1;
+        return nullptr;
+    }
+    const int off = index - seg * d.per_segment;
     if (segment) *segment = seg;
     if (offset) *offset = off;
     return segs[seg] + off * size;
 }
 
-void har_append(void* p_har, int n, const void* src) {
+void har_append_at(void* p_har, int n, const void* src) {
     byte* outer = outer_of(p_har, "har_append");
     if (!outer) return;
     if (n <= 0) {
@@ -169,17 +194,8 @@ void har_append(void* p_har, int n, const void* src) {
         return;
     }
     byte** last = segments(outer) + View{outer}.count() - 1;
-    const View lv{*last};
-    const int size = lv.object_size();
-    const int count = lv.count();
-    // The usual case: the last segment has room enough, so nothing is allocated.
-    if (static_cast<long long>(n) * size <= lv.data_bytes() - count * size) {
-        lv.set_count(count + n);
-        byte* dst = *last + count * size;
-        if (src) memcpy(dst, src, size_t(n) * size);
-        return;
-    }
-    if (n <= max_count(size) - count) {  // one growth of the last segment, which fails cleanly
+    const int size = View{*last}.object_size();
+    if (n <= max_count(size) - View{*last}.count()) {  // one growth of the last segment, which fails cleanly
         byte* dst = static_cast<byte*>(XAR_EXTEND(last, n));
         if (dst && src) memcpy(dst, src, size_t(n) * size);
         return;

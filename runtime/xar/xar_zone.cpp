@@ -55,8 +55,9 @@ int xar_zone_create(int chunk_size) {
     z.chunk_size = uint32_t(chunk_size >= 1 ? chunk_size : XAR_DEFAULT_ZONE_CHUNK);
     z.full_threshold = z.chunk_size / 20 * 19;
     z.first_chunk = 0;
-    z.chunks = static_cast<void**>(XAR_ALLOC(0, 4, 10));
-    z.used = static_cast<uint32_t*>(XAR_ALLOC(0, 4, 10));
+    // Arrays left by a creation that ran out of memory belong to the free slot and serve again.
+    if (!z.chunks) z.chunks = static_cast<void**>(XAR_ALLOC(0, 4, 10));
+    if (!z.used) z.used = static_cast<uint32_t*>(XAR_ALLOC(0, 4, 10));
     z.in_use = 1;
     return zone;
 }
@@ -108,6 +109,12 @@ void* xar_zone_alloc(int zone, int size) {
             return result;
         }
     }
+    // Room for the new chunk in both lists first, then the chunk: running out of memory at any
+    // step leaves the lists in step and holds nothing.
+    XAR_EXTEND(&z->chunks, 1);
+    XAR_SHRINK(&z->chunks, 1);
+    XAR_EXTEND(&z->used, 1);
+    XAR_SHRINK(&z->used, 1);
     void* chunk = getmem(int(z->chunk_size));
     if (!chunk) {
         error_break("Memory error.");

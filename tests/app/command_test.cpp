@@ -1,20 +1,17 @@
 // The CsysList command run in-process against the fake host, its report compared byte for byte.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <cstdlib>
 #include <sstream>
 
 #include "app/csys_app.h"
+#include "child_output.h"
 #include "fake_host.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using fake::host;
 
 // The report is written through text-mode streams: expect the platform's line end.
@@ -30,30 +27,6 @@ std::string platform_text(const std::string& text) {
   return text;
 #endif
 }
-
-std::string read_file(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Runs a test in a fresh directory of its own, which becomes the current directory.
-class InTempDir {
- public:
-  InTempDir() : previous_(fs::current_path()) {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    dir_ = fs::temp_directory_path() / ("csys_app_test_" + std::to_string(stamp));
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
-  }
-  ~InTempDir() {
-    std::error_code ec;
-    fs::current_path(previous_, ec);
-    fs::remove_all(dir_, ec);
-  }
-
- private:
-  fs::path previous_, dir_;
-};
 
 constexpr Vector3 kZero = {0, 0, 0};
 
@@ -126,13 +99,12 @@ int run(fake::Model& current, const fake::Script& script) {
   return fake::press_button();
 }
 
-std::string report() { return read_file("csyspos.txt"); }
+std::string report() { return testsupport::read_file("csyspos.txt"); }
 
 class Command : public ::testing::Test {
  protected:
   void SetUp() override { fake::handshake(); }
   void TearDown() override { EXPECT_EQ(0, host().open_data) << "geometry data not released"; }
-  InTempDir dir_;
 };
 
 TEST_F(Command, InitialisationRegistersMenusAndBindsButton) {
@@ -320,7 +292,6 @@ TEST_F(Command, AssemblyDeeperThanThePathStopsAtItsDepth) {
 
 // The reference is module state: these runs need a process in which no reference was picked.
 int first_runs() {
-  InTempDir dir;
   int failures = 0;
   auto check = [&](const std::string& expected, const char* what) {
     const std::string got = report();
@@ -361,8 +332,7 @@ int first_runs() {
 }
 
 TEST(CommandFirstRun, UnpickedReferenceListsInModelCoordinates) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(std::exit(first_runs()), ::testing::ExitedWithCode(0), "");
+  testsupport::run_child([] { std::exit(first_runs()); }, ::testing::ExitedWithCode(0), testsupport::ChildStart::Fresh);
 }
 
 TEST(CommandEnd, TerminationPrintsEndLine) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "child_output.h"
 #include "runtime/diag/diag.h"
 
 namespace fresh_process {
@@ -63,7 +64,6 @@ namespace fresh_process {
 // Runs `body` (which ends with Checks::finish()) in a new process started from scratch.
 template <class Body>
 void run(Body body) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(body(), ::testing::ExitedWithCode(0), "");
+  testsupport::run_child(body, ::testing::ExitedWithCode(0), testsupport::ChildStart::Fresh);
 }
 }  // namespace fresh_process

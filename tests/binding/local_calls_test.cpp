@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "binding/host_binding.h"
+#include "child_output.h"
 #include "binding/local_calls.h"
 
 namespace {
@@ -305,8 +306,7 @@ int visits() {
 }
 
 TEST(LocalCalls, PathEntryVisit) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(std::exit(visits()), ::testing::ExitedWithCode(0), "");
+  testsupport::run_child([] { std::exit(visits()); }, ::testing::ExitedWithCode(0), testsupport::ChildStart::Fresh);
 }
 
 }  // namespace

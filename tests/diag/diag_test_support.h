@@ -16,24 +16,11 @@ using testsupport::send_stdout_to;
 using testsupport::set_env;
 using testsupport::unset_env;
 
-// Runs `body` in a new process of this program started from scratch, with its standard
-// output in a file; `ends` checks how it ended. Returns what the child printed.
+// Runs `body` in a new process of this program started from scratch; `ends` checks how it
+// ended. Returns what the child printed.
 template <class Body, class Predicate>
 std::string run_child(Body body, Predicate ends) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string path = testsupport::child_output_path();
-  std::remove(path.c_str());
-  EXPECT_EXIT(
-      {
-        send_stdout_to(path);
-        body();
-        std::fflush(stdout);
-        std::exit(0);
-      },
-      ends, "");
-  std::string text = read_text(path);
-  std::remove(path.c_str());
-  return text;
+  return testsupport::run_child(body, ends, testsupport::ChildStart::Fresh);
 }
 
 inline auto exits_with(int code) { return ::testing::ExitedWithCode(code); }

@@ -98,6 +98,23 @@ TEST(OomSweep, GrowingXarrays) {
   }
 }
 
+// Each allocation that needs a new chunk grows the zone's two chunk lists now and then: they
+// stay in step when memory runs out between them (the first may keep the room it gained).
+TEST(OomSweep, ZoneChunks) {
+  const int zone = xar_zone_create(256);
+  int recoveries = 0;
+  for (int i = 0; i < 30; ++i) {
+    const testsupport::OomSweepResult r =
+        testsupport::oom_sweep([&] { xar_zone_alloc(zone, 200); }, {}, 100, false);
+    EXPECT_TRUE(r.completed);
+    EXPECT_EQ(r.failure, "");
+    recoveries += r.recoveries;
+  }
+  EXPECT_GT(recoveries, 30);  // some allocations grew the lists
+  EXPECT_EQ(xar_zone_reset(zone, 0), 30);  // one chunk each, nothing half-added
+  xar_zone_destroy(zone);
+}
+
 // The print engine and the conversions build their buffers and tables on their first calls, so
 // these sweeps start from new processes.
 std::string long_path() {

@@ -28,14 +28,15 @@ void send_stdout_to(const std::string& path) {
   if (!std::freopen(path.c_str(), "w", stdout)) std::abort();
 }
 
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
 std::string read_text(const std::string& path) {
-  std::string text;
-  {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
-  }
+  const std::string text = read_file(path);
   std::string plain;
   for (size_t i = 0; i < text.size(); ++i)
     if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];

@@ -21,8 +21,10 @@ struct OomSweepResult {
 //
 // `op` is left by a longjmp when memory runs out: it must hold only trivially destructible
 // objects (capture what it needs by reference).
+// `same_bytes` false lets the user bytes grow, never the block count: for an operation that
+// grows two arrays in turn, the first may keep the room it gained when the second cannot grow.
 OomSweepResult oom_sweep(const std::function<void()>& op, const std::function<void()>& after_recovery = {},
-                         int limit = 10000);
+                         int limit = 10000, bool same_bytes = true);
 
 // For an operation that builds process-wide caches on its first call (the language set-up, the
 // print engine's buffers, code page tables): what a cache keeps after a recovery is owned, not

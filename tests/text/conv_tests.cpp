@@ -9,6 +9,7 @@
 
 #include "platform/codepage.h"
 #include "runtime/mem/mem.h"
+#include "runtime/text/kel_printf.h"
 #include "runtime/text/lang.h"
 #include "runtime/text/mbconv.h"
 #include "tests/text/own_process.h"
@@ -158,6 +159,7 @@ TEST_F(Conversion, CharacterRoutinesFollowTheRegime) {
   EXPECT_EQ(unicode_to_wchar(u'\uff71'), 0x00B1);
   EXPECT_EQ(unicode_to_wchar(u'\u4e02'), 0xB021);
   EXPECT_EQ(unicode_to_wchar(u'A'), u'A');
+  EXPECT_EQ(unicode_to_wchar(0x80), 0x80);  // a single byte outside the katakana is its own code
   // The plain code page form, without EUC.
   char sjis[16] = {};
   EXPECT_EQ(hex(unicode_str_to_multibyte_str(sjis, u"\u4e9c\uff71A")), "889fb141");
@@ -358,6 +360,12 @@ TEST_F(Conversion, WideGetsStopsAtTheCountAndAtTheNewline) {
   buffer[0] = 'q';
   EXPECT_EQ(wide_gets(buffer, 1, f), buffer);
   EXPECT_EQ(buffer[0], 0);
+  for (int count : {0, -3}) {
+    buffer[0] = 'q';
+    EXPECT_EQ(wide_gets(buffer, count, f), buffer);
+    EXPECT_EQ(buffer[0], 0) << count;
+  }
+  wide_stdout_puts(nullptr);  // nothing to write, and no null read
   fclose(f);
 }
 

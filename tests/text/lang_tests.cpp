@@ -2,6 +2,7 @@
 // own, since the first call decides), the locale switches and the file checks.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +78,55 @@ TEST(LanguageSetup, KelLangWinsAndBecomesLang) {
     CHILD_CHECK(euc_flag_get() == 1);
     CHILD_CHECK(equals(platform_locale_current(1), "C"));
     CHILD_CHECK(equals(lang_env_get(), "japanese"));
+  });
+}
+
+// The character-type category follows the language (the numeric one stays "C"): multibyte
+// languages get multibyte characters, the others their own letters above 0x7F.
+TEST(LanguageSetup, CharacterTypeFollowsTheLanguage) {
+  struct Row {
+    const char* name;
+    int letter;  // a letter of the language's single-byte code page, or 0 for a multibyte language
+  };
+  const Row rows[] = {{"japanese", 0},   {"korean", 0},    {"chinese_tw", 0},  {"chinese_cn", 0},  {"russian", 0xC0},
+                      {"french", 0xE9}, {"german", 0xFC}, {"italian", 0xE0}, {"spanish", 0xF1}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    IN_OWN_PROCESS({
+      clean_env();
+      env("KEL_LANG", row.name);
+      CHILD_CHECK(lang_code_get() == lang_code_from_name(row.name));
+      CHILD_CHECK(row.letter ? isalpha(row.letter) != 0 : MB_CUR_MAX >= 2);
+      CHILD_CHECK(equals(platform_locale_current(1), "C"));
+    });
+  }
+  IN_OWN_PROCESS({  // and US ASCII stays plain
+    clean_env();
+    env("KEL_LANG", "usascii");
+    CHILD_CHECK(lang_code_get() == 0);
+    CHILD_CHECK(!isalpha(0xE9) && MB_CUR_MAX == 1);
+  });
+}
+
+// A custom multibyte locale converts through its own double-byte code page.
+TEST(LanguageSetup, CustomMultibyteLocaleConvertsThroughItsCodePage) {
+#ifdef _WIN32
+  const char* locale = ".936";
+#else
+  const char* locale = "zh_CN.GBK";
+#endif
+  IN_OWN_PROCESS({
+    clean_env();
+    env("KEL_LANG", locale);
+    env("CUSTOM_LOCALE_IS_MULTIBYTE", "TRUE");
+    CHILD_CHECK(lang_code_get() == LANG_CODE_CUSTOM_MB);
+    if (platform_locale_double_byte_code_page() == 0) std::_Exit(0);  // the platform has no such locale
+    kel_wchar wide[8] = {};
+    strtows(wide, "\xd6\xd0" "A");
+    CHILD_CHECK(wide[0] == 0x4E2D && wide[1] == u'A' && wide[2] == 0);
+    char text[8] = {};
+    wstostr(text, wide);
+    CHILD_CHECK(equals(text, "\xd6\xd0" "A"));
   });
 }
 

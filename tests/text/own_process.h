@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "child_output.h"
+
 // The body passes when it reaches its end; CHILD_CHECK ends it with a failure naming the condition.
-#define IN_OWN_PROCESS(body) EXPECT_EXIT({ body; fflush(stdout); std::_Exit(0); }, ::testing::ExitedWithCode(0), "")
+#define IN_OWN_PROCESS(body) testsupport::run_child([&] { body; }, ::testing::ExitedWithCode(0))
 #define CHILD_CHECK(cond)                                                 \
   do {                                                                    \
     if (!(cond)) {                                                        \

@@ -249,10 +249,8 @@ TEST(XarBlock, SettingsReportInDebugMode) {
 
 TEST(XarBlockFresh, DebugXarReservesNoSlot) {
     // "DEBUG_XAR" is read once, at the first allocation, so the child sets it before any.
-    const std::string style = GTEST_FLAG_GET(death_test_style);
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
+    testsupport::run_child(
+        [] {
             static char assignment[] = "DEBUG_XAR=0";
             platform_env_put(assignment);
             void* a = XAR_ALLOC(0, 8, 10);
@@ -262,8 +260,7 @@ TEST(XarBlockFresh, DebugXarReservesNoSlot) {
             const bool moved = raw(a).zone == -2 && capacity(a) == 10;
             std::exit(empty && moved ? 0 : 1);
         },
-        testing::ExitedWithCode(0), "");
-    GTEST_FLAG_SET(death_test_style, style);
+        testing::ExitedWithCode(0), testsupport::ChildStart::Fresh);
 }
 
 TEST(XarBlockStops, MisuseStopsPrintAndEnd) {

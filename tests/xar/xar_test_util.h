@@ -57,27 +57,20 @@ inline bool spare_is_zero(const void* user) {
 
 constexpr int kReturned = 77;  // exit code of a child whose action came back
 
-// Runs `action` in a child process with its standard output in a file and returns that output.
-// The child must end through the fatal stop (exit code 2), or, when `may_return`, may also come
-// back from the action (exit code kReturned). Actions end the child with 1 on a failed check.
+// Runs `action` in a child process and returns its standard output. The child must end through
+// the fatal stop (exit code 2), or, when `may_return`, may also come back from the action (exit
+// code kReturned). Actions end the child with 1 on a failed check.
 template <class F>
 std::string child_output(F action, bool may_return) {
-    const std::string path = testsupport::child_output_path("xar");
-    std::remove(path.c_str());
-    EXPECT_EXIT(
-        {
-            if (!std::freopen(path.c_str(), "w", stdout)) std::exit(3);
+    return testsupport::run_child(
+        [&] {
             action();
             std::fflush(stdout);
             std::exit(kReturned);
         },
         [may_return](int status) {
             return testing::ExitedWithCode(2)(status) || (may_return && testing::ExitedWithCode(kReturned)(status));
-        },
-        "");
-    std::string out = testsupport::read_text(path);
-    std::remove(path.c_str());
-    return out;
+        });
 }
 
 // For stops, which end the process.
