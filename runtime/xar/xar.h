@@ -56,6 +56,8 @@ void xar_inject(void* p_xar, const void* src, int index);
 void* xar_copy(const void* p_src, void* p_dst);
 void xar_copy_as(const void* p_src, int object_size, int extension, void* p_dst);
 void xar_from_array(const void* src, int count, int object_size, int extension, void* p_dst);
+// Sorts the objects in place with sort_array (compare receives two object addresses); the count.
+int xar_sort(void* p_xar, int (*compare)(const void*, const void*));
 int xar_is_invalid(const void* p_xar);
 int xar_max_count(int object_size);
 
