@@ -60,7 +60,13 @@ void platform_wall_clock(int64_t* seconds, int32_t* milliseconds) {
   *milliseconds = (int32_t)(us % 1000000 / 1000);
 }
 
-int64_t platform_steady_ms(void) { return (int64_t)GetTickCount64(); }
+int64_t platform_steady_ms(void) {
+  static LARGE_INTEGER frequency;
+  if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart / frequency.QuadPart * 1000 + now.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart;
+}
 
 void platform_sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
 
