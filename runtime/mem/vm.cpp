@@ -396,8 +396,11 @@ void vmFree(void* segment, void* ptr) {
     }
     int32_t a = (int32_t)(offset / VM_UNIT);
     int i = h->order;
-    if (i < 0 || i >= searched_orders(s) || (a & ((1 << i) - 1)) != 0 ||
-        (uint32_t)a + (1u << i) > s->unit_count) {
+    if (i >= searched_orders(s)) {  // it could never go back on a free list
+        vm_memory_problem(kInsertOrder);
+        return;
+    }
+    if (i < 0 || (a & ((1 << i) - 1)) != 0 || (uint32_t)a + (1u << i) > s->unit_count) {
         vm_memory_problem(kBuddyOrder);
         return;
     }
