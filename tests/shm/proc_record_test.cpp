@@ -68,6 +68,8 @@ TEST(ProcessRecords, WaitForTheFirstToEnd) {
 #endif
   proc_record_close(&process);
   EXPECT_EQ(nullptr, process);
+  // The system may take a moment to let go of an ended process.
+  for (int i = 0; i < 300 && process_exists(pid); i++) platform_sleep_ms(10);
   EXPECT_EQ(0, process_exists(pid));
   proc_record_close(&thread);
   proc_record_close(&thread);  // a null record is ignored
