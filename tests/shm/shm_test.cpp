@@ -103,9 +103,19 @@ TEST_F(Channels, LocksAndTheirRefusals) {
   EXPECT_NE(std::string::npos, reports.take().find("illegal resource # 300."));
   EXPECT_EQ(1, kelshm_get_lock_status(3, &state, nullptr));
   EXPECT_EQ(1, state);  // the refusals changed nothing
+  EXPECT_EQ(nullptr, kelshm_get_ipc_chan(256, 1, 0));
+  EXPECT_NE(std::string::npos, reports.take().find("illegal channel # 256."));
   kelshm_reset();
   EXPECT_EQ(1, kelshm_get_lock_status(3, &state, nullptr));
   EXPECT_EQ(0, state);
+
+  std::u16string name(300, u'n');
+  kelshm_init(name.c_str());
+  EXPECT_NE(std::string::npos, reports.take().find("OVERFLOW."));
+  EXPECT_EQ(u"", std::u16string(kelshm_name()));
+  kelshm_init(u"lock manager");
+  EXPECT_EQ(u"lock manager", std::u16string(kelshm_name()));
+  EXPECT_EQ(-1, kelshm_get_ipc_chan(255, 1, 0)->lock_id);
 }
 
 // Thousands of random allocations and releases across several channels, against a map of the
