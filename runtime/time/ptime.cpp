@@ -328,7 +328,10 @@ int pdate_parse(const char* text, pdate* record) {
     year -= 1900;
   }
   int m = month_number(month);
-  if (m == 0) return 0;
+  // Fields outside the record's ranges are refused rather than stored wrapped.
+  if (m == 0 || day < 1 || day > 31 || hours < 0 || hours > 23 || minutes < 0 || minutes > 59 || seconds < 0 ||
+      seconds > 59 || year < 0)
+    return 0;
   record->day = (uint8_t)day, record->month = (int8_t)(m - 1), record->year = (int16_t)year;
   record->hours = (uint8_t)hours, record->minutes = (uint8_t)minutes, record->seconds = (uint8_t)seconds;
   return 1;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cctype>
+#include <regex>
 #include <cstring>
 #include <string>
 
@@ -127,19 +127,10 @@ TEST(Names, MonthsAndStamps) {
   ASSERT_NE(nullptr, time_stamp_compact(c));
   ASSERT_NE(nullptr, time_text_now(t));
   today_ymd(&y, &m, &d);
-  auto layout = [](const std::string& text, const char* pattern) {  // 9 digit, A letter, ? any
-    if (text.size() != strlen(pattern)) return false;
-    for (size_t i = 0; i < text.size(); i++) {
-      if (pattern[i] == '9' ? !isdigit((unsigned char)text[i])
-                            : pattern[i] == 'A' ? !isupper((unsigned char)text[i]) && !islower((unsigned char)text[i])
-                                                : pattern[i] != '?' && pattern[i] != text[i])
-        return false;
-    }
-    return true;
-  };
-  EXPECT_TRUE(layout(s, "?9-AAA-99 99:99:99")) << s;
-  EXPECT_TRUE(layout(c, "999999.999999")) << c;
-  EXPECT_TRUE(layout(t, "AAA AAA 99 99:99:99 9999\n")) << t;
+  const std::string clock = "[0-9]{2}:[0-9]{2}:[0-9]{2}";
+  EXPECT_TRUE(std::regex_match(s, std::regex("[ 0-9][0-9]-[A-Z][a-z]{2}-[0-9]{2} " + clock))) << s;
+  EXPECT_TRUE(std::regex_match(c, std::regex("[0-9]{6}\\.[0-9]{6}"))) << c;
+  EXPECT_TRUE(std::regex_match(t, std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} " + clock + " [0-9]{4}\n"))) << t;
   char expect_date[16];
   snprintf(expect_date, sizeof expect_date, "%02d%02d%02d", y % 100, m, d);
   // Unless the day changed between the two calls.
@@ -166,6 +157,9 @@ TEST(Names, DateTextsReadBack) {
   pdate out;
   EXPECT_EQ(0, pdate_parse("5-Xyz-99 01:02:03", &out));
   EXPECT_EQ(0, pdate_parse("5-Mar-99 01:02", &out));
+  EXPECT_EQ(0, pdate_parse("-5-Mar-99 01:02:03", &out));
+  EXPECT_EQ(0, pdate_parse("5-Mar-99 24:02:03", &out));
+  EXPECT_EQ(0, pdate_parse("5-Mar-1999 01:02:03", &out));  // four digits only from 2000 on
   EXPECT_EQ(0, pdate_parse(nullptr, &out));
   int64_t when = 2208988800LL + 86400 * 40;  // 2040
   ASSERT_EQ(1, pdate_now(&out, &when));
