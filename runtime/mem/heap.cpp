@@ -157,8 +157,9 @@ MEM_HOT MemBlockHeader* backing_alloc(uint32_t system_size) {
     if (system_size >= kLargeBlock && !large_reserve()) return nullptr;
     void* p;
     if (mem_manager.vm_backing) {
+        // A size no segment block can take is exhaustion here, not the vm's fatal order check.
         vm_lock_take();
-        p = vm_alloc(vm_main_segment(), (int)system_size);
+        p = system_size <= VM_MAX_REQUEST ? vm_alloc(vm_main_segment(), (int)system_size) : nullptr;
         vm_lock_release();
     } else {
         p = backing_allocate(system_size);
@@ -184,7 +185,7 @@ MemBlockHeader* backing_realloc(MemBlockHeader* h, uint32_t old_system, uint32_t
     void* p;
     if (mem_manager.vm_backing) {
         vm_lock_take();
-        p = vm_realloc(h, (int)system_size);
+        p = system_size <= VM_MAX_REQUEST ? vm_realloc(h, (int)system_size) : nullptr;
         vm_lock_release();
     } else {
         p = backing_reallocate(h, system_size);

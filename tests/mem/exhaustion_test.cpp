@@ -8,6 +8,7 @@
 #include "runtime/diag/trap.h"
 #include "runtime/mem/mem_block.h"
 #include "runtime/mem/mem_lock.h"
+#include "runtime/mem/vm.h"
 
 namespace {
 
@@ -187,7 +188,7 @@ TEST(MemoryStartUp, StartUpAllocatesNothingAndCallsAfterInit) {
             bool ok = init_memory_manager(count_after_init) == 0 && after_init_calls == 1;
             ok = ok && init_memory_manager(nullptr) == 0 && after_init_calls == 1;
             getmem_counters(&after, nullptr, nullptr, nullptr);
-            ok = ok && after == before && mem_manager.vm_backing == 0;
+            ok = ok && after == before && mem_manager.vm_backing == vm_mode();
             void* p = getmem(10);
             ok = ok && p && check_memory_block(p) == MEM_BLOCK_OK;
             rlsmem(p);

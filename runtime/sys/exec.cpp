@@ -1,0 +1,257 @@
+// Command execution.
+#include "runtime/sys/exec.h"
+
+#include <ctype.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "platform/pfile.h"
+#include "platform/process.h"
+#include "runtime/diag/diag.h"
+#include "runtime/diag/trap.h"
+#include "runtime/mem/mem.h"
+#include "runtime/text/kel_printf.h"
+
+namespace {
+
+kel_pre_exec_fn g_pre_exec = nullptr;
+kel_post_exec_fn g_post_exec = nullptr;
+
+void pre_exec() {
+  if (g_pre_exec) g_pre_exec();
+}
+void post_exec() {
+  if (g_post_exec) g_post_exec();
+}
+
+// Formats into `line` (`size` bytes): 1, or 0 after reporting a bad format or a line that does
+// not fit (the last byte is a guard), under `name`.
+int format_line(char* line, int size, const char* name, const char* format, va_list args) {
+  const char* text = format ? kel_vsprintf(nullptr, format, args) : nullptr;
+  if (!text) {
+    report_fatal(name, "bad format %s", format ? format : "(null)");
+    return 0;
+  }
+  size_t n = strlen(text);
+  if (n >= (size_t)size - 1) {
+    report_fatal(name, "resulting command string too long");
+    return 0;
+  }
+  memcpy(line, text, n + 1);
+  return 1;
+}
+
+char* copy_into(trap_block* held, const char* text, size_t n) {
+  char* out = static_cast<char*>(trap_block_get(held, (int)n + 1));
+  memcpy(out, text, n);
+  out[n] = 0;
+  return out;
+}
+
+// path_quote into a held block.
+char* quote_path(trap_block* held, const char* path, size_t n, const char* rest) {
+  const bool wrap = memchr(path, '"', n) == nullptr && memchr(path, ' ', n) != nullptr;
+  size_t rest_n = rest ? strlen(rest) + 1 : 0;
+  char* out = static_cast<char*>(trap_block_get(held, (int)(n + rest_n + 3)));
+  char* w = out;
+  if (wrap) *w++ = '"';
+  memcpy(w, path, n);
+  w += n;
+  if (wrap) *w++ = '"';
+  if (rest) {
+    *w++ = ' ';
+    memcpy(w, rest, rest_n - 1);
+  }
+  return out;
+}
+
+// executable_quote into a held block.
+char* quote_line(trap_block* held, const char* line, int* found) {
+  if (found) *found = 1;
+  const size_t n = strlen(line);
+  if (!strchr(line, ' ') || strchr(line, '"')) return copy_into(held, line, n);
+  // Every proper prefix of whole words, shortest first.
+  char prefix[KEL_SYSTEM_CALL_SIZE + 8];
+  if (n < sizeof prefix) {
+    for (const char* blank = strchr(line, ' '); blank; blank = strchr(blank + 1, ' ')) {
+      size_t k = (size_t)(blank - line);
+      memcpy(prefix, line, k);
+      prefix[k] = 0;
+      if (is_program_file(prefix)) return quote_path(held, line, k, blank + 1);
+    }
+  }
+  if (is_program_file(line)) return quote_path(held, line, n, nullptr);
+  if (found) *found = 0;
+  return copy_into(held, line, n);
+}
+
+// Starts a line without waiting; the creation result.
+int process_start(const char* line, int through_shell, int use_tmp) {
+  trap_block held = {nullptr, 0};
+  char* quoted = quote_line(&held, line, nullptr);
+  const char* tmp = use_tmp ? getenv("TMP") : nullptr;
+  if (tmp && platform_path_access(tmp, 2) != 0) tmp = nullptr;
+  int flags = PLATFORM_RUN_DETACHED | (through_shell ? PLATFORM_RUN_SHELL | PLATFORM_RUN_STD_HANDLES : 0);
+  int started = platform_process_run(quoted, flags, tmp, nullptr, nullptr);
+  trap_block_release(&held);
+  return started;
+}
+
+int command_run(const char* line, int mode, int* status) {
+  if (status) *status = 0;
+  trap_block held = {nullptr, 0};
+  char* quoted = quote_line(&held, line, nullptr);
+  pre_exec();
+  int result = mode == 2 ? process_start(line, 1, 0) : platform_system(quoted);
+  post_exec();
+  trap_block_release(&held);
+  if (mode != 2 && status) *status = result < 0 ? -1 : result;
+  return result;
+}
+
+}  // namespace
+
+KEL_BEGIN_C
+
+kel_pre_exec_fn kel_set_pre_exec_hook(kel_pre_exec_fn hook) {
+  kel_pre_exec_fn old = g_pre_exec;
+  g_pre_exec = hook;
+  return old;
+}
+
+kel_post_exec_fn kel_set_post_exec_hook(kel_post_exec_fn hook) {
+  kel_post_exec_fn old = g_post_exec;
+  g_post_exec = hook;
+  return old;
+}
+
+int is_program_file(const char* path) { return path && *path && platform_is_program_file(path); }
+
+char* path_quote(const char* path) {
+  trap_block held = {nullptr, 0};
+  quote_path(&held, path, strlen(path), nullptr);
+  return static_cast<char*>(trap_block_keep(&held));
+}
+
+char* executable_quote(const char* line, int* found) {
+  trap_block held = {nullptr, 0};
+  quote_line(&held, line, found);
+  return static_cast<char*>(trap_block_keep(&held));
+}
+
+int kel_exec_command(int mode, const char* format, ...) {
+  char line[KEL_EXEC_LINE_SIZE];
+  va_list args;
+  va_start(args, format);
+  int ok = format_line(line, KEL_EXEC_LINE_SIZE + 1, "kel_exec_command", format, args);
+  va_end(args);
+  return ok ? command_run(line, mode, nullptr) : -1;
+}
+
+int kel_system_call(int* status, int mode, const char* format, ...) {
+  char line[KEL_SYSTEM_CALL_SIZE];
+  va_list args;
+  va_start(args, format);
+  int ok = format_line(line, KEL_SYSTEM_CALL_SIZE, "kel_system_call", format, args);
+  va_end(args);
+  if (!ok) {
+    if (status) *status = -1;
+    return 100;
+  }
+  return command_run(line, mode, status) >= 0 ? 0 : 100;
+}
+
+int kel_exec_background_shell(const char* format, ...) {
+  char line[KEL_EXEC_LINE_SIZE];
+  va_list args;
+  va_start(args, format);
+  int ok = format_line(line, KEL_EXEC_LINE_SIZE + 1, "kel_exec_background_shell", format, args);
+  va_end(args);
+  return ok ? process_start(line, 1, 0) : 0;
+}
+
+int kel_start_background_process(const char* format, ...) {
+  char line[KEL_EXEC_LINE_SIZE];
+  va_list args;
+  va_start(args, format);
+  int ok = format_line(line, KEL_EXEC_LINE_SIZE + 1, "kel_start_background_process", format, args);
+  va_end(args);
+  return ok ? process_start(line, 0, 1) : 0;
+}
+
+int kel_exec_command_new(int wait, const char* format, ...) {
+  char line[KEL_EXEC_LINE_SIZE];
+  va_list args;
+  va_start(args, format);
+  int ok = format_line(line, KEL_EXEC_LINE_SIZE + 1, "kel_exec_command_new", format, args);
+  va_end(args);
+  if (!ok) return -1;
+  pre_exec();
+  int flags = PLATFORM_RUN_SHELL | PLATFORM_RUN_STD_HANDLES | PLATFORM_RUN_HIDE_WINDOW;
+  flags |= wait ? PLATFORM_RUN_WAIT : PLATFORM_RUN_DETACHED;
+  int started = platform_process_run(line, flags, nullptr, nullptr, nullptr);
+  post_exec();
+  return started;
+}
+
+int kel_exec_command_opts(kel_exec_options* options, const char* format, ...) {
+  char line[KEL_EXEC_LINE_SIZE];
+  va_list args;
+  va_start(args, format);
+  int ok = format_line(line, KEL_EXEC_LINE_SIZE + 1, "kel_exec_command_new", format, args);
+  va_end(args);
+  if (!ok) return -1;
+  if (options->wait) options->shell = 0;
+  trap_block held = {nullptr, 0};
+  char* quoted = quote_line(&held, line, nullptr);
+  pre_exec();
+  int flags = options->wait ? PLATFORM_RUN_WAIT : 0;
+  if (options->shell) flags |= PLATFORM_RUN_SHELL | PLATFORM_RUN_STD_HANDLES;
+  if (!options->keep_windows) flags |= PLATFORM_RUN_HIDE_WINDOW;
+  const char* tmp = options->use_tmp ? getenv("TMP") : nullptr;
+  int started = platform_process_run(quoted, flags, tmp, options->exit_code, nullptr);
+  post_exec();
+  trap_block_release(&held);
+  return started;
+}
+
+int kel_spawn_for_version_check(char* line) {
+  int blanks = 0;
+  for (const char* p = line; *p; p++) blanks += isspace((unsigned char)*p) != 0;
+  trap_block held = {nullptr, 0};
+  char** argv = static_cast<char**>(trap_block_get(&held, (blanks + 2) * (int)sizeof(char*)));
+  int count = 0;
+  argv[count++] = line;
+  for (char* p = line; *p; p++) {
+    if (isspace((unsigned char)*p)) {
+      *p = 0;
+      argv[count++] = p + 1;
+    }
+  }
+  argv[count] = nullptr;
+  pre_exec();
+  int status = platform_spawn_wait(argv);
+  post_exec();
+  trap_block_release(&held);
+  if (status == -1) {
+    perror("kel_spawn_for_version_check() : SPAWN FAILED");
+    return -1;
+  }
+  if (status != 0) {
+    perror("kel_spawn_for_version_check() : ");
+    fputs("SPAWNED PROCESS DID NOT EXIT NORMALLY\n", stderr);
+  }
+  return 0;
+}
+
+int Dcl_com(const char* command) {
+  if (order_debug_level_is(98765)) {
+    printf("Dcl_com:  %s\n", command);
+    fflush(stdout);
+  }
+  return kel_exec_command(1, "%s", command);
+}
+
+KEL_END_C

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "child_output.h"
+#include "platform/clock.h"
+#include "platform/program.h"
+#include "runtime/diag/diag.h"
+#include "runtime/mem/mem.h"
+#include "runtime/sys/exec.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The test program beside this one.
+std::string probe_path() {
+  char self[1024];
+  EXPECT_GT(platform_program_path(self, sizeof self), 0u);
+#ifdef _WIN32
+  return (fs::path(self).parent_path() / "sys_probe.exe").string();
+#else
+  return (fs::path(self).parent_path() / "sys_probe").string();
+#endif
+}
+
+int pre_calls = 0, post_calls = 0;
+void count_pre() { ++pre_calls; }
+int count_post() { return ++post_calls; }
+
+struct Hooks {
+  Hooks() {
+    pre_calls = post_calls = 0;
+    kel_set_pre_exec_hook(count_pre);
+    kel_set_post_exec_hook(count_post);
+  }
+  ~Hooks() {
+    kel_set_pre_exec_hook(nullptr);
+    kel_set_post_exec_hook(nullptr);
+  }
+};
+
+// Waits up to five seconds for a file to hold `lines` lines.
+std::string wait_for_lines(const std::string& path, int lines) {
+  for (int i = 0; i < 500; i++) {
+    std::string text = testsupport::read_text(path);
+    if (std::count(text.begin(), text.end(), '\n') >= lines) return text;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return testsupport::read_text("probe.txt");
+}
+
+TEST(Exec, ExitCodesThroughEachEntryWithHooks) {
+  Hooks hooks;
+  const std::string probe = probe_path();
+  EXPECT_EQ(3, kel_exec_command(1, "exit %d", 3));
+  int status = 7;
+  EXPECT_EQ(0, kel_system_call(&status, 0, "exit 3"));
+  EXPECT_EQ(3, status);
+  EXPECT_EQ(5, Dcl_com((probe + " exit=5 a").c_str()));
+  EXPECT_EQ(3, pre_calls);
+  EXPECT_EQ(3, post_calls);
+
+  int code = -5;
+  kel_exec_options options = {1, 1, 0, 0, &code};
+  EXPECT_NE(0, kel_exec_command_opts(&options, "%s exit=%d b", probe.c_str(), 9));
+  EXPECT_EQ(9, code);
+  EXPECT_EQ(0, options.shell);  // no interpreter when waiting
+  EXPECT_NE(0, kel_exec_command_new(1, "%s exit=4 c", probe.c_str()));
+  EXPECT_EQ("|exit=5|a|\n|exit=9|b|\n|exit=4|c|\n", testsupport::read_text("probe.txt"));  // all waited for
+  EXPECT_EQ(5, pre_calls);
+  EXPECT_EQ(5, post_calls);
+
+  // Refusals: nothing runs, no hook is called.
+  EXPECT_EQ(-1, kel_exec_command(1, "%*d", 3, 4));
+  status = 0;
+  EXPECT_EQ(100, kel_system_call(&status, 1, "%*d", 3, 4));
+  EXPECT_EQ(-1, status);
+  EXPECT_EQ(-1, kel_exec_command_new(0, "%*d", 3, 4));
+  EXPECT_EQ(0, kel_exec_background_shell("%*d", 3, 4));
+  EXPECT_EQ(5, pre_calls);
+}
+
+// kel_system_call takes 2046 characters and refuses 2047; the other entries take 511.
+TEST(Exec, LineLimits) {
+  Hooks hooks;
+  std::string line = "exit 2" + std::string(2040, ' ');
+  int status = 0;
+  EXPECT_EQ(0, kel_system_call(&status, 1, "%s", line.c_str()));
+  EXPECT_EQ(2, status);
+  line += ' ';
+  EXPECT_EQ(100, kel_system_call(&status, 1, "%s", line.c_str()));
+  EXPECT_EQ(-1, status);
+  std::string short_line = "exit 6" + std::string(505, ' ');
+  EXPECT_EQ(6, kel_exec_command(0, "%s", short_line.c_str()));
+  EXPECT_EQ(-1, kel_exec_command(0, "%s ", short_line.c_str()));
+  EXPECT_EQ(-1, kel_exec_command_new(1, "%s ", short_line.c_str()));
+  EXPECT_EQ(2, pre_calls);
+}
+
+// A program in folders whose names hold blanks: found word by word and quoted.
+TEST(Exec, QuotesAProgramPathWithBlanks) {
+  fs::create_directories("my dir/sub x");
+  const fs::path copy = fs::absolute("my dir/sub x") / fs::path(probe_path()).filename();
+  fs::copy_file(probe_path(), copy);
+  const std::string program = copy.string();
+  const std::string line = program + " one  two";
+  int found = -1;
+  char* quoted = executable_quote(line.c_str(), &found);
+  EXPECT_EQ("\"" + program + "\" one  two", std::string(quoted));
+  EXPECT_EQ(1, found);
+  rlsmem(quoted);
+  quoted = executable_quote(program.c_str(), &found);
+  EXPECT_EQ("\"" + program + "\"", std::string(quoted));
+  rlsmem(quoted);
+  quoted = executable_quote("no such program here", &found);
+  EXPECT_STREQ("no such program here", quoted);
+  EXPECT_EQ(0, found);
+  rlsmem(quoted);
+  quoted = executable_quote("\"a b\" c", &found);
+  EXPECT_STREQ("\"a b\" c", quoted);
+  EXPECT_EQ(1, found);
+  rlsmem(quoted);
+  quoted = path_quote("a\"b c");
+  EXPECT_STREQ("a\"b c", quoted);
+  rlsmem(quoted);
+  EXPECT_FALSE(is_program_file("my dir"));
+
+  int status = 0;
+  EXPECT_EQ(0, kel_system_call(&status, 1, "%s exit=4 one", program.c_str()));
+  EXPECT_EQ(4, status);
+  EXPECT_EQ("|exit=4|one|\n", testsupport::read_text("probe.txt"));
+}
+
+// Background starts return before the program ends; the direct start runs in TMP.
+TEST(Exec, BackgroundStartsDoNotWait) {
+  Hooks hooks;
+  const std::string probe = probe_path();
+  testsupport::TempDir tmp;
+  testsupport::set_env("TMP", tmp.path().string().c_str());
+  int64_t start = platform_steady_ms();
+  EXPECT_NE(0, kel_exec_background_shell("%s sleep=2000 shell", probe.c_str()));
+  EXPECT_NE(0, kel_start_background_process("%s sleep=2000 direct", probe.c_str()));
+  EXPECT_NE(0, kel_exec_command(2, "%s sleep=2000 mode2", probe.c_str()));
+  EXPECT_NE(0, kel_exec_command_new(0, "%s sleep=2000 new", probe.c_str()));
+  int status = 5;
+  EXPECT_EQ(0, kel_system_call(&status, 2, "%s sleep=2000 call", probe.c_str()));
+  EXPECT_EQ(0, status);
+  EXPECT_LT(platform_steady_ms() - start, 1800);
+  EXPECT_EQ(3, pre_calls);  // the two background entries run no hooks
+  EXPECT_EQ("", testsupport::read_text("probe.txt"));
+  std::string here = wait_for_lines("probe.txt", 4);
+  for (const char* word : {"|shell|", "|mode2|", "|new|", "|call|"}) EXPECT_NE(std::string::npos, here.find(word)) << here;
+  EXPECT_EQ("|sleep=2000|direct|\n", wait_for_lines(tmp.file("probe.txt"), 1));
+  testsupport::unset_env("TMP");
+}
+
+TEST(Exec, SpawnSplitsAtEveryBlank) {
+  std::string line = probe_path() + "  opt";
+  EXPECT_EQ(0, kel_spawn_for_version_check(line.data()));
+  EXPECT_EQ("||opt|\n", testsupport::read_text("probe.txt"));
+  line = probe_path() + " exit=3";
+  EXPECT_EQ(0, kel_spawn_for_version_check(line.data()));  // a failing program still gives 0
+  char missing[] = "no_such_program_anywhere -v";
+  EXPECT_EQ(-1, kel_spawn_for_version_check(missing));
+}
+
+TEST(Exec, DclComTrace) {
+  std::string said = testsupport::run_child(
+      [] {
+        order_debug_level_set(98765);
+        Dcl_com("exit 0");
+        order_debug_level_set(0);
+        Dcl_com("exit 0");
+      },
+      testing::ExitedWithCode(0));
+  EXPECT_EQ("Dcl_com:  exit 0\n", said);
+}
+
+}  // namespace
