@@ -22,6 +22,8 @@ extern mem_loop_record heap_loop_record;
 
 void debug_memory_loop_alloc(mem_loop_record* record, void* ptr);
 void debug_memory_loop_release(mem_loop_record* record, void* ptr);
+// Drops what the record remembers of objects that are gone at once (free_clump).
+void debug_memory_loop_forget_all(mem_loop_record* record);
 // Numbers a heap allocation or resize while the memdebug mode is above 0.
 void memdebug_alloc(void* ptr);
 // Keeps a released block (header address, system size) for the overwrite check.
