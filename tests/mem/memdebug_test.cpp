@@ -301,7 +301,6 @@ const char* const kKnownSetReports = R"( *** MEMORY USAGE STATISTICS REPORT ***
 
  ********************************************** 
 last = fresh: 1
-
 )";
 
 // A known set of blocks, xarrays and clump objects, reported as the increment over what the
