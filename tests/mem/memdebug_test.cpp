@@ -318,7 +318,11 @@ TEST(MemoryStatistics, ReportsOfAKnownSet) {
             memory_last_statistics_report(nullptr);
             const int id = register_clump("stats", 24);
             void* o1 = clump_getmem(id);  // the clump and its tables exist before the baseline
-            FILE* sink = fopen("baseline.txt", "w");
+            // A fresh child starts in the folder the program started in: scratch files go elsewhere.
+            const std::string base = testsupport::child_output_path("baseline"),
+                              last = testsupport::child_output_path("last"),
+                              fresh = testsupport::child_output_path("fresh");
+            FILE* sink = fopen(base.c_str(), "w");
             memory_increment_report(sink);
             fclose(sink);
             void* a = getmem(100);
@@ -334,13 +338,14 @@ TEST(MemoryStatistics, ReportsOfAKnownSet) {
             void* d = getmem(300);
             memory_increment_report(nullptr);
             // The last report prints the stored snapshot: the whole of what a fresh one sees.
-            sink = fopen("last.txt", "w");
+            sink = fopen(last.c_str(), "w");
             memory_last_statistics_report(sink);
             fclose(sink);
-            sink = fopen("fresh.txt", "w");
+            sink = fopen(fresh.c_str(), "w");
             memory_statistics_report(sink);
             fclose(sink);
-            printf("last = fresh: %d\n", testsupport::read_text("last.txt") == testsupport::read_text("fresh.txt"));
+            printf("last = fresh: %d\n", testsupport::read_text(last) == testsupport::read_text(fresh));
+            for (const std::string* name : {&base, &last, &fresh}) std::remove(name->c_str());
             (void)a, (void)b, (void)d, (void)o1, (void)o2, (void)y;
         },
         ExitedWithCode(0), ChildStart::Fresh);
