@@ -10,6 +10,12 @@
 #include "runtime/mem/pseg.h"
 #include "runtime/mem/vm.h"
 
+// The memory-debugging hooks on the allocation paths; a benchmark builds a copy of the heap
+// without them to time what they cost while off.
+#ifndef KEL_MEM_DEBUG_HOOKS
+#define KEL_MEM_DEBUG_HOOKS 1
+#endif
+
 MemManagerState mem_manager = {};
 kel_lock mem_manager_lock = {0};
 
@@ -18,7 +24,11 @@ namespace {
 #if defined(__GNUC__)
 #define MEM_HOT inline __attribute__((always_inline))
 #define MEM_LIKELY(x) __builtin_expect(!!(x), 1)
+#define MEM_UNLIKELY(x) __builtin_expect(!!(x), 0)
+#define MEM_COLD __attribute__((noinline, cold))
 #else
+#define MEM_UNLIKELY(x) (x)
+#define MEM_COLD
 #define MEM_HOT inline
 #define MEM_LIKELY(x) (x)
 #endif
@@ -364,14 +374,21 @@ int mem_block_readable(const MemBlockHeader* h) { return header_readable(h) && t
 
 namespace {
 
+// The debugging hooks of a new or resized block, out of the hot path.
+MEM_COLD void debug_hooks_after_alloc(void* user) {
+    if (mem_manager.memdebug_mode > 0) memdebug_alloc(user);
+    if (heap_loop_record.active) debug_memory_loop_alloc(&heap_loop_record, user);
+}
+
 // The steps after the block is linked: loop word, release of the lock, the debugging hooks and
 // the zero-fill of the bytes the caller has not had before.
 MEM_HOT void* finish_block(MemBlockHeader* h, int32_t size, int32_t old_size, int xarray_flag) {
     set_loop_word(h, xarray_flag);
     kel_lock_release(&mem_manager_lock);
     void* user = mem_user_of(h);
-    if (mem_manager.memdebug_mode > 0) memdebug_alloc(user);
-    if (heap_loop_record.active) debug_memory_loop_alloc(&heap_loop_record, user);
+    // One test for both tools while they are off (the memdebug mode is 0, 1 or 2).
+    if (KEL_MEM_DEBUG_HOOKS && MEM_UNLIKELY(mem_manager.memdebug_mode | heap_loop_record.active))
+        debug_hooks_after_alloc(user);
     if (size > old_size) memset((char*)user + old_size, 0, (size_t)(size - old_size));
     return user;
 }
@@ -393,7 +410,7 @@ MEM_HOT void* new_block(int size, int may_fail, int xarray_flag) {
 
 void* manage_memory(int size, void* old, int may_fail, int xarray_flag) {
     if (!old) return new_block(size, may_fail, xarray_flag);
-    if (heap_loop_record.active) debug_memory_loop_release(&heap_loop_record, old);
+    if (KEL_MEM_DEBUG_HOOKS && MEM_UNLIKELY(heap_loop_record.active)) debug_memory_loop_release(&heap_loop_record, old);
     const bool size_ok = size >= 0 && size <= kMaxSize;
     const uint32_t system_size = size_ok ? (uint32_t)mem_system_size(size) : 0;
     MemBlockHeader* h = nullptr;
@@ -440,7 +457,7 @@ int rlsmem(void* ptr) {
         pseg_release(ptr);
         return 0;
     }
-    if (heap_loop_record.active) debug_memory_loop_release(&heap_loop_record, ptr);
+    if (KEL_MEM_DEBUG_HOOKS && MEM_UNLIKELY(heap_loop_record.active)) debug_memory_loop_release(&heap_loop_record, ptr);
 
     MemBlockHeader* h = header_at(ptr);
     kel_lock_take(&mem_manager_lock);

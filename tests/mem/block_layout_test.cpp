@@ -248,21 +248,23 @@ TEST_F(HeapFill, AlwaysMoveFillsTheOldCopy) {
 namespace {
 
 TEST_F(HeapFill, KeptBlocksAreFilledWholeAndStayOutOfTheChain) {
-    mem_manager.keep_released = 1;
-    unsigned char* big = (unsigned char*)getmem(5000);
-    memset(big, 0x5A, 5000);
-    unsigned char* small = (unsigned char*)getmem(20);
-    memset(small, 0x5A, 20);
-    unsigned char* moved = (unsigned char*)relocmem(small, 40);  // a kept block always moves
-    rlsmem(big);
-    mem_manager.keep_released = 0;
-    EXPECT_NE(moved, small);
-    EXPECT_TRUE(all_bytes(small - 8, 0, 40, 0xFF));
-    EXPECT_TRUE(all_bytes(big - 8, 0, 5016, 0xFF));  // no edge-only fill for kept blocks
-    EXPECT_TRUE(all_bytes(moved, 0, 20, 0x5A));
-    EXPECT_EQ(check_memory_block(moved), MEM_BLOCK_OK);
-    EXPECT_EQ(mem_manager.last_area, header(moved));
-    rlsmem(moved);
+    // In a child: the kept blocks come from the arena and stay on the process's kept list.
+    const std::string out = testsupport::run_child(
+        [] {
+            mem_manager.keep_released = 1;
+            unsigned char* big = (unsigned char*)getmem(5000);
+            memset(big, 0x5A, 5000);
+            unsigned char* small = (unsigned char*)getmem(20);
+            memset(small, 0x5A, 20);
+            unsigned char* moved = (unsigned char*)relocmem(small, 40);  // a kept block always moves
+            rlsmem(big);
+            mem_manager.keep_released = 0;
+            printf("%d %d %d %d %d\n", moved != small, all_bytes(small - 8, 0, 40, 0xFF),
+                   all_bytes(big - 8, 0, 5016, 0xFF),  // no edge-only fill for kept blocks
+                   all_bytes(moved, 0, 20, 0x5A), check_memory_block(moved) == MEM_BLOCK_OK);
+        },
+        ::testing::ExitedWithCode(0));
+    EXPECT_EQ(out, "1 1 1 1 1\n");
 }
 
 TEST(HeapSettings, AlwaysMoveSetterReportsOnlyInDebugMode) {
