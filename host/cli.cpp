@@ -1,6 +1,6 @@
+// mirax's options, read with CLI11: each bad option is refused with a message naming it.
 #include "host/cli.h"
 
-#include <algorithm>
 #include <filesystem>
 
 #include <CLI/CLI.hpp>
