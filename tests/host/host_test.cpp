@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <map>
 #include <sstream>
 
 #include "host/frame_math.h"
@@ -75,43 +74,32 @@ TEST_F(HostFunctions, TableHoldsEveryNameSortedWithTheCallsTheCommandMakesImplem
 }
 
 // Random calls through the table against counters kept here: a rule fails only its own call of
-// its own function (or every call), with the chosen status and without doing anything; every
+// its own function (or every call) with the chosen status and without doing anything; every
 // call, failed or not, implemented or not, is counted under the name without "_v".
 TEST_F(HostFunctions, FailRulesFailTheirCallOnlyAndEveryCallIsCounted) {
-  FaultPlan plan;
-  plan.rules = {{"KelMdlTypeGet", 3}, {"KelAnimframeCreate", 0}, {"kel_term_plus", 2}, {"KelMdlTypeGet", 5}};
-  plan.status = KEL_TK_CANT_OPEN;
-  host.set_faults(plan);
+  host.set_faults({{{"KelMdlTypeGet", 3}, {"KelAnimframeCreate", 0}, {"kel_term_plus", 2}, {"KelMdlTypeGet", 5}},
+                   KEL_TK_CANT_OPEN});
   KelMdl top = const_cast<Model*>(&assembly.top_model());
-  std::map<std::string, int> counts;
-  unsigned seed = 7;
-  for (int i = 0; i < 60; ++i) {
+  CallCounts counts;
+  for (unsigned i = 0, seed = 7; i < 60; ++i) {
     seed = seed * 1103515245u + 12345u;
     int type = -1;
-    switch ((seed >> 16) % 3) {
-      case 0: {
-        const int n = ++counts["KelMdlTypeGet"];
-        const KelError status = call("KelMdlTypeGet_v", top, &type);
-        const bool fails = n == 3 || n == 5;
-        EXPECT_EQ(status, fails ? KEL_TK_CANT_OPEN : KEL_TK_NO_ERROR) << "call " << n;
-        EXPECT_EQ(type, fails ? -1 : KEL_MDL_ASSEMBLY) << "call " << n;
-        break;
-      }
-      case 1:
-        ++counts["KelAnimframeCreate"];
-        EXPECT_EQ(call("KelAnimframeCreate_v", 1), KEL_TK_CANT_OPEN);
-        break;
-      default: {
-        const int n = ++counts["kel_term_plus"];
-        EXPECT_EQ(call("kel_term_plus"), n == 2 ? KEL_TK_CANT_OPEN : KEL_TK_NOT_IMPLEMENTED) << "call " << n;
-      }
+    const int which = static_cast<int>((seed >> 16) % 3);
+    const char* name = which == 0 ? "KelMdlTypeGet" : which == 1 ? "KelAnimframeCreate" : "kel_term_plus";
+    const int n = ++counts[name];
+    if (which == 0) {
+      const bool fails = n == 3 || n == 5;
+      EXPECT_EQ(call("KelMdlTypeGet_v", top, &type), fails ? KEL_TK_CANT_OPEN : KEL_TK_NO_ERROR) << n;
+      EXPECT_EQ(type, fails ? -1 : KEL_MDL_ASSEMBLY) << n;
+    } else if (which == 1) {
+      EXPECT_EQ(call("KelAnimframeCreate_v", 1), KEL_TK_CANT_OPEN);
+    } else {
+      EXPECT_EQ(call("kel_term_plus"), n == 2 ? KEL_TK_CANT_OPEN : KEL_TK_NOT_IMPLEMENTED) << n;
     }
   }
-  EXPECT_EQ(host.calls(), CallCounts(counts.begin(), counts.end()));
-  EXPECT_TRUE(is_host_function("KelMdlTypeGet"));
-  EXPECT_TRUE(is_host_function("kel_term_plus"));
-  EXPECT_FALSE(is_host_function("KelMdlTypeGet_v"));
-  EXPECT_FALSE(is_host_function("KelNoSuchThing"));
+  EXPECT_EQ(host.calls(), counts);
+  EXPECT_TRUE(is_host_function("KelMdlTypeGet") && is_host_function("kel_term_plus"));
+  EXPECT_FALSE(is_host_function("KelMdlTypeGet_v") || is_host_function("KelNoSuchThing"));
 }
 
 KelError count_action(KelFeature* f, KelError, void* data) {
