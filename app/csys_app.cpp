@@ -19,6 +19,8 @@ constexpr const char* kHeader =
 constexpr const char* kNoValues = "N/A N/A N/A N/A N/A N/A N/A N/A N/A N/A N/A N/A\n";
 // Shown in place of a component's model name that the host could not give.
 constexpr const char* kUnknownName = "?";
+// The model type of a component whose type the host could not give.
+constexpr int kUnknownType = -1;
 
 constexpr int kTextSize = 256;
 constexpr int kReplyMax = 50;  // the longest reply the host is asked for
@@ -207,8 +209,9 @@ KelError component_visit(KelFeature* feature, KelError, void* app_data) {
 
   KelMdl cmodel = nullptr;
   if (KelAsmcompMdlGet(feature, &cmodel) != KEL_TK_NO_ERROR) cmodel = nullptr;
-  int mtype = 0;
-  if (cmodel && KelMdlTypeGet(cmodel, &mtype) != KEL_TK_NO_ERROR) mtype = 0;
+  // A kind the host could not give is shown as unknown, never guessed.
+  int mtype = kUnknownType;
+  if (cmodel && KelMdlTypeGet(cmodel, &mtype) != KEL_TK_NO_ERROR) mtype = kUnknownType;
   char text[kTextSize];
   if (!cmodel || !name_read([&](kel_wchar* wide) { return KelMdlNameGet(cmodel, wide); }, text))
     std::strcpy(text, kUnknownName);
@@ -220,7 +223,7 @@ KelError component_visit(KelFeature* feature, KelError, void* app_data) {
   report_append(level, 1);
   report_append(text, 1);
   const bool assembly = mtype == KEL_MDL_ASSEMBLY;
-  report_append(assembly ? "ASSEMBLY" : "PART", 1);
+  report_append(assembly ? "ASSEMBLY" : mtype == kUnknownType ? kUnknownName : "PART", 1);
 
   // A component that the path cannot describe (deeper than its table, or whose model is
   // unknown) keeps its row without values, and its contents are not visited.
@@ -230,7 +233,8 @@ KelError component_visit(KelFeature* feature, KelError, void* app_data) {
   path.ids[path.count] = feature->id;
   path.count += 1;
   KelSolidCsysVisit(cmodel, csys_visit, nullptr, app_data);
-  if (assembly) KelSolidFeatVisit(cmodel, component_visit, component_filter, app_data);
+  // A model of unknown kind is visited like an assembly: a part has no component to list.
+  if (assembly || mtype == kUnknownType) KelSolidFeatVisit(cmodel, component_visit, component_filter, app_data);
   if (path.count < KEL_PATH_MAX_DEPTH) path.ids[path.count] = -1;
   path.count -= 1;
   return KEL_TK_NO_ERROR;

@@ -1,7 +1,11 @@
+// mirax's options, read with CLI11: each bad option is refused with a message naming it.
 #include "host/cli.h"
 
 #include <filesystem>
 
+#include <CLI/CLI.hpp>
+
+#include "binding/kel_error.h"
 #include "host/encoding.h"
 
 namespace mirax {
@@ -19,6 +23,109 @@ constexpr const char* kModuleFile = "test.so";
 // having 19 characters).
 constexpr size_t kMaxHostString = 15;
 constexpr size_t kMaxTextRoot = 255 - 31;
+// The status codes have names from 0 down to about -100.
+constexpr KelError kLowestNamedStatus = -200;
+
+const char kFooter[] = R"(
+Without --name mirax shows the prompt and reads the name on the terminal (end of input cancels);
+without --reference it lists the csys that can be picked and reads a number or a path.
+
+Fault injection, for testing a plug-in against a host that fails: --fail KelMdlNameGet:3 makes
+the host function KelMdlNameGet (named without "_v") fail on its third call of the run, --fail
+KelSelect on every call; each failing call answers the --fail-status code (a number or a status
+name, default KEL_TK_GENERAL_ERROR) and does nothing. --list-calls prints every host function
+the module called, with its call count, after the run.
+
+Exit status: 0 done, 1 the module refused the host or its command is missing,
+2 bad usage or a bad model, 3 the module cannot be loaded.)";
+
+// "NAME" or "NAME:N": a host function without "_v" and the call that fails (0: every call).
+std::optional<FailRule> fail_rule(const std::string& text, std::string& why) {
+  FailRule rule;
+  const auto colon = text.rfind(':');
+  rule.function = text.substr(0, colon);
+  if (colon != std::string::npos) {
+    const std::string count = text.substr(colon + 1);
+    if (!CLI::detail::lexical_cast(count, rule.call) || rule.call < 1) {
+      why = "the call number must be a whole number from 1 on, not \"" + count + "\"";
+      return std::nullopt;
+    }
+  }
+  if (!is_host_function(rule.function)) {
+    why = "no host function is named \"" + rule.function + "\" (give it without \"_v\")";
+    return std::nullopt;
+  }
+  return rule;
+}
+
+// A failure status: a non-zero number or a status name such as KEL_TK_CANT_OPEN.
+std::optional<KelError> fail_status(const std::string& text) {
+  KelError status = 0;
+  if (CLI::detail::lexical_cast(text, status)) return status != KEL_TK_NO_ERROR ? std::optional(status) : std::nullopt;
+  for (KelError code = KEL_TK_GENERAL_ERROR; code >= kLowestNamedStatus; --code)
+    if (text == kel_error_name(code)) return code;
+  return std::nullopt;
+}
+
+struct Validators {
+  CLI::Validator fail{
+      [](std::string& text) {
+        std::string why;
+        return fail_rule(text, why) ? std::string() : why;
+      },
+      ""};
+  CLI::Validator status{
+      [](std::string& text) {
+        return fail_status(text) ? std::string() : "not a failure status (a non-zero number or a KEL_TK_ name): " + text;
+      },
+      ""};
+  CLI::Validator host_string{
+      [](std::string& text) {
+        return text.size() <= kMaxHostString ? std::string() : "at most 15 characters: " + text;
+      },
+      ""};
+};
+
+// What the options hold before they are checked together.
+struct RawOptions {
+  std::string module, text_root, directory, fail_status = "KEL_TK_GENERAL_ERROR";
+  std::vector<std::string> fails;
+};
+
+void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators& v) {
+  app.description(
+      "Stands in for the CAD host: loads the plug-in module, presses its -CsysList button and answers\n"
+      "its questions from the assembly model FILE (JSON).");
+  app.footer(kFooter);
+  app.add_option("--model", cl.model, "The assembly model")->type_name("FILE");
+  auto* name = app.add_option("--name", cl.name, "Reply NAME to the csys name prompt")->type_name("NAME");
+  app.add_flag("--cancel", cl.cancel, "Cancel the csys name prompt")->excludes(name);
+  auto* reference = app.add_option("--reference", cl.reference,
+                                   "Pick the reference csys PATH (\"CS\", \"SUB/P2/CS\", \"BOLT[2]/CS\")")
+                        ->type_name("PATH");
+  app.add_flag("--no-reference", cl.no_reference, "Abort the reference pick")->excludes(reference);
+  app.add_option("--module", raw.module, "The plug-in module (default: test.so / test.dll beside mirax)")
+      ->type_name("FILE");
+  app.add_option("--text-root", raw.text_root, "The directory holding the text tree (default: beside mirax)")
+      ->type_name("DIR");
+  app.add_option("--language", cl.session.language, "The host's language number (0 US ASCII, 1 Japanese, ...)")
+      ->type_name("N")
+      ->capture_default_str();
+  app.add_option("--release", cl.session.release, "The host's release")->check(v.host_string)->capture_default_str();
+  app.add_option("--build", cl.session.build, "The host's build")->check(v.host_string)->capture_default_str();
+  app.add_option("--dir", raw.directory, "The current directory, where csyspos.txt is written")
+      ->type_name("DIR")
+      ->check(CLI::ExistingDirectory.description(""));
+  app.add_option("--fail", raw.fails, "Fail host function NAME on its N-th call, or on every call (repeatable)")
+      ->check(v.fail)
+      ->type_name("NAME[:N]")
+      ->allow_extra_args(false);
+  app.add_option("--fail-status", raw.fail_status, "The status failing calls answer")
+      ->check(v.status)
+      ->type_name("CODE")
+      ->capture_default_str();
+  app.add_flag("--list-calls", cl.list_calls, "Print the host functions the module called and their call counts");
+}
 
 // UTF-8 in, UTF-8 out.
 std::string absolute(const std::string& path) {
@@ -29,102 +136,53 @@ std::string absolute(const std::string& path) {
 
 }  // namespace
 
-const char* usage_text() {
-  return "usage: mirax --model FILE [options]\n"
-         "Stands in for the CAD host: loads the plug-in module, presses its -CsysList button and\n"
-         "answers its questions from the assembly model FILE (JSON).\n"
-         "  --model FILE       the assembly model\n"
-         "  --name NAME        reply NAME to the csys name prompt\n"
-         "  --cancel           cancel the csys name prompt\n"
-         "  --reference PATH   pick the reference csys PATH (\"CS\", \"SUB/P2/CS\", \"BOLT[2]/CS\")\n"
-         "  --no-reference     abort the reference pick\n"
-         "  --module FILE      the plug-in module (default: test.so / test.dll beside mirax)\n"
-         "  --text-root DIR    the directory holding the text tree (default: beside mirax)\n"
-         "  --language N       the host's language number (default 0, US ASCII; 1 Japanese)\n"
-         "  --release TEXT     the host's release (default 21)\n"
-         "  --build TEXT       the host's build (default 2002100)\n"
-         "  --dir DIR          the current directory, where csyspos.txt is written\n"
-         "  --help             this text\n"
-         "Without --name or --reference mirax asks on the terminal.\n"
-         "Exit status: 0 done, 1 the module refused the host or its command is missing,\n"
-         "2 bad usage or a bad model, 3 the module cannot be loaded.\n";
+std::string usage_text() {
+  CLI::App app{"", "mirax"};
+  CommandLine cl;
+  RawOptions raw;
+  const Validators v;
+  describe(app, cl, raw, v);
+  return app.help();
 }
 
 CommandLine parse_command_line(const std::vector<std::string>& args, const Defaults& defaults) {
+  CLI::App app{"", "mirax"};
   CommandLine cl;
-  std::optional<std::string> module, text_root, language, directory;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::optional<std::string> inline_value;
-    if (arg.rfind("--", 0) == 0) {
-      if (const auto eq = arg.find('='); eq != std::string::npos) {
-        inline_value = arg.substr(eq + 1);
-        arg.resize(eq);
-      }
-    }
-    auto value = [&]() -> std::string {
-      if (inline_value) return *inline_value;
-      if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
-      return args[++i];
-    };
-    auto flag = [&] {
-      if (inline_value) throw UsageError(arg + " takes no value");
-    };
-    if (arg == "--model")
-      cl.model = value();
-    else if (arg == "--name")
-      cl.name = value();
-    else if (arg == "--cancel")
-      flag(), cl.cancel = true;
-    else if (arg == "--reference")
-      cl.reference = value();
-    else if (arg == "--no-reference")
-      flag(), cl.no_reference = true;
-    else if (arg == "--module")
-      module = value();
-    else if (arg == "--text-root")
-      text_root = value();
-    else if (arg == "--language")
-      language = value();
-    else if (arg == "--release")
-      cl.session.release = value();
-    else if (arg == "--build")
-      cl.session.build = value();
-    else if (arg == "--dir")
-      directory = value();
-    else if (arg == "--help" || arg == "-h")
-      flag(), cl.help = true;
-    else
-      throw UsageError("unknown argument " + args[i]);
+  RawOptions raw;
+  const Validators v;
+  describe(app, cl, raw, v);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    cl.help = true;
+    return cl;
+  } catch (const CLI::ExtrasError&) {
+    const auto extras = app.remaining();
+    throw UsageError("unknown argument " + (extras.empty() ? std::string("?") : extras.front()));
+  } catch (const CLI::ParseError& e) {
+    throw UsageError(e.what());
   }
-  if (cl.help) return cl;
   if (cl.model.empty()) throw UsageError("--model FILE is required");
-  if (cl.name && cl.cancel) throw UsageError("--name and --cancel exclude each other");
-  if (cl.reference && cl.no_reference) throw UsageError("--reference and --no-reference exclude each other");
-  if (cl.session.release.size() > kMaxHostString || cl.session.build.size() > kMaxHostString)
-    throw UsageError("--release and --build hold at most 15 characters");
-  if (language) {
-    size_t used = 0;
-    int n = 0;
-    try {
-      n = std::stoi(*language, &used);
-    } catch (const std::exception&) {
-      used = 0;
-    }
-    if (used == 0 || used != language->size()) throw UsageError("--language needs a number, not " + *language);
-    cl.session.language = n;
+  for (const std::string& text : raw.fails) {
+    std::string why;
+    cl.session.faults.rules.push_back(*fail_rule(text, why));
   }
-  cl.session.module = absolute(module ? *module : path_to_utf8(path_from_utf8(defaults.program_dir) / kModuleFile));
-  cl.session.text_root = absolute(text_root ? *text_root : defaults.program_dir);
+  cl.session.faults.status = *fail_status(raw.fail_status);
+  cl.session.module =
+      absolute(!raw.module.empty() ? raw.module : path_to_utf8(path_from_utf8(defaults.program_dir) / kModuleFile));
+  cl.session.text_root = absolute(!raw.text_root.empty() ? raw.text_root : defaults.program_dir);
   if (cl.session.text_root.size() > kMaxTextRoot)
-    throw UsageError("the text root " + cl.session.text_root + " is longer than " + std::to_string(kMaxTextRoot) +
+    throw UsageError("--text-root: " + cl.session.text_root + " is longer than " + std::to_string(kMaxTextRoot) +
                      " characters");
-  if (directory) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(path_from_utf8(*directory), ec)) throw UsageError("--dir " + *directory + " is not a directory");
-    cl.session.directory = absolute(*directory);
-  }
+  if (!raw.directory.empty()) cl.session.directory = absolute(raw.directory);
   return cl;
+}
+
+std::string call_list_text(const CallCounts& calls) {
+  std::string text = "Host functions called:\n";
+  for (const auto& [name, count] : calls) text += name + " " + std::to_string(count) + "\n";
+  return text;
 }
 
 }  // namespace mirax

@@ -1,6 +1,7 @@
 // mirax's command line.
 #pragma once
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ struct CommandLine {
   bool cancel = false;
   std::optional<std::string> reference;  // reference path
   bool no_reference = false;
+  bool list_calls = false;               // print the host calls and their counts at the end
   SessionOptions session;
   bool help = false;
 };
@@ -23,14 +25,19 @@ struct Defaults {
   std::string program_dir;  // UTF-8
 };
 
-// Parses the arguments (without the program name). Throws UsageError naming the fault.
+// A bad command line; the message names the option at fault.
 class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+// Parses the arguments (without the program name). Throws UsageError.
 CommandLine parse_command_line(const std::vector<std::string>& args, const Defaults& defaults);
 
-// The usage text.
-const char* usage_text();
+// The help text.
+std::string usage_text();
+
+// The calls of a session as --list-calls prints them: a title line, then "NAME COUNT" per host
+// function, in name order.
+std::string call_list_text(const CallCounts& calls);
 
 }  // namespace mirax

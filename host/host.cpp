@@ -349,6 +349,21 @@ KelError Host::component_model(const KelFeature* feature, KelMdl* out) {
   return KEL_TK_NO_ERROR;
 }
 
+std::optional<KelError> Host::call_begins(const char* symbol) {
+  const int call = ++calls_[symbol];
+  if (faults_.rules.empty()) return std::nullopt;
+  const std::string name = host_function_name(symbol);
+  for (const FailRule& rule : faults_.rules)
+    if (rule.function == name && (rule.call == 0 || rule.call == call)) return faults_.status;
+  return std::nullopt;
+}
+
+CallCounts Host::calls() const {
+  CallCounts counts;
+  for (const auto& [symbol, count] : calls_) counts[host_function_name(symbol)] += count;
+  return counts;
+}
+
 int Host::accept_version(int module_version) {
   module_version_ = module_version;
   return 1;

@@ -5,7 +5,9 @@
 #include <iosfwd>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -25,6 +27,20 @@ using HostEntry = KelHostFunctionEntry;
 inline constexpr int kFeatureTypeCsys = 923;
 // Item type of a feature handed to visit callbacks.
 inline constexpr int kItemFeature = 1;
+
+// Host calls that fail on demand: each rule fails the host function `function` (its name without
+// "_v") on its `call`-th call of the run, or on every call when `call` is 0, answering `status`
+// without doing anything.
+struct FailRule {
+  std::string function;
+  int call = 0;
+};
+struct FaultPlan {
+  std::vector<FailRule> rules;
+  KelError status = KEL_TK_GENERAL_ERROR;
+};
+// How often the module called each host function (names without "_v").
+using CallCounts = std::map<std::string, int>;
 
 struct ButtonBinding {
   KelButtonActionFn action = nullptr;
@@ -59,6 +75,13 @@ class Host {
   size_t geometry_records_held() const { return geometry_.size(); }
   // The version the module passed at the hand-shake (-1 before).
   int module_version() const { return module_version_; }
+
+  // Failing calls on demand.
+  void set_faults(const FaultPlan& faults) { faults_ = faults; }
+  // Every call from the module enters here first, under its table name (static storage): counts
+  // the call and gives the status to fail it with, or nullopt to carry it out.
+  std::optional<KelError> call_begins(const char* symbol);
+  CallCounts calls() const;
 
   // --- Host function bodies (called through host_functions.cpp's table entries) ---
   KelError menu_register(const char* menu, const char* file, int* menu_id, const char* dir, bool aux);
@@ -110,12 +133,18 @@ class Host {
   std::map<KelGeomitemdata*, std::unique_ptr<GeometryRecord>> geometry_;
   std::map<const Csys*, const Model*> csys_owner_;
   int module_version_ = -1;
+  FaultPlan faults_;
+  std::unordered_map<const char*, int> calls_;
 };
 
 // The sorted host function table (every name of the host function list).
 std::vector<HostEntry> build_host_table();
 // True when the entry is bound to a host function rather than the "not implemented" answer.
 bool host_function_implemented(const HostEntry& entry);
+// A host function's name as the user gives it: the table name without "_v".
+std::string host_function_name(const char* symbol);
+// True when `name` (without "_v") is in the host function table.
+bool is_host_function(const std::string& name);
 
 // Loads the module, performs the hand-shake, presses "-CsysList" and unloads the module.
 // Paths are UTF-8.
@@ -126,6 +155,7 @@ struct SessionOptions {
   std::string build = "2002100";
   int language = 0;
   std::string directory;  // current directory while the command runs; empty: unchanged
+  FaultPlan faults;
 };
 
 enum ExitStatus { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitNoModule = 3 };
@@ -133,6 +163,7 @@ enum ExitStatus { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitNoModule =
 struct SessionResult {
   ExitStatus status = kExitOk;
   bool report_written = false;
+  CallCounts calls;  // every host function the module called, from the hand-shake to the unload
 };
 
 SessionResult run_session(const SessionOptions& options, const Assembly& assembly, Answers& answers,

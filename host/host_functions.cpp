@@ -1,18 +1,19 @@
 // The host function table: every name of the toolkit interface, each bound either to one of the
 // host functions below (which forward to the Host found through the context handle) or to the
-// "not implemented" answer.
+// "not implemented" answer. Every entry first reports the call to the Host, which counts it and
+// may fail it on demand.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "host/host.h"
 
 namespace mirax {
 
 namespace {
-
-// Caller-cleans: the one function serves every argument count.
-KelError not_implemented(void*) { return KEL_TK_NOT_IMPLEMENTED; }
 
 Host& host(void* handle) { return Host::from_handle(handle); }
 
@@ -73,60 +74,97 @@ KelError asmcomp_mdl_get(void* h, KelFeature* feature, KelMdl* out) { return hos
 KelError array_size_get(void* h, void* array, int* out) { return host(h).array_size(array, out); }
 int pass_version_info(void* h, int version) { return host(h).accept_version(version); }
 
-struct Implemented {
-  const char* name;
-  void* function;
-};
-
 template <class F>
 void* address(F* f) {
   return reinterpret_cast<void*>(f);
 }
 
-const Implemented kImplemented[] = {
-    {"KelArraySizeGet_v", address(array_size_get)},
-    {"KelAsmcompMdlGet_v", address(asmcomp_mdl_get)},
-    {"KelAsmcomppathInit_v", address(asmcomppath_init)},
-    {"KelAsmcomppathTrfGet_v", address(asmcomppath_trf_get)},
-    {"KelCsysDataGet_v", address(csys_data_get)},
-    {"KelCsysIdGet_v", address(csys_id_get)},
-    {"KelCsysInit_v", address(csys_init)},
-    {"KelFeatureTypeGet_v", address(feature_type_get)},
-    {"KelGeomitemdataFree_v", address(geomitemdata_free)},
-    {"KelMdlCurrentGet_v", address(mdl_current_get)},
-    {"KelMdlNameGet_v", address(mdl_name_get)},
-    {"KelMdlTypeGet_v", address(mdl_type_get)},
-    {"KelMenuAuxfileRegister_v", address(menu_auxfile_register)},
-    {"KelMenuFileRegister_v", address(menu_file_register)},
-    {"KelMenubuttonActionSet_v", address(menubutton_action_set)},
-    {"KelMessageClear_v", address(message_clear)},
-    {"KelMessageDisplay_v", address(message_display)},
-    {"KelMessageStringRead_v", address(message_string_read)},
-    {"KelModelitemInit_v", address(modelitem_init)},
-    {"KelModelitemNameGet_v", address(modelitem_name_get)},
-    {"KelSelect_v", address(select)},
-    {"KelSelectionAsmcomppathGet_v", address(selection_asmcomppath_get)},
-    {"KelSelectionModelitemGet_v", address(selection_modelitem_get)},
-    {"KelSolidCsysVisit_v", address(solid_csys_visit)},
-    {"KelSolidFeatVisit_v", address(solid_feat_visit)},
-    {"keldev_pass_version_info_v", address(pass_version_info)},
-};
-
 // Every name of the host function list: the stubs' names with "_v", and the entry the
 // plug-in's termination call looks up under its bare name.
-const char* const kHostFunctionNames[] = {
+constexpr const char* kHostFunctionNames[] = {
 #define KEL_HOST_FN(name, words) #name "_v",
 #include "binding/host_functions.def"
     "kel_term_plus",
 };
+constexpr size_t kHostFunctionCount = std::size(kHostFunctionNames);
+
+// An implemented host function entered through the call count: `Symbol` indexes the names above.
+template <size_t Symbol, auto F>
+struct Counted;
+template <size_t Symbol, class R, class... A, R (*F)(void*, A...)>
+struct Counted<Symbol, F> {
+  static R call(void* h, A... a) {
+    if (const auto failure = host(h).call_begins(kHostFunctionNames[Symbol])) return static_cast<R>(*failure);
+    return F(h, a...);
+  }
+};
+
+// Caller-cleans: one function per name serves every argument count (the context handle comes
+// first, or alone for "kel_term_plus").
+template <size_t Symbol>
+KelError not_implemented(void* h) {
+  if (const auto failure = host(h).call_begins(kHostFunctionNames[Symbol])) return *failure;
+  return KEL_TK_NOT_IMPLEMENTED;
+}
+
+template <size_t... I>
+std::array<void*, sizeof...(I)> not_implemented_entries(std::index_sequence<I...>) {
+  return {address(not_implemented<I>)...};
+}
+const std::array<void*, kHostFunctionCount> kNotImplemented =
+    not_implemented_entries(std::make_index_sequence<kHostFunctionCount>());
+
+constexpr size_t symbol_index(const char* name) {
+  for (size_t i = 0; i < kHostFunctionCount; ++i)
+    if (std::string_view(kHostFunctionNames[i]) == name) return i;
+  throw "not a host function";  // compile-time error
+}
+
+struct Implemented {
+  const char* name;
+  void* function;
+};
+
+#define KEL_IMPLEMENTED(symbol, function) {symbol, address(Counted<symbol_index(symbol), function>::call)}
+
+const Implemented kImplemented[] = {
+    KEL_IMPLEMENTED("KelArraySizeGet_v", array_size_get),
+    KEL_IMPLEMENTED("KelAsmcompMdlGet_v", asmcomp_mdl_get),
+    KEL_IMPLEMENTED("KelAsmcomppathInit_v", asmcomppath_init),
+    KEL_IMPLEMENTED("KelAsmcomppathTrfGet_v", asmcomppath_trf_get),
+    KEL_IMPLEMENTED("KelCsysDataGet_v", csys_data_get),
+    KEL_IMPLEMENTED("KelCsysIdGet_v", csys_id_get),
+    KEL_IMPLEMENTED("KelCsysInit_v", csys_init),
+    KEL_IMPLEMENTED("KelFeatureTypeGet_v", feature_type_get),
+    KEL_IMPLEMENTED("KelGeomitemdataFree_v", geomitemdata_free),
+    KEL_IMPLEMENTED("KelMdlCurrentGet_v", mdl_current_get),
+    KEL_IMPLEMENTED("KelMdlNameGet_v", mdl_name_get),
+    KEL_IMPLEMENTED("KelMdlTypeGet_v", mdl_type_get),
+    KEL_IMPLEMENTED("KelMenuAuxfileRegister_v", menu_auxfile_register),
+    KEL_IMPLEMENTED("KelMenuFileRegister_v", menu_file_register),
+    KEL_IMPLEMENTED("KelMenubuttonActionSet_v", menubutton_action_set),
+    KEL_IMPLEMENTED("KelMessageClear_v", message_clear),
+    KEL_IMPLEMENTED("KelMessageDisplay_v", message_display),
+    KEL_IMPLEMENTED("KelMessageStringRead_v", message_string_read),
+    KEL_IMPLEMENTED("KelModelitemInit_v", modelitem_init),
+    KEL_IMPLEMENTED("KelModelitemNameGet_v", modelitem_name_get),
+    KEL_IMPLEMENTED("KelSelect_v", select),
+    KEL_IMPLEMENTED("KelSelectionAsmcomppathGet_v", selection_asmcomppath_get),
+    KEL_IMPLEMENTED("KelSelectionModelitemGet_v", selection_modelitem_get),
+    KEL_IMPLEMENTED("KelSolidCsysVisit_v", solid_csys_visit),
+    KEL_IMPLEMENTED("KelSolidFeatVisit_v", solid_feat_visit),
+    KEL_IMPLEMENTED("keldev_pass_version_info_v", pass_version_info),
+};
+#undef KEL_IMPLEMENTED
 
 }  // namespace
 
 std::vector<HostEntry> build_host_table() {
   std::vector<HostEntry> table;
   table.reserve(std::size(kHostFunctionNames));
-  for (const char* name : kHostFunctionNames) {
-    void* function = address(not_implemented);
+  for (size_t i = 0; i < kHostFunctionCount; ++i) {
+    const char* name = kHostFunctionNames[i];
+    void* function = kNotImplemented[i];
     for (const auto& impl : kImplemented)
       if (std::strcmp(impl.name, name) == 0) function = impl.function;
     table.push_back({function, name});
@@ -136,6 +174,20 @@ std::vector<HostEntry> build_host_table() {
   return table;
 }
 
-bool host_function_implemented(const HostEntry& entry) { return entry.function != address(not_implemented); }
+bool host_function_implemented(const HostEntry& entry) {
+  return std::any_of(std::begin(kImplemented), std::end(kImplemented),
+                     [&](const Implemented& impl) { return impl.function == entry.function; });
+}
+
+std::string host_function_name(const char* symbol) {
+  std::string name = symbol;
+  if (name.size() > 2 && name.compare(name.size() - 2, 2, "_v") == 0) name.resize(name.size() - 2);
+  return name;
+}
+
+bool is_host_function(const std::string& name) {
+  return std::any_of(std::begin(kHostFunctionNames), std::end(kHostFunctionNames),
+                     [&](const char* symbol) { return host_function_name(symbol) == name; });
+}
 
 }  // namespace mirax

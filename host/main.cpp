@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   try {
     cl = parse_command_line(args, defaults);
   } catch (const UsageError& e) {
-    std::cerr << "mirax: " << e.what() << "\n" << usage_text();
+    std::cerr << "mirax: " << e.what() << "\nRun mirax --help for the options.\n";
     return kExitUsage;
   }
   if (cl.help) {
@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
 
   const auto answers = make_answers(std::move(scripted), std::cin, std::cout);
   const SessionResult result = run_session(cl.session, assembly, *answers, std::cout, std::cerr);
+  if (cl.list_calls) std::cout << call_list_text(result.calls);
   std::cout << std::flush;
   return result.status;
 }

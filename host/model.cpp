@@ -200,7 +200,7 @@ Assembly parse_assembly(std::string_view json_text) {
   const std::string duplicate = first_duplicate_key(json_text);
   try {
     root = json::parse(json_text.begin(), json_text.end());
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {  // a syntax error, or a number beyond the double range
     std::string what = e.what();
     // Keep the library's position and reason, without its internal exception tag.
     if (const auto tag = what.find("] "); tag != std::string::npos && what.rfind("[json.exception", 0) == 0)

@@ -49,6 +49,13 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
   }
 
   Host host(assembly, answers, options.language, out, err);
+  host.set_faults(options.faults);
+  // Every way out from here hands back the calls counted.
+  const auto finish = [&](ExitStatus status) {
+    result.status = status;
+    result.calls = host.calls();
+    return result;
+  };
   const auto& table = host.table();
   // Room for the required-version text the module writes when it refuses the host.
   kel_wchar message[256] = {};
@@ -60,21 +67,18 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
   if (status == KEL_VERSION_MISMATCH) {
     err << "mirax: the module refuses this host (release " << options.release << ", build " << options.build
         << "): it requires " << wide_to_utf8(std::u16string_view(message, wide_length(message))) << "\n";
-    result.status = kExitRefused;
-    return result;
+    return finish(kExitRefused);
   }
   if (status != KEL_TK_NO_ERROR) {
     err << "mirax: the module's initialisation failed with status " << status << "\n";
-    result.status = kExitRefused;
-    return result;
+    return finish(kExitRefused);
   }
 
   const ButtonBinding* binding = host.button(kMenu, kButton);
   if (!binding) {
     err << "mirax: the module bound no action to the button " << kButton << " of menu " << kMenu << "\n";
     terminate();
-    result.status = kExitRefused;
-    return result;
+    return finish(kExitRefused);
   }
   if (!options.directory.empty()) {
     std::error_code ec;
@@ -82,8 +86,7 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
     if (ec) {
       err << "mirax: cannot change to directory " << options.directory << ": " << ec.message() << "\n";
       terminate();
-      result.status = kExitUsage;
-      return result;
+      return finish(kExitUsage);
     }
   }
   out << std::flush;
@@ -91,13 +94,13 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
   if (result.report_written)
     out << "Report: " << path_to_utf8(std::filesystem::current_path() / "csyspos.txt") << "\n";
   else
-    out << "No report written: the name prompt was cancelled.\n";
+    out << "No report written: the name prompt was cancelled or failed.\n";
   if (host.geometry_records_held() != 0)
     err << "mirax: the module did not release " << host.geometry_records_held() << " csys data record(s)\n";
   out << std::flush;
   terminate();
   std::fflush(stdout);
-  return result;
+  return finish(kExitOk);
 }
 
 }  // namespace mirax

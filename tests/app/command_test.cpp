@@ -228,8 +228,11 @@ TEST_F(Command, FailingHostCallsLeaveSensibleRows) {
       {{"KelModelitemNameGet:CS0", "KelCsysIdGet:cs0"},
        " \n1 SUB ASSEMBLY " + kNoValues + "2 P1 PART " + kNoValues + "2 P2 PART " + p2_values +
            " \n1 P3 PART "},
-      {{"KelMdlTypeGet:SUB"}, " \n1 SUB PART " + sub_values + " \n1 P3 PART " + p3_values},
-      {{"KelAsmcompMdlGet:SUB"}, " \n1 ? PART " + kNoValues + "1 P3 PART " + p3_values},
+      // An unknown kind is shown as such, and the sub-assembly is still listed.
+      {{"KelMdlTypeGet:SUB"},
+       " \n1 SUB ? " + sub_values + " \n2 P1 PART " + kNoValues + "2 P2 PART " + p2_values + " \n1 P3 PART " +
+           p3_values},
+      {{"KelAsmcompMdlGet:SUB"}, " \n1 ? ? " + kNoValues + "1 P3 PART " + p3_values},
       {{"KelMdlCurrentGet"}, ""},
       // The filter's failure stops the host's visit at the first feature.
       {{"KelFeatureTypeGet"}, ""},

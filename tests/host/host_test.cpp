@@ -73,6 +73,35 @@ TEST_F(HostFunctions, TableHoldsEveryNameSortedWithTheCallsTheCommandMakesImplem
   EXPECT_EQ(call("kel_term_plus"), KEL_TK_NOT_IMPLEMENTED);
 }
 
+// Random calls through the table against counters kept here: a rule fails only its own call of
+// its own function (or every call) with the chosen status and without doing anything; every
+// call, failed or not, implemented or not, is counted under the name without "_v".
+TEST_F(HostFunctions, FailRulesFailTheirCallOnlyAndEveryCallIsCounted) {
+  host.set_faults({{{"KelMdlTypeGet", 3}, {"KelAnimframeCreate", 0}, {"kel_term_plus", 2}, {"KelMdlTypeGet", 5}},
+                   KEL_TK_CANT_OPEN});
+  KelMdl top = const_cast<Model*>(&assembly.top_model());
+  CallCounts counts;
+  for (unsigned i = 0, seed = 7; i < 60; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    int type = -1;
+    const int which = static_cast<int>((seed >> 16) % 3);
+    const char* name = which == 0 ? "KelMdlTypeGet" : which == 1 ? "KelAnimframeCreate" : "kel_term_plus";
+    const int n = ++counts[name];
+    if (which == 0) {
+      const bool fails = n == 3 || n == 5;
+      EXPECT_EQ(call("KelMdlTypeGet_v", top, &type), fails ? KEL_TK_CANT_OPEN : KEL_TK_NO_ERROR) << n;
+      EXPECT_EQ(type, fails ? -1 : KEL_MDL_ASSEMBLY) << n;
+    } else if (which == 1) {
+      EXPECT_EQ(call("KelAnimframeCreate_v", 1), KEL_TK_CANT_OPEN);
+    } else {
+      EXPECT_EQ(call("kel_term_plus"), n == 2 ? KEL_TK_CANT_OPEN : KEL_TK_NOT_IMPLEMENTED) << n;
+    }
+  }
+  EXPECT_EQ(host.calls(), counts);
+  EXPECT_TRUE(is_host_function("KelMdlTypeGet") && is_host_function("kel_term_plus"));
+  EXPECT_FALSE(is_host_function("KelMdlTypeGet_v") || is_host_function("KelNoSuchThing"));
+}
+
 KelError count_action(KelFeature* f, KelError, void* data) {
   auto* seen = static_cast<std::vector<int>*>(data);
   seen->push_back(f->id);
