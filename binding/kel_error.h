@@ -4,7 +4,11 @@
 
 typedef int32_t KelError;
 
+#ifdef __cplusplus
 enum : KelError {
+#else
+enum {
+#endif
 #define KEL_STATUS(name, value) name = value,
 #include "binding/kel_status.def"
 };

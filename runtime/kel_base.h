@@ -12,10 +12,22 @@
 #endif
 
 // Wide text is always 16-bit units holding Unicode (never wchar_t, which is 32 bits on Linux).
+// C spells the same type uint_least16_t (the C library's char16_t).
+#ifdef __cplusplus
 typedef char16_t kel_wchar;
+#else
+typedef uint_least16_t kel_wchar;
+#endif
+
+// A compile-time check that reads the same in C and C++ headers.
+#ifdef __cplusplus
+#define KEL_STATIC_ASSERT(condition, why) static_assert(condition, why)
+#else
+#define KEL_STATIC_ASSERT(condition, why) _Static_assert(condition, why)
+#endif
 
 // Record layouts exchanged with the host and kept in blocks rely on 4-byte pointers.
-static_assert(sizeof(void*) == 4, "the module is 32-bit through and through");
+KEL_STATIC_ASSERT(sizeof(void*) == 4, "the module is 32-bit through and through");
 
 // Compiler hints, spelled one way throughout: branch weights for the fast paths, and the
 // inlining of hot and cold routines.
