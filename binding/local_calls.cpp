@@ -178,7 +178,7 @@ KelError KelSmallvalueBlock16Init(const void* data, KelSmallvalue* value_out) {
 }
 
 KelError KelSmallvalueBlock32Init(const void* data, KelSmallvalue* value_out) {
-  return KelSmallvalueInit(KEL_SMALLVALUE_BLOCK32, data, 32, value_out);
+  return KelSmallvalueInit(KEL_SMALLVALUE_BLOCK32, data, KEL_SMALLVALUE_DATA_SIZE, value_out);
 }
 
 KelError KelTypedvalueSet(KelTypedvalue* value, const void* data, int32_t kind) {
