@@ -14,6 +14,7 @@
 namespace {
 
 constexpr const char* kReportFile = "csyspos.txt";
+// "Lebel" is kept as the system has always written it: readers of the report match the header line.
 constexpr const char* kHeader =
     "\nLebel Name  Type  Tx   Ty   Tz   x1   x2   x3   y1   y2   y3   z1   z2   z3\n";
 constexpr const char* kNoValues = "N/A N/A N/A N/A N/A N/A N/A N/A N/A N/A N/A N/A\n";

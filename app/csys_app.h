@@ -1,7 +1,7 @@
 // The plug-in's application: the "-CsysList" button of the "assembly" menu and its report
 // "csyspos.txt" of coordinate systems expressed in a picked reference coordinate system.
 #pragma once
-#include "app/host_records.h"
+#include "binding/host_records.h"
 
 KEL_BEGIN_C
 

@@ -1,7 +1,7 @@
 // 4x4 transform arithmetic on row vectors; a null matrix stands for the identity, a null
 // vector for zero.
 #pragma once
-#include "app/host_records.h"
+#include "binding/host_records.h"
 
 KEL_BEGIN_C
 

@@ -33,7 +33,7 @@ KelBinding kel_binding = {
 namespace {
 
 constexpr int32_t kVersionScale = 10000000;
-constexpr int kUsasciiLanguage = 6;
+constexpr int kUsasciiLanguage = 6;  // usascii's second number, not 0: kept as the system always chose
 constexpr char kSeparator = '\\';
 
 struct ReleaseRow {

@@ -22,7 +22,7 @@ typedef struct KelHostFunctionEntry {
   void* function;    // called caller-cleans with (context handle, argument words...)
   const char* name;  // e.g. "KelMdlCurrentGet_v"
 } KelHostFunctionEntry;
-static_assert(sizeof(KelHostFunctionEntry) == 8, "host function entries are 8 bytes");
+KEL_STATIC_ASSERT(sizeof(KelHostFunctionEntry) == 8, "host function entries are 8 bytes");
 
 enum { KEL_HOST_COPY_SIZE = 16, KEL_DIRECTORY_SIZE = 256 };
 

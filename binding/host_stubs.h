@@ -67,14 +67,14 @@ namespace kel_stub {
 // Looks `symbol` up in the host function table and stores the result, found or not, in the
 // cache. A miss is reported under `report_name` and is not remembered. Out of line and cold:
 // it runs once per stub.
-[[gnu::noinline, gnu::cold]] void* bind_host_function(void** cache, const char* symbol,
+KEL_COLD void* bind_host_function(void** cache, const char* symbol,
                                                       const char* report_name);
 
 // The bound address in the cache, binding it first when the cache is empty; null on a miss.
 template <class Function>
 inline Function bound(void*& cache, const char* symbol, const char* report_name) {
   void* function = cache;
-  if (__builtin_expect(function == nullptr, 0))
+  if (KEL_UNLIKELY(function == nullptr))
     function = bind_host_function(&cache, symbol, report_name);
   return reinterpret_cast<Function>(function);
 }
@@ -86,73 +86,54 @@ inline Function bound(void*& cache, const char* symbol, const char* report_name)
 #define KEL_STUB_HOST(words) int32_t (*)(int32_t KEL_STUB_TYPES_##words)
 #define KEL_STUB_HOST_DIR(words) int32_t (*)(int32_t KEL_STUB_TYPES_##words, const char*)
 #define KEL_STUB_CALL(fn, words) fn(kel_binding.context_handle KEL_STUB_ARGS_##words)
+#define KEL_STUB_CALL_DIR(fn, words, dir) \
+  fn(kel_binding.context_handle KEL_STUB_ARGS_##words, kel_binding.dir)
+
+// The one stub shape every row kind below is made of: a stub `name` of `words` words returning
+// `type`, bound through `signature`, reporting a miss under `report_name`; `unbound` is what it
+// returns when unbound, `forward` the statement that calls the bound function `fn`.
+#define KEL_STUB(type, name, words, signature, report_name, unbound, forward) \
+  inline type name(KEL_STUB_PARAMS_##words) {                               \
+    static void* cache;                                                     \
+    auto fn = kel_stub::bound<signature>(cache, #name "_v", report_name);   \
+    if (!fn) return unbound;                                                \
+    forward;                                                                \
+  }
 
 // Forwards and returns the host's status; -1 when unbound.
-#define KEL_HOST_FN(name, words)                                                   \
-  inline KelError name(KEL_STUB_PARAMS_##words) {                                         \
-    static void* cache;                                                            \
-    auto fn = kel_stub::bound<KEL_STUB_HOST(words)>(cache, #name "_v", #name "_v");          \
-    if (!fn) return KEL_TK_GENERAL_ERROR;                                          \
-    return KEL_STUB_CALL(fn, words);                                               \
-  }
+#define KEL_HOST_FN(name, words)                                              \
+  KEL_STUB(KelError, name, words, KEL_STUB_HOST(words), #name "_v", KEL_TK_GENERAL_ERROR, \
+           return KEL_STUB_CALL(fn, words))
 
 // Same, but an unbound stub names itself without the suffix.
-#define KEL_HOST_FN_BARE_NAME(name, words)                                         \
-  inline KelError name(KEL_STUB_PARAMS_##words) {                                         \
-    static void* cache;                                                            \
-    auto fn = kel_stub::bound<KEL_STUB_HOST(words)>(cache, #name "_v", #name);               \
-    if (!fn) return KEL_TK_GENERAL_ERROR;                                          \
-    return KEL_STUB_CALL(fn, words);                                               \
-  }
+#define KEL_HOST_FN_BARE_NAME(name, words)                                  \
+  KEL_STUB(KelError, name, words, KEL_STUB_HOST(words), #name, KEL_TK_GENERAL_ERROR, \
+           return KEL_STUB_CALL(fn, words))
 
 // Calls the host and returns nothing.
-#define KEL_HOST_FN_VOID(name, words)                                              \
-  inline void name(KEL_STUB_PARAMS_##words) {                                             \
-    static void* cache;                                                            \
-    auto fn = kel_stub::bound<KEL_STUB_HOST(words)>(cache, #name "_v", #name "_v");          \
-    if (!fn) return;                                                               \
-    KEL_STUB_CALL(fn, words);                                                      \
-  }
+#define KEL_HOST_FN_VOID(name, words) \
+  KEL_STUB(void, name, words, KEL_STUB_HOST(words), #name "_v", , KEL_STUB_CALL(fn, words))
 
 // Returns the host's truth value; false when unbound.
-#define KEL_HOST_FN_TRUTH(name, words)                                             \
-  inline int name(KEL_STUB_PARAMS_##words) {                                              \
-    static void* cache;                                                            \
-    auto fn = kel_stub::bound<KEL_STUB_HOST(words)>(cache, #name "_v", #name "_v");          \
-    if (!fn) return 0;                                                             \
-    return KEL_STUB_CALL(fn, words);                                               \
-  }
+#define KEL_HOST_FN_TRUTH(name, words) \
+  KEL_STUB(int, name, words, KEL_STUB_HOST(words), #name "_v", 0, return KEL_STUB_CALL(fn, words))
 
 // The host finds the plug-in's message and label files in the text directory, passed last.
-#define KEL_HOST_FN_TEXT_DIR(name, words)                                          \
-  inline KelError name(KEL_STUB_PARAMS_##words) {                                         \
-    static void* cache;                                                            \
-    auto fn = kel_stub::bound<KEL_STUB_HOST_DIR(words)>(cache, #name "_v", #name "_v");      \
-    if (!fn) return KEL_TK_GENERAL_ERROR;                                          \
-    return fn(kel_binding.context_handle KEL_STUB_ARGS_##words,                    \
-              kel_binding.text_directory);                                         \
-  }
+#define KEL_HOST_FN_TEXT_DIR(name, words)                                               \
+  KEL_STUB(KelError, name, words, KEL_STUB_HOST_DIR(words), #name "_v", KEL_TK_GENERAL_ERROR, \
+           return KEL_STUB_CALL_DIR(fn, words, text_directory))
 
 // The host finds the plug-in's menu files in the menus directory, passed last.
-#define KEL_HOST_FN_MENUS_DIR(name, words)                                         \
-  inline KelError name(KEL_STUB_PARAMS_##words) {                                         \
-    static void* cache;                                                            \
-    auto fn = kel_stub::bound<KEL_STUB_HOST_DIR(words)>(cache, #name "_v", #name "_v");      \
-    if (!fn) return KEL_TK_GENERAL_ERROR;                                          \
-    return fn(kel_binding.context_handle KEL_STUB_ARGS_##words,                    \
-              kel_binding.menus_directory);                                        \
-  }
+#define KEL_HOST_FN_MENUS_DIR(name, words)                                              \
+  KEL_STUB(KelError, name, words, KEL_STUB_HOST_DIR(words), #name "_v", KEL_TK_GENERAL_ERROR, \
+           return KEL_STUB_CALL_DIR(fn, words, menus_directory))
 
 // The host frees the leaders; on success the array holding them is freed too.
-#define KEL_HOST_FN_GTOLLEADERS_FREE(name, words)                                  \
-  static_assert(words == 1, #name " frees the one array it is given");             \
-  inline KelError name(KEL_STUB_PARAMS_##words) {                                         \
-    static void* cache;                                                            \
-    auto fn = kel_stub::bound<KEL_STUB_HOST(words)>(cache, #name "_v", #name "_v");          \
-    if (!fn) return KEL_TK_GENERAL_ERROR;                                          \
-    KelError status = KEL_STUB_CALL(fn, words);                                    \
-    return status == KEL_TK_NO_ERROR ? KelArrayFree(a1) : status;                  \
-  }
+#define KEL_HOST_FN_GTOLLEADERS_FREE(name, words)                                          \
+  static_assert(words == 1, #name " frees the one array it is given");                     \
+  KEL_STUB(KelError, name, words, KEL_STUB_HOST(words), #name "_v", KEL_TK_GENERAL_ERROR,  \
+           KelError status = KEL_STUB_CALL(fn, words);                                     \
+           return status == KEL_TK_NO_ERROR ? KelArrayFree(a1) : status)
 
 KEL_BEGIN_C
 

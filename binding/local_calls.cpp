@@ -18,7 +18,7 @@ static_assert(offsetof(KelTypedvalue, data) == 8);
 
 namespace {
 
-constexpr int kNameLimit = KEL_PATHSET_NAME_SIZE - 1;
+constexpr int kNameLimit = KEL_NAME_SIZE - 1;
 
 // Copies at most 31 wide characters, stopping after the terminator and zero-filling the rest
 // of the 31; the 32nd unit of the destination is never written.
@@ -82,7 +82,7 @@ KelError KelTaggedBlockInit(int32_t kind, const void* payload, KelTaggedBlock* b
 
 KelError KelPathEntryInit(const int32_t* ids, int32_t id_count, int32_t value,
                           const KelTaggedBlock* block, KelPathEntry* entry_out) {
-  if (id_count > KEL_PATH_ENTRY_MAX_IDS || id_count < 0 || !block) return KEL_TK_BAD_INPUTS;
+  if (id_count > KEL_PATH_MAX_DEPTH || id_count < 0 || !block) return KEL_TK_BAD_INPUTS;
   if (!entry_out) return KEL_TK_NO_ERROR;
   if (ids) {
     // Only the ids the caller counted are read; the rest of the table is cleared.
@@ -178,7 +178,7 @@ KelError KelSmallvalueBlock16Init(const void* data, KelSmallvalue* value_out) {
 }
 
 KelError KelSmallvalueBlock32Init(const void* data, KelSmallvalue* value_out) {
-  return KelSmallvalueInit(KEL_SMALLVALUE_BLOCK32, data, 32, value_out);
+  return KelSmallvalueInit(KEL_SMALLVALUE_BLOCK32, data, KEL_SMALLVALUE_DATA_SIZE, value_out);
 }
 
 KelError KelTypedvalueSet(KelTypedvalue* value, const void* data, int32_t kind) {

@@ -3,14 +3,12 @@
 // the path entries of a path set. They behave like host functions: a KelError result and
 // out-arguments.
 #pragma once
-#include "binding/kel_error.h"
+#include "binding/host_records.h"
 
 KEL_BEGIN_C
 
 enum {
   KEL_TAGGED_PAYLOAD_SIZE = 120,
-  KEL_PATH_ENTRY_MAX_IDS = 25,
-  KEL_PATHSET_NAME_SIZE = 32,     // wide characters, terminator included
   KEL_SMALLVALUE_DATA_SIZE = 32,  // bytes
   KEL_REVISION = 2,
 };
@@ -42,14 +40,14 @@ typedef struct KelTaggedBlock {
 // Path entry: 232 bytes.
 typedef struct KelPathEntry {
   int32_t id_count;
-  int32_t ids[KEL_PATH_ENTRY_MAX_IDS];
+  int32_t ids[KEL_PATH_MAX_DEPTH];
   int32_t value;
   KelTaggedBlock block;
 } KelPathEntry;
 
 // Path set: 76 bytes; `entries` is a host array of path entries.
 typedef struct KelPathset {
-  kel_wchar name[KEL_PATHSET_NAME_SIZE];
+  kel_wchar name[KEL_NAME_SIZE];
   int32_t id;
   int32_t attribute;
   KelPathEntry* entries;

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/host_records.h"
+#include "binding/host_records.h"
 #include "binding/host_binding.h"
 #include "host/answers.h"
 #include "host/model.h"

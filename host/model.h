@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/host_records.h"
+
 namespace mirax {
 
 using Vec3 = std::array<double, 3>;
@@ -23,7 +25,7 @@ struct Frame {
 enum class ModelType { assembly, part };
 
 // The longest name the host hands out: 31 wide characters plus the terminating zero.
-inline constexpr size_t kMaxNameUnits = 31;
+inline constexpr size_t kMaxNameUnits = KEL_NAME_SIZE - 1;
 
 struct Csys {
   std::string name;         // UTF-8, as in the file
@@ -72,7 +74,7 @@ Assembly parse_assembly(std::string_view json_text);
 Assembly load_assembly(const std::string& file);
 
 // The deepest component nesting a host component path can describe.
-inline constexpr int kMaxDepth = 25;
+inline constexpr int kMaxDepth = KEL_PATH_MAX_DEPTH;
 
 // A csys reached from the top model: the component indices leading down to its model, then the
 // csys index within that model.

@@ -31,12 +31,6 @@ ClumpEntry* sorted_index[CLUMP_REGISTRY_SIZE];  // entries by object size, then 
 int* size_cache = nullptr;                       // kCacheClasses ids, -1 where none
 int auto_entries = 0;                            // live automatic entries
 
-#if defined(__GNUC__)
-#define CLUMP_LIKELY(x) __builtin_expect(!!(x), 1)
-#else
-#define CLUMP_LIKELY(x) (x)
-#endif
-
 // ---- the memory-loop callbacks for clump objects ----
 
 void loop_set_index(mem_loop_record* record, void* ptr) {
@@ -126,7 +120,7 @@ void chunks_remove(Clump* c) {
 
 // The live clump whose block holds `ptr`, or null.
 inline Clump* clump_around(const void* ptr) {
-    if (CLUMP_LIKELY(live_clumps == 0)) return nullptr;
+    if (KEL_LIKELY(live_clumps == 0)) return nullptr;
     const uintptr_t a = (uintptr_t)ptr;
     const uintptr_t key = (a >> kChunkShift) + 2;
     const uint32_t mask = chunk_capacity - 1;
@@ -158,7 +152,7 @@ Clump* clump_of_object(const void* ptr) {
     const uintptr_t distance = a - first_object;
     const int own = slot_of(ptr)->own;
     // The slot header names its own place: the usual case, without a division.
-    if (CLUMP_LIKELY(own >= 0 && (uintptr_t)own * 8 == distance && distance < (uintptr_t)e.per_clump * stride))
+    if (KEL_LIKELY(own >= 0 && (uintptr_t)own * 8 == distance && distance < (uintptr_t)e.per_clump * stride))
         return c;
     if (distance % stride != 0 || distance / stride >= (uintptr_t)e.per_clump)
         return nullptr;  // inside the clump, but not where an object starts
@@ -354,7 +348,7 @@ void* clump_getmem_xar(int id, int xarray_flag) {
 }
 
 int rlsmem_clump(void* ptr) {
-    if (CLUMP_LIKELY(live_clumps == 0)) return 0;
+    if (KEL_LIKELY(live_clumps == 0)) return 0;
     kel_lock_take(&clump_lock);
     Clump* c = clump_of_object(ptr);
     if (!c) {

@@ -21,18 +21,6 @@ kel_lock mem_manager_lock = {0};
 
 namespace {
 
-#if defined(__GNUC__)
-#define MEM_HOT inline __attribute__((always_inline))
-#define MEM_LIKELY(x) __builtin_expect(!!(x), 1)
-#define MEM_UNLIKELY(x) __builtin_expect(!!(x), 0)
-#define MEM_COLD __attribute__((noinline, cold))
-#else
-#define MEM_UNLIKELY(x) (x)
-#define MEM_COLD
-#define MEM_HOT inline
-#define MEM_LIKELY(x) (x)
-#endif
-
 constexpr int kWholeFillLimit = 4000;  // smaller released blocks are filled completely
 constexpr int kEdgeFill = 1000;        // larger ones only at both ends
 constexpr int32_t kMaxSize = INT32_MAX - 23;  // round8(size) + 16 must stay an int
@@ -116,7 +104,7 @@ uint32_t large_size(uintptr_t a) {
 }
 
 // Records a block the backing allocator handed out (after large_reserve for a large one).
-MEM_HOT void note_block(void* p, uint32_t system_size) {
+KEL_ALWAYS_INLINE void note_block(void* p, uint32_t system_size) {
     const uintptr_t a = (uintptr_t)p;
     if (released_slot(a) == a) released_slot(a) = 0;
     if (system_size >= kLargeBlock) {
@@ -127,7 +115,7 @@ MEM_HOT void note_block(void* p, uint32_t system_size) {
         return;
     }
     const uintptr_t end = a + system_size;
-    if (MEM_LIKELY(a >= span_low && end - span_low <= span_extent)) return;
+    if (KEL_LIKELY(a >= span_low && end - span_low <= span_extent)) return;
     uintptr_t high = span_extent ? span_low + span_extent : 0;
     if (a < span_low) span_low = a;
     if (end > high) high = end;
@@ -135,8 +123,8 @@ MEM_HOT void note_block(void* p, uint32_t system_size) {
 }
 
 // Forgets a block that goes back to the backing allocator.
-MEM_HOT void forget_block(const void* p, uint32_t system_size) {
-    if (MEM_LIKELY(system_size < kLargeBlock)) return;
+KEL_ALWAYS_INLINE void forget_block(const void* p, uint32_t system_size) {
+    if (KEL_LIKELY(system_size < kLargeBlock)) return;
     const uintptr_t a = (uintptr_t)p;
     if (large.capacity) {
         const uint32_t i = large_index(a);
@@ -147,22 +135,22 @@ MEM_HOT void forget_block(const void* p, uint32_t system_size) {
 
 // True when the `bytes` from `a` on are known to be readable. A large block may lie within
 // the small blocks' span and reach past its end.
-MEM_HOT bool readable(uintptr_t a, uintptr_t bytes) {
-    if (MEM_LIKELY(a >= span_low && a - span_low < span_extent)) {
+KEL_ALWAYS_INLINE bool readable(uintptr_t a, uintptr_t bytes) {
+    if (KEL_LIKELY(a >= span_low && a - span_low < span_extent)) {
         if (released_slot(a) == a) return false;
-        if (MEM_LIKELY(bytes <= span_extent - (a - span_low))) return true;
+        if (KEL_LIKELY(bytes <= span_extent - (a - span_low))) return true;
     }
     return large_size(a) >= bytes;
 }
 
-MEM_HOT bool budget_allows() {
-    if (MEM_LIKELY(backing_budget < 0)) return true;
+KEL_ALWAYS_INLINE bool budget_allows() {
+    if (KEL_LIKELY(backing_budget < 0)) return true;
     if (backing_budget == 0) return false;
     --backing_budget;
     return true;
 }
 
-MEM_HOT MemBlockHeader* backing_alloc(uint32_t system_size) {
+KEL_ALWAYS_INLINE MemBlockHeader* backing_alloc(uint32_t system_size) {
     if (!budget_allows()) return nullptr;
     if (system_size >= kLargeBlock && !large_reserve()) return nullptr;
     void* p;
@@ -178,7 +166,7 @@ MEM_HOT MemBlockHeader* backing_alloc(uint32_t system_size) {
     return (MemBlockHeader*)p;
 }
 
-MEM_HOT void backing_release(void* block, uint32_t system_size) {
+KEL_ALWAYS_INLINE void backing_release(void* block, uint32_t system_size) {
     forget_block(block, system_size);
     if (mem_manager.vm_backing) {
         vm_lock_take();
@@ -214,18 +202,18 @@ inline MemBlockHeader* header_at(const void* user) {
 }
 
 // The header of a block the backing allocator could have handed out: 8-aligned, in the span.
-MEM_HOT bool header_readable(const MemBlockHeader* h) {
+KEL_ALWAYS_INLINE bool header_readable(const MemBlockHeader* h) {
     const uintptr_t a = (uintptr_t)h;
     return (a & 7) == 0 && readable(a, sizeof(MemBlockHeader));
 }
 
 // For a header already found readable: its tail lies within readable memory too.
-MEM_HOT bool tail_readable(const MemBlockHeader* h) {
+KEL_ALWAYS_INLINE bool tail_readable(const MemBlockHeader* h) {
     return (uint32_t)h->size <= (uint32_t)kMaxSize &&
            readable((uintptr_t)h, (uint32_t)mem_system_size(h->size));
 }
 
-MEM_HOT int check_header(const MemBlockHeader* h) {
+KEL_ALWAYS_INLINE int check_header(const MemBlockHeader* h) {
     if (!header_readable(h)) return MEM_BLOCK_BAD_PREV;
     MemBlockHeader* prev = h->prev;
     if ((prev == nullptr) != (h == mem_manager.first_area)) return MEM_BLOCK_BAD_PREV;
@@ -265,7 +253,7 @@ inline void set_loop_word(MemBlockHeader* h, int xarray_flag) {
 enum class Outcome { Done, Exhausted, Corrupt };
 
 // A new block appended at the end of the chain, counted and linked (steps up to the loop word).
-MEM_HOT Outcome allocate_block(int32_t size, uint32_t system_size, MemBlockHeader*& result) {
+KEL_ALWAYS_INLINE Outcome allocate_block(int32_t size, uint32_t system_size, MemBlockHeader*& result) {
     MemBlockHeader* h = backing_alloc(system_size);
     if (!h) return Outcome::Exhausted;
     h->size = size;
@@ -375,33 +363,33 @@ int mem_block_readable(const MemBlockHeader* h) { return header_readable(h) && t
 namespace {
 
 // The debugging hooks of a new or resized block, out of the hot path.
-MEM_COLD void debug_hooks_after_alloc(void* user) {
+KEL_COLD void debug_hooks_after_alloc(void* user) {
     if (mem_manager.memdebug_mode > 0) memdebug_alloc(user);
     if (heap_loop_record.active) debug_memory_loop_alloc(&heap_loop_record, user);
 }
 
 // The steps after the block is linked: loop word, release of the lock, the debugging hooks and
 // the zero-fill of the bytes the caller has not had before.
-MEM_HOT void* finish_block(MemBlockHeader* h, int32_t size, int32_t old_size, int xarray_flag) {
+KEL_ALWAYS_INLINE void* finish_block(MemBlockHeader* h, int32_t size, int32_t old_size, int xarray_flag) {
     set_loop_word(h, xarray_flag);
     kel_lock_release(&mem_manager_lock);
     void* user = mem_user_of(h);
     // One test for both tools while they are off (the memdebug mode is 0, 1 or 2).
-    if (KEL_MEM_DEBUG_HOOKS && MEM_UNLIKELY(mem_manager.memdebug_mode | heap_loop_record.active))
+    if (KEL_MEM_DEBUG_HOOKS && KEL_UNLIKELY(mem_manager.memdebug_mode | heap_loop_record.active))
         debug_hooks_after_alloc(user);
     if (size > old_size) memset((char*)user + old_size, 0, (size_t)(size - old_size));
     return user;
 }
 
 // A new heap block; null only when may_fail is set and the memory is exhausted.
-MEM_HOT void* new_block(int size, int may_fail, int xarray_flag) {
+KEL_ALWAYS_INLINE void* new_block(int size, int may_fail, int xarray_flag) {
     // A negative size or one whose system size overflows can never be satisfied: it takes the
     // exhaustion path instead of becoming a small block followed by a wild zero-fill.
     MemBlockHeader* h = nullptr;
     Outcome outcome = Outcome::Exhausted;
-    if (MEM_LIKELY(size >= 0 && size <= kMaxSize))
+    if (KEL_LIKELY(size >= 0 && size <= kMaxSize))
         outcome = allocate_block(size, (uint32_t)mem_system_size(size), h);
-    if (MEM_LIKELY(outcome == Outcome::Done)) return finish_block(h, size, 0, xarray_flag);
+    if (KEL_LIKELY(outcome == Outcome::Done)) return finish_block(h, size, 0, xarray_flag);
     if (outcome == Outcome::Exhausted && !may_fail) out_of_memory();
     return nullptr;
 }
@@ -410,7 +398,7 @@ MEM_HOT void* new_block(int size, int may_fail, int xarray_flag) {
 
 void* manage_memory(int size, void* old, int may_fail, int xarray_flag) {
     if (!old) return new_block(size, may_fail, xarray_flag);
-    if (KEL_MEM_DEBUG_HOOKS && MEM_UNLIKELY(heap_loop_record.active)) debug_memory_loop_release(&heap_loop_record, old);
+    if (KEL_MEM_DEBUG_HOOKS && KEL_UNLIKELY(heap_loop_record.active)) debug_memory_loop_release(&heap_loop_record, old);
     const bool size_ok = size >= 0 && size <= kMaxSize;
     const uint32_t system_size = size_ok ? (uint32_t)mem_system_size(size) : 0;
     MemBlockHeader* h = nullptr;
@@ -457,7 +445,7 @@ int rlsmem(void* ptr) {
         pseg_release(ptr);
         return 0;
     }
-    if (KEL_MEM_DEBUG_HOOKS && MEM_UNLIKELY(heap_loop_record.active)) debug_memory_loop_release(&heap_loop_record, ptr);
+    if (KEL_MEM_DEBUG_HOOKS && KEL_UNLIKELY(heap_loop_record.active)) debug_memory_loop_release(&heap_loop_record, ptr);
 
     MemBlockHeader* h = header_at(ptr);
     kel_lock_take(&mem_manager_lock);

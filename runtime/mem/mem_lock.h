@@ -8,8 +8,8 @@ typedef struct kel_lock { int created; } kel_lock;
 
 // 1 when the lock was created, 0 on failure.
 int kel_lock_create(kel_lock* lock);
-static inline void kel_lock_take(kel_lock*) {}
-static inline void kel_lock_release(kel_lock*) {}
+static inline void kel_lock_take(kel_lock* lock) { (void)lock; }
+static inline void kel_lock_release(kel_lock* lock) { (void)lock; }
 // Test hook: while set, every kel_lock_create fails.
 void kel_lock_fail_creation(int fail);
 KEL_END_C

@@ -217,6 +217,7 @@ int sortpartl_enter(Sort* s, int v, int d) {
     sortpartl_set_state(s, &node, kOnStack);
     node.depth = d;
     if (d >= s->n) {
+        // The name without its "sortpartl_" prefix is kept as the system has always reported it.
         dbg_err_crash("find_cut_loop_recur", "stack handling error");
         sortpartl_set_state(s, &node, kSearched);
         node.depth = -1;

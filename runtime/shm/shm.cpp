@@ -158,6 +158,7 @@ int kelshm_free(uint32_t pointer) {
   if (resolve(pointer, &channel, &address) && live_block(channel, address)) {
     vmFree(channel->base, address);
   } else {
+    // Reported under kelshm_getmem's name, not its own: kept as the system has always reported it.
     report_fatal("kelshm_getmem", "shmptr = %x", pointer);
   }
   return kelshm_gen_lock_op(0, KELSHM_UNLOCKED, 1);

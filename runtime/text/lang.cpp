@@ -32,7 +32,7 @@ constexpr std::array<LanguageRow, 18> kLanguageTable = {{
     {"ru", 4},
     {"italian", 5},
     {"spanish", 7},
-    {"usascii", 6},
+    {"usascii", 6},  // a second number for usascii, beside 0: kept as the system has always had it
     {"korean", 8},
     {"chinese_tw", 9},
     {"chinese_cn", 10},
@@ -109,6 +109,8 @@ const char* lang_name_from_code(int code) {
 
 int lang_code_known(int code) { return lang_name_from_code(code)[0] != 0; }
 
+// Language 6 (a usascii number) counts as multibyte and custom: kept as the system has always
+// answered.
 int lang_is_multibyte(int code) { return code == 1 || code == 6 || code == 8 || code == 9 || code == 10; }
 
 int lang_is_custom(int code) { return code == 6 || code == 11; }
@@ -118,6 +120,7 @@ const char* lang_env_get(void) {
   kel_lang_value = value;
   if (value) {
     if (lang_code_from_name(value) == -2) {
+      // "WANRNING" is kept as the system has always written it: callers and logs match the text.
       message_print("WANRNING: KEL_LANG=%s is an invalid setting.\n", value);
       value = nullptr;
       kel_lang_value = nullptr;
@@ -237,6 +240,7 @@ int lang_file_load_check(int file_code) {
   if (!lang_code_known(file_code)) file_code = session;
   if (file_code == session) return 0;
   if (session != LANG_CODE_USASCII) {
+    // "Warning::" and "guranteed" are kept as the system has always written it.
     fputs("Warning:: Loading a non-english file into another non-english session\nThe data integrity is not guranteed\n",
           stdout);
     return 0;

@@ -261,24 +261,24 @@ int pdate_to_ptime(const pdate* c, ptime* f) {
 }
 
 char* time_stamp_short(char* buffer) {
-  char text[32];
+  char text[TIME_TEXT_SIZE];
   if (!platform_ctime(platform_time_now(), text)) return nullptr;
-  snprintf(buffer, 32, "%2.2s-%3.3s-%2.2s %8.8s", text + 8, text + 4, text + 22, text + 11);
+  snprintf(buffer, TIME_TEXT_SIZE, "%2.2s-%3.3s-%2.2s %8.8s", text + 8, text + 4, text + 22, text + 11);
   return buffer;
 }
 
 char* time_text_now(char* buffer) {
-  char text[32];
+  char text[TIME_TEXT_SIZE];
   if (!ctime_now(text)) return nullptr;
   snprintf(buffer, 28, "%.27s", text);
   return buffer;
 }
 
 char* time_stamp_compact(char* buffer) {
-  char text[32];
+  char text[TIME_TEXT_SIZE];
   if (!ctime_now(text)) return nullptr;
   char month[4] = {text[4], text[5], text[6], 0};
-  snprintf(buffer, 32, "%.2s%.2d%.2s.%.2s%.2s%.2s", text + 22, month_number(month), text + 8, text + 11, text + 14,
+  snprintf(buffer, TIME_TEXT_SIZE, "%.2s%.2d%.2s.%.2s%.2s%.2s", text + 22, month_number(month), text + 8, text + 11, text + 14,
            text + 17);
   return buffer;
 }
@@ -309,10 +309,10 @@ int pdate_format(const pdate* r, char* buffer) {
   const char* abbrev = month_abbrev(r->month + 1);
   char month[4] = {abbrev[0], (char)tolower((unsigned char)abbrev[1]), (char)tolower((unsigned char)abbrev[2]), 0};
   if (r->year < 100)
-    snprintf(buffer, 32, "%d-%3.3s-%2.2d %.2d:%.2d:%.2d", r->day, month, r->year, r->hours, r->minutes,
+    snprintf(buffer, TIME_TEXT_SIZE, "%d-%3.3s-%2.2d %.2d:%.2d:%.2d", r->day, month, r->year, r->hours, r->minutes,
              r->seconds);
   else
-    snprintf(buffer, 32, "%d-%3.3s-%4.4d %.2d:%.2d:%.2d", r->day, month, r->year + 1900, r->hours, r->minutes,
+    snprintf(buffer, TIME_TEXT_SIZE, "%d-%3.3s-%4.4d %.2d:%.2d:%.2d", r->day, month, r->year + 1900, r->hours, r->minutes,
              r->seconds);
   return 0;
 }

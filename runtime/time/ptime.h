@@ -46,7 +46,10 @@ int ptime_compare(const ptime* a, const ptime* b);
 int pdate_now(pdate* record, int64_t* seconds);
 int pdate_to_ptime(const pdate* compact, ptime* full);
 
-// Stamps; each buffer holds at least 32 bytes.
+// The size of every stamp and date-text buffer below, and of the clock's own text.
+enum { TIME_TEXT_SIZE = 32 };
+
+// Stamps; each buffer holds at least TIME_TEXT_SIZE bytes.
 char* time_stamp_short(char* buffer);
 char* time_text_now(char* buffer);
 char* time_stamp_compact(char* buffer);
@@ -55,7 +58,7 @@ int month_number(char* text);
 const char* month_name(int number);
 const char* month_abbrev(int number);
 // "1-Jan-99 12:00:00" for years before 2000; from 2000 on the year has four digits
-// ("1-Jan-2002 12:00:00"), which pdate_parse reads back.
+// ("1-Jan-2002 12:00:00"), which pdate_parse reads back. The buffer holds TIME_TEXT_SIZE bytes.
 int pdate_format(const pdate* record, char* buffer);
 int pdate_parse(const char* text, pdate* record);
 

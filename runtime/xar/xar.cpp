@@ -41,7 +41,7 @@ inline void copy_objects(byte* dst, const byte* src, int n, int size) {
 }
 
 // Appending that grows the array, or whose source lies inside it.
-__attribute__((noinline)) void* append_slow(void* p_xar, int n, const byte* s) {
+KEL_NOINLINE void* append_slow(void* p_xar, int n, const byte* s) {
     byte* u = p_xar ? load_user(p_xar) : nullptr;
     if (n > 0 && s && block_ok(u)) {
         const View v{u};

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/host_records.h"
+#include "binding/host_records.h"
 
 namespace fake {
 

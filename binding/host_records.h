@@ -1,5 +1,6 @@
-// The host records and callback types that the CsysList command exchanges with the host.
-// The host simulator (mirax) fills the same records, so both sides include this header.
+// The toolkit's records and callback types that a command exchanges with the host, and the limits
+// of their fixed arrays. They are the toolkit interface: the application (app/) passes them to the
+// host functions and the host simulator (mirax) fills them, so both include this header.
 #pragma once
 #include "binding/kel_error.h"
 
@@ -25,6 +26,8 @@ typedef KelModelitem KelFeature;
 enum { KEL_MDL_ASSEMBLY = 1, KEL_MDL_PART = 2 };
 enum { KEL_FEAT_COMPONENT = 1000 };
 enum { KEL_ITEM_CSYS = 25 };
+// The deepest component nesting a component path describes, and the size of a name in wide
+// characters, terminator included.
 enum { KEL_PATH_MAX_DEPTH = 25, KEL_NAME_SIZE = 32 };
 
 // Assembly component path: ids[0..count-1] lead from the owner down to a component.
