@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,6 +36,15 @@ int exits_early(void*) {
   thread_exit(5);
 }
 int sleeps_long(void*) {
+  platform_sleep_ms(20000);
+  return 1;
+}
+
+// Sleeps long, after saying it has started: a thread ended from outside must not be in the
+// middle of its start-up (the C library's heap lock, say) when it is ended.
+std::atomic<int> sleeper_started{0};
+int says_started_then_sleeps(void*) {
+  sleeper_started = 1;
   platform_sleep_ms(20000);
   return 1;
 }
@@ -90,8 +100,11 @@ TEST(ProcessRecords, WaitForTheFirstToEnd) {
 }
 
 TEST(ProcessRecords, TerminateAThread) {
-  proc_record* thread = thread_start(2, sleeps_long, nullptr);
+  sleeper_started = 0;
+  proc_record* thread = thread_start(2, says_started_then_sleeps, nullptr);
   ASSERT_NE(nullptr, thread);
+  for (int i = 0; i < 5000 && !sleeper_started; ++i) platform_sleep_ms(1);
+  ASSERT_EQ(1, sleeper_started.load());
   const int64_t start = platform_steady_ms();
   EXPECT_EQ(1, proc_record_terminate(thread));
   int code = 0;
