@@ -170,13 +170,16 @@ int reference_csys_select(Transform out) {
   message_show("SelectCsys");
   KelSelection* selections = nullptr;
   int count = 0;
-  const KelError picked = KelSelect("csys", 1, nullptr, nullptr, nullptr, nullptr, &selections, &count);
-  if (picked == KEL_TK_USER_ABORT || picked != KEL_TK_NO_ERROR || count < 1 || !selections) return -1;
+  const KelError picked =
+      KelSelect("csys", 1, nullptr, nullptr, nullptr, nullptr, &selections, &count);
+  if (picked == KEL_TK_USER_ABORT || picked != KEL_TK_NO_ERROR || count < 1 || !selections)
+    return -1;
 
   KelModelitem item = {};
   if (KelSelectionModelitemGet(selections[0], &item) != KEL_TK_NO_ERROR) return -1;
   char name[kTextSize];
-  if (!name_read([&](kel_wchar* wide) { return KelModelitemNameGet(&item, wide); }, name)) return -1;
+  if (!name_read([&](kel_wchar* wide) { return KelModelitemNameGet(&item, wide); }, name))
+    return -1;
   report_append(" Csys Name(Original) = ", 0);
   report_append(name, 1);
   report_append(" \n", 0);
@@ -235,7 +238,8 @@ KelError component_visit(KelFeature* feature, KelError, void* app_data) {
   path.count += 1;
   KelSolidCsysVisit(cmodel, csys_visit, nullptr, app_data);
   // A model of unknown kind is visited like an assembly: a part has no component to list.
-  if (assembly || mtype == kUnknownType) KelSolidFeatVisit(cmodel, component_visit, component_filter, app_data);
+  if (assembly || mtype == kUnknownType)
+    KelSolidFeatVisit(cmodel, component_visit, component_filter, app_data);
   if (path.count < KEL_PATH_MAX_DEPTH) path.ids[path.count] = -1;
   path.count -= 1;
   return KEL_TK_NO_ERROR;

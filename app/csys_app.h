@@ -13,8 +13,8 @@ int csys_app_terminate(void);
 
 // What the command hands to every host visit; one instance serves the whole recursion.
 typedef struct CsysListData {
-  KelAsmcomppath component_path;       // from the current model down to the listed component
-  KelMdl component_model;              // model of the component being listed
+  KelAsmcomppath component_path;         // from the current model down to the listed component
+  KelMdl component_model;                // model of the component being listed
   kel_wchar wanted_name[KEL_NAME_SIZE];  // lower-cased name looked for
 } CsysListData;
 

@@ -21,8 +21,10 @@ struct Regime {
 
 const Regime kRegimes[] = {
     {LANG_CODE_USASCII, KEL_CP_WESTERN, u"Caf\u00e9 cr\u00e8me, na\u00efve \u00fcber \u20ac 42. "},
-    {LANG_CODE_RUSSIAN, KEL_CP_CYRILLIC, u"\u041f\u0440\u0438\u0432\u0435\u0442, \u043c\u0438\u0440! "},
-    {LANG_CODE_JAPANESE, KEL_CP_EUC_JP, u"\u65e5\u672c\u8a9e\u306e\u6587\u7ae0\u3068\uff83\uff7d\uff84 abc "},
+    {LANG_CODE_RUSSIAN, KEL_CP_CYRILLIC,
+     u"\u041f\u0440\u0438\u0432\u0435\u0442, \u043c\u0438\u0440! "},
+    {LANG_CODE_JAPANESE, KEL_CP_EUC_JP,
+     u"\u65e5\u672c\u8a9e\u306e\u6587\u7ae0\u3068\uff83\uff7d\uff84 abc "},
     {LANG_CODE_KOREAN, KEL_CP_KOREAN, u"\ud55c\uae00 \ubb38\uc7a5\uc785\ub2c8\ub2e4. "},
     {LANG_CODE_CHINESE_TW, KEL_CP_TRADITIONAL_CHINESE, u"\u7e41\u9ad4\u4e2d\u6587\u6587\u7ae0 "},
     {LANG_CODE_CHINESE_CN, KEL_CP_SIMPLIFIED_CHINESE, u"\u7b80\u4f53\u4e2d\u6587\u6587\u7ae0 "},
@@ -64,8 +66,10 @@ void run_pair(benchmark::State& state, Ours ours, Peer peer, size_t bytes) {
     ours_s += std::chrono::duration<double>(t1 - t0).count();
     peer_s += std::chrono::duration<double>(t2 - t1).count();
   }
-  state.counters["ours_MiB/s"] = benchmark::Counter(static_cast<double>(bytes) * state.iterations() / ours_s / (1 << 20));
-  state.counters["iconv_MiB/s"] = benchmark::Counter(static_cast<double>(bytes) * state.iterations() / peer_s / (1 << 20));
+  state.counters["ours_MiB/s"] =
+      benchmark::Counter(static_cast<double>(bytes) * state.iterations() / ours_s / (1 << 20));
+  state.counters["iconv_MiB/s"] =
+      benchmark::Counter(static_cast<double>(bytes) * state.iterations() / peer_s / (1 << 20));
   state.counters["ratio"] = ours_s / peer_s;
 }
 
@@ -77,8 +81,9 @@ void BM_strtows(benchmark::State& state) {
   run_pair(
       state, [&] { benchmark::DoNotOptimize(strtows(out.data(), t.bytes.c_str())); },
       [&] {
-        benchmark::DoNotOptimize(platform_codepage_to_wide(r.cp, t.bytes.data(), static_cast<int>(t.bytes.size()),
-                                                           out.data(), static_cast<int>(out.size())));
+        benchmark::DoNotOptimize(
+            platform_codepage_to_wide(r.cp, t.bytes.data(), static_cast<int>(t.bytes.size()),
+                                      out.data(), static_cast<int>(out.size())));
       },
       t.bytes.size());
 }
@@ -91,8 +96,9 @@ void BM_wstostr(benchmark::State& state) {
   run_pair(
       state, [&] { benchmark::DoNotOptimize(wstostr(out.data(), t.wide.c_str())); },
       [&] {
-        benchmark::DoNotOptimize(platform_codepage_from_wide(r.cp, t.wide.data(), static_cast<int>(t.wide.size()),
-                                                             out.data(), static_cast<int>(out.size())));
+        benchmark::DoNotOptimize(
+            platform_codepage_from_wide(r.cp, t.wide.data(), static_cast<int>(t.wide.size()),
+                                        out.data(), static_cast<int>(out.size())));
       },
       t.bytes.size());
 }

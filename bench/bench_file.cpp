@@ -21,7 +21,8 @@ constexpr int kBufferSize = 64 << 10;
 struct Folder {
   std::filesystem::path path;
   Folder() {
-    path = std::filesystem::temp_directory_path() / ("bench_file_" + std::to_string(std::random_device{}()));
+    path = std::filesystem::temp_directory_path() /
+           ("bench_file_" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(path);
   }
   ~Folder() { std::filesystem::remove_all(path); }
@@ -36,7 +37,8 @@ Folder& folder() {
 // Text pieces: lines of 40 bytes ending in LF.
 std::vector<char> piece(int size, bool text) {
   std::vector<char> data((size_t)size);
-  for (int i = 0; i < size; ++i) data[(size_t)i] = text ? (i % 40 == 39 ? '\n' : (char)('a' + i % 26)) : (char)(i * 31);
+  for (int i = 0; i < size; ++i)
+    data[(size_t)i] = text ? (i % 40 == 39 ? '\n' : (char)('a' + i % 26)) : (char)(i * 31);
   return data;
 }
 
@@ -54,7 +56,8 @@ void BM_PfuWriteRead(benchmark::State& state) {
     pfu_fclose(&file);
     pfu_fopen(name.c_str(), 1, kind, kBufferSize, &file);
     int got = 0;
-    while (pfu_fread(file, size, &got, in.data()) == PFU_SUCCESS) benchmark::DoNotOptimize(in.data());
+    while (pfu_fread(file, size, &got, in.data()) == PFU_SUCCESS)
+      benchmark::DoNotOptimize(in.data());
     pfu_fclose(&file);
   }
   state.SetBytesProcessed(state.iterations() * 2LL * kFileBytes);
@@ -85,7 +88,8 @@ void BM_HighestVersion10000(benchmark::State& state) {
     std::filesystem::create_directories(dir);
     for (int i = 1; i <= 10000; ++i) {
       // Half the entries are versions of the file, half are other names.
-      const std::string name = i % 2 ? "part.abc." + std::to_string(i) : "other" + std::to_string(i) + ".abc";
+      const std::string name =
+          i % 2 ? "part.abc." + std::to_string(i) : "other" + std::to_string(i) + ".abc";
       fclose(fopen((dir / name).string().c_str(), "w"));
     }
   }
@@ -98,6 +102,18 @@ void BM_HighestVersion10000(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_PfuWriteRead)->Args({64, 0})->Args({65536, 0})->Args({64, 1})->Args({65536, 1})->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_StdioWriteRead)->Args({64, 0})->Args({65536, 0})->Args({64, 1})->Args({65536, 1})->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PfuWriteRead)
+    ->Args({64, 0})
+    ->Args({65536, 0})
+    ->Args({64, 1})
+    ->Args({65536, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK(BM_StdioWriteRead)
+    ->Args({64, 0})
+    ->Args({65536, 0})
+    ->Args({64, 1})
+    ->Args({65536, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 BENCHMARK(BM_HighestVersion10000)->Unit(benchmark::kMillisecond);

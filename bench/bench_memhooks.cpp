@@ -15,22 +15,24 @@ constexpr int kBatch = 64;
 
 template <class Allocate, class Release>
 void allocate_and_release(benchmark::State& state, Allocate allocate, Release release) {
-    void* blocks[kBatch];
-    for (auto _ : state) {
-        for (int i = 0; i < kBatch; ++i) blocks[i] = allocate(kSizes[i % kSizeCount]);
-        benchmark::DoNotOptimize(blocks);
-        benchmark::ClobberMemory();
-        for (int i = 0; i < kBatch; i += 2) release(blocks[i]);
-        for (int i = 1; i < kBatch; i += 2) release(blocks[i]);
-    }
-    state.SetItemsProcessed(state.iterations() * kBatch);
+  void* blocks[kBatch];
+  for (auto _ : state) {
+    for (int i = 0; i < kBatch; ++i) blocks[i] = allocate(kSizes[i % kSizeCount]);
+    benchmark::DoNotOptimize(blocks);
+    benchmark::ClobberMemory();
+    for (int i = 0; i < kBatch; i += 2) release(blocks[i]);
+    for (int i = 1; i < kBatch; i += 2) release(blocks[i]);
+  }
+  state.SetItemsProcessed(state.iterations() * kBatch);
 }
 
 void BM_getmem_rlsmem_hooks_off(benchmark::State& state) {
-    allocate_and_release(state, [](int n) { return getmem(n); }, [](void* p) { rlsmem(p); });
+  allocate_and_release(
+      state, [](int n) { return getmem(n); }, [](void* p) { rlsmem(p); });
 }
 void BM_getmem_rlsmem_without_hooks(benchmark::State& state) {
-    allocate_and_release(state, [](int n) { return nohooks_getmem(n); }, [](void* p) { nohooks_rlsmem(p); });
+  allocate_and_release(
+      state, [](int n) { return nohooks_getmem(n); }, [](void* p) { nohooks_rlsmem(p); });
 }
 
 // Interleaved and repeated, so that both see the same machine load.

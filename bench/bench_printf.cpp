@@ -1,5 +1,5 @@
-// kel_sprintf beside snprintf, the formatter a user would pick instead, on the runtime's most common
-// message format and on a line of three reals.
+// kel_sprintf beside snprintf, the formatter a user would pick instead, on the runtime's most
+// common message format and on a line of three reals.
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 
@@ -19,7 +19,8 @@ BENCHMARK(BM_kel_sprintf_message);
 void BM_snprintf_message(benchmark::State& state) {
   char out[256];
   for (auto _ : state) {
-    benchmark::DoNotOptimize(snprintf(out, sizeof out, "%s:  %s\n", "xar_delete", "invalid request"));
+    benchmark::DoNotOptimize(
+        snprintf(out, sizeof out, "%s:  %s\n", "xar_delete", "invalid request"));
     benchmark::ClobberMemory();
   }
 }

@@ -33,7 +33,8 @@ std::string frame(int a, int b, int c) {
 std::string components(const char* model, int count, int step) {
   std::string out;
   for (int i = 0; i < count; ++i)
-    out += std::string(i ? ", " : "") + "{ \"model\": \"" + model + "\", " + frame(i * step, i, 0) + " }";
+    out += std::string(i ? ", " : "") + "{ \"model\": \"" + model + "\", " + frame(i * step, i, 0) +
+           " }";
   return out;
 }
 
@@ -47,8 +48,8 @@ fs::path model_file() {
       << " } ], \"components\": [ " << components("UNIT", kUnits, 1000) << " ] },\n"
       << "\"UNIT\": { \"type\": \"assembly\", \"csys\": [ { \"name\": \"Mount\", " << frame(1, 2, 3)
       << " } ], \"components\": [ " << components("MODULE", kModules, 40) << " ] },\n"
-      << "\"MODULE\": { \"type\": \"assembly\", \"csys\": [ { \"name\": \"MOUNT\", " << frame(0, 0, 1)
-      << " } ], \"components\": [ " << components("PIN", kPins, 2) << " ] },\n"
+      << "\"MODULE\": { \"type\": \"assembly\", \"csys\": [ { \"name\": \"MOUNT\", "
+      << frame(0, 0, 1) << " } ], \"components\": [ " << components("PIN", kPins, 2) << " ] },\n"
       << "\"PIN\": { \"type\": \"part\", \"csys\": [ { \"name\": \"Axis\", " << frame(0, 0, 0)
       << " }, { \"name\": \"mount\", " << frame(0, 1, 0) << " } ] } } }\n";
   return path;
@@ -57,18 +58,21 @@ fs::path model_file() {
 fs::path mirax_path() {
   char program[1024];
   if (platform_program_path(program, sizeof program) == 0) return {};
-  return fs::path(program).parent_path().parent_path() / "mirax";  // build/<dir>/bench/.. = build/<dir>
+  return fs::path(program).parent_path().parent_path() /
+         "mirax";  // build/<dir>/bench/.. = build/<dir>
 }
 
 // The pieces the command writes for the generated model, in order: per component the end of the
 // previous row, level, name and kind, then the four value groups of its matching csys.
 std::vector<std::string> report_pieces() {
-  std::vector<std::string> pieces = {" Csys Name(Original) = ", "REF ", " \n",
-                                     "\nLebel Name  Type  Tx   Ty   Tz   x1   x2   x3   y1   y2   y3   z1   z2   z3\n"};
+  std::vector<std::string> pieces = {
+      " Csys Name(Original) = ", "REF ", " \n",
+      "\nLebel Name  Type  Tx   Ty   Tz   x1   x2   x3   y1   y2   y3   z1   z2   z3\n"};
   const std::string group = "   12.000   -34.000     5.000 ";
   auto component = [&](const char* level, const char* name, const char* kind) {
-    for (const std::string& piece : {std::string(" \n"), std::string(level) + " ", std::string(name) + " ",
-                                     std::string(kind) + " ", group, group, group, group})
+    for (const std::string& piece :
+         {std::string(" \n"), std::string(level) + " ", std::string(name) + " ",
+          std::string(kind) + " ", group, group, group, group})
       pieces.push_back(piece);
   };
   for (int u = 0; u < kUnits; ++u) {
@@ -92,12 +96,14 @@ void BM_MiraxReport10000(benchmark::State& state) {
   }
   const fs::path model = model_file();
   const std::string command = "\"" + mirax.string() + "\" --model \"" + model.string() +
-                              "\" --name mount --reference REF --dir \"" + work_dir().string() + "\" > /dev/null";
+                              "\" --name mount --reference REF --dir \"" + work_dir().string() +
+                              "\" > /dev/null";
   double slowest = 0, total = 0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.SetIterationTime(seconds);
     if (status != 0) {
       state.SkipWithError("mirax failed");
@@ -128,8 +134,9 @@ void BM_ReportPiecesOpenEach(benchmark::State& state) {
       std::fclose(f);
     }
   }
-  open_each_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
-                      static_cast<double>(state.iterations());
+  open_each_seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
+      static_cast<double>(state.iterations());
   state.counters["pieces"] = static_cast<double>(pieces.size());
 }
 BENCHMARK(BM_ReportPiecesOpenEach)->Iterations(5)->Unit(benchmark::kMillisecond);
@@ -152,7 +159,8 @@ void BM_ReportPiecesOneStream(benchmark::State& state) {
   state.counters["pieces"] = static_cast<double>(pieces.size());
   if (run_seconds > 0 && open_each_seconds > 0) {
     state.counters["open_close_s"] = open_each_seconds - one_stream_seconds;
-    state.counters["open_close_share_of_run"] = (open_each_seconds - one_stream_seconds) / run_seconds;
+    state.counters["open_close_share_of_run"] =
+        (open_each_seconds - one_stream_seconds) / run_seconds;
   }
 }
 BENCHMARK(BM_ReportPiecesOneStream)->Iterations(5)->Unit(benchmark::kMillisecond);

@@ -15,7 +15,8 @@ constexpr int32_t kHandle = 77;
 
 // The host functions, never inlined into either caller. The empty one makes the comparison as
 // harsh as it gets; the other keeps a record of the call, as a host at least looks at its words.
-[[gnu::noinline]] int32_t host_empty(int32_t handle, uint32_t component, uint32_t type, uint32_t name) {
+[[gnu::noinline]] int32_t host_empty(int32_t handle, uint32_t component, uint32_t type,
+                                     uint32_t name) {
   benchmark::ClobberMemory();
   return handle + static_cast<int32_t>(component ^ type ^ name);
 }
@@ -27,7 +28,8 @@ struct CallRecord {
 };
 CallRecord last_call;
 
-[[gnu::noinline]] int32_t host_recording(int32_t handle, uint32_t component, uint32_t type, uint32_t name) {
+[[gnu::noinline]] int32_t host_recording(int32_t handle, uint32_t component, uint32_t type,
+                                         uint32_t name) {
   last_call = {handle, {component, type, name}, last_call.count + 1};
   benchmark::ClobberMemory();
   return type == 2 ? 0 : -1;
@@ -42,18 +44,23 @@ const char* const kSymbols[] = {
 };
 
 // All host symbols, sorted as the host hands them over. Two 3-word stubs are timed:
-// KelAsmcompMdlNameGet against the empty host function, KelAsmcompTypeGet against the recording one.
+// KelAsmcompMdlNameGet against the empty host function, KelAsmcompTypeGet against the recording
+// one.
 struct HostTable {
   std::vector<KelHostFunctionEntry> entries;
   HostTable() {
     for (const char* symbol : kSymbols) {
       void* function = reinterpret_cast<void*>(&host_other);
-      if (std::string(symbol) == "KelAsmcompMdlNameGet_v") function = reinterpret_cast<void*>(&host_empty);
-      if (std::string(symbol) == "KelAsmcompTypeGet_v") function = reinterpret_cast<void*>(&host_recording);
+      if (std::string(symbol) == "KelAsmcompMdlNameGet_v")
+        function = reinterpret_cast<void*>(&host_empty);
+      if (std::string(symbol) == "KelAsmcompTypeGet_v")
+        function = reinterpret_cast<void*>(&host_recording);
       entries.push_back({function, symbol});
     }
     std::sort(entries.begin(), entries.end(),
-              [](const KelHostFunctionEntry& a, const KelHostFunctionEntry& b) { return std::string(a.name) < b.name; });
+              [](const KelHostFunctionEntry& a, const KelHostFunctionEntry& b) {
+                return std::string(a.name) < b.name;
+              });
   }
   void install() {
     kel_binding.context_handle = kHandle;
@@ -83,15 +90,18 @@ void BM_DirectCallThroughPointer(benchmark::State& state) {
   HostFunction function = host;
   for (auto _ : state) {
     benchmark::DoNotOptimize(function);  // the compiler may not assume which function it is
-    benchmark::DoNotOptimize(function(kHandle, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&component)), 2,
-                                      static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&name))));
+    benchmark::DoNotOptimize(
+        function(kHandle, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&component)), 2,
+                 static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&name))));
   }
 }
 
 BENCHMARK_TEMPLATE(BM_BoundStubCall, KelAsmcompMdlNameGet)->Name("BM_BoundStubCall/empty_host");
-BENCHMARK_TEMPLATE(BM_DirectCallThroughPointer, host_empty)->Name("BM_DirectCallThroughPointer/empty_host");
+BENCHMARK_TEMPLATE(BM_DirectCallThroughPointer, host_empty)
+    ->Name("BM_DirectCallThroughPointer/empty_host");
 BENCHMARK_TEMPLATE(BM_BoundStubCall, KelAsmcompTypeGet)->Name("BM_BoundStubCall/recording_host");
-BENCHMARK_TEMPLATE(BM_DirectCallThroughPointer, host_recording)->Name("BM_DirectCallThroughPointer/recording_host");
+BENCHMARK_TEMPLATE(BM_DirectCallThroughPointer, host_recording)
+    ->Name("BM_DirectCallThroughPointer/recording_host");
 
 void BM_HostFunctionFind(benchmark::State& state) {
   host_table().install();

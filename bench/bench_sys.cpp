@@ -2,7 +2,7 @@
 // time record against the C library's universal-time conversion (timegm) of the same fields, a
 // host-name look-up answered from the cache (the shortcut and an alias hit), and
 // kel_system_call of a trivial command against system().
-#define _TIME_BITS 64
+#define _TIME_BITS        64
 #define _FILE_OFFSET_BITS 64
 #include <benchmark/benchmark.h>
 

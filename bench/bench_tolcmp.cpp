@@ -29,7 +29,8 @@ void make_files(const fs::path& a, const fs::path& b) {
   FILE* fa = std::fopen(a.string().c_str(), "wb");
   FILE* fb = std::fopen(b.string().c_str(), "wb");
   std::mt19937 random(50);
-  std::uniform_real_distribution<double> value(1, 1000);  // the absolute bound holds at these magnitudes
+  std::uniform_real_distribution<double> value(
+      1, 1000);  // the absolute bound holds at these magnitudes
   size_t written = 0;
   while (written < kFileBytes) {
     for (int i = 0; i < 8; ++i) {
@@ -53,7 +54,8 @@ void make_files(const fs::path& a, const fs::path& b) {
 fs::path tolcmp_path() {
   char program[1024];
   if (platform_program_path(program, sizeof program) == 0) return {};
-  return fs::path(program).parent_path().parent_path() / "tolcmp";  // build/<dir>/bench/.. = build/<dir>
+  return fs::path(program).parent_path().parent_path() /
+         "tolcmp";  // build/<dir>/bench/.. = build/<dir>
 }
 
 double tolcmp_seconds = 0;
@@ -66,7 +68,8 @@ void time_command(benchmark::State& state, const std::string& command, double* m
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.SetIterationTime(seconds);
     if (status != 0) {
       state.SkipWithError(("failed: " + command).c_str());
@@ -85,9 +88,12 @@ void BM_Tolcmp50MB(benchmark::State& state) {
     return;
   }
   char options[96];
-  std::snprintf(options, sizeof options, " --quiet --report /dev/null --abs %g --rel %g ", kAbs, kRel);
-  time_command(state, "\"" + tolcmp.string() + "\"" + options + (work_dir() / "a.txt").string() + " " +
-                          (work_dir() / "b.txt").string(), &tolcmp_seconds);
+  std::snprintf(options, sizeof options, " --quiet --report /dev/null --abs %g --rel %g ", kAbs,
+                kRel);
+  time_command(state,
+               "\"" + tolcmp.string() + "\"" + options + (work_dir() / "a.txt").string() + " " +
+                   (work_dir() / "b.txt").string(),
+               &tolcmp_seconds);
 }
 BENCHMARK(BM_Tolcmp50MB)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
@@ -99,9 +105,11 @@ void BM_Numdiff50MB(benchmark::State& state) {
   char options[96];
   std::snprintf(options, sizeof options, "numdiff -q -2 -a %g -r %g ", kAbs, kRel);
   double numdiff_seconds = 0;
-  time_command(state, options + (work_dir() / "a.txt").string() + " " + (work_dir() / "b.txt").string(),
+  time_command(state,
+               options + (work_dir() / "a.txt").string() + " " + (work_dir() / "b.txt").string(),
                &numdiff_seconds);
-  if (tolcmp_seconds > 0 && numdiff_seconds > 0) state.counters["speedup"] = numdiff_seconds / tolcmp_seconds;
+  if (tolcmp_seconds > 0 && numdiff_seconds > 0)
+    state.counters["speedup"] = numdiff_seconds / tolcmp_seconds;
 }
 BENCHMARK(BM_Numdiff50MB)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 

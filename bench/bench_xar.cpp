@@ -13,28 +13,28 @@ constexpr int kArrays = 2;
 constexpr int kCount = 500000;
 
 void BM_XarAppendInt(benchmark::State& state) {
-    for (auto _ : state) {
-        for (int k = 0; k < kArrays; ++k) {
-            int* a = static_cast<int*>(XAR_ALLOC(0, sizeof(int), 16));
-            for (int i = 0; i < kCount; ++i) XAR_APPEND(&a, 1, &i);
-            benchmark::DoNotOptimize(a);
-            benchmark::ClobberMemory();
-            XAR_FREE(&a);
-        }
+  for (auto _ : state) {
+    for (int k = 0; k < kArrays; ++k) {
+      int* a = static_cast<int*>(XAR_ALLOC(0, sizeof(int), 16));
+      for (int i = 0; i < kCount; ++i) XAR_APPEND(&a, 1, &i);
+      benchmark::DoNotOptimize(a);
+      benchmark::ClobberMemory();
+      XAR_FREE(&a);
     }
-    state.SetItemsProcessed(state.iterations() * kArrays * kCount);
+  }
+  state.SetItemsProcessed(state.iterations() * kArrays * kCount);
 }
 
 void BM_VectorPushBackInt(benchmark::State& state) {
-    for (auto _ : state) {
-        for (int k = 0; k < kArrays; ++k) {
-            std::vector<int> v;
-            for (int i = 0; i < kCount; ++i) v.push_back(i);
-            benchmark::DoNotOptimize(v.data());
-            benchmark::ClobberMemory();
-        }
+  for (auto _ : state) {
+    for (int k = 0; k < kArrays; ++k) {
+      std::vector<int> v;
+      for (int i = 0; i < kCount; ++i) v.push_back(i);
+      benchmark::DoNotOptimize(v.data());
+      benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * kArrays * kCount);
+  }
+  state.SetItemsProcessed(state.iterations() * kArrays * kCount);
 }
 
 }  // namespace

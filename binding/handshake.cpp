@@ -33,7 +33,8 @@ KelBinding kel_binding = {
 namespace {
 
 constexpr int32_t kVersionScale = 10000000;
-constexpr int kUsasciiLanguage = 6;  // usascii's second number, not 0: kept as the system always chose
+constexpr int kUsasciiLanguage =
+    6;  // usascii's second number, not 0: kept as the system always chose
 constexpr char kSeparator = '\\';
 
 struct ReleaseRow {
@@ -44,10 +45,27 @@ struct ReleaseRow {
 // Row 0 stands for no valid release; rows 1 to 20 are their own names; 21 is this release.
 constexpr std::array<ReleaseRow, 22> release_table = {{
     {"Illegal Internal Version", "Illegal External Version"},
-    {"1", "1"},   {"2", "2"},   {"3", "3"},   {"4", "4"},   {"5", "5"},   {"6", "6"},
-    {"7", "7"},   {"8", "8"},   {"9", "9"},   {"10", "10"}, {"11", "11"}, {"12", "12"},
-    {"13", "13"}, {"14", "14"}, {"15", "15"}, {"16", "16"}, {"17", "17"}, {"18", "18"},
-    {"19", "19"}, {"20", "20"}, {"21", "4400t"},
+    {"1", "1"},
+    {"2", "2"},
+    {"3", "3"},
+    {"4", "4"},
+    {"5", "5"},
+    {"6", "6"},
+    {"7", "7"},
+    {"8", "8"},
+    {"9", "9"},
+    {"10", "10"},
+    {"11", "11"},
+    {"12", "12"},
+    {"13", "13"},
+    {"14", "14"},
+    {"15", "15"},
+    {"16", "16"},
+    {"17", "17"},
+    {"18", "18"},
+    {"19", "19"},
+    {"20", "20"},
+    {"21", "4400t"},
 }};
 static_assert(KEL_OWN_RELEASE == release_table.size() - 1);
 
@@ -85,7 +103,8 @@ int32_t release_number(const char* release) {
 
 // release x 10,000,000 + build, wrapping like the host's 32-bit arithmetic.
 int32_t version_number(int32_t release, int32_t build) {
-  return static_cast<int32_t>(static_cast<uint32_t>(release) * static_cast<uint32_t>(kVersionScale) +
+  return static_cast<int32_t>(static_cast<uint32_t>(release) *
+                                  static_cast<uint32_t>(kVersionScale) +
                               static_cast<uint32_t>(build));
 }
 
@@ -107,7 +126,8 @@ void directories_choose(int32_t language) {
   const char* name = lang_name_from_code(language);
   bool found = false;
   if (name && *name) {
-    format_directory(kel_binding.text_directory, "%s%ctext%c%s", root, kSeparator, kSeparator, name);
+    format_directory(kel_binding.text_directory, "%s%ctext%c%s", root, kSeparator, kSeparator,
+                     name);
     found = is_directory(kel_binding.text_directory);
   }
   if (!found) {
@@ -136,12 +156,12 @@ const char* host_release_name(const char* release) {
 
 const char* release_internal_text(int row) {
   return row >= 0 && row < static_cast<int>(release_table.size()) ? release_table[row].internal
-                                                                   : nullptr;
+                                                                  : nullptr;
 }
 
 const char* release_external_name(int row) {
   return row >= 0 && row < static_cast<int>(release_table.size()) ? release_table[row].external
-                                                                   : nullptr;
+                                                                  : nullptr;
 }
 
 void build_code_normalise(char* code) {
@@ -164,8 +184,7 @@ void build_code_normalise(char* code) {
         if (v % 1000 >= 10 && v % 1000 <= 529 && v / 1000 >= 1985 && v / 1000 <= 2084)
           normalised = v;
         break;
-      default:
-        break;
+      default: break;
     }
   }
   if (normalised < 0)
@@ -228,8 +247,8 @@ int32_t user_initialize_plus(void* app_arg1, void* app_arg2, const char* release
 
   copy_cut(kel_binding.release_copy, sizeof kel_binding.release_copy, release);
   copy_cut(kel_binding.build_copy, sizeof kel_binding.build_copy, build);
-  kel_binding.host_version = version_number(release_number(kel_binding.release_copy),
-                                            atoi(kel_binding.build_copy));
+  kel_binding.host_version =
+      version_number(release_number(kel_binding.release_copy), atoi(kel_binding.build_copy));
 
   int32_t own = own_version_get();
   if (own > kel_binding.host_version) {
@@ -243,8 +262,7 @@ int32_t user_initialize_plus(void* app_arg1, void* app_arg2, const char* release
 
   if (keldev_pass_version_info(own) == 0) return KEL_TK_GENERAL_ERROR;
 
-  return csys_app_initialize(app_arg1, app_arg2, host_release_name(release),
-                             build, message_buffer);
+  return csys_app_initialize(app_arg1, app_arg2, host_release_name(release), build, message_buffer);
 }
 
 int32_t user_terminate_plus(void) { return csys_app_terminate(); }

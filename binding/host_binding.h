@@ -29,18 +29,18 @@ enum { KEL_HOST_COPY_SIZE = 16, KEL_DIRECTORY_SIZE = 256 };
 // What the hand-shake learnt about the host; one process-wide record, written by
 // user_initialize_plus and read by the stubs.
 typedef struct KelBinding {
-  int32_t context_handle;               // -1 until the hand-shake
-  const KelHostFunctionEntry* table;    // null until a successful version check
+  int32_t context_handle;             // -1 until the hand-shake
+  const KelHostFunctionEntry* table;  // null until a successful version check
   int32_t table_count;
-  const char* release;                  // as handed over
+  const char* release;  // as handed over
   const char* build;
   char release_copy[KEL_HOST_COPY_SIZE];  // at most 15 characters of each
   char build_copy[KEL_HOST_COPY_SIZE];
-  int32_t host_version;                 // release x 10,000,000 + build
-  int32_t own_version;                  // -1 until first computed
+  int32_t host_version;  // release x 10,000,000 + build
+  int32_t own_version;   // -1 until first computed
   const char* text_root;
-  const char* second_string;            // only given back by KelApplPathGet
-  void* reserved8;                      // kept, not interpreted
+  const char* second_string;  // only given back by KelApplPathGet
+  void* reserved8;            // kept, not interpreted
   void* reserved11;
   char text_directory[KEL_DIRECTORY_SIZE];
   char menus_directory[KEL_DIRECTORY_SIZE];

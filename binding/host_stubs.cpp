@@ -24,7 +24,6 @@ namespace {
 };
 }  // namespace
 
-
 // The host's termination entry takes the context handle as its only argument.
 KelError KelPlusTerminate(void) {
   static void* cache;

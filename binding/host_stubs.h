@@ -11,16 +11,16 @@
 #include "binding/kel_word.h"
 
 // Parameter lists of 0 to 14 words, shared by the declarations and the stub definitions.
-#define KEL_STUB_PARAMS_0 void
-#define KEL_STUB_PARAMS_1 KelWord a1
-#define KEL_STUB_PARAMS_2 KEL_STUB_PARAMS_1, KelWord a2
-#define KEL_STUB_PARAMS_3 KEL_STUB_PARAMS_2, KelWord a3
-#define KEL_STUB_PARAMS_4 KEL_STUB_PARAMS_3, KelWord a4
-#define KEL_STUB_PARAMS_5 KEL_STUB_PARAMS_4, KelWord a5
-#define KEL_STUB_PARAMS_6 KEL_STUB_PARAMS_5, KelWord a6
-#define KEL_STUB_PARAMS_7 KEL_STUB_PARAMS_6, KelWord a7
-#define KEL_STUB_PARAMS_8 KEL_STUB_PARAMS_7, KelWord a8
-#define KEL_STUB_PARAMS_9 KEL_STUB_PARAMS_8, KelWord a9
+#define KEL_STUB_PARAMS_0  void
+#define KEL_STUB_PARAMS_1  KelWord a1
+#define KEL_STUB_PARAMS_2  KEL_STUB_PARAMS_1, KelWord a2
+#define KEL_STUB_PARAMS_3  KEL_STUB_PARAMS_2, KelWord a3
+#define KEL_STUB_PARAMS_4  KEL_STUB_PARAMS_3, KelWord a4
+#define KEL_STUB_PARAMS_5  KEL_STUB_PARAMS_4, KelWord a5
+#define KEL_STUB_PARAMS_6  KEL_STUB_PARAMS_5, KelWord a6
+#define KEL_STUB_PARAMS_7  KEL_STUB_PARAMS_6, KelWord a7
+#define KEL_STUB_PARAMS_8  KEL_STUB_PARAMS_7, KelWord a8
+#define KEL_STUB_PARAMS_9  KEL_STUB_PARAMS_8, KelWord a9
 #define KEL_STUB_PARAMS_10 KEL_STUB_PARAMS_9, KelWord a10
 #define KEL_STUB_PARAMS_11 KEL_STUB_PARAMS_10, KelWord a11
 #define KEL_STUB_PARAMS_12 KEL_STUB_PARAMS_11, KelWord a12
@@ -31,15 +31,15 @@
 // address and one indirect call; every stub is also emitted into the module (host_stubs.cpp).
 // The words as forwarded, and their types in the host function's signature.
 #define KEL_STUB_ARGS_0
-#define KEL_STUB_ARGS_1 , a1.bits
-#define KEL_STUB_ARGS_2 KEL_STUB_ARGS_1, a2.bits
-#define KEL_STUB_ARGS_3 KEL_STUB_ARGS_2, a3.bits
-#define KEL_STUB_ARGS_4 KEL_STUB_ARGS_3, a4.bits
-#define KEL_STUB_ARGS_5 KEL_STUB_ARGS_4, a5.bits
-#define KEL_STUB_ARGS_6 KEL_STUB_ARGS_5, a6.bits
-#define KEL_STUB_ARGS_7 KEL_STUB_ARGS_6, a7.bits
-#define KEL_STUB_ARGS_8 KEL_STUB_ARGS_7, a8.bits
-#define KEL_STUB_ARGS_9 KEL_STUB_ARGS_8, a9.bits
+#define KEL_STUB_ARGS_1  , a1.bits
+#define KEL_STUB_ARGS_2  KEL_STUB_ARGS_1, a2.bits
+#define KEL_STUB_ARGS_3  KEL_STUB_ARGS_2, a3.bits
+#define KEL_STUB_ARGS_4  KEL_STUB_ARGS_3, a4.bits
+#define KEL_STUB_ARGS_5  KEL_STUB_ARGS_4, a5.bits
+#define KEL_STUB_ARGS_6  KEL_STUB_ARGS_5, a6.bits
+#define KEL_STUB_ARGS_7  KEL_STUB_ARGS_6, a7.bits
+#define KEL_STUB_ARGS_8  KEL_STUB_ARGS_7, a8.bits
+#define KEL_STUB_ARGS_9  KEL_STUB_ARGS_8, a9.bits
 #define KEL_STUB_ARGS_10 KEL_STUB_ARGS_9, a10.bits
 #define KEL_STUB_ARGS_11 KEL_STUB_ARGS_10, a11.bits
 #define KEL_STUB_ARGS_12 KEL_STUB_ARGS_11, a12.bits
@@ -47,15 +47,15 @@
 #define KEL_STUB_ARGS_14 KEL_STUB_ARGS_13, a14.bits
 
 #define KEL_STUB_TYPES_0
-#define KEL_STUB_TYPES_1 , uint32_t
-#define KEL_STUB_TYPES_2 KEL_STUB_TYPES_1, uint32_t
-#define KEL_STUB_TYPES_3 KEL_STUB_TYPES_2, uint32_t
-#define KEL_STUB_TYPES_4 KEL_STUB_TYPES_3, uint32_t
-#define KEL_STUB_TYPES_5 KEL_STUB_TYPES_4, uint32_t
-#define KEL_STUB_TYPES_6 KEL_STUB_TYPES_5, uint32_t
-#define KEL_STUB_TYPES_7 KEL_STUB_TYPES_6, uint32_t
-#define KEL_STUB_TYPES_8 KEL_STUB_TYPES_7, uint32_t
-#define KEL_STUB_TYPES_9 KEL_STUB_TYPES_8, uint32_t
+#define KEL_STUB_TYPES_1  , uint32_t
+#define KEL_STUB_TYPES_2  KEL_STUB_TYPES_1, uint32_t
+#define KEL_STUB_TYPES_3  KEL_STUB_TYPES_2, uint32_t
+#define KEL_STUB_TYPES_4  KEL_STUB_TYPES_3, uint32_t
+#define KEL_STUB_TYPES_5  KEL_STUB_TYPES_4, uint32_t
+#define KEL_STUB_TYPES_6  KEL_STUB_TYPES_5, uint32_t
+#define KEL_STUB_TYPES_7  KEL_STUB_TYPES_6, uint32_t
+#define KEL_STUB_TYPES_8  KEL_STUB_TYPES_7, uint32_t
+#define KEL_STUB_TYPES_9  KEL_STUB_TYPES_8, uint32_t
 #define KEL_STUB_TYPES_10 KEL_STUB_TYPES_9, uint32_t
 #define KEL_STUB_TYPES_11 KEL_STUB_TYPES_10, uint32_t
 #define KEL_STUB_TYPES_12 KEL_STUB_TYPES_11, uint32_t
@@ -67,23 +67,20 @@ namespace kel_stub {
 // Looks `symbol` up in the host function table and stores the result, found or not, in the
 // cache. A miss is reported under `report_name` and is not remembered. Out of line and cold:
 // it runs once per stub.
-KEL_COLD void* bind_host_function(void** cache, const char* symbol,
-                                                      const char* report_name);
+KEL_COLD void* bind_host_function(void** cache, const char* symbol, const char* report_name);
 
 // The bound address in the cache, binding it first when the cache is empty; null on a miss.
 template <class Function>
 inline Function bound(void*& cache, const char* symbol, const char* report_name) {
   void* function = cache;
-  if (KEL_UNLIKELY(function == nullptr))
-    function = bind_host_function(&cache, symbol, report_name);
+  if (KEL_UNLIKELY(function == nullptr)) function = bind_host_function(&cache, symbol, report_name);
   return reinterpret_cast<Function>(function);
 }
 
 }  // namespace kel_stub
 
-
 // Host function signatures: the handle, the words, and for some a directory after them.
-#define KEL_STUB_HOST(words) int32_t (*)(int32_t KEL_STUB_TYPES_##words)
+#define KEL_STUB_HOST(words)     int32_t (*)(int32_t KEL_STUB_TYPES_##words)
 #define KEL_STUB_HOST_DIR(words) int32_t (*)(int32_t KEL_STUB_TYPES_##words, const char*)
 #define KEL_STUB_CALL(fn, words) fn(kel_binding.context_handle KEL_STUB_ARGS_##words)
 #define KEL_STUB_CALL_DIR(fn, words, dir) \
@@ -93,20 +90,20 @@ inline Function bound(void*& cache, const char* symbol, const char* report_name)
 // `type`, bound through `signature`, reporting a miss under `report_name`; `unbound` is what it
 // returns when unbound, `forward` the statement that calls the bound function `fn`.
 #define KEL_STUB(type, name, words, signature, report_name, unbound, forward) \
-  inline type name(KEL_STUB_PARAMS_##words) {                               \
-    static void* cache;                                                     \
-    auto fn = kel_stub::bound<signature>(cache, #name "_v", report_name);   \
-    if (!fn) return unbound;                                                \
-    forward;                                                                \
+  inline type name(KEL_STUB_PARAMS_##words) {                                 \
+    static void* cache;                                                       \
+    auto fn = kel_stub::bound<signature>(cache, #name "_v", report_name);     \
+    if (!fn) return unbound;                                                  \
+    forward;                                                                  \
   }
 
 // Forwards and returns the host's status; -1 when unbound.
-#define KEL_HOST_FN(name, words)                                              \
+#define KEL_HOST_FN(name, words)                                                          \
   KEL_STUB(KelError, name, words, KEL_STUB_HOST(words), #name "_v", KEL_TK_GENERAL_ERROR, \
            return KEL_STUB_CALL(fn, words))
 
 // Same, but an unbound stub names itself without the suffix.
-#define KEL_HOST_FN_BARE_NAME(name, words)                                  \
+#define KEL_HOST_FN_BARE_NAME(name, words)                                           \
   KEL_STUB(KelError, name, words, KEL_STUB_HOST(words), #name, KEL_TK_GENERAL_ERROR, \
            return KEL_STUB_CALL(fn, words))
 
@@ -119,20 +116,20 @@ inline Function bound(void*& cache, const char* symbol, const char* report_name)
   KEL_STUB(int, name, words, KEL_STUB_HOST(words), #name "_v", 0, return KEL_STUB_CALL(fn, words))
 
 // The host finds the plug-in's message and label files in the text directory, passed last.
-#define KEL_HOST_FN_TEXT_DIR(name, words)                                               \
+#define KEL_HOST_FN_TEXT_DIR(name, words)                                                     \
   KEL_STUB(KelError, name, words, KEL_STUB_HOST_DIR(words), #name "_v", KEL_TK_GENERAL_ERROR, \
            return KEL_STUB_CALL_DIR(fn, words, text_directory))
 
 // The host finds the plug-in's menu files in the menus directory, passed last.
-#define KEL_HOST_FN_MENUS_DIR(name, words)                                              \
+#define KEL_HOST_FN_MENUS_DIR(name, words)                                                    \
   KEL_STUB(KelError, name, words, KEL_STUB_HOST_DIR(words), #name "_v", KEL_TK_GENERAL_ERROR, \
            return KEL_STUB_CALL_DIR(fn, words, menus_directory))
 
 // The host frees the leaders; on success the array holding them is freed too.
-#define KEL_HOST_FN_GTOLLEADERS_FREE(name, words)                                          \
-  static_assert(words == 1, #name " frees the one array it is given");                     \
-  KEL_STUB(KelError, name, words, KEL_STUB_HOST(words), #name "_v", KEL_TK_GENERAL_ERROR,  \
-           KelError status = KEL_STUB_CALL(fn, words);                                     \
+#define KEL_HOST_FN_GTOLLEADERS_FREE(name, words)                                         \
+  static_assert(words == 1, #name " frees the one array it is given");                    \
+  KEL_STUB(KelError, name, words, KEL_STUB_HOST(words), #name "_v", KEL_TK_GENERAL_ERROR, \
+           KelError status = KEL_STUB_CALL(fn, words);                                    \
            return status == KEL_TK_NO_ERROR ? KelArrayFree(a1) : status)
 
 KEL_BEGIN_C

@@ -42,7 +42,8 @@ void typed_data_copy(int32_t kind, void* to, const void* from) {
   switch (kind) {
     case KEL_TYPEDVALUE_DOUBLE: std::memcpy(to, from, 8); break;
     case KEL_TYPEDVALUE_WIDE:
-      std::memcpy(to, from, (wide_length(static_cast<const kel_wchar*>(from)) + 1) * sizeof(kel_wchar));
+      std::memcpy(to, from,
+                  (wide_length(static_cast<const kel_wchar*>(from)) + 1) * sizeof(kel_wchar));
       break;
     case KEL_TYPEDVALUE_INT:
     case KEL_TYPEDVALUE_INT2: std::memcpy(to, from, 4); break;

@@ -26,9 +26,9 @@ enum {
   KEL_TYPEDVALUE_DOUBLE = 50,  // two 32-bit words
   KEL_TYPEDVALUE_WIDE = 51,    // zero-terminated wide string, as long as the caller made room for
   KEL_TYPEDVALUE_INT = 52,
-  KEL_TYPEDVALUE_SHORT = 53,   // 16-bit value
+  KEL_TYPEDVALUE_SHORT = 53,  // 16-bit value
   KEL_TYPEDVALUE_INT2 = 54,
-  KEL_TYPEDVALUE_NONE = 57,    // no data
+  KEL_TYPEDVALUE_NONE = 57,  // no data
 };
 
 // Tagged block: 124 bytes.
@@ -69,7 +69,8 @@ typedef struct KelTypedvalue {
 } KelTypedvalue;
 
 typedef KelError (*KelPathEntryFilterFn)(KelPathEntry* entry, void* app_data);
-typedef KelError (*KelPathEntryActionFn)(KelPathEntry* entry, KelError filter_status, void* app_data);
+typedef KelError (*KelPathEntryActionFn)(KelPathEntry* entry, KelError filter_status,
+                                         void* app_data);
 
 // Text copies through the session's conversions. Both return the buffer; a null buffer does
 // nothing and gives null. The wide buffer needs (text length + 1) units, the 8-bit buffer

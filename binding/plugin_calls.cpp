@@ -5,7 +5,9 @@
 #include "runtime/text/kel_printf.h"
 
 namespace {
-int not_supported(const char* call) { return message_print("function %s is not supported\n", call); }
+int not_supported(const char* call) {
+  return message_print("function %s is not supported\n", call);
+}
 }  // namespace
 
 // A plug-in runs inside the host's own main loop: these belong to stand-alone programs.

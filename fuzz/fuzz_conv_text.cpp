@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (!lang_is_multibyte(code) && strcmp(t2.data(), text.data()) != 0) abort();
   if (code != 1 && lang_is_multibyte(code)) {
-    if (n1 != wide_len(w2.data()) || memcmp(w1.data(), w2.data(), n1 * sizeof(kel_wchar)) != 0) abort();
+    if (n1 != wide_len(w2.data()) || memcmp(w1.data(), w2.data(), n1 * sizeof(kel_wchar)) != 0)
+      abort();
   }
   // The allocating copies hold every regime's longest forms.
   kel_wchar* copy = text_to_new_wide(text.data());

@@ -32,7 +32,8 @@ double occurrences(const Assembly& a, int model, std::vector<double>& memo) {
   double& n = memo[static_cast<size_t>(model)];
   if (n >= 0) return n;
   n = 0;
-  for (const Component& c : a.models[static_cast<size_t>(model)].components) n += 1 + occurrences(a, c.model, memo);
+  for (const Component& c : a.models[static_cast<size_t>(model)].components)
+    n += 1 + occurrences(a, c.model, memo);
   return n;
 }
 
@@ -60,7 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (m.type == ModelType::part && !m.components.empty()) abort();
     for (size_t i = 0; i < m.csys.size(); ++i) {
       const Csys& c = m.csys[i];
-      if (c.wide_name.empty() || c.wide_name.size() > kMaxNameUnits || c.id != static_cast<int>(i) + 1) abort();
+      if (c.wide_name.empty() || c.wide_name.size() > kMaxNameUnits ||
+          c.id != static_cast<int>(i) + 1)
+        abort();
       if (!unit_and_orthogonal(c.frame)) abort();
     }
     for (size_t i = 0; i < m.components.size(); ++i) {
@@ -83,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const ModelError&) {
       abort();
     }
-    if (again.components != pick.components || again.model != pick.model || again.csys != pick.csys) abort();
+    if (again.components != pick.components || again.model != pick.model || again.csys != pick.csys)
+      abort();
   }
   return 0;
 }

@@ -14,7 +14,8 @@ namespace {
 struct Workspace {
   std::string a, b, report;
   Workspace() {
-    const auto dir = std::filesystem::temp_directory_path() / ("fuzz_tolcmp_" + std::to_string(rand()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("fuzz_tolcmp_" + std::to_string(rand()));
     std::filesystem::create_directories(dir);
     a = (dir / "a.txt").string();
     b = (dir / "b.txt").string();
@@ -43,14 +44,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   write(work.b, data + 3 + split, rest - split);
   const double tolerances[4] = {0.0, 1e-6, 1e-3, 2.5};
   const double abs_eps = tolerances[(flags >> 2) & 3], rel_eps = tolerances[(flags >> 4) & 3];
-  const int results[3] = {
-      tolerance_compare_files(work.a.c_str(), work.b.c_str(), flags & 1, (flags >> 1) & 1, abs_eps, rel_eps),
-      tolerance_compare_unordered(work.a.c_str(), work.b.c_str(), flags & 1, (flags >> 1) & 1, abs_eps, rel_eps),
-      tolerance_compare_layout(work.a.c_str(), work.b.c_str())};
+  const int results[3] = {tolerance_compare_files(work.a.c_str(), work.b.c_str(), flags & 1,
+                                                  (flags >> 1) & 1, abs_eps, rel_eps),
+                          tolerance_compare_unordered(work.a.c_str(), work.b.c_str(), flags & 1,
+                                                      (flags >> 1) & 1, abs_eps, rel_eps),
+                          tolerance_compare_layout(work.a.c_str(), work.b.c_str())};
   for (int r : results)
     if (r != 0 && r != 1) abort();  // both files exist: 9 would be a fault
   // A file always equals itself, whatever it holds.
-  if (tolerance_compare_files(work.a.c_str(), work.a.c_str(), flags & 1, (flags >> 1) & 1, 1e-6, 1e-3) != 0) abort();
+  if (tolerance_compare_files(work.a.c_str(), work.a.c_str(), flags & 1, (flags >> 1) & 1, 1e-6,
+                              1e-3) != 0)
+    abort();
   remove(work.report.c_str());
   return 0;
 }

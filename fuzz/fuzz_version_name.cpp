@@ -29,7 +29,8 @@ bool reference_version(const std::string& s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string name;
-  for (size_t i = 0; i < size; ++i) name += data[i] < 0xC0 ? "0123456789-.aB\\/x"[data[i] % 17] : (char)data[i];
+  for (size_t i = 0; i < size; ++i)
+    name += data[i] < 0xC0 ? "0123456789-.aB\\/x"[data[i] % 17] : (char)data[i];
   if (name.find('\0') != std::string::npos) return 0;
 
   if (is_version_number(name.c_str()) != reference_version(name)) abort();

@@ -51,7 +51,8 @@ class CommandLineAnswers final : public Answers {
       return scripted_.reference;
     }
     const auto choices = pickable_csys(assembly);
-    for (size_t i = 0; i < choices.size(); ++i) out_ << "  " << (i + 1) << ". " << choices[i].path << "\n";
+    for (size_t i = 0; i < choices.size(); ++i)
+      out_ << "  " << (i + 1) << ". " << choices[i].path << "\n";
     for (;;) {
       out_ << "pick (number or path; empty to abort)> " << std::flush;
       const auto line = read_line(in_);
@@ -79,7 +80,8 @@ class CommandLineAnswers final : public Answers {
 
 }  // namespace
 
-std::unique_ptr<Answers> make_answers(ScriptedAnswers scripted, std::istream& in, std::ostream& out) {
+std::unique_ptr<Answers> make_answers(ScriptedAnswers scripted, std::istream& in,
+                                      std::ostream& out) {
   return std::make_unique<CommandLineAnswers>(std::move(scripted), in, out);
 }
 

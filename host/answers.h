@@ -21,14 +21,15 @@ class Answers {
 
 // What the command line scripts; an unset answer is asked on the terminal.
 struct ScriptedAnswers {
-  std::optional<std::u16string> name;       // the reply
-  bool cancel = false;                      // cancel the name prompt
-  std::optional<CsysLocation> reference;    // the pick
-  bool no_reference = false;                // abort the pick
+  std::optional<std::u16string> name;     // the reply
+  bool cancel = false;                    // cancel the name prompt
+  std::optional<CsysLocation> reference;  // the pick
+  bool no_reference = false;              // abort the pick
 };
 
 // Scripted answers where given; the rest read from `in`, with prompts and the pickable csys
 // shown on `out`.
-std::unique_ptr<Answers> make_answers(ScriptedAnswers scripted, std::istream& in, std::ostream& out);
+std::unique_ptr<Answers> make_answers(ScriptedAnswers scripted, std::istream& in,
+                                      std::ostream& out);
 
 }  // namespace mirax

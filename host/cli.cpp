@@ -61,22 +61,24 @@ std::optional<FailRule> fail_rule(const std::string& text, std::string& why) {
 // A failure status: a non-zero number or a status name such as KEL_TK_CANT_OPEN.
 std::optional<KelError> fail_status(const std::string& text) {
   KelError status = 0;
-  if (CLI::detail::lexical_cast(text, status)) return status != KEL_TK_NO_ERROR ? std::optional(status) : std::nullopt;
+  if (CLI::detail::lexical_cast(text, status))
+    return status != KEL_TK_NO_ERROR ? std::optional(status) : std::nullopt;
   for (KelError code = KEL_TK_GENERAL_ERROR; code >= kLowestNamedStatus; --code)
     if (text == kel_error_name(code)) return code;
   return std::nullopt;
 }
 
 struct Validators {
-  CLI::Validator fail{
-      [](std::string& text) {
-        std::string why;
-        return fail_rule(text, why) ? std::string() : why;
-      },
-      ""};
+  CLI::Validator fail{[](std::string& text) {
+                        std::string why;
+                        return fail_rule(text, why) ? std::string() : why;
+                      },
+                      ""};
   CLI::Validator status{
       [](std::string& text) {
-        return fail_status(text) ? std::string() : "not a failure status (a non-zero number or a KEL_TK_ name): " + text;
+        return fail_status(text)
+                   ? std::string()
+                   : "not a failure status (a non-zero number or a KEL_TK_ name): " + text;
       },
       ""};
   CLI::Validator host_string{
@@ -98,25 +100,35 @@ void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators&
       "its questions from the assembly model FILE (JSON).");
   app.footer(kFooter);
   app.add_option("--model", cl.model, "The assembly model")->type_name("FILE");
-  auto* name = app.add_option("--name", cl.name, "Reply NAME to the csys name prompt")->type_name("NAME");
+  auto* name =
+      app.add_option("--name", cl.name, "Reply NAME to the csys name prompt")->type_name("NAME");
   app.add_flag("--cancel", cl.cancel, "Cancel the csys name prompt")->excludes(name);
-  auto* reference = app.add_option("--reference", cl.reference,
-                                   "Pick the reference csys PATH (\"CS\", \"SUB/P2/CS\", \"BOLT[2]/CS\")")
-                        ->type_name("PATH");
+  auto* reference =
+      app.add_option("--reference", cl.reference,
+                     "Pick the reference csys PATH (\"CS\", \"SUB/P2/CS\", \"BOLT[2]/CS\")")
+          ->type_name("PATH");
   app.add_flag("--no-reference", cl.no_reference, "Abort the reference pick")->excludes(reference);
-  app.add_option("--module", raw.module, "The plug-in module (default: test.so / test.dll beside mirax)")
+  app.add_option("--module", raw.module,
+                 "The plug-in module (default: test.so / test.dll beside mirax)")
       ->type_name("FILE");
-  app.add_option("--text-root", raw.text_root, "The directory holding the text tree (default: beside mirax)")
+  app.add_option("--text-root", raw.text_root,
+                 "The directory holding the text tree (default: beside mirax)")
       ->type_name("DIR");
-  app.add_option("--language", cl.session.language, "The host's language number (0 US ASCII, 1 Japanese, ...)")
+  app.add_option("--language", cl.session.language,
+                 "The host's language number (0 US ASCII, 1 Japanese, ...)")
       ->type_name("N")
       ->capture_default_str();
-  app.add_option("--release", cl.session.release, "The host's release")->check(v.host_string)->capture_default_str();
-  app.add_option("--build", cl.session.build, "The host's build")->check(v.host_string)->capture_default_str();
+  app.add_option("--release", cl.session.release, "The host's release")
+      ->check(v.host_string)
+      ->capture_default_str();
+  app.add_option("--build", cl.session.build, "The host's build")
+      ->check(v.host_string)
+      ->capture_default_str();
   app.add_option("--dir", raw.directory, "The current directory, where csyspos.txt is written")
       ->type_name("DIR")
       ->check(CLI::ExistingDirectory.description(""));
-  app.add_option("--fail", raw.fails, "Fail host function NAME on its N-th call, or on every call (repeatable)")
+  app.add_option("--fail", raw.fails,
+                 "Fail host function NAME on its N-th call, or on every call (repeatable)")
       ->check(v.fail)
       ->type_name("NAME[:N]")
       ->allow_extra_args(false);
@@ -124,7 +136,8 @@ void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators&
       ->check(v.status)
       ->type_name("CODE")
       ->capture_default_str();
-  app.add_flag("--list-calls", cl.list_calls, "Print the host functions the module called and their call counts");
+  app.add_flag("--list-calls", cl.list_calls,
+               "Print the host functions the module called and their call counts");
 }
 
 // UTF-8 in, UTF-8 out.
@@ -169,12 +182,13 @@ CommandLine parse_command_line(const std::vector<std::string>& args, const Defau
     cl.session.faults.rules.push_back(*fail_rule(text, why));
   }
   cl.session.faults.status = *fail_status(raw.fail_status);
-  cl.session.module =
-      absolute(!raw.module.empty() ? raw.module : path_to_utf8(path_from_utf8(defaults.program_dir) / kModuleFile));
+  cl.session.module = absolute(
+      !raw.module.empty() ? raw.module
+                          : path_to_utf8(path_from_utf8(defaults.program_dir) / kModuleFile));
   cl.session.text_root = absolute(!raw.text_root.empty() ? raw.text_root : defaults.program_dir);
   if (cl.session.text_root.size() > kMaxTextRoot)
-    throw UsageError("--text-root: " + cl.session.text_root + " is longer than " + std::to_string(kMaxTextRoot) +
-                     " characters");
+    throw UsageError("--text-root: " + cl.session.text_root + " is longer than " +
+                     std::to_string(kMaxTextRoot) + " characters");
   if (!raw.directory.empty()) cl.session.directory = absolute(raw.directory);
   return cl;
 }

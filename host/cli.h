@@ -11,11 +11,11 @@ namespace mirax {
 
 struct CommandLine {
   std::string model;
-  std::optional<std::string> name;       // UTF-8 reply to the name prompt
+  std::optional<std::string> name;  // UTF-8 reply to the name prompt
   bool cancel = false;
   std::optional<std::string> reference;  // reference path
   bool no_reference = false;
-  bool list_calls = false;               // print the host calls and their counts at the end
+  bool list_calls = false;  // print the host calls and their counts at the end
   SessionOptions session;
   bool help = false;
 };

@@ -19,8 +19,14 @@ void copy_name(const std::u16string& name, kel_wchar* out) {
 
 }  // namespace
 
-Host::Host(const Assembly& assembly, Answers& answers, int language, std::ostream& out, std::ostream& err)
-    : assembly_(assembly), answers_(answers), language_(language), out_(out), err_(err), table_(build_host_table()) {
+Host::Host(const Assembly& assembly, Answers& answers, int language, std::ostream& out,
+           std::ostream& err)
+    : assembly_(assembly),
+      answers_(answers),
+      language_(language),
+      out_(out),
+      err_(err),
+      table_(build_host_table()) {
   for (const Model& m : assembly_.models)
     for (const Csys& c : m.csys) csys_owner_[&c] = &m;
 }
@@ -39,7 +45,8 @@ const ButtonBinding* Host::button(const std::string& menu, const std::string& bu
 const Model* Host::model_of(KelMdl handle) const {
   const auto p = reinterpret_cast<uintptr_t>(handle);
   const auto base = reinterpret_cast<uintptr_t>(assembly_.models.data());
-  if (p < base || (p - base) % sizeof(Model) != 0 || (p - base) / sizeof(Model) >= assembly_.models.size())
+  if (p < base || (p - base) % sizeof(Model) != 0 ||
+      (p - base) / sizeof(Model) >= assembly_.models.size())
     return nullptr;
   return static_cast<const Model*>(handle);
 }
@@ -57,7 +64,8 @@ const Selection* Host::selection_of(KelSelection handle) const {
 
 // ---- menus, buttons, messages -------------------------------------------------------------
 
-KelError Host::menu_register(const char* menu, const char* file, int* menu_id, const char* dir, bool aux) {
+KelError Host::menu_register(const char* menu, const char* file, int* menu_id, const char* dir,
+                             bool aux) {
   if (!menu || !file || !dir) return KEL_TK_BAD_INPUTS;
   const std::string path = module_path_join(dir, file);
   const auto content = read_file(path);
@@ -81,13 +89,14 @@ KelError Host::menu_register(const char* menu, const char* file, int* menu_id, c
   return KEL_TK_NO_ERROR;
 }
 
-KelError Host::button_action_set(const char* menu, const char* button, KelButtonActionFn action, void* data,
-                                 int value) {
+KelError Host::button_action_set(const char* menu, const char* button, KelButtonActionFn action,
+                                 void* data, int value) {
   if (!menu || !button || !action) return KEL_TK_BAD_INPUTS;
   const auto it = menus_.find(menu);
-  if (it == menus_.end() ||
-      std::find(it->second.buttons.begin(), it->second.buttons.end(), button) == it->second.buttons.end()) {
-    err_ << "mirax: no button \"" << button << "\" in a registered menu file of menu \"" << menu << "\"\n";
+  if (it == menus_.end() || std::find(it->second.buttons.begin(), it->second.buttons.end(),
+                                      button) == it->second.buttons.end()) {
+    err_ << "mirax: no button \"" << button << "\" in a registered menu file of menu \"" << menu
+         << "\"\n";
     return KEL_TK_E_NOT_FOUND;
   }
   buttons_[{menu, button}] = {action, data, value};
@@ -105,7 +114,8 @@ const MessageCatalog* Host::messages(const std::string& path) {
 
 KelError Host::message_display(const kel_wchar* file, const char* key, const char* text_dir) {
   if (!file || !key || !text_dir) return KEL_TK_BAD_INPUTS;
-  const std::string path = module_path_join(text_dir, wide_to_utf8(std::u16string_view(file, wide_length(file))));
+  const std::string path =
+      module_path_join(text_dir, wide_to_utf8(std::u16string_view(file, wide_length(file))));
   const MessageCatalog* catalog = messages(path);
   if (!catalog) {
     err_ << "mirax: message file " << path << " cannot be read\n";
@@ -203,8 +213,9 @@ KelError Host::item_name(const KelModelitem* item, kel_wchar* name) {
 KelError Host::item_init(KelMdl owner, int id, int type, KelModelitem* item) {
   const Model* m = model_of(owner);
   if (!m || !item) return KEL_TK_BAD_INPUTS;
-  const bool exists = type == KEL_ITEM_CSYS ? id >= 1 && static_cast<size_t>(id) <= m->csys.size()
-                                            : type == kItemFeature && id >= 1 && id <= m->feature_count();
+  const bool exists = type == KEL_ITEM_CSYS
+                          ? id >= 1 && static_cast<size_t>(id) <= m->csys.size()
+                          : type == kItemFeature && id >= 1 && id <= m->feature_count();
   if (!exists) return KEL_TK_E_NOT_FOUND;
   item->type = type;
   item->id = id;
@@ -263,7 +274,8 @@ KelError Host::path_init(KelMdl owner, const int32_t* ids, int count, KelAsmcomp
 }
 
 KelError Host::path_transform(const KelAsmcomppath* path, int top_down, double* out) {
-  if (!path || !out || path->count < 0 || path->count > KEL_PATH_MAX_DEPTH) return KEL_TK_BAD_INPUTS;
+  if (!path || !out || path->count < 0 || path->count > KEL_PATH_MAX_DEPTH)
+    return KEL_TK_BAD_INPUTS;
   const Model* m = model_of(path->owner);
   if (!m) return KEL_TK_BAD_INPUTS;
   Matrix4 total = identity4();
@@ -277,7 +289,8 @@ KelError Host::path_transform(const KelAsmcomppath* path, int top_down, double* 
   }
   if (!top_down) total = rigid_inverse(total);
   for (int r = 0; r < 4; ++r)
-    for (int col = 0; col < 4; ++col) out[4 * r + col] = total[static_cast<size_t>(r)][static_cast<size_t>(col)];
+    for (int col = 0; col < 4; ++col)
+      out[4 * r + col] = total[static_cast<size_t>(r)][static_cast<size_t>(col)];
   return KEL_TK_NO_ERROR;
 }
 
@@ -303,7 +316,8 @@ KelError Host::model_name(KelMdl model, kel_wchar* out) {
   return KEL_TK_NO_ERROR;
 }
 
-KelError Host::feature_visit(KelMdl model, KelFeatureActionFn action, KelFeatureFilterFn filter, void* data) {
+KelError Host::feature_visit(KelMdl model, KelFeatureActionFn action, KelFeatureFilterFn filter,
+                             void* data) {
   const Model* m = model_of(model);
   if (!m || !action) return KEL_TK_BAD_INPUTS;
   for (int id = 1; id <= m->feature_count(); ++id) {
@@ -317,7 +331,8 @@ KelError Host::feature_visit(KelMdl model, KelFeatureActionFn action, KelFeature
   return KEL_TK_NO_ERROR;
 }
 
-KelError Host::csys_visit(KelMdl model, KelCsysActionFn action, KelCsysFilterFn filter, void* data) {
+KelError Host::csys_visit(KelMdl model, KelCsysActionFn action, KelCsysFilterFn filter,
+                          void* data) {
   const Model* m = model_of(model);
   if (!m || !action) return KEL_TK_BAD_INPUTS;
   for (const Csys& c : m->csys) {
@@ -343,7 +358,8 @@ KelError Host::component_model(const KelFeature* feature, KelMdl* out) {
   if (!feature || !out) return KEL_TK_BAD_INPUTS;
   const Model* m = model_of(feature->owner);
   if (!m || feature->id < 1 || feature->id > m->feature_count()) return KEL_TK_BAD_INPUTS;
-  if (static_cast<size_t>(feature->id) <= m->csys.size()) return KEL_TK_INVALID_TYPE;  // not a component
+  if (static_cast<size_t>(feature->id) <= m->csys.size())
+    return KEL_TK_INVALID_TYPE;  // not a component
   const Component& c = m->components[static_cast<size_t>(feature->id - 1) - m->csys.size()];
   *out = const_cast<Model*>(&assembly_.models[static_cast<size_t>(c.model)]);
   return KEL_TK_NO_ERROR;

@@ -56,7 +56,8 @@ struct Selection {
 class Host {
  public:
   // `out` receives the message texts as the host shows them, `err` the host's own complaints.
-  Host(const Assembly& assembly, Answers& answers, int language, std::ostream& out, std::ostream& err);
+  Host(const Assembly& assembly, Answers& answers, int language, std::ostream& out,
+       std::ostream& err);
   ~Host();
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
@@ -84,8 +85,10 @@ class Host {
   CallCounts calls() const;
 
   // --- Host function bodies (called through host_functions.cpp's table entries) ---
-  KelError menu_register(const char* menu, const char* file, int* menu_id, const char* dir, bool aux);
-  KelError button_action_set(const char* menu, const char* button, KelButtonActionFn action, void* data, int value);
+  KelError menu_register(const char* menu, const char* file, int* menu_id, const char* dir,
+                         bool aux);
+  KelError button_action_set(const char* menu, const char* button, KelButtonActionFn action,
+                             void* data, int value);
   KelError message_display(const kel_wchar* file, const char* key, const char* text_dir);
   KelError message_read(int max_length, kel_wchar* buffer);
   KelError select(const char* filter, int max_count, KelSelection** out, int* count);
@@ -102,7 +105,8 @@ class Host {
   KelError current_model(KelMdl* out);
   KelError model_type(KelMdl model, int* out);
   KelError model_name(KelMdl model, kel_wchar* out);
-  KelError feature_visit(KelMdl model, KelFeatureActionFn action, KelFeatureFilterFn filter, void* data);
+  KelError feature_visit(KelMdl model, KelFeatureActionFn action, KelFeatureFilterFn filter,
+                         void* data);
   KelError csys_visit(KelMdl model, KelCsysActionFn action, KelCsysFilterFn filter, void* data);
   KelError feature_type(const KelFeature* feature, int* out);
   KelError component_model(const KelFeature* feature, KelMdl* out);

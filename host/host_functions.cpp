@@ -20,24 +20,25 @@ Host& host(void* handle) { return Host::from_handle(handle); }
 KelError menu_file_register(void* h, const char* menu, const char* file, int* id, const char* dir) {
   return host(h).menu_register(menu, file, id, dir, false);
 }
-KelError menu_auxfile_register(void* h, const char* menu, const char* file, int* id, const char* dir) {
+KelError menu_auxfile_register(void* h, const char* menu, const char* file, int* id,
+                               const char* dir) {
   return host(h).menu_register(menu, file, id, dir, true);
 }
-KelError menubutton_action_set(void* h, const char* menu, const char* button, KelButtonActionFn action,
-                               void* data, int value) {
+KelError menubutton_action_set(void* h, const char* menu, const char* button,
+                               KelButtonActionFn action, void* data, int value) {
   return host(h).button_action_set(menu, button, action, data, value);
 }
 // Ten message-argument words stand between the key and the text directory.
-KelError message_display(void* h, const kel_wchar* file, const char* key, void*, void*, void*, void*, void*,
-                         void*, void*, void*, void*, void*, const char* text_dir) {
+KelError message_display(void* h, const kel_wchar* file, const char* key, void*, void*, void*,
+                         void*, void*, void*, void*, void*, void*, void*, const char* text_dir) {
   return host(h).message_display(file, key, text_dir);
 }
 KelError message_clear(void*) { return KEL_TK_NO_ERROR; }
 KelError message_string_read(void* h, int max_length, kel_wchar* buffer) {
   return host(h).message_read(max_length, buffer);
 }
-KelError select(void* h, const char* filter, int max_count, void*, void*, void*, void*, KelSelection** out,
-                int* count) {
+KelError select(void* h, const char* filter, int max_count, void*, void*, void*, void*,
+                KelSelection** out, int* count) {
   return host(h).select(filter, max_count, out, count);
 }
 KelError selection_modelitem_get(void* h, KelSelection sel, KelModelitem* item) {
@@ -46,31 +47,46 @@ KelError selection_modelitem_get(void* h, KelSelection sel, KelModelitem* item) 
 KelError selection_asmcomppath_get(void* h, KelSelection sel, KelAsmcomppath* path) {
   return host(h).selection_path(sel, path);
 }
-KelError modelitem_name_get(void* h, KelModelitem* item, kel_wchar* name) { return host(h).item_name(item, name); }
+KelError modelitem_name_get(void* h, KelModelitem* item, kel_wchar* name) {
+  return host(h).item_name(item, name);
+}
 KelError modelitem_init(void* h, KelMdl owner, int id, int type, KelModelitem* item) {
   return host(h).item_init(owner, id, type, item);
 }
-KelError csys_init(void* h, KelMdl owner, int id, KelCsys* out) { return host(h).csys_init(owner, id, out); }
+KelError csys_init(void* h, KelMdl owner, int id, KelCsys* out) {
+  return host(h).csys_init(owner, id, out);
+}
 KelError csys_id_get(void* h, KelCsys csys, int* id) { return host(h).csys_id(csys, id); }
-KelError csys_data_get(void* h, KelCsys csys, KelGeomitemdata** out) { return host(h).csys_data(csys, out); }
+KelError csys_data_get(void* h, KelCsys csys, KelGeomitemdata** out) {
+  return host(h).csys_data(csys, out);
+}
 KelError geomitemdata_free(void* h, KelGeomitemdata** data) { return host(h).geometry_free(data); }
 KelError asmcomppath_trf_get(void* h, KelAsmcomppath* path, int top_down, double* out) {
   return host(h).path_transform(path, top_down, out);
 }
-KelError asmcomppath_init(void* h, KelMdl owner, const int32_t* ids, int count, KelAsmcomppath* out) {
+KelError asmcomppath_init(void* h, KelMdl owner, const int32_t* ids, int count,
+                          KelAsmcomppath* out) {
   return host(h).path_init(owner, ids, count, out);
 }
 KelError mdl_current_get(void* h, KelMdl* out) { return host(h).current_model(out); }
 KelError mdl_type_get(void* h, KelMdl model, int* out) { return host(h).model_type(model, out); }
-KelError mdl_name_get(void* h, KelMdl model, kel_wchar* out) { return host(h).model_name(model, out); }
-KelError solid_feat_visit(void* h, KelMdl model, KelFeatureActionFn action, KelFeatureFilterFn filter, void* data) {
+KelError mdl_name_get(void* h, KelMdl model, kel_wchar* out) {
+  return host(h).model_name(model, out);
+}
+KelError solid_feat_visit(void* h, KelMdl model, KelFeatureActionFn action,
+                          KelFeatureFilterFn filter, void* data) {
   return host(h).feature_visit(model, action, filter, data);
 }
-KelError solid_csys_visit(void* h, KelMdl model, KelCsysActionFn action, KelCsysFilterFn filter, void* data) {
+KelError solid_csys_visit(void* h, KelMdl model, KelCsysActionFn action, KelCsysFilterFn filter,
+                          void* data) {
   return host(h).csys_visit(model, action, filter, data);
 }
-KelError feature_type_get(void* h, KelFeature* feature, int* out) { return host(h).feature_type(feature, out); }
-KelError asmcomp_mdl_get(void* h, KelFeature* feature, KelMdl* out) { return host(h).component_model(feature, out); }
+KelError feature_type_get(void* h, KelFeature* feature, int* out) {
+  return host(h).feature_type(feature, out);
+}
+KelError asmcomp_mdl_get(void* h, KelFeature* feature, KelMdl* out) {
+  return host(h).component_model(feature, out);
+}
 KelError array_size_get(void* h, void* array, int* out) { return host(h).array_size(array, out); }
 int pass_version_info(void* h, int version) { return host(h).accept_version(version); }
 
@@ -94,7 +110,8 @@ struct Counted;
 template <size_t Symbol, class R, class... A, R (*F)(void*, A...)>
 struct Counted<Symbol, F> {
   static R call(void* h, A... a) {
-    if (const auto failure = host(h).call_begins(kHostFunctionNames[Symbol])) return static_cast<R>(*failure);
+    if (const auto failure = host(h).call_begins(kHostFunctionNames[Symbol]))
+      return static_cast<R>(*failure);
     return F(h, a...);
   }
 };
@@ -125,7 +142,8 @@ struct Implemented {
   void* function;
 };
 
-#define KEL_IMPLEMENTED(symbol, function) {symbol, address(Counted<symbol_index(symbol), function>::call)}
+#define KEL_IMPLEMENTED(symbol, function) \
+  { symbol, address(Counted<symbol_index(symbol), function>::call) }
 
 const Implemented kImplemented[] = {
     KEL_IMPLEMENTED("KelArraySizeGet_v", array_size_get),

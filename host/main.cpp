@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
   if (platform_program_path(program, sizeof program) > 0)
     defaults.program_dir = path_to_utf8(path_from_utf8(program).parent_path());
   else
-    defaults.program_dir = path_to_utf8(std::filesystem::absolute(path_from_utf8(utf8_argv[0])).parent_path());
+    defaults.program_dir =
+        path_to_utf8(std::filesystem::absolute(path_from_utf8(utf8_argv[0])).parent_path());
 
   CommandLine cl;
   try {

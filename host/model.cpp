@@ -36,9 +36,12 @@ std::string key_step(const std::string& path, const std::string& key) {
   return path + "/" + escaped;
 }
 
-std::string index_step(const std::string& path, size_t index) { return path + "/" + std::to_string(index); }
+std::string index_step(const std::string& path, size_t index) {
+  return path + "/" + std::to_string(index);
+}
 
-void require_keys(const json& object, const std::string& path, std::initializer_list<const char*> allowed) {
+void require_keys(const json& object, const std::string& path,
+                  std::initializer_list<const char*> allowed) {
   for (const auto& item : object.items()) {
     bool known = false;
     for (const char* k : allowed) known = known || item.key() == k;
@@ -62,7 +65,8 @@ std::u16string checked_name(const std::string& name, const std::string& path, co
     refuse(path, std::string(what) + " \"" + name + "\" is longer than 31 characters");
   for (char16_t c : *wide)
     if (c < 0x20 || (c < 0x80 && forbidden.find(static_cast<char>(c)) != std::string_view::npos))
-      refuse(path, std::string(what) + " \"" + name + "\" holds a character that names cannot hold");
+      refuse(path,
+             std::string(what) + " \"" + name + "\" holds a character that names cannot hold");
   return *wide;
 }
 
@@ -100,7 +104,8 @@ Frame read_frame(const json& object, const std::string& path) {
     }
   };
   auto check_orthogonal = [&](const char* pair, const Vec3& a, const Vec3& b) {
-    if (std::fabs(dot(a, b)) > kAxisTolerance) refuse(path, std::string("axes ") + pair + " are not orthogonal");
+    if (std::fabs(dot(a, b)) > kAxisTolerance)
+      refuse(path, std::string("axes ") + pair + " are not orthogonal");
   };
   check_unit("x", f.x);
   check_unit("y", f.y);
@@ -143,7 +148,9 @@ class DuplicateKeyFinder final : public nlohmann::json_sax<json> {
   bool binary(binary_t&) override { return true; }
   bool start_array(std::size_t) override { return true; }
   bool end_array() override { return true; }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
 
  private:
   std::vector<std::set<std::string>> keys_;
@@ -161,7 +168,8 @@ struct PendingComponent {
 };
 
 // Refuses a component cycle and nesting deeper than a host component path can describe.
-void check_structure(const Assembly& a, const std::vector<std::vector<std::string>>& component_paths) {
+void check_structure(const Assembly& a,
+                     const std::vector<std::vector<std::string>>& component_paths) {
   enum class Mark { none, open, done };
   std::vector<Mark> mark(a.models.size(), Mark::none);
   std::vector<int> height(a.models.size(), 0);  // deepest component nesting below each model
@@ -174,12 +182,17 @@ void check_structure(const Assembly& a, const std::vector<std::vector<std::strin
       const int child = model.components[i].model;
       const auto& path = component_paths[static_cast<size_t>(m)][i];
       if (mark[static_cast<size_t>(child)] == Mark::open)
-        refuse(path, "component cycle: \"" + a.models[static_cast<size_t>(child)].name + "\" contains itself");
-      if (depth + 1 > kMaxDepth) refuse(path, "components are nested more than " + std::to_string(kMaxDepth) + " levels deep");
+        refuse(path, "component cycle: \"" + a.models[static_cast<size_t>(child)].name +
+                         "\" contains itself");
+      if (depth + 1 > kMaxDepth)
+        refuse(path,
+               "components are nested more than " + std::to_string(kMaxDepth) + " levels deep");
       if (mark[static_cast<size_t>(child)] == Mark::none) visit(child, depth + 1);
-      height[static_cast<size_t>(m)] = std::max(height[static_cast<size_t>(m)], height[static_cast<size_t>(child)] + 1);
+      height[static_cast<size_t>(m)] =
+          std::max(height[static_cast<size_t>(m)], height[static_cast<size_t>(child)] + 1);
       if (height[static_cast<size_t>(m)] > kMaxDepth)
-        refuse(path, "components are nested more than " + std::to_string(kMaxDepth) + " levels deep");
+        refuse(path,
+               "components are nested more than " + std::to_string(kMaxDepth) + " levels deep");
     }
     mark[static_cast<size_t>(m)] = Mark::done;
   };
@@ -203,11 +216,13 @@ Assembly parse_assembly(std::string_view json_text) {
   } catch (const json::exception& e) {  // a syntax error, or a number beyond the double range
     std::string what = e.what();
     // Keep the library's position and reason, without its internal exception tag.
-    if (const auto tag = what.find("] "); tag != std::string::npos && what.rfind("[json.exception", 0) == 0)
+    if (const auto tag = what.find("] ");
+        tag != std::string::npos && what.rfind("[json.exception", 0) == 0)
       what = what.substr(tag + 2);
     throw ModelError("malformed JSON: " + what);
   }
-  if (!duplicate.empty()) throw ModelError("malformed JSON: the key \"" + duplicate + "\" appears twice in one object");
+  if (!duplicate.empty())
+    throw ModelError("malformed JSON: the key \"" + duplicate + "\" appears twice in one object");
   require_object(root, "");
   require_keys(root, "", {"top", "models"});
   if (!root.contains("top")) refuse("", "missing \"top\"");
@@ -247,7 +262,8 @@ Assembly parse_assembly(std::string_view json_text) {
         Csys cs;
         cs.name = c["name"].get<std::string>();
         cs.wide_name = checked_name(cs.name, key_step(cpath, "name"), "csys name", "/");
-        if (!names.insert(cs.name).second) refuse(key_step(cpath, "name"), "csys \"" + cs.name + "\" is defined twice");
+        if (!names.insert(cs.name).second)
+          refuse(key_step(cpath, "name"), "csys \"" + cs.name + "\" is defined twice");
         cs.frame = read_frame(c, cpath);
         cs.id = next_id++;
         m.csys.push_back(std::move(cs));
@@ -257,12 +273,14 @@ Assembly parse_assembly(std::string_view json_text) {
     if (def.contains("components")) {
       const std::string list_path = key_step(path, "components");
       if (!def["components"].is_array()) refuse(list_path, "expected an array");
-      if (m.type == ModelType::part && !def["components"].empty()) refuse(list_path, "a part has no components");
+      if (m.type == ModelType::part && !def["components"].empty())
+        refuse(list_path, "a part has no components");
       for (size_t i = 0; i < def["components"].size(); ++i) {
         const std::string cpath = index_step(list_path, i);
         const json& c = require_object(def["components"][i], cpath);
         require_keys(c, cpath, {"model", "origin", "x", "y", "z"});
-        if (!c.contains("model") || !c["model"].is_string()) refuse(cpath, "missing component \"model\"");
+        if (!c.contains("model") || !c["model"].is_string())
+          refuse(cpath, "missing component \"model\"");
         Component comp;
         comp.placement = read_frame(c, cpath);
         comp.feature_id = next_id++;
@@ -284,7 +302,8 @@ Assembly parse_assembly(std::string_view json_text) {
   for (size_t m = 0; m < a.models.size(); ++m) {
     for (size_t i = 0; i < pending[m].size(); ++i) {
       const int child = find(pending[m][i].model_name);
-      if (child < 0) refuse(pending[m][i].path, "undefined model \"" + pending[m][i].model_name + "\"");
+      if (child < 0)
+        refuse(pending[m][i].path, "undefined model \"" + pending[m][i].model_name + "\"");
       a.models[m].components[i].model = child;
       component_paths[m].push_back(pending[m][i].path);
     }
@@ -323,12 +342,15 @@ Step parse_step(std::string_view text, std::string_view whole) {
     return s;
   }
   const auto digits = text.substr(open + 1, text.size() - open - 1);
-  if (digits.size() < 2 || digits.back() != ']') throw ModelError("reference \"" + std::string(whole) + "\": bad index in \"" + std::string(text) + "\"");
+  if (digits.size() < 2 || digits.back() != ']')
+    throw ModelError("reference \"" + std::string(whole) + "\": bad index in \"" +
+                     std::string(text) + "\"");
   s.model = std::string(text.substr(0, open));
   size_t n = 0;
   for (char c : digits.substr(0, digits.size() - 1)) {
     if (c < '0' || c > '9' || n > 100000)
-      throw ModelError("reference \"" + std::string(whole) + "\": bad index in \"" + std::string(text) + "\"");
+      throw ModelError("reference \"" + std::string(whole) + "\": bad index in \"" +
+                       std::string(text) + "\"");
     n = n * 10 + static_cast<size_t>(c - '0');
   }
   if (n == 0) throw ModelError("reference \"" + std::string(whole) + "\": indices count from 1");
@@ -349,7 +371,8 @@ CsysLocation resolve_reference(const Assembly& a, std::string_view path) {
     size_t seen = 0;
     int found = -1;
     for (size_t i = 0; i < m.components.size() && found < 0; ++i)
-      if (a.models[static_cast<size_t>(m.components[i].model)].name == step.model && ++seen == step.index)
+      if (a.models[static_cast<size_t>(m.components[i].model)].name == step.model &&
+          ++seen == step.index)
         found = static_cast<int>(i);
     if (found < 0)
       throw ModelError("reference \"" + loc.path + "\": \"" + m.name + "\" has no component \"" +
@@ -365,7 +388,8 @@ CsysLocation resolve_reference(const Assembly& a, std::string_view path) {
       loc.csys = static_cast<int>(i);
       return loc;
     }
-  throw ModelError("reference \"" + loc.path + "\": \"" + owner.name + "\" has no csys \"" + std::string(rest) + "\"");
+  throw ModelError("reference \"" + loc.path + "\": \"" + owner.name + "\" has no csys \"" +
+                   std::string(rest) + "\"");
 }
 
 std::vector<CsysLocation> pickable_csys(const Assembly& a) {
@@ -383,7 +407,8 @@ std::vector<CsysLocation> pickable_csys(const Assembly& a) {
           ++same;
           if (k <= i) ++rank;
         }
-      const std::string step = same > 1 ? child.name + "[" + std::to_string(rank) + "]" : child.name;
+      const std::string step =
+          same > 1 ? child.name + "[" + std::to_string(rank) + "]" : child.name;
       trail.push_back(static_cast<int>(i));
       walk(m.components[i].model, prefix + step + "/");
       trail.pop_back();

@@ -28,16 +28,16 @@ enum class ModelType { assembly, part };
 inline constexpr size_t kMaxNameUnits = KEL_NAME_SIZE - 1;
 
 struct Csys {
-  std::string name;         // UTF-8, as in the file
-  std::u16string wide_name; // what the host hands out
+  std::string name;          // UTF-8, as in the file
+  std::u16string wide_name;  // what the host hands out
   Frame frame;
-  int id = 0;               // item id and datum feature id, unique within the model
+  int id = 0;  // item id and datum feature id, unique within the model
 };
 
 struct Component {
-  int model = -1;           // index into Assembly::models
+  int model = -1;  // index into Assembly::models
   Frame placement;
-  int feature_id = 0;       // unique within the owning model
+  int feature_id = 0;  // unique within the owning model
 };
 
 // A model's features are its csys (datum features) followed by its components, in file order;

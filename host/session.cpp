@@ -35,15 +35,18 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
   const std::string module_dir = path_from_utf8(options.module).parent_path().string();
   module.library = platform_library_open(module_path.c_str());
   if (!module.library) {
-    err << "mirax: cannot load the module " << options.module << ": " << platform_library_error() << "\n";
+    err << "mirax: cannot load the module " << options.module << ": " << platform_library_error()
+        << "\n";
     result.status = kExitNoModule;
     return result;
   }
-  const auto initialize =
-      reinterpret_cast<InitializeFn>(platform_library_symbol(module.library, "user_initialize_plus"));
-  const auto terminate = reinterpret_cast<TerminateFn>(platform_library_symbol(module.library, "user_terminate_plus"));
+  const auto initialize = reinterpret_cast<InitializeFn>(
+      platform_library_symbol(module.library, "user_initialize_plus"));
+  const auto terminate =
+      reinterpret_cast<TerminateFn>(platform_library_symbol(module.library, "user_terminate_plus"));
   if (!initialize || !terminate) {
-    err << "mirax: " << options.module << " is not a plug-in module (no user_initialize_plus / user_terminate_plus)\n";
+    err << "mirax: " << options.module
+        << " is not a plug-in module (no user_initialize_plus / user_terminate_plus)\n";
     result.status = kExitNoModule;
     return result;
   }
@@ -62,11 +65,12 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
   out << std::flush;
   const int32_t status =
       initialize(nullptr, nullptr, options.release.c_str(), options.build.c_str(), nullptr, message,
-                 text_root.c_str(), nullptr, module_dir.c_str(), host.handle(), nullptr, table.data(),
-                 static_cast<int32_t>(table.size()), options.language);
+                 text_root.c_str(), nullptr, module_dir.c_str(), host.handle(), nullptr,
+                 table.data(), static_cast<int32_t>(table.size()), options.language);
   if (status == KEL_VERSION_MISMATCH) {
-    err << "mirax: the module refuses this host (release " << options.release << ", build " << options.build
-        << "): it requires " << wide_to_utf8(std::u16string_view(message, wide_length(message))) << "\n";
+    err << "mirax: the module refuses this host (release " << options.release << ", build "
+        << options.build << "): it requires "
+        << wide_to_utf8(std::u16string_view(message, wide_length(message))) << "\n";
     return finish(kExitRefused);
   }
   if (status != KEL_TK_NO_ERROR) {
@@ -76,7 +80,8 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
 
   const ButtonBinding* binding = host.button(kMenu, kButton);
   if (!binding) {
-    err << "mirax: the module bound no action to the button " << kButton << " of menu " << kMenu << "\n";
+    err << "mirax: the module bound no action to the button " << kButton << " of menu " << kMenu
+        << "\n";
     terminate();
     return finish(kExitRefused);
   }
@@ -84,7 +89,8 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
     std::error_code ec;
     std::filesystem::current_path(path_from_utf8(options.directory), ec);
     if (ec) {
-      err << "mirax: cannot change to directory " << options.directory << ": " << ec.message() << "\n";
+      err << "mirax: cannot change to directory " << options.directory << ": " << ec.message()
+          << "\n";
       terminate();
       return finish(kExitUsage);
     }
@@ -96,7 +102,8 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
   else
     out << "No report written: the name prompt was cancelled or failed.\n";
   if (host.geometry_records_held() != 0)
-    err << "mirax: the module did not release " << host.geometry_records_held() << " csys data record(s)\n";
+    err << "mirax: the module did not release " << host.geometry_records_held()
+        << " csys data record(s)\n";
   out << std::flush;
   terminate();
   std::fflush(stdout);

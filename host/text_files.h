@@ -12,9 +12,9 @@ namespace mirax {
 using MessageCatalog = std::map<std::string, std::string>;
 
 struct MenuFile {
-  std::string menu;                               // the menu the file extends
-  std::vector<std::string> buttons;               // in menu order
-  std::map<std::string, std::string> help;        // button -> help line (auxiliary file)
+  std::string menu;                         // the menu the file extends
+  std::vector<std::string> buttons;         // in menu order
+  std::map<std::string, std::string> help;  // button -> help line (auxiliary file)
 };
 
 // Parsers of file contents; nullopt for a file that breaks its layout.

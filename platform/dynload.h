@@ -5,7 +5,8 @@
 KEL_BEGIN_C
 typedef struct platform_library platform_library;
 
-// Loads the library at `path`; null on failure, with the platform's reason in platform_library_error().
+// Loads the library at `path`; null on failure, with the platform's reason in
+// platform_library_error().
 platform_library* platform_library_open(const char* path);
 // The address of an exported symbol, or null.
 void* platform_library_symbol(platform_library* library, const char* name);

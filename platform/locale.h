@@ -3,9 +3,10 @@
 #include "runtime/kel_base.h"
 
 KEL_BEGIN_C
-// Sets every category of the process locale to `name`; 1 on success, 0 when the platform has no such
-// locale (the locale is then unchanged). Language names such as "japanese" or "korean" are matched
-// to an installed locale of that language where the platform does not know them by that name.
+// Sets every category of the process locale to `name`; 1 on success, 0 when the platform has no
+// such locale (the locale is then unchanged). Language names such as "japanese" or "korean" are
+// matched to an installed locale of that language where the platform does not know them by that
+// name.
 int platform_locale_set_all(const char* name);
 // Sets the numeric category to "C".
 void platform_locale_numeric_c(void);

@@ -47,14 +47,20 @@ FILE* platform_path_fopen(const char* path, const char* mode);
 int platform_path_access(const char* path, int mode);
 int platform_path_open(const char* path, int flags, int permission);
 // The flags of platform_path_open: read only, write only, read and write, create, truncate.
-enum { PLATFORM_O_RDONLY = 0, PLATFORM_O_WRONLY = 1, PLATFORM_O_RDWR = 2, PLATFORM_O_CREAT = 0x100, PLATFORM_O_TRUNC = 0x200 };
+enum {
+  PLATFORM_O_RDONLY = 0,
+  PLATFORM_O_WRONLY = 1,
+  PLATFORM_O_RDWR = 2,
+  PLATFORM_O_CREAT = 0x100,
+  PLATFORM_O_TRUNC = 0x200
+};
 int platform_fd_close(int fd);
 
 // A directory listing yielding entry names ("." and ".." left out). The record lives with the
 // caller; the system part is released by platform_dir_close.
 typedef struct platform_dir {
   intptr_t handle;
-  int pending;      // Windows: the first entry is already in `name`
+  int pending;  // Windows: the first entry is already in `name`
   char name[260];
 } platform_dir;
 int platform_dir_open(platform_dir* dir, const char* path);

@@ -17,7 +17,8 @@ enum { PLATFORM_HANDLE_PROCESS = 1, PLATFORM_HANDLE_THREAD = 2 };
 typedef int (*platform_thread_fn)(void* argument);
 
 // 1 and the new thread's handle and id, or 0.
-int platform_thread_create(platform_thread_fn function, void* argument, intptr_t* handle, uint32_t* id);
+int platform_thread_create(platform_thread_fn function, void* argument, intptr_t* handle,
+                           uint32_t* id);
 // Ends the calling thread with `code`.
 KEL_NORETURN void platform_thread_exit(int code);
 // 1 and a handle of the process `pid` that can be waited on and terminated, or 0.
@@ -28,7 +29,8 @@ uint32_t platform_current_pid(void);
 int platform_handle_terminate(int kind, intptr_t handle);
 // Waits at most `milliseconds` (-1: no limit) for the first of `count` handles to be signalled
 // (ended): its index (the lowest of those signalled), -2 on time-out, -1 on failure.
-int platform_handle_wait_any(int count, const int* kinds, const intptr_t* handles, int milliseconds);
+int platform_handle_wait_any(int count, const int* kinds, const intptr_t* handles,
+                             int milliseconds);
 // 1 and the exit code of an ended process or thread, or 0.
 int platform_handle_exit_code(int kind, intptr_t handle, int* code);
 KEL_END_C

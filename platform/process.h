@@ -16,7 +16,8 @@ enum {
   PLATFORM_RUN_WAIT = 2,         // wait for the end and deliver the exit code
   PLATFORM_RUN_DETACHED = 4,     // detached from the caller's console (new session)
   PLATFORM_RUN_STD_HANDLES = 8,  // pass the caller's standard handles (with the interpreter)
-  PLATFORM_RUN_HIDE_WINDOW = 16, // hide the calling thread's first top-level window when a console was allocated
+  PLATFORM_RUN_HIDE_WINDOW =
+      16,  // hide the calling thread's first top-level window when a console was allocated
 };
 
 // The standard library's system(): the command's exit status, or -1 when it could not be run.
@@ -27,7 +28,8 @@ int platform_system(const char* line);
 // the interpreter is not named (COMSPEC missing) or a standard handle is invalid. *exit_code
 // (when given) receives the creation result and, after a wait, the exit code; *pid (when given)
 // the process id.
-int platform_process_run(const char* line, int flags, const char* workdir, int* exit_code, uint32_t* pid);
+int platform_process_run(const char* line, int flags, const char* workdir, int* exit_code,
+                         uint32_t* pid);
 
 // Spawns argv[0] (searched on the path) with the null-terminated argument array and waits for it:
 // its exit status, or -1 with errno set when it could not be started. Empty arguments and

@@ -6,11 +6,11 @@
 KEL_BEGIN_C
 // A host entry as the Windows socket services lay it out.
 typedef struct platform_hostent {
-  char* h_name;         // official name
-  char** h_aliases;     // null-terminated, or null
+  char* h_name;      // official name
+  char** h_aliases;  // null-terminated, or null
   int16_t h_addrtype;
-  int16_t h_length;     // bytes of each address
-  char** h_addr_list;   // null-terminated
+  int16_t h_length;    // bytes of each address
+  char** h_addr_list;  // null-terminated
 } platform_hostent;
 
 // Starts the socket services asking for version 1.1 (WSAStartup on Windows; nothing to do

@@ -5,7 +5,7 @@
 
 #ifdef __cplusplus
 #define KEL_BEGIN_C extern "C" {
-#define KEL_END_C }
+#define KEL_END_C   }
 #else
 #define KEL_BEGIN_C
 #define KEL_END_C
@@ -33,17 +33,17 @@ KEL_STATIC_ASSERT(sizeof(void*) == 4, "the module is 32-bit through and through"
 // inlining of hot and cold routines.
 #if defined(__GNUC__)
 #define KEL_PRINTF_LIKE(fmt, args) __attribute__((format(printf, fmt, args)))
-#define KEL_NORETURN __attribute__((noreturn))
-#define KEL_LIKELY(x) __builtin_expect(!!(x), 1)
-#define KEL_UNLIKELY(x) __builtin_expect(!!(x), 0)
-#define KEL_ALWAYS_INLINE inline __attribute__((always_inline))
-#define KEL_NOINLINE __attribute__((noinline))
-#define KEL_COLD __attribute__((noinline, cold))
+#define KEL_NORETURN               __attribute__((noreturn))
+#define KEL_LIKELY(x)              __builtin_expect(!!(x), 1)
+#define KEL_UNLIKELY(x)            __builtin_expect(!!(x), 0)
+#define KEL_ALWAYS_INLINE          inline __attribute__((always_inline))
+#define KEL_NOINLINE               __attribute__((noinline))
+#define KEL_COLD                   __attribute__((noinline, cold))
 #else
 #define KEL_PRINTF_LIKE(fmt, args)
 #define KEL_NORETURN
-#define KEL_LIKELY(x) (x)
-#define KEL_UNLIKELY(x) (x)
+#define KEL_LIKELY(x)     (x)
+#define KEL_UNLIKELY(x)   (x)
 #define KEL_ALWAYS_INLINE inline
 #define KEL_NOINLINE
 #define KEL_COLD

@@ -1,6 +1,6 @@
 // 64-bit time on 32-bit Linux: the C library's 64-bit time functions are used here only, so the
 // build-wide structure layouts stay as they are.
-#define _TIME_BITS 64
+#define _TIME_BITS        64
 #define _FILE_OFFSET_BITS 64
 #include "platform/clock.h"
 
@@ -13,7 +13,8 @@ static_assert(sizeof(time_t) == 8, "the clock needs 64-bit time");
 
 namespace {
 void to_platform(const struct tm& t, platform_tm* out) {
-  *out = platform_tm{t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon, t.tm_year, t.tm_wday, t.tm_yday, t.tm_isdst};
+  *out = platform_tm{t.tm_sec,  t.tm_min,  t.tm_hour, t.tm_mday, t.tm_mon,
+                     t.tm_year, t.tm_wday, t.tm_yday, t.tm_isdst};
 }
 struct tm from_platform(const platform_tm* in) {
   struct tm t;

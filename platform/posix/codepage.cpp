@@ -45,8 +45,10 @@ iconv_t converter(int cp, bool to_wide) {
     }
     if (c.cp == cp) {
       iconv_t h = to_wide ? c.to_wide : c.from_wide;
-      if (h == (iconv_t)-1) last_error = EINVAL;
-      else iconv(h, nullptr, nullptr, nullptr, nullptr);
+      if (h == (iconv_t)-1)
+        last_error = EINVAL;
+      else
+        iconv(h, nullptr, nullptr, nullptr, nullptr);
       return h;
     }
   }
@@ -82,8 +84,8 @@ int platform_codepage_to_wide(int cp, const char* bytes, int len, kel_wchar* out
 int platform_codepage_from_wide(int cp, const kel_wchar* wide, int len, char* out, int out_max) {
   iconv_t h = converter(cp, false);
   if (h == (iconv_t)-1 || len <= 0 || out_max <= 0) return 0;
-  int n = run(h, reinterpret_cast<const char*>(wide), static_cast<size_t>(len) * sizeof(kel_wchar), out,
-              static_cast<size_t>(out_max));
+  int n = run(h, reinterpret_cast<const char*>(wide), static_cast<size_t>(len) * sizeof(kel_wchar),
+              out, static_cast<size_t>(out_max));
   return n <= 0 ? 0 : n;
 }
 

@@ -19,7 +19,9 @@ int platform_console_input_mode_get(unsigned int* mode) {
 int platform_console_input_mode_set(unsigned int mode) {
   termios t{};
   if (tcgetattr(STDIN_FILENO, &t) != 0) return 0;
-  auto apply = [&](tcflag_t flag, bool on) { t.c_lflag = on ? (t.c_lflag | flag) : (t.c_lflag & ~flag); };
+  auto apply = [&](tcflag_t flag, bool on) {
+    t.c_lflag = on ? (t.c_lflag | flag) : (t.c_lflag & ~flag);
+  };
   apply(ISIG, mode & kProcessedInput);
   apply(ICANON, mode & kLineInput);
   apply(ECHO, mode & PLATFORM_CONSOLE_ECHO);

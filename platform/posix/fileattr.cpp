@@ -15,5 +15,6 @@ uint32_t platform_file_attributes(const char* path) {
   struct stat info;
   if (stat(native, &info) != 0) return PLATFORM_INVALID_FILE_ATTRIBUTES;
   if (S_ISDIR(info.st_mode)) return PLATFORM_FILE_ATTRIBUTE_DIRECTORY;
-  return access(native, W_OK) == 0 ? PLATFORM_FILE_ATTRIBUTE_NORMAL : PLATFORM_FILE_ATTRIBUTE_READONLY;
+  return access(native, W_OK) == 0 ? PLATFORM_FILE_ATTRIBUTE_NORMAL
+                                   : PLATFORM_FILE_ATTRIBUTE_READONLY;
 }

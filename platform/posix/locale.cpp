@@ -16,8 +16,10 @@ struct LocaleAlias {
 constexpr LocaleAlias kAliases[] = {
     {{"japanese"}, {"ja_JP.eucJP", "ja_JP.EUC-JP", "ja_JP.ujis", "ja_JP.UTF-8", "ja_JP.utf8"}},
     {{"korean"}, {"ko_KR.eucKR", "ko_KR.EUC-KR", "ko_KR.UTF-8", "ko_KR.utf8"}},
-    {{"cht", "chinese_tw", "chinese-traditional"}, {"zh_TW.Big5", "zh_TW.BIG5", "zh_TW.UTF-8", "zh_TW.utf8"}},
-    {{"chs", "chinese_cn", "chinese-simplified"}, {"zh_CN.GBK", "zh_CN.GB2312", "zh_CN.UTF-8", "zh_CN.utf8"}},
+    {{"cht", "chinese_tw", "chinese-traditional"},
+     {"zh_TW.Big5", "zh_TW.BIG5", "zh_TW.UTF-8", "zh_TW.utf8"}},
+    {{"chs", "chinese_cn", "chinese-simplified"},
+     {"zh_CN.GBK", "zh_CN.GB2312", "zh_CN.UTF-8", "zh_CN.utf8"}},
     {{"french"}, {"fr_FR.ISO-8859-1", "fr_FR", "fr_FR.UTF-8", "fr_FR.utf8"}},
     {{"german"}, {"de_DE.ISO-8859-1", "de_DE", "de_DE.UTF-8", "de_DE.utf8"}},
     {{"italian"}, {"it_IT.ISO-8859-1", "it_IT", "it_IT.UTF-8", "it_IT.utf8"}},
@@ -60,9 +62,9 @@ int platform_locale_double_byte_code_page(void) {
     int code_page;
   };
   static constexpr Charset kCharsets[] = {
-      {"SHIFTJIS", 932}, {"SJIS", 932},   {"CP932", 932},  {"WINDOWS31J", 932}, {"GBK", 936},
-      {"GB2312", 936},   {"EUCCN", 936},  {"CP936", 936},  {"EUCKR", 949},      {"CP949", 949},
-      {"UHC", 949},      {"BIG5", 950},   {"CP950", 950},  {"BIG5HKSCS", 950},
+      {"SHIFTJIS", 932}, {"SJIS", 932},  {"CP932", 932}, {"WINDOWS31J", 932}, {"GBK", 936},
+      {"GB2312", 936},   {"EUCCN", 936}, {"CP936", 936}, {"EUCKR", 949},      {"CP949", 949},
+      {"UHC", 949},      {"BIG5", 950},  {"CP950", 950}, {"BIG5HKSCS", 950},
   };
   char key[32];
   int k = 0;

@@ -34,7 +34,8 @@ void ignore_sigpipe() {
   if (done) return;
   done = true;
   struct sigaction current;
-  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) signal(SIGPIPE, SIG_IGN);
+  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+    signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace
@@ -44,8 +45,8 @@ int platform_file_open(const char* path, int access, int creation, platform_fh* 
   *handle = PLATFORM_NULL_FH;
   if (!native_path(path, native)) return 0;
   int flags = (access & PLATFORM_FILE_READ) && (access & PLATFORM_FILE_WRITE) ? O_RDWR
-              : (access & PLATFORM_FILE_WRITE)                                 ? O_WRONLY
-                                                                               : O_RDONLY;
+              : (access & PLATFORM_FILE_WRITE)                                ? O_WRONLY
+                                                                              : O_RDONLY;
   switch (creation) {
     case PLATFORM_OPEN_ALWAYS: flags |= O_CREAT; break;
     case PLATFORM_CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
@@ -94,7 +95,9 @@ int platform_file_write(platform_fh handle, const void* data, int size, int* wri
 }
 
 int platform_file_seek(platform_fh handle, long offset, int origin, long* position) {
-  int whence = origin == PLATFORM_SEEK_CUR ? SEEK_CUR : origin == PLATFORM_SEEK_END ? SEEK_END : SEEK_SET;
+  int whence = origin == PLATFORM_SEEK_CUR   ? SEEK_CUR
+               : origin == PLATFORM_SEEK_END ? SEEK_END
+                                             : SEEK_SET;
   off_t at = lseek((int)handle, (off_t)offset, whence);
   if (at == (off_t)-1) return 0;
   if (position) *position = (long)at;
@@ -133,7 +136,9 @@ int platform_path_access(const char* path, int mode) {
 int platform_path_open(const char* path, int flags, int permission) {
   char native[PATH_MAX];
   if (!native_path(path, native)) return -1;
-  int how = (flags & 3) == PLATFORM_O_RDWR ? O_RDWR : (flags & 3) == PLATFORM_O_WRONLY ? O_WRONLY : O_RDONLY;
+  int how = (flags & 3) == PLATFORM_O_RDWR     ? O_RDWR
+            : (flags & 3) == PLATFORM_O_WRONLY ? O_WRONLY
+                                               : O_RDONLY;
   if (flags & PLATFORM_O_CREAT) how |= O_CREAT;
   if (flags & PLATFORM_O_TRUNC) how |= O_TRUNC;
   return open(native, how, permission);

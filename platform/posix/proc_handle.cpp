@@ -66,7 +66,8 @@ int status_code(const siginfo_t& info) {
 
 }  // namespace
 
-int platform_thread_create(platform_thread_fn function, void* argument, intptr_t* handle, uint32_t* id) {
+int platform_thread_create(platform_thread_fn function, void* argument, intptr_t* handle,
+                           uint32_t* id) {
   ThreadBlock* block = static_cast<ThreadBlock*>(calloc(1, sizeof(ThreadBlock)));
   if (!block) return 0;
   block->event = eventfd(0, EFD_CLOEXEC);
@@ -120,11 +121,15 @@ int platform_handle_terminate(int kind, intptr_t handle) {
   return syscall(SYS_pidfd_send_signal, (int)handle, SIGKILL, nullptr, 0) == 0;
 }
 
-int platform_handle_wait_any(int count, const int* kinds, const intptr_t* handles, int milliseconds) {
-  struct pollfd* fds = static_cast<struct pollfd*>(calloc((size_t)(count > 0 ? count : 1), sizeof(struct pollfd)));
+int platform_handle_wait_any(int count, const int* kinds, const intptr_t* handles,
+                             int milliseconds) {
+  struct pollfd* fds =
+      static_cast<struct pollfd*>(calloc((size_t)(count > 0 ? count : 1), sizeof(struct pollfd)));
   if (!fds) return -1;
   for (int i = 0; i < count; i++) {
-    fds[i].fd = kinds[i] == PLATFORM_HANDLE_THREAD ? reinterpret_cast<ThreadBlock*>(handles[i])->event : (int)handles[i];
+    fds[i].fd = kinds[i] == PLATFORM_HANDLE_THREAD
+                    ? reinterpret_cast<ThreadBlock*>(handles[i])->event
+                    : (int)handles[i];
     fds[i].events = POLLIN;
   }
   int ready;
@@ -154,7 +159,9 @@ int platform_handle_exit_code(int kind, intptr_t handle, int* code) {
     return 1;
   }
   siginfo_t info = {};
-  if (waitid((idtype_t)P_PIDFD, (id_t)handle, &info, WEXITED | WNOWAIT | WNOHANG) != 0 || info.si_pid == 0) return 0;
+  if (waitid((idtype_t)P_PIDFD, (id_t)handle, &info, WEXITED | WNOWAIT | WNOHANG) != 0 ||
+      info.si_pid == 0)
+    return 0;
   *code = status_code(info);
   return 1;
 }

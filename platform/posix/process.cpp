@@ -53,7 +53,8 @@ int platform_system(const char* line) {
   return status_code(status);
 }
 
-int platform_process_run(const char* line, int flags, const char* workdir, int* exit_code, uint32_t* pid) {
+int platform_process_run(const char* line, int flags, const char* workdir, int* exit_code,
+                         uint32_t* pid) {
   const bool wait = (flags & PLATFORM_RUN_WAIT) != 0;
   const bool detached = (flags & PLATFORM_RUN_DETACHED) != 0;
   pid_t child = fork();

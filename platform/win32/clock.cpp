@@ -6,7 +6,8 @@
 
 namespace {
 void to_platform(const struct tm& t, platform_tm* out) {
-  *out = platform_tm{t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon, t.tm_year, t.tm_wday, t.tm_yday, t.tm_isdst};
+  *out = platform_tm{t.tm_sec,  t.tm_min,  t.tm_hour, t.tm_mday, t.tm_mon,
+                     t.tm_year, t.tm_wday, t.tm_yday, t.tm_isdst};
 }
 int64_t filetime_us(const FILETIME& f) {
   return (int64_t)((((uint64_t)f.dwHighDateTime << 32) | f.dwLowDateTime) / 10);
@@ -65,7 +66,8 @@ int64_t platform_steady_ms(void) {
   if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  return now.QuadPart / frequency.QuadPart * 1000 + now.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart;
+  return now.QuadPart / frequency.QuadPart * 1000 +
+         now.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart;
 }
 
 void platform_sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }

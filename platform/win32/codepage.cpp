@@ -46,8 +46,9 @@ int platform_codepage_from_wide(int cp, const kel_wchar* wide, int len, char* ou
   const bool euc = cp == KEL_CP_EUC_JP;
   char* dst = euc ? packed : out;
   int dst_max = euc ? static_cast<int>(sizeof packed) : out_max;
-  int n = WideCharToMultiByte(static_cast<UINT>(cp), WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t*>(wide),
-                              len, dst, dst_max, nullptr, &used_default);
+  int n = WideCharToMultiByte(static_cast<UINT>(cp), WC_NO_BEST_FIT_CHARS,
+                              reinterpret_cast<const wchar_t*>(wide), len, dst, dst_max, nullptr,
+                              &used_default);
   if (n == 0) {
     last_error = static_cast<int>(GetLastError());
     return 0;

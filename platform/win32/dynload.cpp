@@ -6,7 +6,9 @@
 namespace {
 char last_error[64];
 
-void remember_error() { snprintf(last_error, sizeof last_error, "Windows error %lu", GetLastError()); }
+void remember_error() {
+  snprintf(last_error, sizeof last_error, "Windows error %lu", GetLastError());
+}
 }  // namespace
 
 platform_library* platform_library_open(const char* path) {

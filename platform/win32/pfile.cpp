@@ -64,8 +64,11 @@ int platform_file_open(const char* path, int access, int creation, platform_fh* 
     errno = EFAULT;
     return 0;
   }
-  DWORD desired = (access & PLATFORM_FILE_READ ? GENERIC_READ : 0) | (access & PLATFORM_FILE_WRITE ? GENERIC_WRITE : 0);
-  DWORD rule = creation == PLATFORM_OPEN_ALWAYS ? OPEN_ALWAYS : creation == PLATFORM_CREATE_ALWAYS ? CREATE_ALWAYS : CREATE_NEW;
+  DWORD desired = (access & PLATFORM_FILE_READ ? GENERIC_READ : 0) |
+                  (access & PLATFORM_FILE_WRITE ? GENERIC_WRITE : 0);
+  DWORD rule = creation == PLATFORM_OPEN_ALWAYS     ? OPEN_ALWAYS
+               : creation == PLATFORM_CREATE_ALWAYS ? CREATE_ALWAYS
+                                                    : CREATE_NEW;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE h = CreateFileA(path, desired, 0, &inherit, rule, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return fail_with_last_error();
@@ -97,7 +100,9 @@ int platform_file_write(platform_fh handle, const void* data, int size, int* wri
 }
 
 int platform_file_seek(platform_fh handle, long offset, int origin, long* position) {
-  DWORD method = origin == PLATFORM_SEEK_CUR ? FILE_CURRENT : origin == PLATFORM_SEEK_END ? FILE_END : FILE_BEGIN;
+  DWORD method = origin == PLATFORM_SEEK_CUR   ? FILE_CURRENT
+                 : origin == PLATFORM_SEEK_END ? FILE_END
+                                               : FILE_BEGIN;
   LARGE_INTEGER distance, at;
   distance.QuadPart = offset;
   if (GetFileType(as_handle(handle)) != FILE_TYPE_DISK) {
@@ -115,7 +120,9 @@ int platform_file_truncate(platform_fh handle, long length) {
   return 1;
 }
 
-int platform_file_close(platform_fh handle) { return CloseHandle(as_handle(handle)) ? 1 : fail_with_last_error(); }
+int platform_file_close(platform_fh handle) {
+  return CloseHandle(as_handle(handle)) ? 1 : fail_with_last_error();
+}
 
 int platform_pipe(platform_fh* read_end, platform_fh* write_end) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -136,13 +143,17 @@ int platform_getcwd(char* out, int size) {
   return 1;
 }
 
-FILE* platform_path_fopen(const char* path, const char* mode) { return path ? fopen(path, mode) : nullptr; }
+FILE* platform_path_fopen(const char* path, const char* mode) {
+  return path ? fopen(path, mode) : nullptr;
+}
 
 int platform_path_access(const char* path, int mode) { return path ? _access(path, mode & 6) : -1; }
 
 int platform_path_open(const char* path, int flags, int permission) {
   if (!path) return -1;
-  int how = (flags & 3) == PLATFORM_O_RDWR ? _O_RDWR : (flags & 3) == PLATFORM_O_WRONLY ? _O_WRONLY : _O_RDONLY;
+  int how = (flags & 3) == PLATFORM_O_RDWR     ? _O_RDWR
+            : (flags & 3) == PLATFORM_O_WRONLY ? _O_WRONLY
+                                               : _O_RDONLY;
   if (flags & PLATFORM_O_CREAT) how |= _O_CREAT;
   if (flags & PLATFORM_O_TRUNC) how |= _O_TRUNC;
   return _open(path, how | _O_BINARY, permission);

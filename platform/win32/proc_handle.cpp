@@ -22,7 +22,8 @@ DWORD WINAPI thread_main(LPVOID data) {
 
 }  // namespace
 
-int platform_thread_create(platform_thread_fn function, void* argument, intptr_t* handle, uint32_t* id) {
+int platform_thread_create(platform_thread_fn function, void* argument, intptr_t* handle,
+                           uint32_t* id) {
   Start* start = static_cast<Start*>(malloc(sizeof(Start)));
   if (!start) return 0;
   *start = Start{function, argument};
@@ -37,9 +38,7 @@ int platform_thread_create(platform_thread_fn function, void* argument, intptr_t
   return 1;
 }
 
-void platform_thread_exit(int code) {
-  ExitThread((DWORD)code);
-}
+void platform_thread_exit(int code) { ExitThread((DWORD)code); }
 
 int platform_process_open(uint32_t pid, intptr_t* handle) {
   HANDLE process = OpenProcess(kProcessAccess, FALSE, pid);
@@ -54,21 +53,24 @@ uint32_t platform_current_pid(void) { return GetCurrentProcessId(); }
 
 int platform_handle_terminate(int kind, intptr_t handle) {
   HANDLE h = reinterpret_cast<HANDLE>(handle);
-  return kind == PLATFORM_HANDLE_THREAD ? TerminateThread(h, (DWORD)-1) != 0 : TerminateProcess(h, (UINT)-1) != 0;
+  return kind == PLATFORM_HANDLE_THREAD ? TerminateThread(h, (DWORD)-1) != 0
+                                        : TerminateProcess(h, (UINT)-1) != 0;
 }
 
 int platform_handle_wait_any(int count, const int*, const intptr_t* handles, int milliseconds) {
-  DWORD result = WaitForMultipleObjects((DWORD)count, reinterpret_cast<const HANDLE*>(handles), FALSE,
-                                        milliseconds < 0 ? INFINITE : (DWORD)milliseconds);
+  DWORD result = WaitForMultipleObjects((DWORD)count, reinterpret_cast<const HANDLE*>(handles),
+                                        FALSE, milliseconds < 0 ? INFINITE : (DWORD)milliseconds);
   if (result == WAIT_TIMEOUT) return -2;
-  if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + (DWORD)count) return (int)(result - WAIT_OBJECT_0);
+  if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + (DWORD)count)
+    return (int)(result - WAIT_OBJECT_0);
   return -1;
 }
 
 int platform_handle_exit_code(int kind, intptr_t handle, int* code) {
   DWORD value = 0;
   HANDLE h = reinterpret_cast<HANDLE>(handle);
-  BOOL ok = kind == PLATFORM_HANDLE_THREAD ? GetExitCodeThread(h, &value) : GetExitCodeProcess(h, &value);
+  BOOL ok =
+      kind == PLATFORM_HANDLE_THREAD ? GetExitCodeThread(h, &value) : GetExitCodeProcess(h, &value);
   if (!ok) return 0;
   *code = (int)value;
   return 1;

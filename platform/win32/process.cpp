@@ -52,7 +52,8 @@ char* quote_argument(const char* arg) {
 
 int platform_system(const char* line) { return system(line); }
 
-int platform_process_run(const char* line, int flags, const char* workdir, int* exit_code, uint32_t* pid) {
+int platform_process_run(const char* line, int flags, const char* workdir, int* exit_code,
+                         uint32_t* pid) {
   const bool shell = (flags & PLATFORM_RUN_SHELL) != 0;
   const bool wait = (flags & PLATFORM_RUN_WAIT) != 0;
   if (exit_code) *exit_code = 0;
@@ -86,7 +87,8 @@ int platform_process_run(const char* line, int flags, const char* workdir, int* 
   PROCESS_INFORMATION info;
   memset(&info, 0, sizeof info);
   const DWORD creation = (flags & PLATFORM_RUN_DETACHED) ? DETACHED_PROCESS : 0;
-  BOOL created = CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, creation, nullptr, workdir, &startup, &info);
+  BOOL created = CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, creation, nullptr,
+                                workdir, &startup, &info);
   free(command);
   if (exit_code) *exit_code = created;
   if (created && pid) *pid = info.dwProcessId;
@@ -137,7 +139,8 @@ int platform_is_program_file(const char* path) {
   const char* dot = strrchr(path, '.');
   const char* slash = strrchr(path, '\\');
   if (!dot || (slash && slash > dot)) return 0;
-  if (_stricmp(dot, ".bat") != 0 && _stricmp(dot, ".com") != 0 && _stricmp(dot, ".exe") != 0) return 0;
+  if (_stricmp(dot, ".bat") != 0 && _stricmp(dot, ".com") != 0 && _stricmp(dot, ".exe") != 0)
+    return 0;
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }

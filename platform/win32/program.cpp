@@ -23,7 +23,8 @@ size_t platform_program_path(char* out, size_t out_size) {
   wchar_t wide[MAX_PATH * 2];
   const DWORD n = GetModuleFileNameW(nullptr, wide, MAX_PATH * 2);
   if (n == 0 || n >= MAX_PATH * 2) return 0;
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, static_cast<int>(out_size), nullptr, nullptr);
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, static_cast<int>(out_size), nullptr, nullptr);
   return bytes > 0 ? static_cast<size_t>(bytes - 1) : 0;
 }
 

@@ -4,7 +4,8 @@
 #include <winsock2.h>
 
 static_assert(sizeof(struct hostent) == sizeof(platform_hostent), "the same layout");
-static_assert(offsetof(struct hostent, h_addr_list) == offsetof(platform_hostent, h_addr_list), "the same layout");
+static_assert(offsetof(struct hostent, h_addr_list) == offsetof(platform_hostent, h_addr_list),
+              "the same layout");
 
 int platform_sockets_start_v11(void) {
   WSADATA data;

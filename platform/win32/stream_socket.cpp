@@ -59,7 +59,9 @@ int platform_socket_recv(int socket, void* buffer, int size, int* got) {
   return n >= 0 ? 1 : fail_with_socket_error();
 }
 
-int platform_socket_close(int socket) { return closesocket((SOCKET)socket) == 0 ? 1 : fail_with_socket_error(); }
+int platform_socket_close(int socket) {
+  return closesocket((SOCKET)socket) == 0 ? 1 : fail_with_socket_error();
+}
 
 int platform_socket_loopback_pair(int* client, int* server) {
   *client = *server = PLATFORM_NULL_SOCKET;

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr int kNotDecided = -1;
-constexpr int kWideTextMax = 255;      // characters of a report handed to the wide-message hook
+constexpr int kWideTextMax = 255;  // characters of a report handed to the wide-message hook
 constexpr int kMessageBufferSize = 1000;
 constexpr int kLogNameSize = 256;
 constexpr const char* kCrashingOut = "dbg_err_crash() -- crashing out in ORDER_DEBUG ONLY.";
@@ -118,7 +118,9 @@ plain_message_hook_fn plain_message_hook_set(plain_message_hook_fn hook) {
 wide_message_hook_fn wide_message_hook_set(wide_message_hook_fn hook) {
   return exchange_value(settings.wide_hook, hook);
 }
-fatal_hook_fn fatal_hook_set(fatal_hook_fn hook) { return exchange_value(settings.fatal_hook, hook); }
+fatal_hook_fn fatal_hook_set(fatal_hook_fn hook) {
+  return exchange_value(settings.fatal_hook, hook);
+}
 
 void message_log_file_set(const char* name) {
   char fresh[kLogNameSize] = "";
@@ -132,7 +134,10 @@ int order_debug_level_get(void) { return settings.order_debug_level; }
 int order_debug_level_is(int level) { return settings.order_debug_level == level; }
 int order_debug_level_is_special(void) {
   switch (settings.order_debug_level) {
-    case 9029: case 9129: case 9229: case 9329: return 1;
+    case 9029:
+    case 9129:
+    case 9229:
+    case 9329: return 1;
     default: return 0;
   }
 }
@@ -164,9 +169,9 @@ int dbg_err_crash(const char* where, const char* format, ...) {
     append_cut(stop_text, sizeof stop_text, message);
   }
 
-  const bool go_on = settings.debug_note == 0 ||
-                     (settings.show_dialog == 1 && settings.serious_error_callback &&
-                      settings.serious_error_callback(or_empty(where), message) == 0);
+  const bool go_on =
+      settings.debug_note == 0 || (settings.show_dialog == 1 && settings.serious_error_callback &&
+                                   settings.serious_error_callback(or_empty(where), message) == 0);
   if (!go_on) {
     if (where) call_wide_hook(stop_text);
     call_wide_hook(kCrashingOut);
@@ -175,8 +180,9 @@ int dbg_err_crash(const char* where, const char* format, ...) {
     return 1;
   }
   message_print("dbg_err_crash() -- continuing from serious error (%s).\n", "ORDER_DEBUG");
-  call_keyed_hook("dummy message",
-                  reinterpret_cast<intptr_t>("dbg_err_crash() - continuing from serious error (ORDER_DEBUG)."));
+  call_keyed_hook(
+      "dummy message",
+      reinterpret_cast<intptr_t>("dbg_err_crash() - continuing from serious error (ORDER_DEBUG)."));
   return 1;
 }
 
@@ -234,7 +240,9 @@ void report_message(int level, const char* name, char letter, const char* format
     const char letter_text[2] = {letter, 0};
     switch (level) {
       case 0: print_parts({"\n*** INFO MESSAGE from ", name, " : ***\n\t"}, out); break;
-      case 1: print_parts({"\n*** ", letter_text, "-LEVEL ERROR in ", name, " : ***\n\t"}, out); break;
+      case 1:
+        print_parts({"\n*** ", letter_text, "-LEVEL ERROR in ", name, " : ***\n\t"}, out);
+        break;
       default: print_parts({"\n*** FATAL ERROR in ", name, " : ***\n\t"}, out); break;
     }
     print_parts({message, "\n"}, out);

@@ -27,7 +27,8 @@ int ozt_exit(int code) {
 }
 
 int exit_handler_add(exit_handler_fn function) {
-  if (!exit_handlers) exit_handlers = static_cast<exit_handler_fn*>(XAR_ALLOC(0, sizeof function, kHandlerGrowth));
+  if (!exit_handlers)
+    exit_handlers = static_cast<exit_handler_fn*>(XAR_ALLOC(0, sizeof function, kHandlerGrowth));
   if (!exit_handlers) return 0;
   return xar_insert(&exit_handlers, 0, 1, &function) != nullptr;
 }

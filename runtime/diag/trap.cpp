@@ -144,7 +144,8 @@ int trap_push(jmp_buf buffer, uint32_t mask) {
   memcpy(frame.buffer, buffer, sizeof(jmp_buf));
   frame.word_count = stack_words.count;
   for (int i = 0; i < stack_words.count; ++i) frame.words[i] = *stack_words.word[i];
-  if (!context->frames) context->frames = static_cast<TrapFrame*>(XAR_ALLOC(0, sizeof(TrapFrame), kFrameGrowth));
+  if (!context->frames)
+    context->frames = static_cast<TrapFrame*>(XAR_ALLOC(0, sizeof(TrapFrame), kFrameGrowth));
   XAR_APPEND(&context->frames, 1, &frame);
   return 0;
 }
@@ -225,8 +226,9 @@ int trap_word_register(int* word) {
 }
 
 namespace {
-void release_held(intptr_t held, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
-                  intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t) {
+void release_held(intptr_t held, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                  intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                  intptr_t) {
   auto* record = reinterpret_cast<trap_block*>(held);
   void* data = record->data;
   record->data = nullptr;

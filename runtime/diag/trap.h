@@ -39,8 +39,8 @@
 
 KEL_BEGIN_C
 // Error classes raised by the runtime itself.
-#define TRAP_CLASS_SERIOUS_ERROR 2   // error_break
-#define TRAP_CLASS_WRITE_FAILED 8    // fputs_or_trap
+#define TRAP_CLASS_SERIOUS_ERROR 2  // error_break
+#define TRAP_CLASS_WRITE_FAILED  8  // fputs_or_trap
 
 // A cleanup receives the 16 words it was registered with.
 typedef void (*trap_cleanup_fn)(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,

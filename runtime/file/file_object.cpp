@@ -9,20 +9,21 @@ namespace {
 // The host's own file types (a typed file has one of these extensions; every other name is a
 // generic file): assembly, bill of components, drawing, format, layout, model, part, section,
 // sketch and table.
-constexpr const char* kHostTypes[] = {"asy", "abc", "drw", "frm", "lay", "mdl", "prt", "sec", "skt", "tbl"};
+constexpr const char* kHostTypes[] = {"asy", "abc", "drw", "frm", "lay",
+                                      "mdl", "prt", "sec", "skt", "tbl"};
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
 
-void invalidate(kel_file_object* object) {
-  memset(object, 0, sizeof *object);
-}
+void invalidate(kel_file_object* object) { memset(object, 0, sizeof *object); }
 
 }  // namespace
 
 int fobj_is_host_type(const char* extension) {
   if (!extension || strlen(extension) != 3) return 0;
   for (const char* type : kHostTypes)
-    if (lower(extension[0]) == type[0] && lower(extension[1]) == type[1] && lower(extension[2]) == type[2]) return 1;
+    if (lower(extension[0]) == type[0] && lower(extension[1]) == type[1] &&
+        lower(extension[2]) == type[2])
+      return 1;
   return 0;
 }
 

@@ -12,12 +12,12 @@ KEL_BEGIN_C
 #define FOBJ_PATH_MAX 256
 
 typedef struct kel_file_object {
-  int valid;                       // 0 for an object made from an unusable path
-  char directory[FOBJ_PATH_MAX];   // up to and including the last separator; "" for none
-  char name[FOBJ_PATH_MAX];        // file part without its version: base, point, extension
-  char extension[FOBJ_PATH_MAX];   // between the first and the second point; "" for none
-  int version;                     // the file part's version number, 0 when it carries none
-  int typed;                       // the extension is one of the host's file types
+  int valid;                      // 0 for an object made from an unusable path
+  char directory[FOBJ_PATH_MAX];  // up to and including the last separator; "" for none
+  char name[FOBJ_PATH_MAX];       // file part without its version: base, point, extension
+  char extension[FOBJ_PATH_MAX];  // between the first and the second point; "" for none
+  int version;                    // the file part's version number, 0 when it carries none
+  int typed;                      // the extension is one of the host's file types
 } kel_file_object;
 
 typedef struct kel_file_listing {

@@ -12,9 +12,9 @@
 
 namespace {
 
-constexpr int kStackArea = 8192;   // text conversions and socket reads up to this size use the stack
-constexpr int kCopyPiece = 512;    // pfu_fcopy moves at most this much per read
-constexpr char kEndOfText = 4;     // Ctrl-D ends a text sent over a stream
+constexpr int kStackArea = 8192;  // text conversions and socket reads up to this size use the stack
+constexpr int kCopyPiece = 512;   // pfu_fcopy moves at most this much per read
+constexpr char kEndOfText = 4;    // Ctrl-D ends a text sent over a stream
 
 PF_File_Ptr* open_files = nullptr;  // the open-file list (xarray), while switched on
 
@@ -67,7 +67,8 @@ int deliver(PF_File_Ptr file, char* out, int want) {
 
 // Unbuffered read of a request larger than half the buffer.
 int read_direct(PF_File_Ptr file, int n, int* got, char* out) {
-  if (file->type != PFU_INET_Socket || file->kind == PFU_Binary) return pfu_read_internal(file, n, got, out);
+  if (file->type != PFU_INET_Socket || file->kind == PFU_Binary)
+    return pfu_read_internal(file, n, got, out);
   // Text sockets: repeated reads through an intermediate area, CRs dropped.
   char stack_area[kStackArea];
   char* area = n > kStackArea ? static_cast<char*>(getmem(n)) : stack_area;
@@ -99,9 +100,9 @@ void dbg_list_remove(PF_File_Ptr file) {
 // Releases what a half-made open holds when a trap leaves it: the handle (args[0] points at it)
 // the blocks whose pointers args[1] to args[3] point at, and the record (with its blocks, but not
 // its handle) that args[4] points at.
-void release_half_open(intptr_t handle, intptr_t block1, intptr_t block2, intptr_t block3, intptr_t record,
-                       intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
-                       intptr_t, intptr_t, intptr_t) {
+void release_half_open(intptr_t handle, intptr_t block1, intptr_t block2, intptr_t block3,
+                       intptr_t record, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                       intptr_t, intptr_t, intptr_t, intptr_t, intptr_t) {
   auto* h = reinterpret_cast<platform_fh*>(handle);
   if (h && *h != PF_NULL_Handle) platform_file_close(*h);
   const intptr_t blocks[3] = {block1, block2, block3};
@@ -175,9 +176,23 @@ int pfu_fopen(const char* name, int access, int kind, int buffer_size, PF_File_P
   }
   int desired = 0, creation = 0;
   switch (access) {
-    case 1: case 2: case 3: case 10: case 11: desired = access & 3; creation = PLATFORM_OPEN_ALWAYS; break;
-    case 6: case 7: desired = access & 3; creation = PLATFORM_CREATE_ALWAYS; break;
-    case 16: desired = 0; creation = PLATFORM_CREATE_NEW; break;
+    case 1:
+    case 2:
+    case 3:
+    case 10:
+    case 11:
+      desired = access & 3;
+      creation = PLATFORM_OPEN_ALWAYS;
+      break;
+    case 6:
+    case 7:
+      desired = access & 3;
+      creation = PLATFORM_CREATE_ALWAYS;
+      break;
+    case 16:
+      desired = 0;
+      creation = PLATFORM_CREATE_NEW;
+      break;
     default: report_fatal("pfu_fopen", "bad access %d", access); return PFU_TRAP;
   }
   if (!file && access != 16) {
@@ -198,10 +213,14 @@ int pfu_fopen(const char* name, int access, int kind, int buffer_size, PF_File_P
     char full[PFU_PATH_MAX];
     status = pfu_full_path(local, full);
     if (status == PFU_SUCCESS) {
-      pfu_fdopen(handle, PF_NULL_Descriptor, full, access, PFU_Disk_File, kind, buffer_size, &record);
-      if (!record) status = PFU_OUT_OF_MEMORY;
-      else if (open_files && !xar_alloc_or_append(&open_files, 1, sizeof(PF_File_Ptr), 8, &record)) {
-        release_half_open(0, 0, 0, 0, reinterpret_cast<intptr_t>(&record), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+      pfu_fdopen(handle, PF_NULL_Descriptor, full, access, PFU_Disk_File, kind, buffer_size,
+                 &record);
+      if (!record)
+        status = PFU_OUT_OF_MEMORY;
+      else if (open_files &&
+               !xar_alloc_or_append(&open_files, 1, sizeof(PF_File_Ptr), 8, &record)) {
+        release_half_open(0, 0, 0, 0, reinterpret_cast<intptr_t>(&record), 0, 0, 0, 0, 0, 0, 0, 0,
+                          0, 0, 0);
         record = nullptr;
         status = PFU_OUT_OF_MEMORY;
       }
@@ -236,8 +255,9 @@ int pfu_read_internal(PF_File_Ptr file, int size, int* got, void* buffer) {
   *got = 0;
   if (!have_file(file, "pfu_read_internal")) return PFU_TRAP;
   if (!readable(file, "pfu_read_internal")) return PFU_TRAP;
-  const int ok = file->type == PFU_INET_Socket ? platform_socket_recv(file->socket, buffer, size, &count)
-                                               : platform_file_read(file->handle, buffer, size, &count);
+  const int ok = file->type == PFU_INET_Socket
+                     ? platform_socket_recv(file->socket, buffer, size, &count)
+                     : platform_file_read(file->handle, buffer, size, &count);
   // A writer that has gone away ends the data like an end of file.
   if (!ok && errno != EPIPE) return pfu_errno_status();
   *got = ok && count > 0 ? count : 0;
@@ -287,7 +307,8 @@ int pfu_fflush(PF_File_Ptr file) {
   int status = PFU_SUCCESS;
   if (file->state == PFU_State_Write && file->buffered > file->offset) {
     int written = 0;
-    status = pfu_write_internal(file, file->buffered - file->offset, file->buffer + file->offset, &written);
+    status = pfu_write_internal(file, file->buffered - file->offset, file->buffer + file->offset,
+                                &written);
     file->offset += written;
   } else if (file->state == PFU_State_Read && file->type == PFU_Disk_File && file->buffered > 0) {
     // The read-ahead is dropped: the handle goes back to the logical position, so that what
@@ -360,7 +381,8 @@ int pfu_fseek(PF_File_Ptr file, long offset, int origin) {
   }
   const int status = pfu_fflush(file);
   if (status != PFU_SUCCESS) return status;
-  return platform_file_seek(file->handle, offset, origin, nullptr) ? PFU_SUCCESS : pfu_errno_status();
+  return platform_file_seek(file->handle, offset, origin, nullptr) ? PFU_SUCCESS
+                                                                   : pfu_errno_status();
 }
 
 long pfu_ftell(PF_File_Ptr file) {

@@ -8,16 +8,42 @@
 
 namespace {
 
-constexpr const char* kStatusText[PFU_STATUS_COUNT] = {
-    "Internal Error (0)", "Success", "No Change", "End of File", "Internal Error (Trap)",
-    "Entry Does Not Exist", "IO Error", "Entry Already Exists", "Access Denied", "Quota Exhausted",
-    "Symbolic Link Loop", "Path/Name Too Long", "Disk Full", "Read-Only File System",
-    "Entry Is Not a Directory", "Fork Failed", "Internal Error (Invalid Arg)",
-    "Internal Error (Invalid Ptr)", "Too Many Processes or Open Files", "Too Many Open Files",
-    "Out of Memory", "Internal Error (Bad Descriptor)", "Signal Issued", "Record Locked",
-    "Dead Lock", "NFS File System", "No Lock", "Too Big File", "Is a Pipe",
-    "Root Directory Has No Parent", "Not Owner", "Text is Busy", "File is Busy",
-    "Different File Systems", "Table Integrity is Broken", "Trans-Bomb Exploded"};
+constexpr const char* kStatusText[PFU_STATUS_COUNT] = {"Internal Error (0)",
+                                                       "Success",
+                                                       "No Change",
+                                                       "End of File",
+                                                       "Internal Error (Trap)",
+                                                       "Entry Does Not Exist",
+                                                       "IO Error",
+                                                       "Entry Already Exists",
+                                                       "Access Denied",
+                                                       "Quota Exhausted",
+                                                       "Symbolic Link Loop",
+                                                       "Path/Name Too Long",
+                                                       "Disk Full",
+                                                       "Read-Only File System",
+                                                       "Entry Is Not a Directory",
+                                                       "Fork Failed",
+                                                       "Internal Error (Invalid Arg)",
+                                                       "Internal Error (Invalid Ptr)",
+                                                       "Too Many Processes or Open Files",
+                                                       "Too Many Open Files",
+                                                       "Out of Memory",
+                                                       "Internal Error (Bad Descriptor)",
+                                                       "Signal Issued",
+                                                       "Record Locked",
+                                                       "Dead Lock",
+                                                       "NFS File System",
+                                                       "No Lock",
+                                                       "Too Big File",
+                                                       "Is a Pipe",
+                                                       "Root Directory Has No Parent",
+                                                       "Not Owner",
+                                                       "Text is Busy",
+                                                       "File is Busy",
+                                                       "Different File Systems",
+                                                       "Table Integrity is Broken",
+                                                       "Trans-Bomb Exploded"};
 
 bool is_separator(char c) { return c == '|' || c == '/' || c == '\\'; }
 bool is_drive_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -154,11 +180,13 @@ int pfu_is_parent_path(char* child, char* parent, char* rest) {
 int pfu_getcwd(char* out) {
   char native[1024];
   out[0] = 0;
-  if (!platform_getcwd(native, sizeof native)) return errno == ERANGE ? PFU_NAME_TOO_LONG : pfu_errno_status();
+  if (!platform_getcwd(native, sizeof native))
+    return errno == ERANGE ? PFU_NAME_TOO_LONG : pfu_errno_status();
   const size_t length = strlen(native);
   if (length >= PFU_PATH_MAX) return PFU_NAME_TOO_LONG;
   // Separators only: a root directory keeps its "|".
-  for (size_t i = 0; i <= length; ++i) out[i] = native[i] == '/' || native[i] == '\\' ? '|' : native[i];
+  for (size_t i = 0; i <= length; ++i)
+    out[i] = native[i] == '/' || native[i] == '\\' ? '|' : native[i];
   return PFU_SUCCESS;
 }
 

@@ -12,18 +12,18 @@ KEL_BEGIN_C
 typedef struct mem_loop_record mem_loop_record;
 
 enum {
-    CLUMP_REGISTRY_SIZE = 500,
-    CLUMP_NAME_SIZE = 32,
-    CLUMP_HEADER_SIZE = 24,         // clump header bytes before slot 0
-    CLUMP_SLOT_HEADER_SIZE = 8,     // slot header bytes before each object
-    CLUMP_DEFAULT_SIZE = 65536,
-    CLUMP_AUTO_MAX = 2048,          // largest size served by an automatic clump
-    CLUMP_KIND_AUTO = -7,
-    CLUMP_KIND_REGISTERED = -8,
-    CLUMP_KIND_RETIRED = -9,
-    CLUMP_MARK_FREE = 12349,        // 0x303D
-    CLUMP_MARK_USED = 12345,        // 0x3039
-    CLUMP_MARK_XARRAY = 12347,      // 0x303B, in use as xarray storage
+  CLUMP_REGISTRY_SIZE = 500,
+  CLUMP_NAME_SIZE = 32,
+  CLUMP_HEADER_SIZE = 24,      // clump header bytes before slot 0
+  CLUMP_SLOT_HEADER_SIZE = 8,  // slot header bytes before each object
+  CLUMP_DEFAULT_SIZE = 65536,
+  CLUMP_AUTO_MAX = 2048,  // largest size served by an automatic clump
+  CLUMP_KIND_AUTO = -7,
+  CLUMP_KIND_REGISTERED = -8,
+  CLUMP_KIND_RETIRED = -9,
+  CLUMP_MARK_FREE = 12349,    // 0x303D
+  CLUMP_MARK_USED = 12345,    // 0x3039
+  CLUMP_MARK_XARRAY = 12347,  // 0x303B, in use as xarray storage
 };
 
 // ---- the calls the heap makes ----
@@ -42,7 +42,8 @@ int rlsmem_clump(void* ptr);
 void* relocmem_clump(void* ptr, int size);
 // Object size for a clump object in use, else -1.
 int clump_object_size(const void* ptr);
-// 1 for a clump object in use with what getmem_block_info reports for it; every out-pointer may be null.
+// 1 for a clump object in use with what getmem_block_info reports for it; every out-pointer may be
+// null.
 int clump_object_info(const void* ptr, void** prev, void** next, int* size, int* overhead,
                       int* loop_index, int* xarray_flag);
 // Checks every clump; useful and overhead bytes of all clumps. Returns 1.

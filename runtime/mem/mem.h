@@ -11,21 +11,21 @@
 KEL_BEGIN_C
 
 enum {
-    MEM_FILL_BYTE = 0xFF,              // written over released blocks and over the old copy of a moved block
-    MEM_BLOCK_OVERHEAD = 16,           // header and tail bytes of a heap block
-    MEM_LOOP_NONE = 0x7FFFFFFF,        // loop index of a block that no memory loop has numbered
-    MEM_LOOP_INDEX_MASK = 0x7FFFFFFF,  // bits 0-30 of the loop word
+  MEM_FILL_BYTE = 0xFF,     // written over released blocks and over the old copy of a moved block
+  MEM_BLOCK_OVERHEAD = 16,  // header and tail bytes of a heap block
+  MEM_LOOP_NONE = 0x7FFFFFFF,        // loop index of a block that no memory loop has numbered
+  MEM_LOOP_INDEX_MASK = 0x7FFFFFFF,  // bits 0-30 of the loop word
 };
-#define MEM_XARRAY_BIT 0x80000000u     /* bit 31 of the loop word: the block holds an xarray */
+#define MEM_XARRAY_BIT 0x80000000u /* bit 31 of the loop word: the block holds an xarray */
 
 // Results of check_memory_block, in the order the check tries them.
 enum {
-    MEM_BLOCK_NULL = -1,       // the pointer is null
-    MEM_BLOCK_OK = 0,          // the block is sound
-    MEM_BLOCK_BAD_PREV = 1,    // previous area null although not the first area, or the other way round
-    MEM_BLOCK_BAD_NEXT = 2,    // next area null although not the last area, or the other way round
-    MEM_BLOCK_PREV_LINK = 3,   // the previous block's next area is not this header
-    MEM_BLOCK_NEXT_LINK = 4,   // the next block's previous area is not this header
+  MEM_BLOCK_NULL = -1,     // the pointer is null
+  MEM_BLOCK_OK = 0,        // the block is sound
+  MEM_BLOCK_BAD_PREV = 1,  // previous area null although not the first area, or the other way round
+  MEM_BLOCK_BAD_NEXT = 2,  // next area null although not the last area, or the other way round
+  MEM_BLOCK_PREV_LINK = 3,  // the previous block's next area is not this header
+  MEM_BLOCK_NEXT_LINK = 4,  // the next block's previous area is not this header
 };
 
 // Start-up of a program that uses the runtime: locks, then the memory settings, then after_init().
@@ -76,6 +76,7 @@ int mem_always_move(void);
 void mem_backing_fail_after(int n);
 // Replaces the standard library's malloc/realloc/free as backing; all null restores them.
 // Only switch while the chain holds no block taken from the other allocator.
-void mem_set_backing(void* (*allocate)(size_t), void* (*reallocate)(void*, size_t), void (*release)(void*));
+void mem_set_backing(void* (*allocate)(size_t), void* (*reallocate)(void*, size_t),
+                     void (*release)(void*));
 
 KEL_END_C

@@ -8,25 +8,25 @@
 #include "runtime/mem/vm.h"
 
 int init_memory_locks(void) {
-    mem_manager.vm_backing = vm_mode();
-    if (!kel_lock_create(&mem_manager_lock)) {
-        printf("Unable to initialize memory manager locks.  Exiting.\n");
-        fflush(stdout);
-        ozt_exit(1);
-    }
-    if (!vm_create_lock() && mem_manager.vm_backing) {
-        printf("Unable to initialize vm locks.  Exiting.\n");
-        fflush(stdout);
-        ozt_exit(1);
-    }
-    init_clump_lock();
-    init_trap_tls();
-    return 1;
+  mem_manager.vm_backing = vm_mode();
+  if (!kel_lock_create(&mem_manager_lock)) {
+    printf("Unable to initialize memory manager locks.  Exiting.\n");
+    fflush(stdout);
+    ozt_exit(1);
+  }
+  if (!vm_create_lock() && mem_manager.vm_backing) {
+    printf("Unable to initialize vm locks.  Exiting.\n");
+    fflush(stdout);
+    ozt_exit(1);
+  }
+  init_clump_lock();
+  init_trap_tls();
+  return 1;
 }
 
 int init_memory_manager(void (*after_init)(void)) {
-    init_memory_locks();
-    read_memory_settings();
-    if (after_init) after_init();
-    return 0;
+  init_memory_locks();
+  read_memory_settings();
+  if (after_init) after_init();
+  return 0;
 }

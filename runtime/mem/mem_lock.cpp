@@ -4,9 +4,9 @@
 static int lock_creation_fails = 0;
 
 int kel_lock_create(kel_lock* lock) {
-    if (lock_creation_fails || !lock) return 0;
-    lock->created = 1;
-    return 1;
+  if (lock_creation_fails || !lock) return 0;
+  lock->created = 1;
+  return 1;
 }
 
 void kel_lock_fail_creation(int fail) { lock_creation_fails = fail; }

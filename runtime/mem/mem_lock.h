@@ -4,7 +4,9 @@
 #include "runtime/kel_base.h"
 
 KEL_BEGIN_C
-typedef struct kel_lock { int created; } kel_lock;
+typedef struct kel_lock {
+  int created;
+} kel_lock;
 
 // 1 when the lock was created, 0 on failure.
 int kel_lock_create(kel_lock* lock);

@@ -11,13 +11,13 @@ typedef struct mem_loop_record mem_loop_record;
 // One record for the heap and one per clump registry entry. The allocation and release paths
 // call the loop hooks only while `active` is non-zero.
 struct mem_loop_record {
-    int active;
-    int count;                  // allocations counted in the current pass
-    int previous_count;         // allocations counted in the previous pass
-    void* recorded;             // harray of the first pass's pointers (0 once released), or null
-    void (*set_index)(mem_loop_record* record, void* ptr);
-    int (*get_index)(void* ptr);
-    int (*get_size)(mem_loop_record* record, void* ptr);
+  int active;
+  int count;           // allocations counted in the current pass
+  int previous_count;  // allocations counted in the previous pass
+  void* recorded;      // harray of the first pass's pointers (0 once released), or null
+  void (*set_index)(mem_loop_record* record, void* ptr);
+  int (*get_index)(void* ptr);
+  int (*get_size)(mem_loop_record* record, void* ptr);
 };
 
 // The heap's record; its callbacks work on heap blocks.
@@ -71,28 +71,28 @@ void check_released_block(int index);
 enum { MEM_STAT_ROWS = 1024 };
 // A snapshot: 9229 ints. Row 0 of the getmem and xarray tables is "other".
 typedef struct mem_snapshot {
-    int getmem_rows;           // 1 + the highest row used
-    int getmem_user_bytes;     // user sizes of plain heap blocks
-    int heap_overhead;         // overheads of all heap blocks
-    int xarray_heap_overhead;  // ... of the blocks holding xarrays
-    int clump_heap_overhead;   // ... of the clumps' own blocks
-    int getmem_size[MEM_STAT_ROWS];
-    int getmem_count[MEM_STAT_ROWS];
-    int getmem_bytes[MEM_STAT_ROWS];
-    int xarray_rows;
-    int xarray_data_bytes;     // element size x elements in use
-    int xarray_own_overhead;   // block user size - element size x capacity
-    int xarray_empty;          // xarrays with no element in use
-    int xarray_reserve_bytes;  // (capacity - in use) x element size
-    int xarray_size[MEM_STAT_ROWS];
-    int xarray_count[MEM_STAT_ROWS];
-    int xarray_bytes[MEM_STAT_ROWS];
-    int clump_rows;
-    int clump_useful_bytes;
-    int clump_overhead;
-    int clump_size[MEM_STAT_ROWS];
-    int clump_count[MEM_STAT_ROWS];
-    int clump_bytes[MEM_STAT_ROWS];
+  int getmem_rows;           // 1 + the highest row used
+  int getmem_user_bytes;     // user sizes of plain heap blocks
+  int heap_overhead;         // overheads of all heap blocks
+  int xarray_heap_overhead;  // ... of the blocks holding xarrays
+  int clump_heap_overhead;   // ... of the clumps' own blocks
+  int getmem_size[MEM_STAT_ROWS];
+  int getmem_count[MEM_STAT_ROWS];
+  int getmem_bytes[MEM_STAT_ROWS];
+  int xarray_rows;
+  int xarray_data_bytes;     // element size x elements in use
+  int xarray_own_overhead;   // block user size - element size x capacity
+  int xarray_empty;          // xarrays with no element in use
+  int xarray_reserve_bytes;  // (capacity - in use) x element size
+  int xarray_size[MEM_STAT_ROWS];
+  int xarray_count[MEM_STAT_ROWS];
+  int xarray_bytes[MEM_STAT_ROWS];
+  int clump_rows;
+  int clump_useful_bytes;
+  int clump_overhead;
+  int clump_size[MEM_STAT_ROWS];
+  int clump_count[MEM_STAT_ROWS];
+  int clump_bytes[MEM_STAT_ROWS];
 } mem_snapshot;
 
 // Fills and sorts a snapshot: 0, or 1 when the chain is corrupt (the snapshot then holds what
@@ -107,5 +107,6 @@ void memory_last_statistics_report(FILE* stream);
 // whole the first time); returns the slot filled.
 int memory_increment_report(FILE* stream);
 // The change `now` - `before` of two sorted snapshots.
-void memory_snapshot_difference(const mem_snapshot* now, const mem_snapshot* before, mem_snapshot* out);
+void memory_snapshot_difference(const mem_snapshot* now, const mem_snapshot* before,
+                                mem_snapshot* out);
 KEL_END_C

@@ -11,32 +11,32 @@ typedef int (*btree_compare_fn)(int a, int b);
 typedef void (*btree_print_key_fn)(int key);
 
 typedef struct btree_node {
-    struct btree_node* parent;
-    struct btree_node* left;
-    struct btree_node* right;
-    int key;
+  struct btree_node* parent;
+  struct btree_node* left;
+  struct btree_node* right;
+  int key;
 } btree_node;
 
 enum { RBTREE_RED = 0, RBTREE_BLACK = 1 };
 
 typedef struct rbtree_node {
-    btree_node base;
-    int colour;  // RBTREE_RED or RBTREE_BLACK
+  btree_node base;
+  int colour;  // RBTREE_RED or RBTREE_BLACK
 } rbtree_node;
 
 // One chunk of nodes. A freed node keeps the index of the next freed node in its first word.
 typedef struct btree_pool {
-    int capacity;   // nodes in the chunk
-    int used;       // nodes handed out so far (never decreases)
-    void* chunk;    // getmem block of capacity x node size bytes
-    int free_head;  // first freed node of this chunk, -1 when none
+  int capacity;   // nodes in the chunk
+  int used;       // nodes handed out so far (never decreases)
+  void* chunk;    // getmem block of capacity x node size bytes
+  int free_head;  // first freed node of this chunk, -1 when none
 } btree_pool;
 
 typedef struct btree {
-    btree_node* root;
-    btree_pool* pools;  // xarray, extension 5
-    int node_size;      // sizeof(btree_node) or sizeof(rbtree_node)
-    int free_nodes;     // freed nodes waiting in the pools' free lists
+  btree_node* root;
+  btree_pool* pools;  // xarray, extension 5
+  int node_size;      // sizeof(btree_node) or sizeof(rbtree_node)
+  int free_nodes;     // freed nodes waiting in the pools' free lists
 } btree;
 
 // Insertion modes for an equal key: refuse it, or put it left or right of the one present.
@@ -53,7 +53,8 @@ void rbtree_free(btree** p_tree);
 
 // Inserts `key`, using *p_node when it holds a node, else a pool node stored there. 1 inserted,
 // 0 not (mode 0 with an equal key: *p_node then holds the existing node unless one was passed in).
-int insert_into_btree(btree* tree, btree_node** p_node, int key, btree_compare_fn compare, int mode);
+int insert_into_btree(btree* tree, btree_node** p_node, int key, btree_compare_fn compare,
+                      int mode);
 // The new node; with mode 0 and an equal key, the existing one.
 btree_node* btree_insert(btree* tree, int key, btree_compare_fn compare, int mode);
 int btree_insert_node(btree* tree, btree_node* node, btree_compare_fn compare, int mode);

@@ -11,30 +11,30 @@
 namespace kel::order {
 
 struct Guard {
-    void (*undo)(void* context);
-    void* context;
-    int armed;  // a cleanup is registered on the top trap frame
+  void (*undo)(void* context);
+  void* context;
+  int armed;  // a cleanup is registered on the top trap frame
 };
 
 inline void guard_fire(intptr_t guard, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
-                       intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
-                       intptr_t) {
-    Guard* g = reinterpret_cast<Guard*>(guard);
-    g->undo(g->context);
+                       intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                       intptr_t, intptr_t) {
+  Guard* g = reinterpret_cast<Guard*>(guard);
+  g->undo(g->context);
 }
 
 // Without a trap frame no jump can leave the routine, and nothing is registered.
 inline void guard_open(Guard* g, void (*undo)(void*), void* context) {
-    g->undo = undo;
-    g->context = context;
-    g->armed = 0;
-    const intptr_t args[16] = {reinterpret_cast<intptr_t>(g)};
-    g->armed = trap_cleanup_add(guard_fire, args);
+  g->undo = undo;
+  g->context = context;
+  g->armed = 0;
+  const intptr_t args[16] = {reinterpret_cast<intptr_t>(g)};
+  g->armed = trap_cleanup_add(guard_fire, args);
 }
 
 inline void guard_close(Guard* g) {
-    if (g->armed) trap_cleanup_drop();
-    g->armed = 0;
+  if (g->armed) trap_cleanup_drop();
+  g->armed = 0;
 }
 
 }  // namespace kel::order

@@ -11,12 +11,12 @@ typedef int (*pqueue_compare_fn)(void* user_data, int a, int b);
 enum { PQUEUE_SMALLEST_FIRST = 0, PQUEUE_LARGEST_FIRST = 1 };
 
 typedef struct pqueue {
-    pqueue_compare_fn compare;  // null: the items' own values decide
-    void* user_data;            // first argument of compare
-    int direction;              // PQUEUE_SMALLEST_FIRST or PQUEUE_LARGEST_FIRST
-    int* items;                 // xarray: the heap; the children of slot i are 2i + 1 and 2i + 2
-    int capacity;               // slots in items (its xarray count)
-    int size;                   // items in the heap
+  pqueue_compare_fn compare;  // null: the items' own values decide
+  void* user_data;            // first argument of compare
+  int direction;              // PQUEUE_SMALLEST_FIRST or PQUEUE_LARGEST_FIRST
+  int* items;                 // xarray: the heap; the children of slot i are 2i + 1 and 2i + 2
+  int capacity;               // slots in items (its xarray count)
+  int size;                   // items in the heap
 } pqueue;
 
 // A new empty queue with `capacity` slots (and that extension, 1 when capacity <= 0).

@@ -50,6 +50,7 @@ int har_sort(const void* p_har, sort_compare_fn compare, int size);
 int find_double_interval(int n, const double* values, double x);
 // Rearranges so that every pair with a non-zero compare is in order: 0, or 1 (data unchanged)
 // when the relation has a cycle.
-int sort_partial_order(void* data, int n, int size, sort_partial_compare_fn compare, void* user_data);
+int sort_partial_order(void* data, int n, int size, sort_partial_compare_fn compare,
+                       void* user_data);
 
 KEL_END_C

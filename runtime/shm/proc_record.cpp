@@ -55,7 +55,8 @@ int proc_record_pid(const proc_record* record) { return record ? record->id : cu
 int current_pid(void) { return (int)platform_current_pid(); }
 
 int proc_record_terminate(proc_record* record) {
-  if (!record || (record->kind != PROC_RECORD_PROCESS && record->kind != PROC_RECORD_THREAD)) return 0;
+  if (!record || (record->kind != PROC_RECORD_PROCESS && record->kind != PROC_RECORD_THREAD))
+    return 0;
   return platform_handle_terminate(record->kind, handle_of(record));
 }
 
@@ -82,8 +83,9 @@ int kel_wait_for_subproc(int count, proc_record* const* records, int* exit_code)
   }
   int code = 0;
   if (!platform_handle_exit_code(kinds[index], handles[index], &code)) {
-    report_fatal("kel_wait_for_subproc", kinds[index] == PROC_RECORD_THREAD ? "GetExitCodeThread () failed."
-                                                                            : "GetExitCodeProcess () failed.");
+    report_fatal("kel_wait_for_subproc", kinds[index] == PROC_RECORD_THREAD
+                                             ? "GetExitCodeThread () failed."
+                                             : "GetExitCodeProcess () failed.");
   } else if (exit_code) {
     *exit_code = code;
   }

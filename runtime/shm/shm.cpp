@@ -32,7 +32,8 @@ bool live_block(const kelshm_record* channel, const char* address) {
   if (address < units + VM_UNIT || (address - units) % VM_UNIT != 0) return false;
   const uint32_t target = (uint32_t)((address - units) / VM_UNIT) - 1;
   for (uint32_t unit = 0; unit < segment->unit_count;) {
-    const vm_block_header* header = reinterpret_cast<const vm_block_header*>(units + (size_t)unit * VM_UNIT);
+    const vm_block_header* header =
+        reinterpret_cast<const vm_block_header*>(units + (size_t)unit * VM_UNIT);
     if (header->order < 0 || header->order >= VM_ORDERS) return false;
     if (unit == target) return header->magic == VM_MAGIC_USED && !(header->bits & VM_BIT_FREE);
     if (unit > target) return false;
@@ -100,7 +101,8 @@ int kelshm_gen_lock_op(int resource, int state, int wait) {
   kelshm_record* lock = kelshm_get_ipc_chan(resource + 1, KELSHM_KIND_LOCK, 0);
   if (lock->lock_state == state) return 1;
   if (lock->lock_state == KELSHM_SHARED && state == KELSHM_EXCLUSIVE) {
-    report_fatal("kelshm_gen_lock_op", "conversion of shared lock into exclusive is not implemented.");
+    report_fatal("kelshm_gen_lock_op",
+                 "conversion of shared lock into exclusive is not implemented.");
     return 0;
   }
   lock->lock_state = state;

@@ -93,7 +93,8 @@ int process_start(const char* line, int through_shell, int use_tmp) {
   char* quoted = quote_line(&held, line, nullptr);
   const char* tmp = use_tmp ? getenv("TMP") : nullptr;
   if (tmp && platform_path_access(tmp, 2) != 0) tmp = nullptr;
-  int flags = PLATFORM_RUN_DETACHED | (through_shell ? PLATFORM_RUN_SHELL | PLATFORM_RUN_STD_HANDLES : 0);
+  int flags =
+      PLATFORM_RUN_DETACHED | (through_shell ? PLATFORM_RUN_SHELL | PLATFORM_RUN_STD_HANDLES : 0);
   int started = platform_process_run(quoted, flags, tmp, nullptr, nullptr);
   trap_block_release(&held);
   return started;

@@ -56,7 +56,8 @@ int find(const char* name) {
   for (int i = 0; i < g_cache.count; i++) {
     const Entry& e = g_cache.entries[i];
     bool match = strcmp(name, e.query) == 0 || strcmp(name, e.copy->h_name) == 0;
-    for (char** alias = e.copy->h_aliases; !match && alias && *alias; alias++) match = strcmp(name, *alias) == 0;
+    for (char** alias = e.copy->h_aliases; !match && alias && *alias; alias++)
+      match = strcmp(name, *alias) == 0;
     if (match) {
       g_cache.entries[i].last_use = now();
       return i;
@@ -117,10 +118,12 @@ int store(const kel_hostent* answer) {
   const bool fresh = index == g_cache.count;
   Entry blank = {nullptr, {0}, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr};
   const Entry& old = fresh ? blank : g_cache.entries[index];
-  trap_block record = {nullptr, 0}, alias_array = {nullptr, 0}, address_array = {nullptr, 0}, texts = {nullptr, 0};
+  trap_block record = {nullptr, 0}, alias_array = {nullptr, 0}, address_array = {nullptr, 0},
+             texts = {nullptr, 0};
   if (fresh) trap_block_get(&record, sizeof(kel_hostent));
   if (answer->h_aliases) array_for(old.alias_slots, old.alias_allocated, aliases + 1, &alias_array);
-  if (answer->h_addr_list) array_for(old.address_slots, old.address_allocated, addresses + 1, &address_array);
+  if (answer->h_addr_list)
+    array_for(old.address_slots, old.address_allocated, addresses + 1, &address_array);
   char* w = static_cast<char*>(trap_block_get(&texts, text_bytes));
 
   // From here on nothing can fail; the holds end in the reverse order of their start.
@@ -139,11 +142,14 @@ int store(const kel_hostent* answer) {
   copy->h_name = w;
   w += n;
   copy->h_aliases = answer->h_aliases ? e.alias_slots : nullptr;
-  e.alias_used = answer->h_aliases ? copy_list(answer->h_aliases, aliases, e.alias_slots, &w, -1) : 0;
+  e.alias_used =
+      answer->h_aliases ? copy_list(answer->h_aliases, aliases, e.alias_slots, &w, -1) : 0;
   copy->h_addrtype = answer->h_addrtype;
   copy->h_length = answer->h_length;
   copy->h_addr_list = answer->h_addr_list ? e.address_slots : nullptr;
-  e.address_used = answer->h_addr_list ? copy_list(answer->h_addr_list, addresses, e.address_slots, &w, length) : 0;
+  e.address_used = answer->h_addr_list
+                       ? copy_list(answer->h_addr_list, addresses, e.address_slots, &w, length)
+                       : 0;
   e.last_use = now();
   return index;
 }
@@ -167,7 +173,8 @@ kel_hostent* kel_gethostbyname(const char* name) {
     answer = g_cache.entries[index].copy;
   } else {
     sockets_start();
-    const kel_hostent* resolved = g_cache.resolver ? g_cache.resolver(name) : platform_gethostbyname(name);
+    const kel_hostent* resolved =
+        g_cache.resolver ? g_cache.resolver(name) : platform_gethostbyname(name);
     trace("cache MISS\n");
     if (!resolved) return nullptr;
     if (!fits) return const_cast<kel_hostent*>(resolved);  // too long to be kept

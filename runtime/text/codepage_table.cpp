@@ -8,8 +8,9 @@
 namespace kel::text {
 namespace {
 
-constexpr std::array<int, 6> kCodePages = {KEL_CP_SHIFT_JIS,           KEL_CP_SIMPLIFIED_CHINESE, KEL_CP_KOREAN,
-                                           KEL_CP_TRADITIONAL_CHINESE, KEL_CP_CYRILLIC,           KEL_CP_WESTERN};
+constexpr std::array<int, 6> kCodePages = {KEL_CP_SHIFT_JIS, KEL_CP_SIMPLIFIED_CHINESE,
+                                           KEL_CP_KOREAN,    KEL_CP_TRADITIONAL_CHINESE,
+                                           KEL_CP_CYRILLIC,  KEL_CP_WESTERN};
 constexpr int kDoubleByte = 4;  // the first four are double-byte
 
 std::array<CodePage, kCodePages.size()> tables;
@@ -71,7 +72,8 @@ void build(CodePage& t, int index) {
         if (row[b2] != kNoChar) t.lead[b1] = true;
       }
     }
-    // A byte 0x80 that the code page leaves undefined stands for U+0080, as the system conversion has it.
+    // A byte 0x80 that the code page leaves undefined stands for U+0080, as the system conversion
+    // has it.
     if (t.single[0x80] == kNoChar && !t.lead[0x80]) t.single[0x80] = 0x80;
     // The reverse direction asks the platform for every unit, so that its own choice among
     // several byte forms of one character is kept; a form is kept only when it reads back as
@@ -81,12 +83,15 @@ void build(CodePage& t, int index) {
       kel_wchar wc = static_cast<kel_wchar>(u);
       unsigned char out[4];
       int n = platform_codepage_from_wide(cp, &wc, 1, reinterpret_cast<char*>(out), 4);
-      if (n == 1 && out[0] != 0 && !t.lead[out[0]] && t.single[out[0]] == wc) t.reverse[u] = out[0];
-      else if (n == 2 && t.pair(out[0], out[1]) == wc) t.reverse[u] = static_cast<uint16_t>(out[0] << 8 | out[1]);
+      if (n == 1 && out[0] != 0 && !t.lead[out[0]] && t.single[out[0]] == wc)
+        t.reverse[u] = out[0];
+      else if (n == 2 && t.pair(out[0], out[1]) == wc)
+        t.reverse[u] = static_cast<uint16_t>(out[0] << 8 | out[1]);
     }
     if (t.reverse[0x80] == 0 && t.single[0x80] == 0x80) t.reverse[0x80] = 0x80;
     for (const PreferredForm& f : kPreferredForms)
-      if (f.cp == cp && t.pair(static_cast<unsigned char>(f.bytes >> 8), static_cast<unsigned char>(f.bytes)) == f.wc)
+      if (f.cp == cp && t.pair(static_cast<unsigned char>(f.bytes >> 8),
+                               static_cast<unsigned char>(f.bytes)) == f.wc)
         t.reverse[f.wc] = f.bytes;
   } else {
     // Single-byte pages: a byte the code page leaves undefined stands for the control character of
@@ -108,9 +113,11 @@ void build_x0212() {
   const CodePage& sjis = code_page(KEL_CP_SHIFT_JIS);
   for (unsigned r = 0; r < 94; ++r) {
     for (unsigned c = 0; c < 94; ++c) {
-      unsigned char three[3] = {0x8F, static_cast<unsigned char>(0xA1 + r), static_cast<unsigned char>(0xA1 + c)};
+      unsigned char three[3] = {0x8F, static_cast<unsigned char>(0xA1 + r),
+                                static_cast<unsigned char>(0xA1 + c)};
       kel_wchar wc = decode(KEL_CP_EUC_JP, three, 3);
-      // The one JIS X 0212 character platform libraries read differently: the system conversion's tilde.
+      // The one JIS X 0212 character platform libraries read differently: the system conversion's
+      // tilde.
       if (three[1] == 0xA2 && three[2] == 0xB7) wc = u'~';
       x0212_forward[r * 94 + c] = wc;
       if (wc == kNoChar || is_surrogate(wc) || x0212_reverse[wc] != 0) continue;

@@ -16,8 +16,8 @@ struct CodePage {
   int error = 0;  // non-zero: the platform cannot convert with this code page (its error number)
   bool lead[256] = {};
   kel_wchar single[256] = {};
-  kel_wchar* pairs = nullptr;     // (lead - 0x80) * 256 + trail
-  uint16_t* reverse = nullptr;    // per unit: a byte (1..0xFF), a pair (lead << 8 | trail), or 0
+  kel_wchar* pairs = nullptr;   // (lead - 0x80) * 256 + trail
+  uint16_t* reverse = nullptr;  // per unit: a byte (1..0xFF), a pair (lead << 8 | trail), or 0
 
   // One unit to bytes: 1 or 2 written, 0 when the code page has no form for it.
   int encode(kel_wchar wc, unsigned char* out) const {

@@ -80,14 +80,19 @@ void sjis_to_jis(unsigned char* b1, unsigned char* b2) {
   *b2 = static_cast<unsigned char>(s2 - (s2 > 0x9E ? 0x7E : (s2 >= 0x80 ? 0x20 : 0x1F)));
 }
 
-kel_wchar jis_code_to_euc(kel_wchar code) { return code >= 256 ? static_cast<kel_wchar>(code | 0x8080) : code; }
+kel_wchar jis_code_to_euc(kel_wchar code) {
+  return code >= 256 ? static_cast<kel_wchar>(code | 0x8080) : code;
+}
 
-kel_wchar euc_code_to_jis(kel_wchar code) { return code >= 256 ? static_cast<kel_wchar>(code & 0x7F7F) : code; }
+kel_wchar euc_code_to_jis(kel_wchar code) {
+  return code >= 256 ? static_cast<kel_wchar>(code & 0x7F7F) : code;
+}
 
 int jis_hex_to_wide(kel_wchar* out, const char* text) {
   *out = 0;
   unsigned hi = 0, lo = 0;
-  if (lang_code_get() != LANG_CODE_JAPANESE || !text || sscanf(text, "%2x%2x", &hi, &lo) != 2) return 0;
+  if (lang_code_get() != LANG_CODE_JAPANESE || !text || sscanf(text, "%2x%2x", &hi, &lo) != 2)
+    return 0;
   unsigned code = 0;
   if (hi > 0) {
     code = (hi + 128) << 8;

@@ -18,11 +18,13 @@ namespace {
 enum PrintKind { kInt = 1, kReal = 2, kText = 3, kWide = 4, kPath = 6, kPathFile = 7 };
 
 constexpr ConversionRow print_rows[] = {
-    {"d", 1, nullptr, kInt},   {"f", 1, nullptr, kReal},  {"lf", 2, nullptr, kReal}, {"s", 1, nullptr, kText},
-    {"ws", 2, "s", kWide},     {"e", 1, nullptr, kReal},  {"g", 1, nullptr, kReal},  {"c", 1, nullptr, kInt},
-    {"i", 1, nullptr, kInt},   {"o", 1, nullptr, kInt},   {"u", 1, nullptr, kInt},   {"x", 1, nullptr, kInt},
-    {"ld", 2, nullptr, kInt},  {"li", 2, nullptr, kInt},  {"lo", 2, nullptr, kInt},  {"lu", 2, nullptr, kInt},
-    {"lx", 2, nullptr, kInt},  {"pd", 2, "s", kPath},     {"pf", 2, "s", kPathFile},
+    {"d", 1, nullptr, kInt},   {"f", 1, nullptr, kReal}, {"lf", 2, nullptr, kReal},
+    {"s", 1, nullptr, kText},  {"ws", 2, "s", kWide},    {"e", 1, nullptr, kReal},
+    {"g", 1, nullptr, kReal},  {"c", 1, nullptr, kInt},  {"i", 1, nullptr, kInt},
+    {"o", 1, nullptr, kInt},   {"u", 1, nullptr, kInt},  {"x", 1, nullptr, kInt},
+    {"ld", 2, nullptr, kInt},  {"li", 2, nullptr, kInt}, {"lo", 2, nullptr, kInt},
+    {"lu", 2, nullptr, kInt},  {"lx", 2, nullptr, kInt}, {"pd", 2, "s", kPath},
+    {"pf", 2, "s", kPathFile},
 };
 
 constexpr int kFormatLimit = 500;
@@ -126,7 +128,8 @@ void precision_cut(char* text, const char* spec) {
   const char* dot = strchr(spec, '.');
   if (!dot) return;
   int precision = 0;
-  for (const char* d = dot + 1; *d >= '0' && *d <= '9'; ++d) precision = precision * 10 + (*d - '0');
+  for (const char* d = dot + 1; *d >= '0' && *d <= '9'; ++d)
+    precision = precision * 10 + (*d - '0');
   if (static_cast<int>(strlen(text)) <= precision) return;
   int cut = 0;
   while (text[cut]) {
@@ -197,9 +200,7 @@ char* format_all(char** output, char* out, const char* format, va_list args) {
 
     int n = 0;
     switch (row->kind) {
-      case kInt:
-        n = format_into(scratch, spec, va_arg(args, int));
-        break;
+      case kInt: n = format_into(scratch, spec, va_arg(args, int)); break;
       case kReal: {
         double value = va_arg(args, double);
         if (!(fabs(value) >= 1e-30)) value = 0.0;  // tiny values and not-a-number

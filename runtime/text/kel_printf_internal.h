@@ -43,7 +43,8 @@ static_assert(std::is_trivially_destructible_v<LocalOrHeap<char, 1>>);
 constexpr bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // One row of a conversion table: the letters (lower case; matched without regard to case over
-// their length), the replacement handed to the platform (null: the letters as written) and the kind.
+// their length), the replacement handed to the platform (null: the letters as written) and the
+// kind.
 struct ConversionRow {
   const char* letters;
   int length;
@@ -73,7 +74,8 @@ inline char* put_letters(char* o, const ConversionRow& row, const char* written)
   }
   for (int i = 0; i < row.length; ++i) {
     const char low = static_cast<char>(written[i] | 0x20);
-    const bool keeps_case = i == row.length - 1 && (low == 'x' || low == 'e' || low == 'g' || low == 'f');
+    const bool keeps_case =
+        i == row.length - 1 && (low == 'x' || low == 'e' || low == 'g' || low == 'f');
     *o++ = keeps_case ? written[i] : low;
   }
   return o;

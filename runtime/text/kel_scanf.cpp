@@ -18,11 +18,13 @@ namespace {
 enum ScanKind { kInt = 1, kDouble = 2, kText = 3, kWide = 4, kCount = 6, kFloat = 7 };
 
 constexpr ConversionRow scan_rows[] = {
-    {"d", 1, nullptr, kInt},   {"f", 1, nullptr, kFloat},  {"lf", 2, nullptr, kDouble}, {"le", 2, nullptr, kDouble},
-    {"lg", 2, nullptr, kDouble}, {"s", 1, nullptr, kText}, {"ws", 2, "s", kWide},       {"e", 1, nullptr, kFloat},
-    {"g", 1, nullptr, kFloat}, {"c", 1, nullptr, kInt},    {"i", 1, nullptr, kInt},     {"o", 1, nullptr, kInt},
-    {"u", 1, nullptr, kInt},   {"x", 1, nullptr, kInt},    {"ld", 2, nullptr, kInt},    {"li", 2, nullptr, kInt},
-    {"lo", 2, nullptr, kInt},  {"lu", 2, nullptr, kInt},   {"lx", 2, nullptr, kInt},    {"n", 1, nullptr, kCount},
+    {"d", 1, nullptr, kInt},     {"f", 1, nullptr, kFloat},   {"lf", 2, nullptr, kDouble},
+    {"le", 2, nullptr, kDouble}, {"lg", 2, nullptr, kDouble}, {"s", 1, nullptr, kText},
+    {"ws", 2, "s", kWide},       {"e", 1, nullptr, kFloat},   {"g", 1, nullptr, kFloat},
+    {"c", 1, nullptr, kInt},     {"i", 1, nullptr, kInt},     {"o", 1, nullptr, kInt},
+    {"u", 1, nullptr, kInt},     {"x", 1, nullptr, kInt},     {"ld", 2, nullptr, kInt},
+    {"li", 2, nullptr, kInt},    {"lo", 2, nullptr, kInt},    {"lu", 2, nullptr, kInt},
+    {"lx", 2, nullptr, kInt},    {"n", 1, nullptr, kCount},
 };
 
 constexpr int kFormatLimit = 512;
@@ -130,9 +132,9 @@ int kel_vsscanf(const char* text, const char* format, va_list args) {
   }
   std::array<void*, kMaxTargets> slot{};
   for (int i = 0; i < r.targets; ++i) slot[static_cast<size_t>(i)] = va_arg(args, void*);
-  const int result = sscanf(text, r.text, slot[0], slot[1], slot[2], slot[3], slot[4], slot[5], slot[6], slot[7],
-                            slot[8], slot[9], slot[10], slot[11], slot[12], slot[13], slot[14], slot[15], slot[16],
-                            slot[17], slot[18], slot[19]);
+  const int result = sscanf(text, r.text, slot[0], slot[1], slot[2], slot[3], slot[4], slot[5],
+                            slot[6], slot[7], slot[8], slot[9], slot[10], slot[11], slot[12],
+                            slot[13], slot[14], slot[15], slot[16], slot[17], slot[18], slot[19]);
   if (r.wide) {
     int assigned = result;
     for (int i = 0; i < r.targets && assigned > 0; ++i) {

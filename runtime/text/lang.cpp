@@ -111,7 +111,9 @@ int lang_code_known(int code) { return lang_name_from_code(code)[0] != 0; }
 
 // Language 6 (a usascii number) counts as multibyte and custom: kept as the system has always
 // answered.
-int lang_is_multibyte(int code) { return code == 1 || code == 6 || code == 8 || code == 9 || code == 10; }
+int lang_is_multibyte(int code) {
+  return code == 1 || code == 6 || code == 8 || code == 9 || code == 10;
+}
 
 int lang_is_custom(int code) { return code == 6 || code == 11; }
 
@@ -142,7 +144,8 @@ int lang_setup(void) {
   const char* name = lang_name_from_code(LANG_CODE_USASCII);
   size_t i = 0;
   for (; name[i] && i + 1 < sizeof default_name; ++i)
-    default_name[i] = name[i] >= 'a' && name[i] <= 'z' ? static_cast<char>(name[i] - 'a' + 'A') : name[i];
+    default_name[i] =
+        name[i] >= 'a' && name[i] <= 'z' ? static_cast<char>(name[i] - 'a' + 'A') : name[i];
   default_name[i] = 0;
 
   const char* value = lang_env_get();
@@ -241,8 +244,9 @@ int lang_file_load_check(int file_code) {
   if (file_code == session) return 0;
   if (session != LANG_CODE_USASCII) {
     // "Warning::" and "guranteed" are kept as the system has always written it.
-    fputs("Warning:: Loading a non-english file into another non-english session\nThe data integrity is not guranteed\n",
-          stdout);
+    fputs(
+        "Warning:: Loading a non-english file into another non-english session\nThe data integrity is not guranteed\n",
+        stdout);
     return 0;
   }
   if (lang_is_multibyte(file_code)) {
@@ -259,8 +263,9 @@ int lang_file_save_check(int file_code) {
   int r = 0;
   if (c != session) {
     if (session != LANG_CODE_USASCII) {
-      fputs("Warning:: A non-english file is saved under a non-english session\nData integrity is not guaranteed\n",
-            stdout);
+      fputs(
+          "Warning:: A non-english file is saved under a non-english session\nData integrity is not guaranteed\n",
+          stdout);
     } else if (lang_is_multibyte(c)) {
       r = lang_locale_switch(c);
       if (r == 0) lang_locale_reset();

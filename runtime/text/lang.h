@@ -50,11 +50,13 @@ int lang_force_c(void);
 int lang_locale_switch(int code);
 void lang_locale_reset(void);
 
-// Checks before text written under `file_code` is loaded / saved; the result of a locale switch, else 0.
+// Checks before text written under `file_code` is loaded / saved; the result of a locale switch,
+// else 0.
 int lang_file_load_check(int file_code);
 int lang_file_save_check(int file_code);
 
-// The language recorded for the file being saved (-1 at load); the setter returns the previous value.
+// The language recorded for the file being saved (-1 at load); the setter returns the previous
+// value.
 int file_lang_set(int code);
 int file_lang_get(void);
 // Whether a save under a non-english session keeps the session's language (1 at load).

@@ -26,9 +26,13 @@ namespace kel::text {
 
 const CodePage& session_code_page(int code) { return code_page(code_page_of_language(code)); }
 
-bool is_single_byte_language(int code) { return !lang_is_multibyte(code) && code != LANG_CODE_JAPANESE; }
+bool is_single_byte_language(int code) {
+  return !lang_is_multibyte(code) && code != LANG_CODE_JAPANESE;
+}
 
-void report_failure(const char* routine, int error) { message_print("%s:Error - %d\n", routine, error); }
+void report_failure(const char* routine, int error) {
+  message_print("%s:Error - %d\n", routine, error);
+}
 
 int no_translation() { return platform_codepage_no_translation_error(); }
 
@@ -74,7 +78,8 @@ kel_wchar euc_pair(const CodePage& t, unsigned char b1, unsigned char b2) {
   if (euc_pairs_page != &t) {
     for (unsigned r = 0; r < 94; ++r) {
       for (unsigned c = 0; c < 94; ++c) {
-        unsigned char s1 = static_cast<unsigned char>(0x21 + r), s2 = static_cast<unsigned char>(0x21 + c);
+        unsigned char s1 = static_cast<unsigned char>(0x21 + r),
+                      s2 = static_cast<unsigned char>(0x21 + c);
         jis_to_sjis(&s1, &s2);
         euc_pairs[r * 94 + c] = t.pair(s1, s2);
       }
@@ -99,7 +104,8 @@ using namespace kel::text;
 
 namespace {
 
-// The line a failed wstostr prints: kel_wctomb's for single-byte text, else the platform error's name.
+// The line a failed wstostr prints: kel_wctomb's for single-byte text, else the platform error's
+// name.
 void report_wstostr_failure(bool single_byte, int error) {
   if (single_byte) {
     report_failure("kel_wctomb", error);
@@ -107,7 +113,9 @@ void report_wstostr_failure(bool single_byte, int error) {
   }
   switch (platform_codepage_error_class(error)) {
     case PLATFORM_CP_INVALID_PARAMETER: message_print("wstostr:ERROR_INVALID_PARAMETER\n"); break;
-    case PLATFORM_CP_INSUFFICIENT_BUFFER: message_print("wstostr:ERROR_INSUFFICIENT_BUFFER\n"); break;
+    case PLATFORM_CP_INSUFFICIENT_BUFFER:
+      message_print("wstostr:ERROR_INSUFFICIENT_BUFFER\n");
+      break;
     case PLATFORM_CP_INVALID_FLAGS: message_print("wstostr:ERROR_INVALID_FLAGS\n"); break;
     case PLATFORM_CP_NO_TRANSLATION: message_print("wstostr:ERROR_NO_UNICODE_TRANSLATION\n"); break;
     default: report_failure("wstostr", error); break;
@@ -145,7 +153,9 @@ int kel_mbtowc(kel_wchar* out, const char* text, int len) {
     return used > 0 ? used : -1;
   }
   const CodePage& t = session_code_page(code);
-  kel_wchar wc = t.error ? kNoChar : t.lead[bytes[0]] ? t.pair(bytes[0], bytes[1]) : t.single[bytes[0]];
+  kel_wchar wc = t.error            ? kNoChar
+                 : t.lead[bytes[0]] ? t.pair(bytes[0], bytes[1])
+                                    : t.single[bytes[0]];
   if (wc == kNoChar) {
     message_print("kel_mbtowc:Error - %d\n", t.error ? t.error : no_translation());
     return -1;
@@ -185,11 +195,16 @@ int unicode_to_dbcs_code(kel_wchar* out, kel_wchar wc) {
   int n = kel_wctomb(text, wc);
   if (n < 0) return -1;
   auto b = [&](int i) { return static_cast<unsigned>(static_cast<unsigned char>(text[i])); };
-  if (b(0) < 0x80 || n == 1) *out = static_cast<kel_wchar>(b(0));
-  else if (code != LANG_CODE_JAPANESE) *out = static_cast<kel_wchar>(b(0) << 8 | b(1));
-  else if (b(0) == 0x8E) *out = static_cast<kel_wchar>(b(1));
-  else if (b(0) == 0x8F) *out = static_cast<kel_wchar>(b(1) << 8 | (b(2) & 0x7F));
-  else *out = static_cast<kel_wchar>(b(0) << 8 | b(1));
+  if (b(0) < 0x80 || n == 1)
+    *out = static_cast<kel_wchar>(b(0));
+  else if (code != LANG_CODE_JAPANESE)
+    *out = static_cast<kel_wchar>(b(0) << 8 | b(1));
+  else if (b(0) == 0x8E)
+    *out = static_cast<kel_wchar>(b(1));
+  else if (b(0) == 0x8F)
+    *out = static_cast<kel_wchar>(b(1) << 8 | (b(2) & 0x7F));
+  else
+    *out = static_cast<kel_wchar>(b(0) << 8 | b(1));
   return 1;
 }
 
@@ -257,7 +272,8 @@ kel_wchar* strtows(kel_wchar* wide_out, const char* text_in) {
   auto* in = reinterpret_cast<const unsigned char*>(text_in);
   kel_wchar* out = wide_out;
   if (t.error) {
-    message_print("%s:Error - %d\n", is_single_byte_language(code) ? "kel_mbtowc" : "strtows", t.error);
+    message_print("%s:Error - %d\n", is_single_byte_language(code) ? "kel_mbtowc" : "strtows",
+                  t.error);
     *out = 0;
     return wide_out;
   }

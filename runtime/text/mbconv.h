@@ -7,7 +7,8 @@
 
 KEL_BEGIN_C
 // Character level. A "process code" is the packed 16-bit form of one EUC character.
-// Writes 1 to 4 bytes (no terminating zero); -1 on failure. Under the EUC flag `wc` is a process code.
+// Writes 1 to 4 bytes (no terminating zero); -1 on failure. Under the EUC flag `wc` is a process
+// code.
 int kel_wctomb(char* out, kel_wchar wc);
 // Bytes consumed, or -1. With a null `out`, the byte length of the character at `text`.
 int kel_mbtowc(kel_wchar* out, const char* text, int len);
@@ -27,7 +28,8 @@ int euc_flag_get(void);
 int euc_code_to_bytes(char* out, kel_wchar code);
 // The process code of the EUC character at `bytes`; bytes used, 0 when `len` is too short.
 int euc_bytes_to_code(kel_wchar* out, const char* bytes, int len);
-// JIS X 0208 / Shift-JIS arithmetic on a byte pair, in place; applied only when the first byte is non-zero.
+// JIS X 0208 / Shift-JIS arithmetic on a byte pair, in place; applied only when the first byte is
+// non-zero.
 void jis_to_sjis(unsigned char* b1, unsigned char* b2);
 void sjis_to_jis(unsigned char* b1, unsigned char* b2);
 // c | 0x8080 and c & 0x7F7F, for codes of 256 and above.

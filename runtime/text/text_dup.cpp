@@ -29,22 +29,29 @@ kel_wchar int_text[16];
 
 }  // namespace
 
-char* text_dup(const char* text) { return text ? copy_of(text, static_cast<int>(strlen(text)), false) : nullptr; }
+char* text_dup(const char* text) {
+  return text ? copy_of(text, static_cast<int>(strlen(text)), false) : nullptr;
+}
 
-kel_wchar* wide_dup(const kel_wchar* wide) { return wide ? copy_of(wide, wide_length(wide), false) : nullptr; }
+kel_wchar* wide_dup(const kel_wchar* wide) {
+  return wide ? copy_of(wide, wide_length(wide), false) : nullptr;
+}
 
 char* text_dup_upper(const char* text) {
   return text ? copy_of(text, static_cast<int>(strlen(text)), true) : nullptr;
 }
 
-kel_wchar* wide_dup_upper(const kel_wchar* wide) { return wide ? copy_of(wide, wide_length(wide), true) : nullptr; }
+kel_wchar* wide_dup_upper(const kel_wchar* wide) {
+  return wide ? copy_of(wide, wide_length(wide), true) : nullptr;
+}
 
 // The conversion may report a failure, and a report may run out of memory: until the copy is
 // handed over, a jump releases it.
 kel_wchar* text_to_new_wide(const char* text) {
   if (!text) return nullptr;
   trap_block held;
-  auto* wide = static_cast<kel_wchar*>(trap_block_get(&held, 2 * static_cast<int>(strlen(text)) + 2));
+  auto* wide =
+      static_cast<kel_wchar*>(trap_block_get(&held, 2 * static_cast<int>(strlen(text)) + 2));
   strtows(wide, text);
   return static_cast<kel_wchar*>(trap_block_keep(&held));
 }

@@ -32,7 +32,8 @@ constexpr bool is_word_char(kel_wchar c) {
 template <kel_wchar (*Change)(kel_wchar)>
 kel_wchar* changed_copy(const kel_wchar* src, kel_wchar* dst) {
   kel_wchar* d = dst;
-  while ((*d++ = Change(*src++)) != 0) {}
+  while ((*d++ = Change(*src++)) != 0) {
+  }
   return dst;
 }
 
@@ -83,7 +84,8 @@ int find_from(const kel_wchar* s, int from, const kel_wchar* sub, int sub_len) {
 // Builds src with occurrences of sub replaced by repl (all, or only the first), left to right and
 // never rescanning inserted text; writes the result to out and returns the index of the first
 // replacement, or -1 (out then a copy of src).
-int replace(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub, const kel_wchar* repl, bool all) {
+int replace(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub, const kel_wchar* repl,
+            bool all) {
   const int src_len = wide_len(src), sub_len = wide_len(sub), repl_len = wide_len(repl);
   int first = find_from(src, 0, sub, sub_len);
   if (first < 0) {
@@ -92,9 +94,12 @@ int replace(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub, const ke
   }
   int hits = 1;
   if (all) {
-    for (int at = find_from(src, first + sub_len, sub, sub_len); at >= 0; at = find_from(src, at + sub_len, sub, sub_len)) ++hits;
+    for (int at = find_from(src, first + sub_len, sub, sub_len); at >= 0;
+         at = find_from(src, at + sub_len, sub, sub_len))
+      ++hits;
   }
-  const size_t out_len = static_cast<size_t>(src_len) + static_cast<size_t>(hits) * repl_len - static_cast<size_t>(hits) * sub_len;
+  const size_t out_len = static_cast<size_t>(src_len) + static_cast<size_t>(hits) * repl_len -
+                         static_cast<size_t>(hits) * sub_len;
   kel_text::LocalOrHeap<kel_wchar, 512> work;
   kel_wchar* const start = work.take(out_len + 1);
   kel_wchar* w = start;
@@ -144,10 +149,18 @@ int pool_next = 0;
 kel_wchar wide_toupper(kel_wchar c) { return raise(c); }
 kel_wchar wide_tolower(kel_wchar c) { return lower(c); }
 
-kel_wchar* wide_upper_copy(const kel_wchar* src, kel_wchar* dst) { return changed_copy<raise>(src, dst); }
-kel_wchar* wide_lower_copy(const kel_wchar* src, kel_wchar* dst) { return changed_copy<lower>(src, dst); }
-kel_wchar* wide_upper_ncopy(const kel_wchar* src, kel_wchar* dst, int count) { return changed_ncopy<raise>(src, dst, count); }
-kel_wchar* wide_lower_ncopy(const kel_wchar* src, kel_wchar* dst, int count) { return changed_ncopy<lower>(src, dst, count); }
+kel_wchar* wide_upper_copy(const kel_wchar* src, kel_wchar* dst) {
+  return changed_copy<raise>(src, dst);
+}
+kel_wchar* wide_lower_copy(const kel_wchar* src, kel_wchar* dst) {
+  return changed_copy<lower>(src, dst);
+}
+kel_wchar* wide_upper_ncopy(const kel_wchar* src, kel_wchar* dst, int count) {
+  return changed_ncopy<raise>(src, dst, count);
+}
+kel_wchar* wide_lower_ncopy(const kel_wchar* src, kel_wchar* dst, int count) {
+  return changed_ncopy<lower>(src, dst, count);
+}
 
 kel_wchar* wide_capitalize(const kel_wchar* src, kel_wchar* dst) {
   kel_wchar* d = dst;
@@ -168,7 +181,8 @@ kel_wchar* wide_cat(kel_wchar* dst, const kel_wchar* src) {
 
 kel_wchar* wide_cpy(kel_wchar* dst, const kel_wchar* src) {
   kel_wchar* d = dst;
-  while ((*d++ = *src++) != 0) {}
+  while ((*d++ = *src++) != 0) {
+  }
   return dst;
 }
 
@@ -274,8 +288,12 @@ int wide_ncmp_text(const kel_wchar* wide, const char* text, int count) {
   return with_wide(text, [&](const kel_wchar* w) { return wide_ncmp(wide, w, count); });
 }
 
-int wide_icmp_text(const kel_wchar* wide, const char* text) { return icmp_text(wide, text, 0, false); }
-int wide_nicmp_text(const kel_wchar* wide, const char* text, int count) { return icmp_text(wide, text, count, true); }
+int wide_icmp_text(const kel_wchar* wide, const char* text) {
+  return icmp_text(wide, text, 0, false);
+}
+int wide_nicmp_text(const kel_wchar* wide, const char* text, int count) {
+  return icmp_text(wide, text, count, true);
+}
 
 kel_wchar* wide_tok(kel_wchar* s, const kel_wchar* delimiters) {
   if (s) tok_position = s;
@@ -300,12 +318,14 @@ int wide_find(const kel_wchar* s, const kel_wchar* sub) {
   return find_from(s, 0, sub, wide_len(sub));
 }
 
-kel_wchar* wide_replace_first(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub, const kel_wchar* repl) {
+kel_wchar* wide_replace_first(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub,
+                              const kel_wchar* repl) {
   const int at = replace(out, src, sub, repl, false);
   return at < 0 ? nullptr : out + at;
 }
 
-kel_wchar* wide_replace_all(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub, const kel_wchar* repl) {
+kel_wchar* wide_replace_all(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub,
+                            const kel_wchar* repl) {
   const int at = replace(out, src, sub, repl, true);
   return at < 0 ? nullptr : out + at;
 }
@@ -340,8 +360,12 @@ size_t text_length(const char* s) { return strlen(s); }
 size_t wide_length(const kel_wchar* s) { return static_cast<size_t>(wide_len(s)); }
 }  // namespace
 
-int WSTRCOPY_X(char* dst, const char* src, int size) { return bounded_copy<char, text_length>(dst, src, size); }
-int WSTRCOPY_X_WIDE(kel_wchar* dst, const kel_wchar* src, int size) { return bounded_copy<kel_wchar, wide_length>(dst, src, size); }
+int WSTRCOPY_X(char* dst, const char* src, int size) {
+  return bounded_copy<char, text_length>(dst, src, size);
+}
+int WSTRCOPY_X_WIDE(kel_wchar* dst, const kel_wchar* src, int size) {
+  return bounded_copy<kel_wchar, wide_length>(dst, src, size);
+}
 
 char* str_ret(const kel_wchar* wide) {
   static char buffer[4 * STR_LEN + 1];

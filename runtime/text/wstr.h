@@ -54,9 +54,12 @@ kel_wchar* wide_tok(kel_wchar* s, const kel_wchar* delimiters);
 int wide_find(const kel_wchar* s, const kel_wchar* sub);
 // out = src with the first (or every) sub replaced by repl; the position of the first
 // replacement in out, or null (and out a copy of src) when sub does not occur or is empty.
-kel_wchar* wide_replace_first(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub, const kel_wchar* repl);
-kel_wchar* wide_replace_all(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub, const kel_wchar* repl);
-// Copy with each `from` replaced by `to`; returns dst (null src: empty dst and null; null dst: null).
+kel_wchar* wide_replace_first(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub,
+                              const kel_wchar* repl);
+kel_wchar* wide_replace_all(kel_wchar* out, const kel_wchar* src, const kel_wchar* sub,
+                            const kel_wchar* repl);
+// Copy with each `from` replaced by `to`; returns dst (null src: empty dst and null; null dst:
+// null).
 kel_wchar* wide_replace_char(const kel_wchar* src, kel_wchar* dst, kel_wchar from, kel_wchar to);
 
 // wstostr of `wide` into a buffer overwritten by each call. A string longer than STR_LEN units is

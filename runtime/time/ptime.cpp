@@ -21,7 +21,9 @@ constexpr int kPdateMonthDays[2][13] = {{0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 
 
 // Days from 1970-01-01 to 1 January of 1970 + i, the running sum of the year lengths.
 constexpr auto kDaysSince1970 = [] {
-  struct { int days[40]; } t{};
+  struct {
+    int days[40];
+  } t{};
   for (int i = 1; i < 40; i++) {
     int y = 1969 + i;
     t.days[i] = t.days[i - 1] + ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0 ? 366 : 365);
@@ -30,8 +32,9 @@ constexpr auto kDaysSince1970 = [] {
 }();
 static_assert(kDaysSince1970.days[39] == 14245);
 
-constexpr const char* kMonthNames[12] = {"JANUARY", "FEBRUARY", "MARCH",     "APRIL",   "MAY",      "JUNE",
-                                         "JULY",    "AUGUST",   "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};
+constexpr const char* kMonthNames[12] = {"JANUARY",   "FEBRUARY", "MARCH",    "APRIL",
+                                         "MAY",       "JUNE",     "JULY",     "AUGUST",
+                                         "SEPTEMBER", "OCTOBER",  "NOVEMBER", "DECEMBER"};
 constexpr const char* kMonthAbbrevs[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                            "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
@@ -146,7 +149,8 @@ int64_t pdate_to_seconds(const pdate* r) {
   const int* months = kPdateMonthDays[leap(year)];
   for (int m = 0; m <= r->month; m++) days += months[m];
   days += r->day - 1;
-  int64_t s = days * kSecondsPerDay + (int64_t)r->hours * kSecondsPerHour + r->minutes * 60 + r->seconds;
+  int64_t s =
+      days * kSecondsPerDay + (int64_t)r->hours * kSecondsPerHour + r->minutes * 60 + r->seconds;
   if (r->zone != PDATE_NO_ZONE) s += 60 * (int64_t)r->zone;
   return s;
 }
@@ -169,7 +173,8 @@ ptime* ptime_from_seconds(ptime* record, int64_t seconds) {
 int ptime_to_local(const ptime* record, ptime* out) {
   g_remembered_dst = -1;
   if (!record || !out) return 0;
-  if (record->year < 70 || (record->year == 70 && record->month == 0 && record->day == 1) || record->tm_is_local) {
+  if (record->year < 70 || (record->year == 70 && record->month == 0 && record->day == 1) ||
+      record->tm_is_local) {
     *out = *record;
     out->tm_is_local = 1;
     return 1;
@@ -180,7 +185,8 @@ int ptime_to_local(const ptime* record, ptime* out) {
     midnight.hours = midnight.minutes = midnight.seconds = 0;
     int64_t start = ptime_to_seconds(&midnight), at_start, at_end;
     int dst;
-    if (!local_difference(start, &at_start, &dst) || !local_difference(start + kSecondsPerDay - 1, &at_end, nullptr))
+    if (!local_difference(start, &at_start, &dst) ||
+        !local_difference(start + kSecondsPerDay - 1, &at_end, nullptr))
       return 0;
     if (at_start == at_end) {
       c = DayCache{record->year, record->month, record->day, at_start, dst};
@@ -206,7 +212,8 @@ int ptime_to_local(const ptime* record, ptime* out) {
 int ptime_to_utc(const ptime* record, ptime* out) {
   g_remembered_dst = -1;
   if (!record || !out) return 0;
-  if (record->year < 70 || (record->year == 70 && record->month == 0 && record->day == 1) || !record->tm_is_local) {
+  if (record->year < 70 || (record->year == 70 && record->month == 0 && record->day == 1) ||
+      !record->tm_is_local) {
     *out = *record;
     out->tm_is_local = 0;
     return 1;
@@ -234,8 +241,10 @@ int ptime_compare(const ptime* a, const ptime* b) {
   if (a->tm_is_local != b->tm_is_local) {
     const ptime* local = a->tm_is_local ? a : b;
     if (!ptime_to_utc(local, &converted)) return 0;
-    if (local == a) a = &converted;
-    else b = &converted;
+    if (local == a)
+      a = &converted;
+    else
+      b = &converted;
   }
   return compare_fields(a, b);
 }
@@ -245,7 +254,8 @@ int pdate_now(pdate* record, int64_t* seconds) {
   int64_t s = seconds && *seconds ? *seconds : platform_time_now();
   platform_tm t;
   if (!platform_localtime(s, &t)) return 0;
-  record->seconds = (uint8_t)t.sec, record->minutes = (uint8_t)t.min, record->hours = (uint8_t)t.hour;
+  record->seconds = (uint8_t)t.sec, record->minutes = (uint8_t)t.min,
+  record->hours = (uint8_t)t.hour;
   record->day = (uint8_t)t.mday, record->month = (int8_t)t.mon, record->dst = (uint8_t)t.isdst;
   record->year = (int16_t)t.year, record->zone = PDATE_NO_ZONE;
   if (seconds) *seconds = s;
@@ -263,7 +273,8 @@ int pdate_to_ptime(const pdate* c, ptime* f) {
 char* time_stamp_short(char* buffer) {
   char text[TIME_TEXT_SIZE];
   if (!platform_ctime(platform_time_now(), text)) return nullptr;
-  snprintf(buffer, TIME_TEXT_SIZE, "%2.2s-%3.3s-%2.2s %8.8s", text + 8, text + 4, text + 22, text + 11);
+  snprintf(buffer, TIME_TEXT_SIZE, "%2.2s-%3.3s-%2.2s %8.8s", text + 8, text + 4, text + 22,
+           text + 11);
   return buffer;
 }
 
@@ -278,8 +289,8 @@ char* time_stamp_compact(char* buffer) {
   char text[TIME_TEXT_SIZE];
   if (!ctime_now(text)) return nullptr;
   char month[4] = {text[4], text[5], text[6], 0};
-  snprintf(buffer, TIME_TEXT_SIZE, "%.2s%.2d%.2s.%.2s%.2s%.2s", text + 22, month_number(month), text + 8, text + 11, text + 14,
-           text + 17);
+  snprintf(buffer, TIME_TEXT_SIZE, "%.2s%.2d%.2s.%.2s%.2s%.2s", text + 22, month_number(month),
+           text + 8, text + 11, text + 14, text + 17);
   return buffer;
 }
 
@@ -302,18 +313,23 @@ int month_number(char* text) {
   return 0;
 }
 
-const char* month_name(int number) { return number >= 1 && number <= 12 ? kMonthNames[number - 1] : "???"; }
-const char* month_abbrev(int number) { return number >= 1 && number <= 12 ? kMonthAbbrevs[number - 1] : "???"; }
+const char* month_name(int number) {
+  return number >= 1 && number <= 12 ? kMonthNames[number - 1] : "???";
+}
+const char* month_abbrev(int number) {
+  return number >= 1 && number <= 12 ? kMonthAbbrevs[number - 1] : "???";
+}
 
 int pdate_format(const pdate* r, char* buffer) {
   const char* abbrev = month_abbrev(r->month + 1);
-  char month[4] = {abbrev[0], (char)tolower((unsigned char)abbrev[1]), (char)tolower((unsigned char)abbrev[2]), 0};
+  char month[4] = {abbrev[0], (char)tolower((unsigned char)abbrev[1]),
+                   (char)tolower((unsigned char)abbrev[2]), 0};
   if (r->year < 100)
-    snprintf(buffer, TIME_TEXT_SIZE, "%d-%3.3s-%2.2d %.2d:%.2d:%.2d", r->day, month, r->year, r->hours, r->minutes,
-             r->seconds);
+    snprintf(buffer, TIME_TEXT_SIZE, "%d-%3.3s-%2.2d %.2d:%.2d:%.2d", r->day, month, r->year,
+             r->hours, r->minutes, r->seconds);
   else
-    snprintf(buffer, TIME_TEXT_SIZE, "%d-%3.3s-%4.4d %.2d:%.2d:%.2d", r->day, month, r->year + 1900, r->hours, r->minutes,
-             r->seconds);
+    snprintf(buffer, TIME_TEXT_SIZE, "%d-%3.3s-%4.4d %.2d:%.2d:%.2d", r->day, month, r->year + 1900,
+             r->hours, r->minutes, r->seconds);
   return 0;
 }
 
@@ -321,7 +337,8 @@ int pdate_parse(const char* text, pdate* record) {
   if (!text || !record) return 0;
   int day, year, hours, minutes, seconds;
   char month[4];
-  int read = sscanf(text, "%2d-%3s-%2d %2d:%2d:%2d", &day, month, &year, &hours, &minutes, &seconds);
+  int read =
+      sscanf(text, "%2d-%3s-%2d %2d:%2d:%2d", &day, month, &year, &hours, &minutes, &seconds);
   if (read != 6) {  // a four-digit year, as written from 2000 on
     read = sscanf(text, "%2d-%3s-%4d %2d:%2d:%2d", &day, month, &year, &hours, &minutes, &seconds);
     if (read != 6 || year < 2000) return 0;
@@ -329,11 +346,12 @@ int pdate_parse(const char* text, pdate* record) {
   }
   int m = month_number(month);
   // Fields outside the record's ranges are refused rather than stored wrapped.
-  if (m == 0 || day < 1 || day > 31 || hours < 0 || hours > 23 || minutes < 0 || minutes > 59 || seconds < 0 ||
-      seconds > 59 || year < 0)
+  if (m == 0 || day < 1 || day > 31 || hours < 0 || hours > 23 || minutes < 0 || minutes > 59 ||
+      seconds < 0 || seconds > 59 || year < 0)
     return 0;
   record->day = (uint8_t)day, record->month = (int8_t)(m - 1), record->year = (int16_t)year;
-  record->hours = (uint8_t)hours, record->minutes = (uint8_t)minutes, record->seconds = (uint8_t)seconds;
+  record->hours = (uint8_t)hours, record->minutes = (uint8_t)minutes,
+  record->seconds = (uint8_t)seconds;
   return 1;
 }
 
@@ -369,7 +387,8 @@ int sleep_microseconds(int microseconds) {
 
 int sleep_sec_usec(int seconds, int microseconds) {
   if (seconds < 0 || microseconds < 0 || (seconds == 0 && microseconds == 0)) return 0;
-  uint64_t ms = (uint64_t)(seconds < 1000000 ? seconds : 1000000) * 1000 + (uint64_t)microseconds / 1000;
+  uint64_t ms =
+      (uint64_t)(seconds < 1000000 ? seconds : 1000000) * 1000 + (uint64_t)microseconds / 1000;
   platform_sleep_ms((uint32_t)(ms ? ms : 1));
   return 1;
 }

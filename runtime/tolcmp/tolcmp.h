@@ -10,19 +10,19 @@
 #include "runtime/kel_base.h"
 
 KEL_BEGIN_C
-#define TOLCMP_SAME 0
-#define TOLCMP_DIFFERENT 1
+#define TOLCMP_SAME        0
+#define TOLCMP_DIFFERENT   1
 #define TOLCMP_CANNOT_OPEN 9  // a file cannot be opened or read (or memory ran out)
 
 // Ordered comparison. blank_check: the separator counts before each token must agree too.
 // loose_numbers: integers, reals and texts that hold numbers are compared as numbers.
 // Numbers a, b differ when |a-b| >= abs_eps, or when max(|a|,|b|) > abs_eps and
 // |a-b| > rel_eps * max(|a|,|b|); so abs_eps 0 asks for identical number texts.
-int tolerance_compare_files(const char* file_1, const char* file_2, int blank_check, int loose_numbers,
-                            double abs_eps, double rel_eps);
+int tolerance_compare_files(const char* file_1, const char* file_2, int blank_check,
+                            int loose_numbers, double abs_eps, double rel_eps);
 // Every content line of each file must occur, within the tolerances, somewhere in the other.
-int tolerance_compare_unordered(const char* file_1, const char* file_2, int blank_check, int loose_numbers,
-                                double abs_eps, double rel_eps);
+int tolerance_compare_unordered(const char* file_1, const char* file_2, int blank_check,
+                                int loose_numbers, double abs_eps, double rel_eps);
 // A fixed-layout numeric report whose lines 10-12 and 16-18 hold 3x3 matrices (relative
 // tolerance 1e-5, absolute 1e-6 unless directives change them).
 int tolerance_compare_layout(const char* file_1, const char* file_2);

@@ -27,8 +27,9 @@ void comparison_release(Comparison* c) {
   report_end();
 }
 
-void comparison_cleanup(intptr_t c, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
-                        intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t) {
+void comparison_cleanup(intptr_t c, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                        intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                        intptr_t, intptr_t) {
   comparison_release(reinterpret_cast<Comparison*>(c));
 }
 
@@ -75,8 +76,8 @@ int layout_pair(Text a, Text b, int64_t line_no, double t, LayoutState* layout, 
 
 // Walks the line pairs of both files: the difference total and the two content line counts, or
 // TOLCMP_CANNOT_OPEN when a file cannot be read or memory runs out.
-int walk(Comparison* c, const char* const names[2], bool layout_mode, int blank_check, int loose_numbers,
-         Tolerances tolerances) {
+int walk(Comparison* c, const char* const names[2], bool layout_mode, int blank_check,
+         int loose_numbers, Tolerances tolerances) {
   LayoutState layout{};
   Scratch* scratch = &c->scratch;
   int64_t pairs = 0, total = 0, count[2];
@@ -85,16 +86,17 @@ int walk(Comparison* c, const char* const names[2], bool layout_mode, int blank_
   while (kind[0] == LINE_CONTENT && kind[1] == LINE_CONTENT) {
     ++pairs;
     const Text a = reader_text(&c->file[0]), b = reader_text(&c->file[1]);
-    const int differ = layout_mode ? layout_pair(a, b, pairs, tolerances.rel_eps, &layout, scratch)
-                                   : lines_differ(a, b, pairs, blank_check, loose_numbers, tolerances, 1, scratch);
+    const int differ =
+        layout_mode ? layout_pair(a, b, pairs, tolerances.rel_eps, &layout, scratch)
+                    : lines_differ(a, b, pairs, blank_check, loose_numbers, tolerances, 1, scratch);
     if (differ < 0) return TOLCMP_CANNOT_OPEN;
     total += differ;
     for (int f = 0; f < 2; ++f) kind[f] = next_content(&c->file[f], &tolerances, scratch);
   }
   // A matrix cut short by the end of both files is still compared.
   if (layout_mode && ((pairs >= 10 && pairs < 12) || (pairs >= 16 && pairs < 18)))
-    total += matrix_rows_differ(&layout.matrix[pairs >= 16][0], &layout.matrix[pairs >= 16][1], tolerances.rel_eps,
-                                pairs >= 16 ? 16 : 10);
+    total += matrix_rows_differ(&layout.matrix[pairs >= 16][0], &layout.matrix[pairs >= 16][1],
+                                tolerances.rel_eps, pairs >= 16 ? 16 : 10);
   for (int f = 0; f < 2; ++f) {
     count[f] = pairs;
     while (kind[f] == LINE_CONTENT) {
@@ -109,21 +111,23 @@ int walk(Comparison* c, const char* const names[2], bool layout_mode, int blank_
   return result;
 }
 
-int compare_ordered(const char* file_1, const char* file_2, bool layout_mode, int blank_check, int loose_numbers,
-                    Tolerances tolerances) {
+int compare_ordered(const char* file_1, const char* file_2, bool layout_mode, int blank_check,
+                    int loose_numbers, Tolerances tolerances) {
   Comparison c;
   comparison_start(&c, file_1, file_2);
   const char* const names[2] = {file_1, file_2};
   for (int f = 0; f < 2; ++f)
     if (!reader_open(&c.file[f], names[f])) return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
   print_names(file_1, file_2);
-  return comparison_finish(&c, walk(&c, names, layout_mode, blank_check, loose_numbers, tolerances));
+  return comparison_finish(&c,
+                           walk(&c, names, layout_mode, blank_check, loose_numbers, tolerances));
 }
 
 // One unordered pass: every content line of `from` looked up in `other`. Counts the lines and
 // the ones missing, or gives TOLCMP_CANNOT_OPEN.
-int unordered_pass(Comparison* c, const char* from, const char* other, const char* marker, int blank_check,
-                   int loose_numbers, Tolerances tolerances, int64_t* count, int64_t* missing) {
+int unordered_pass(Comparison* c, const char* from, const char* other, const char* marker,
+                   int blank_check, int loose_numbers, Tolerances tolerances, int64_t* count,
+                   int64_t* missing) {
   LineReader* reader = &c->file[0];
   if (!reader_open(reader, from)) return TOLCMP_CANNOT_OPEN;
   int kind;
@@ -135,7 +139,8 @@ int unordered_pass(Comparison* c, const char* from, const char* other, const cha
       continue;
     }
     ++*count;
-    const int found = line_in_file(other, line, blank_check, loose_numbers, tolerances, &c->search, &c->scratch);
+    const int found =
+        line_in_file(other, line, blank_check, loose_numbers, tolerances, &c->search, &c->scratch);
     if (found == TOLCMP_CANNOT_OPEN) return TOLCMP_CANNOT_OPEN;
     if (!found) {
       ++*missing;
@@ -148,24 +153,27 @@ int unordered_pass(Comparison* c, const char* from, const char* other, const cha
 
 }  // namespace
 
-int tolerance_compare_files(const char* file_1, const char* file_2, int blank_check, int loose_numbers,
-                            double abs_eps, double rel_eps) {
-  return compare_ordered(file_1, file_2, false, blank_check, loose_numbers, Tolerances{abs_eps, rel_eps});
+int tolerance_compare_files(const char* file_1, const char* file_2, int blank_check,
+                            int loose_numbers, double abs_eps, double rel_eps) {
+  return compare_ordered(file_1, file_2, false, blank_check, loose_numbers,
+                         Tolerances{abs_eps, rel_eps});
 }
 
 int tolerance_compare_layout(const char* file_1, const char* file_2) {
   return compare_ordered(file_1, file_2, true, 0, 0, Tolerances{1e-6, 1e-5});
 }
 
-int tolerance_compare_unordered(const char* file_1, const char* file_2, int blank_check, int loose_numbers,
-                                double abs_eps, double rel_eps) {
+int tolerance_compare_unordered(const char* file_1, const char* file_2, int blank_check,
+                                int loose_numbers, double abs_eps, double rel_eps) {
   Comparison c;
   comparison_start(&c, file_1, file_2);
   print_names(file_1, file_2);
   const Tolerances tolerances{abs_eps, rel_eps};
   int64_t count[2] = {0, 0}, missing = 0;
-  if (unordered_pass(&c, file_1, file_2, "<", blank_check, loose_numbers, tolerances, &count[0], &missing) ||
-      unordered_pass(&c, file_2, file_1, ">", blank_check, loose_numbers, tolerances, &count[1], &missing))
+  if (unordered_pass(&c, file_1, file_2, "<", blank_check, loose_numbers, tolerances, &count[0],
+                     &missing) ||
+      unordered_pass(&c, file_2, file_1, ">", blank_check, loose_numbers, tolerances, &count[1],
+                     &missing))
     return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
   const int result = (missing || count[0] != count[1]) ? TOLCMP_DIFFERENT : TOLCMP_SAME;
   comparison_release(&c);

@@ -11,7 +11,13 @@
 
 namespace tolcmp {
 
-enum TokenKind { TOKEN_EMPTY = 0, TOKEN_INTEGER = 1, TOKEN_REAL = 2, TOKEN_TEXT = 3, TOKEN_WILDCARD = 4 };
+enum TokenKind {
+  TOKEN_EMPTY = 0,
+  TOKEN_INTEGER = 1,
+  TOKEN_REAL = 2,
+  TOKEN_TEXT = 3,
+  TOKEN_WILDCARD = 4
+};
 enum LineKind { LINE_FAILED = -1, LINE_END_OF_FILE = 0, LINE_CONTENT = 1, LINE_DIRECTIVE = 10 };
 
 struct Text {
@@ -74,12 +80,12 @@ int texts_differ(Text a, Text b);
 // Applies a directive line ("<< ABS_EPS = 1e-4 REL_EPS 1e-2") to the tolerances.
 void read_tolerance_directive(Text line, Tolerances* tolerances, Scratch* scratch);
 // 1 when the lines differ; with `report` the first difference goes to the report.
-int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_numbers, Tolerances tolerances,
-                 int report, Scratch* scratch);
+int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_numbers,
+                 Tolerances tolerances, int report, Scratch* scratch);
 // 1 when some content line of `file` equals `line`, 0 when none does, 9 when the file cannot be
 // read. `reader` is the caller's (closed again on return).
-int line_in_file(const char* file, Text line, int blank_check, int loose_numbers, Tolerances tolerances,
-                 LineReader* reader, Scratch* scratch);
+int line_in_file(const char* file, Text line, int blank_check, int loose_numbers,
+                 Tolerances tolerances, LineReader* reader, Scratch* scratch);
 
 // The real tokens of a line: stores up to `max` in `values`, returns how many the line holds.
 int line_values(Text line, double* values, int max, Scratch* scratch);
@@ -96,7 +102,8 @@ double layout_scale_get();
 void report_begin(const char* file_1, const char* file_2);
 void report_token_difference(Text a, Text b, int64_t line_no);
 void report_line_difference(Text a, Text b, int64_t line_no);
-void report_summary(const char* file_1, const char* file_2, int64_t count_1, int64_t count_2, int64_t total);
+void report_summary(const char* file_1, const char* file_2, int64_t count_1, int64_t count_2,
+                    int64_t total);
 void report_end();
 // Standard output unless turned off.
 FILE* console();

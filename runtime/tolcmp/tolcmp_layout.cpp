@@ -54,11 +54,13 @@ int layout_line_differ(Text a, Text b, int64_t line_no, double t, Scratch* scrat
   if (line_no == 7) t *= layout_scale;
   if (line_no >= 22 && line_no <= 24) t = fmax(t, 2e-5);
   if (line_no == 26) t = fmax(t * 180.0 / 3.14159265358979323846, 0.002);
-  bool differ = count_a != count_b ||
-                (count_a == 0 && (a.length != b.length || memcmp(a.text, b.text, (size_t)a.length) != 0));
+  bool differ =
+      count_a != count_b ||
+      (count_a == 0 && (a.length != b.length || memcmp(a.text, b.text, (size_t)a.length) != 0));
   int at_a = 0, at_b = 0;
   double x, y;
-  while (!differ && next_real(a, &at_a, scratch->token_a, &x) && next_real(b, &at_b, scratch->token_b, &y))
+  while (!differ && next_real(a, &at_a, scratch->token_a, &x) &&
+         next_real(b, &at_b, scratch->token_b, &y))
     differ = values_differ(x, y, t);
   if (!differ) return 0;
   report_line_difference(a, b, line_no);
@@ -83,8 +85,10 @@ int matrix_rows_differ(const Matrix* m1, const Matrix* m2, double t, int64_t fir
     if (!differ) continue;
     ++rows;
     char row_1[160], row_2[160];
-    const int n1 = snprintf(row_1, sizeof row_1, "\t\t  %e  %e  %e\n", m1->value[p][0], m1->value[p][1], m1->value[p][2]);
-    const int n2 = snprintf(row_2, sizeof row_2, "\t\t  %e  %e  %e\n", m2->value[p][0], m2->value[p][1], m2->value[p][2]);
+    const int n1 = snprintf(row_1, sizeof row_1, "\t\t  %e  %e  %e\n", m1->value[p][0],
+                            m1->value[p][1], m1->value[p][2]);
+    const int n2 = snprintf(row_2, sizeof row_2, "\t\t  %e  %e  %e\n", m2->value[p][0],
+                            m2->value[p][1], m2->value[p][2]);
     report_line_difference(Text{row_1, n1}, Text{row_2, n2}, first_line + p);
   }
   return rows;

@@ -31,7 +31,8 @@ int read_line(LineReader* reader) {
   for (;;) {
     if (reader->chunk_pos == reader->chunk_end) {
       if (reader->at_end) break;
-      if (!reader->chunk && !(reader->chunk = static_cast<char*>(getmem(kChunkSize)))) return LINE_FAILED;
+      if (!reader->chunk && !(reader->chunk = static_cast<char*>(getmem(kChunkSize))))
+        return LINE_FAILED;
       const size_t got = fread(reader->chunk, 1, kChunkSize, reader->file);
       if (got == 0) {
         if (ferror(reader->file)) return LINE_FAILED;
@@ -139,7 +140,8 @@ void read_tolerance_directive(Text line, Tolerances* tolerances, Scratch* scratc
     if (kind == TOKEN_TEXT) {
       if (!strcmp(token, "ABS_EPS") || !strcmp(token, "abs_eps")) {
         if (abs_at < 0) abs_at = index;
-      } else if (!strcmp(token, "REL_EPS") || !strcmp(token, "rel_eps") || !strcmp(token, "mp_eps")) {
+      } else if (!strcmp(token, "REL_EPS") || !strcmp(token, "rel_eps") ||
+                 !strcmp(token, "mp_eps")) {
         if (rel_at < 0) rel_at = index;
       }
     } else if (kind == TOKEN_REAL) {
@@ -159,8 +161,8 @@ void read_tolerance_directive(Text line, Tolerances* tolerances, Scratch* scratc
   }
 }
 
-int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_numbers, Tolerances tolerances,
-                 int report, Scratch* scratch) {
+int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_numbers,
+                 Tolerances tolerances, int report, Scratch* scratch) {
   if (is_continuation_line(a) || is_continuation_line(b)) return 0;
   if (!scratch_fit(scratch, a.length > b.length ? a.length : b.length)) return -1;
   char* token_a = scratch->token_a;
@@ -183,8 +185,9 @@ int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_num
     int differ = 0;
     if (kind_a == TOKEN_WILDCARD || kind_b == TOKEN_WILDCARD) {
       differ = 0;
-    } else if (kind_a != kind_b && !(loose_numbers && (kind_a == TOKEN_INTEGER || kind_a == TOKEN_REAL ||
-                                                       kind_b == TOKEN_INTEGER || kind_b == TOKEN_REAL))) {
+    } else if (kind_a != kind_b &&
+               !(loose_numbers && (kind_a == TOKEN_INTEGER || kind_a == TOKEN_REAL ||
+                                   kind_b == TOKEN_INTEGER || kind_b == TOKEN_REAL))) {
       differ = 1;
     } else if (kind_a == TOKEN_REAL) {
       differ = numbers_differ(ta, tb, kind_b, tolerances);
@@ -216,8 +219,8 @@ int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_num
   return left_a || left_b;
 }
 
-int line_in_file(const char* file, Text line, int blank_check, int loose_numbers, Tolerances tolerances,
-                 LineReader* reader, Scratch* scratch) {
+int line_in_file(const char* file, Text line, int blank_check, int loose_numbers,
+                 Tolerances tolerances, LineReader* reader, Scratch* scratch) {
   if (!reader_open(reader, file)) return TOLCMP_CANNOT_OPEN;
   int found = 0;
   for (;;) {
@@ -231,7 +234,8 @@ int line_in_file(const char* file, Text line, int blank_check, int loose_numbers
       read_tolerance_directive(reader_text(reader), &tolerances, scratch);
       continue;
     }
-    const int differ = lines_differ(line, reader_text(reader), 0, blank_check, loose_numbers, tolerances, 0, scratch);
+    const int differ = lines_differ(line, reader_text(reader), 0, blank_check, loose_numbers,
+                                    tolerances, 0, scratch);
     if (differ < 0) {
       found = TOLCMP_CANNOT_OPEN;
       break;
@@ -309,7 +313,8 @@ void report_line_difference(Text a, Text b, int64_t line_no) {
   fputs("\n", stream);
 }
 
-void report_summary(const char* file_1, const char* file_2, int64_t count_1, int64_t count_2, int64_t total) {
+void report_summary(const char* file_1, const char* file_2, int64_t count_1, int64_t count_2,
+                    int64_t total) {
   if (count_1 == count_2 && total == 0) return;
   FILE* out[2] = {fopen(report_file_name(), "a"), console()};
   if (out[0] && total == 0) {
@@ -321,7 +326,8 @@ void report_summary(const char* file_1, const char* file_2, int64_t count_1, int
     if (!stream) continue;
     if (count_1 != count_2) {
       fputs("     !!! Line Counts Are Different !!!\n", stream);
-      fprintf(stream, "     File_1 : %lld    File_2 = %lld\n", (long long)count_1, (long long)count_2);
+      fprintf(stream, "     File_1 : %lld    File_2 = %lld\n", (long long)count_1,
+              (long long)count_2);
     }
     if (total) fprintf(stream, "     Total num of diff lines: %lld\n", (long long)total);
   }

@@ -15,7 +15,9 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_exponent_letter(char c) { return c == 'e' || c == 'E' || c == 'd' || c == 'D'; }
 bool is_sign(char c) { return c == '+' || c == '-'; }
 
-bool same_text(Text a, Text b) { return a.length == b.length && memcmp(a.text, b.text, (size_t)a.length) == 0; }
+bool same_text(Text a, Text b) {
+  return a.length == b.length && memcmp(a.text, b.text, (size_t)a.length) == 0;
+}
 
 // A number read from the front of a token, as atof or atoi would, without wrapping: `consumed`
 // bytes were read (0: no number, value 0); the rest of the token is its tail.
@@ -121,7 +123,8 @@ bool pattern_matches(Text pattern, Text s) {
 }
 
 bool is_pattern(Text t) {
-  return memchr(t.text, '*', (size_t)t.length) != nullptr || memchr(t.text, '?', (size_t)t.length) != nullptr;
+  return memchr(t.text, '*', (size_t)t.length) != nullptr ||
+         memchr(t.text, '?', (size_t)t.length) != nullptr;
 }
 
 }  // namespace
@@ -160,8 +163,8 @@ int next_token(Text line, int start, char* token, int* token_length, int* skippe
   while (i < line.length) {
     const char c = line.text[i];
     if (is_separator(c) || c == '\n') break;
-    if (is_sign(c) && n > 0 && (is_digit(token[n - 1]) || token[n - 1] == '.') && i + 1 < line.length &&
-        (is_digit(line.text[i + 1]) || line.text[i + 1] == '.'))
+    if (is_sign(c) && n > 0 && (is_digit(token[n - 1]) || token[n - 1] == '.') &&
+        i + 1 < line.length && (is_digit(line.text[i + 1]) || line.text[i + 1] == '.'))
       break;  // 1.5-2.5 is two numbers
     if (is_exponent_letter(c) && n > 0) {
       int j = i + 1;
@@ -172,7 +175,8 @@ int next_token(Text line, int start, char* token, int* token_length, int* skippe
         if (kind == TOKEN_INTEGER || kind == TOKEN_REAL) {
           int k = j;
           while (k < line.length && is_digit(line.text[k])) ++k;
-          if (k < line.length && line.text[k] == '.') --k;  // the digit before a "." starts the next token
+          if (k < line.length && line.text[k] == '.')
+            --k;  // the digit before a "." starts the next token
           token[n++] = 'e';
           token[n++] = sign ? sign : '+';
           memcpy(token + n, line.text + j, (size_t)(k - j));

@@ -34,7 +34,8 @@ int version_number_value(const char* text);
 // is the version of an entry named `file_name` or `file_name`.N (0 for the name alone), other
 // the same for an entry matching only when letter case is ignored; -1 where it does not count.
 typedef void (*versions_scan_action)(int exact, int other, void* context);
-void versions_scan(kel_file_listing* listing, const char* file_name, versions_scan_action action, void* context);
+void versions_scan(kel_file_listing* listing, const char* file_name, versions_scan_action action,
+                   void* context);
 
 int version_query(const kel_file_object* file, int query, int* value);
 // The number of versions found and an xarray of 32-bit values in `list` (null when none), or -1.

@@ -13,7 +13,9 @@ int length_of(const Ch* s) {
 }
 
 template <typename Ch>
-bool is_separator(Ch c) { return c == '\\' || c == '/'; }
+bool is_separator(Ch c) {
+  return c == '\\' || c == '/';
+}
 
 // Index of the file part: after the last separator.
 template <typename Ch>

@@ -76,7 +76,7 @@ struct Parts {
   int base_length;
   const kel_wchar* extension;  // null when the file part has no point
   int extension_length;
-  const kel_wchar* version;    // null when it has no second point
+  const kel_wchar* version;  // null when it has no second point
   int version_length;
 };
 
@@ -160,8 +160,9 @@ void collect(int exact, int other, void* context) {
 }
 
 // Closes the listing and frees both lists when a trap leaves pfa_get_versions.
-void release_scan(intptr_t listing, intptr_t lists, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
-                  intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t) {
+void release_scan(intptr_t listing, intptr_t lists, intptr_t, intptr_t, intptr_t, intptr_t,
+                  intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                  intptr_t, intptr_t) {
   fobj_list_close(reinterpret_cast<kel_file_listing*>(listing));
   auto* l = reinterpret_cast<Lists*>(lists);
   XAR_FREE(&l->exact);
@@ -169,8 +170,9 @@ void release_scan(intptr_t listing, intptr_t lists, intptr_t, intptr_t, intptr_t
 }
 
 // Frees the xarray whose owner pointer args[0] points at, when a trap leaves its holder.
-void release_list(intptr_t list, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
-                  intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t) {
+void release_list(intptr_t list, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                  intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                  intptr_t) {
   XAR_FREE(reinterpret_cast<int32_t**>(list));
 }
 
@@ -186,7 +188,8 @@ void shell_sort(int32_t* values, int count) {
 
 }  // namespace
 
-void versions_scan(kel_file_listing* listing, const char* file_name, versions_scan_action action, void* context) {
+void versions_scan(kel_file_listing* listing, const char* file_name, versions_scan_action action,
+                   void* context) {
   if (!listing || !file_name || !action) return;
   const size_t length = strlen(file_name);
   while (const char* entry = fobj_list_next(listing)) {
@@ -195,10 +198,14 @@ void versions_scan(kel_file_listing* listing, const char* file_name, versions_sc
     if (entry_length >= length) {
       const char* after = entry + length;
       int value = -1;
-      if (!*after) value = 0;
-      else if (*after == '.' && is_version_number(after + 1)) value = version_number_value(after + 1);
-      if (memcmp(entry, file_name, length) == 0) exact = value;
-      else if (ascii_nicmp_equal(entry, file_name, length)) other = value;
+      if (!*after)
+        value = 0;
+      else if (*after == '.' && is_version_number(after + 1))
+        value = version_number_value(after + 1);
+      if (memcmp(entry, file_name, length) == 0)
+        exact = value;
+      else if (ascii_nicmp_equal(entry, file_name, length))
+        other = value;
     }
     action(exact, other, context);
   }
@@ -214,7 +221,8 @@ int version_query(const kel_file_object* file, int query, int* value) {
   if (query != VERSION_QUERY_HIGHEST && query != VERSION_QUERY_NEXT) return VERSION_BAD_QUERY;
   kel_file_object directory;
   kel_file_listing listing;
-  if (!fobj_directory(file, &directory) || !fobj_list_open(&directory, &listing)) return VERSION_UNLISTABLE;
+  if (!fobj_directory(file, &directory) || !fobj_list_open(&directory, &listing))
+    return VERSION_UNLISTABLE;
   Largest largest{-1, -1};
   versions_scan(&listing, file->name, keep_largest, &largest);
   fobj_list_close(&listing);
@@ -223,9 +231,12 @@ int version_query(const kel_file_object* file, int query, int* value) {
     if (query == VERSION_QUERY_HIGHEST) return VERSION_NONE;
     *value = 1;
   } else if (m == 0) {
-    if (query == VERSION_QUERY_HIGHEST) *value = 0;
-    else if (file->typed) *value = 2;
-    else return VERSION_NO_NEXT;
+    if (query == VERSION_QUERY_HIGHEST)
+      *value = 0;
+    else if (file->typed)
+      *value = 2;
+    else
+      return VERSION_NO_NEXT;
   } else {
     *value = query == VERSION_QUERY_HIGHEST ? m : m + 1;
   }
@@ -233,7 +244,8 @@ int version_query(const kel_file_object* file, int query, int* value) {
 }
 
 int pfa_get_versions(const kel_file_object* file, int32_t** list) {
-  if (order_debug_level_is(kTraceLevel)) info_note("pfa_get_versions", "Find all versions of this file.");
+  if (order_debug_level_is(kTraceLevel))
+    info_note("pfa_get_versions", "Find all versions of this file.");
   if (!file || !file->valid || !list) return -1;
   *list = nullptr;
   kel_file_object directory;
@@ -241,7 +253,8 @@ int pfa_get_versions(const kel_file_object* file, int32_t** list) {
   memset(&listing, 0, sizeof listing);
   Lists lists{nullptr, nullptr};
   // The cleanup is in place before the listing opens (registering it may fail as well).
-  const intptr_t args[16] = {reinterpret_cast<intptr_t>(&listing), reinterpret_cast<intptr_t>(&lists)};
+  const intptr_t args[16] = {reinterpret_cast<intptr_t>(&listing),
+                             reinterpret_cast<intptr_t>(&lists)};
   const int guarded = trap_cleanup_add(release_scan, args);
   if (!fobj_directory(file, &directory) || !fobj_list_open(&directory, &listing)) {
     if (guarded) trap_cleanup_drop();
@@ -263,7 +276,9 @@ int kel_get_highest_version(const kel_wchar* path) {
   if (order_debug_level_is(kTraceLevel)) message_print("kel_get_highest_version(%ws)\n", path);
   kel_file_object file;
   int value = 0;
-  if (!object_from_wide(path, &file) || version_query(&file, VERSION_QUERY_HIGHEST, &value) != VERSION_OK) return 0;
+  if (!object_from_wide(path, &file) ||
+      version_query(&file, VERSION_QUERY_HIGHEST, &value) != VERSION_OK)
+    return 0;
   return value == 0 ? 1 : value;
 }
 
@@ -277,7 +292,8 @@ int kel_get_all_versions(const kel_wchar* path, int16_t** versions) {
   const intptr_t args[16] = {reinterpret_cast<intptr_t>(&list)};
   const int guarded = trap_cleanup_add(release_list, args);
   const int count = pfa_get_versions(&file, &list);
-  auto* out = count > 0 && versions ? static_cast<int16_t*>(getmem(count * (int)sizeof(int16_t))) : nullptr;
+  auto* out =
+      count > 0 && versions ? static_cast<int16_t*>(getmem(count * (int)sizeof(int16_t))) : nullptr;
   if (guarded) trap_cleanup_drop();
   if (!out) {
     XAR_FREE(&list);
@@ -303,11 +319,13 @@ FILE* kel_spg_fopen(const kel_wchar* path, int version, const char* mode) {
   if (!name[0]) return nullptr;
   if (version == 0) {
     const int highest = kel_get_highest_version(name);
-    if (mode[0] == 'w') version = highest > 0 ? highest + 1 : 1;
+    if (mode[0] == 'w')
+      version = highest > 0 ? highest + 1 : 1;
     else if (mode[0] == 'r') {
       if (highest <= 0) return nullptr;
       version = highest;
-    } else version = highest > 0 ? highest : 1;
+    } else
+      version = highest > 0 ? highest : 1;
   }
   WidePath full;
   wp_start(&full);
@@ -375,7 +393,8 @@ int find_case_variant(const kel_wchar* path, kel_wchar* found_path) {
   using Change = kel_wchar (*)(kel_wchar);
   const Change same = nullptr;
   // The order decides which of several existing variants is found.
-  const Change tries[5][2] = {{same, same}, {lower, lower}, {upper, upper}, {lower, upper}, {upper, lower}};
+  const Change tries[5][2] = {
+      {same, same}, {lower, lower}, {upper, upper}, {lower, upper}, {upper, lower}};
   for (const auto& change : tries) {
     WidePath name;
     wp_start(&name);

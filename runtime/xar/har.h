@@ -37,14 +37,14 @@ void har_free(void* p_har);
 
 // compare(object of a, object of b, user_data): < 0 a first, > 0 b first, 0 equal.
 typedef int (*xar_merge_compare_fn)(const void* a, const void* b, void* user_data);
-int merge_sorted_xarrays(const void* a, const void* b, xar_merge_compare_fn compare, void* user_data, void* p_out,
-                         void* p_sides);
-void merge_sorted_xarrays_copy(const void* a, const void* b, xar_merge_compare_fn compare, void* user_data,
-                               void* p_result, void* p_sides);
-int merge_sorted_harrays(const void* a, const void* b, xar_merge_compare_fn compare, void* user_data, void* p_out,
-                         void* p_sides);
-void merge_sorted_harrays_copy(const void* a, const void* b, xar_merge_compare_fn compare, void* user_data,
-                               void* p_result, void* p_sides);
+int merge_sorted_xarrays(const void* a, const void* b, xar_merge_compare_fn compare,
+                         void* user_data, void* p_out, void* p_sides);
+void merge_sorted_xarrays_copy(const void* a, const void* b, xar_merge_compare_fn compare,
+                               void* user_data, void* p_result, void* p_sides);
+int merge_sorted_harrays(const void* a, const void* b, xar_merge_compare_fn compare,
+                         void* user_data, void* p_out, void* p_sides);
+void merge_sorted_harrays_copy(const void* a, const void* b, xar_merge_compare_fn compare,
+                               void* user_data, void* p_result, void* p_sides);
 // Merges the sorted `values` into the sorted double xarray at p_xar, skipping values within
 // `tolerance` of one already there. Returns the new count.
 int xar_merge_doubles(void* p_xar, const double* values, int n, double tolerance);
@@ -55,88 +55,88 @@ void ORDER_ARRAY(int n, void* data, void** pointers, int size);
 // index / (objects per segment) by a multiplication for the object size of the last look-up
 // that needed it; kept by har_object_at.
 typedef struct har_divisor {
-    int size;
-    int per_segment;
-    uint32_t inverse;  // floor(2^32 / per_segment)
+  int size;
+  int per_segment;
+  uint32_t inverse;  // floor(2^32 / per_segment)
 } har_divisor;
 extern har_divisor har_last_divisor;
 
 static inline void* har_object(const void* p_har, int index, int* segment, int* offset) {
-    // Every segment but the last is full, so an object in any other segment is found by the
-    // division alone; the last segment, a size not cached and the outputs go out of line.
-    unsigned char* outer;
-    if (!p_har || index < 0 || segment || offset) return har_object_at(p_har, index, segment, offset);
-    memcpy(&outer, p_har, sizeof outer);
-    if (!outer) return NULL;
-    unsigned char* first;
-    uint16_t size;
-    memcpy(&first, outer, sizeof first);
-    memcpy(&size, first - 4, 2);
-    const har_divisor d = har_last_divisor;
-    if (d.size == size) {
-        uint32_t q = (uint32_t)(((uint64_t)(uint32_t)index * d.inverse) >> 32);
-        if ((q + 1) * (uint32_t)d.per_segment <= (uint32_t)index) ++q;
-        uint32_t outer_word;
-        int32_t segments;
-        memcpy(&outer_word, outer - 8, 4);
-        memcpy(&segments, outer + (outer_word & 0x7FFFF) * 8 - 12, 4);
-        if ((int32_t)q < segments - 1) {
-            unsigned char* seg;
-            memcpy(&seg, outer + q * 4, sizeof seg);
-            return seg + (index - (int32_t)q * d.per_segment) * d.size;
-        }
+  // Every segment but the last is full, so an object in any other segment is found by the
+  // division alone; the last segment, a size not cached and the outputs go out of line.
+  unsigned char* outer;
+  if (!p_har || index < 0 || segment || offset) return har_object_at(p_har, index, segment, offset);
+  memcpy(&outer, p_har, sizeof outer);
+  if (!outer) return NULL;
+  unsigned char* first;
+  uint16_t size;
+  memcpy(&first, outer, sizeof first);
+  memcpy(&size, first - 4, 2);
+  const har_divisor d = har_last_divisor;
+  if (d.size == size) {
+    uint32_t q = (uint32_t)(((uint64_t)(uint32_t)index * d.inverse) >> 32);
+    if ((q + 1) * (uint32_t)d.per_segment <= (uint32_t)index) ++q;
+    uint32_t outer_word;
+    int32_t segments;
+    memcpy(&outer_word, outer - 8, 4);
+    memcpy(&segments, outer + (outer_word & 0x7FFFF) * 8 - 12, 4);
+    if ((int32_t)q < segments - 1) {
+      unsigned char* seg;
+      memcpy(&seg, outer + q * 4, sizeof seg);
+      return seg + (index - (int32_t)q * d.per_segment) * d.size;
     }
-    return har_object_at(p_har, index, segment, offset);
+  }
+  return har_object_at(p_har, index, segment, offset);
 }
 
 // The 8-byte header and trailer of the xarray at user pointer `u` (see xar.h): units of 8 bytes
 // in bits 0-18 of the first word, the object size and head magic after it; the tail magic and
 // the count in the trailer at the end of the block.
 static inline void* har_append_in_place(unsigned char* u, int n, const void* src) {
-    uint32_t word;
-    uint16_t size, head;
-    memcpy(&word, u - 8, 4);
-    memcpy(&size, u - 4, 2);
-    memcpy(&head, u - 2, 2);
-    const int32_t data_bytes = (int32_t)(word & 0x7FFFF) * 8 - 16;
-    unsigned char* trailer = u + data_bytes;
-    uint16_t tail;
-    int32_t count;
-    memcpy(&tail, trailer, 2);
-    memcpy(&count, trailer + 4, 4);
-    const int32_t room = data_bytes - count * size;
-    if (head != XAR_HEAD_MAGIC || tail != XAR_TAIL_MAGIC || size == 0 ||
-        (n == 1 ? size > room : (int64_t)n * size > room))
-        return NULL;
-    const int32_t grown = count + n;
-    memcpy(trailer + 4, &grown, 4);
-    unsigned char* dst = u + count * size;
-    if (src) {
-        if (n == 1 && size == 4)
-            memcpy(dst, src, 4);
-        else
-            memcpy(dst, src, (size_t)n * size);
-    }
-    return dst;
+  uint32_t word;
+  uint16_t size, head;
+  memcpy(&word, u - 8, 4);
+  memcpy(&size, u - 4, 2);
+  memcpy(&head, u - 2, 2);
+  const int32_t data_bytes = (int32_t)(word & 0x7FFFF) * 8 - 16;
+  unsigned char* trailer = u + data_bytes;
+  uint16_t tail;
+  int32_t count;
+  memcpy(&tail, trailer, 2);
+  memcpy(&count, trailer + 4, 4);
+  const int32_t room = data_bytes - count * size;
+  if (head != XAR_HEAD_MAGIC || tail != XAR_TAIL_MAGIC || size == 0 ||
+      (n == 1 ? size > room : (int64_t)n * size > room))
+    return NULL;
+  const int32_t grown = count + n;
+  memcpy(trailer + 4, &grown, 4);
+  unsigned char* dst = u + count * size;
+  if (src) {
+    if (n == 1 && size == 4)
+      memcpy(dst, src, 4);
+    else
+      memcpy(dst, src, (size_t)n * size);
+  }
+  return dst;
 }
 
 static inline void har_append(void* p_har, int n, const void* src) {
-    unsigned char* outer;
-    if (p_har && n > 0) {
-        memcpy(&outer, p_har, sizeof outer);
-        uint16_t head = 0;
-        if (outer) memcpy(&head, outer - 2, 2);
-        if (head == XAR_HEAD_MAGIC) {
-            uint32_t word;
-            int32_t segments;
-            memcpy(&word, outer - 8, 4);
-            memcpy(&segments, outer + (word & 0x7FFFF) * 8 - 12, 4);
-            unsigned char* last;
-            memcpy(&last, outer + (segments - 1) * 4, sizeof last);
-            if (segments > 0 && last && har_append_in_place(last, n, src)) return;
-        }
+  unsigned char* outer;
+  if (p_har && n > 0) {
+    memcpy(&outer, p_har, sizeof outer);
+    uint16_t head = 0;
+    if (outer) memcpy(&head, outer - 2, 2);
+    if (head == XAR_HEAD_MAGIC) {
+      uint32_t word;
+      int32_t segments;
+      memcpy(&word, outer - 8, 4);
+      memcpy(&segments, outer + (word & 0x7FFFF) * 8 - 12, 4);
+      unsigned char* last;
+      memcpy(&last, outer + (segments - 1) * 4, sizeof last);
+      if (segments > 0 && last && har_append_in_place(last, n, src)) return;
     }
-    har_append_at(p_har, n, src);
+  }
+  har_append_at(p_har, n, src);
 }
 
 KEL_END_C

@@ -14,15 +14,15 @@ KEL_BEGIN_C
 
 // Block layout, little-endian. The header is 8 bytes before the user pointer.
 enum {
-    XAR_HDR_SIZE = 8,             // header bytes before the first object
-    XAR_TRL_SIZE = 8,             // trailer bytes at the end of the block
-    XAR_HEAD_MAGIC = 0x4858,      // u16 at user pointer - 2 ("XH")
-    XAR_TAIL_MAGIC = 0x5458,      // u16 at block + units*8 - 8 ("XT")
-    XAR_MAX_UNITS = 524287,       // bits 0-18 of the size-and-extension word
-    XAR_MAX_EXTENSION = 8191,     // bits 19-31 of the size-and-extension word
-    XAR_MAX_OBJECT_SIZE = 65535,  // u16 object size
-    XAR_MAX_BYTES = 2047984,      // data bytes of the largest block (2,048,000 less header and trailer)
-    XAR_DEFAULT_ZONE_CHUNK = 65435
+  XAR_HDR_SIZE = 8,             // header bytes before the first object
+  XAR_TRL_SIZE = 8,             // trailer bytes at the end of the block
+  XAR_HEAD_MAGIC = 0x4858,      // u16 at user pointer - 2 ("XH")
+  XAR_TAIL_MAGIC = 0x5458,      // u16 at block + units*8 - 8 ("XT")
+  XAR_MAX_UNITS = 524287,       // bits 0-18 of the size-and-extension word
+  XAR_MAX_EXTENSION = 8191,     // bits 19-31 of the size-and-extension word
+  XAR_MAX_OBJECT_SIZE = 65535,  // u16 object size
+  XAR_MAX_BYTES = 2047984,  // data bytes of the largest block (2,048,000 less header and trailer)
+  XAR_DEFAULT_ZONE_CHUNK = 65435
 };
 
 // ---- primitives ----
@@ -83,7 +83,8 @@ int pmm_xar_sizeof_compact_copy(const void* p_xar);
 int pmm_xar_compact_copy(const void* p_xar, void* buffer, int length);
 
 // ---- debugging ----
-int debug_xar_hdr_memusage(const void* p_xar, int* object_size, int* count, int* capacity, int* overhead);
+int debug_xar_hdr_memusage(const void* p_xar, int* object_size, int* count, int* capacity,
+                           int* overhead);
 // Reads from a block start (the header address, not the user pointer); 0 when a magic is wrong.
 int xar_hdr_params(const void* header, int* object_size, int* count, int* capacity);
 // 1 when the heap block at `header`, of `block_size` user bytes, holds a sound xarray: its

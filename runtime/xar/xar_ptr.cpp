@@ -16,17 +16,17 @@ inline int count_of(const void* p_xar) { return XAR_COUNT(p_xar); }
 // A pointer array under construction: on a memory break, the blocks it owns from `from` on and
 // the array itself are released; entries below `from` still belong to someone else.
 struct Building {
-    void* xar;
-    int from;
-    int to;  // entries from..to-1 are owned blocks
+  void* xar;
+  int from;
+  int to;  // entries from..to-1 are owned blocks
 };
 
 void release_building(void* arg) {
-    Building* b = static_cast<Building*>(arg);
-    if (!b->xar) return;
-    void** p = static_cast<void**>(b->xar);
-    for (int i = b->from; i < b->to; ++i) rlsmem(p[i]);
-    XAR_FREE(&b->xar);
+  Building* b = static_cast<Building*>(arg);
+  if (!b->xar) return;
+  void** p = static_cast<void**>(b->xar);
+  for (int i = b->from; i < b->to; ++i) rlsmem(p[i]);
+  XAR_FREE(&b->xar);
 }
 
 }  // namespace
@@ -34,314 +34,320 @@ void release_building(void* arg) {
 extern "C" {
 
 int release_and_null(void* p_pointer) {
-    if (!p_pointer) return 0;
-    void* p;
-    memcpy(&p, p_pointer, sizeof p);
-    rlsmem(p);
-    p = nullptr;
-    memcpy(p_pointer, &p, sizeof p);
-    return 1;
+  if (!p_pointer) return 0;
+  void* p;
+  memcpy(&p, p_pointer, sizeof p);
+  rlsmem(p);
+  p = nullptr;
+  memcpy(p_pointer, &p, sizeof p);
+  return 1;
 }
 
-void xar_ptr_alloc_or_resize(void* p_xar, int n, int extension, xar_ptr_create_fn create, xar_ptr_fn free_offsprings) {
-    if (!p_xar) {
-        report_fatal("xar_ptr_alloc_or_resize", "bad parameter: p_xar");
-        return;
+void xar_ptr_alloc_or_resize(void* p_xar, int n, int extension, xar_ptr_create_fn create,
+                             xar_ptr_fn free_offsprings) {
+  if (!p_xar) {
+    report_fatal("xar_ptr_alloc_or_resize", "bad parameter: p_xar");
+    return;
+  }
+  const int old = count_of(p_xar);
+  for (int i = n; i < old; ++i) {
+    void* p = pointers(p_xar)[i];
+    if (!p) continue;
+    if (free_offsprings) free_offsprings(p);
+    rlsmem(p);
+    pointers(p_xar)[i] = nullptr;
+  }
+  // The new objects are made first, in an array of their own, and the array grows last: a
+  // memory break releases what was made and leaves the array as it was.
+  Building made{nullptr, 0, 0};
+  const int registered = n > old && create ? undo_begin(release_building, &made) : 0;
+  if (registered || (n > old && create)) {
+    made.xar = XAR_ALLOC(n - old, 4, 1);
+    for (int i = 0; i < n - old; ++i) {
+      static_cast<void**>(made.xar)[i] = create(nullptr);
+      made.to = i + 1;
     }
-    const int old = count_of(p_xar);
-    for (int i = n; i < old; ++i) {
-        void* p = pointers(p_xar)[i];
-        if (!p) continue;
-        if (free_offsprings) free_offsprings(p);
-        rlsmem(p);
-        pointers(p_xar)[i] = nullptr;
-    }
-    // The new objects are made first, in an array of their own, and the array grows last: a
-    // memory break releases what was made and leaves the array as it was.
-    Building made{nullptr, 0, 0};
-    const int registered = n > old && create ? undo_begin(release_building, &made) : 0;
-    if (registered || (n > old && create)) {
-        made.xar = XAR_ALLOC(n - old, 4, 1);
-        for (int i = 0; i < n - old; ++i) {
-            static_cast<void**>(made.xar)[i] = create(nullptr);
-            made.to = i + 1;
-        }
-    }
-    xar_alloc_or_resize(p_xar, n, 4, extension);
-    undo_end(registered);
-    if (made.xar) {
-        memcpy(pointers(p_xar) + old, made.xar, size_t(n - old) * 4);
-        XAR_FREE(&made.xar);
-    }
-    if (free_offsprings) {
-        const int keep = n < old ? n : old;
-        for (int i = 0; i < keep; ++i)
-            if (void* p = pointers(p_xar)[i]) free_offsprings(p);
-    }
+  }
+  xar_alloc_or_resize(p_xar, n, 4, extension);
+  undo_end(registered);
+  if (made.xar) {
+    memcpy(pointers(p_xar) + old, made.xar, size_t(n - old) * 4);
+    XAR_FREE(&made.xar);
+  }
+  if (free_offsprings) {
+    const int keep = n < old ? n : old;
+    for (int i = 0; i < keep; ++i)
+      if (void* p = pointers(p_xar)[i]) free_offsprings(p);
+  }
 }
 
 void xar_ptr_free_offsprings(void* p_xar, xar_ptr_fn free_offsprings) {
-    if (!p_xar) {
-        report_fatal("xar_ptr_free_offsprings", "bad parameter: p_xar");
-        return;
-    }
-    if (!free_offsprings) return;
-    const int n = count_of(p_xar);
-    for (int i = 0; i < n; ++i)
-        if (void* p = pointers(p_xar)[i]) free_offsprings(p);
+  if (!p_xar) {
+    report_fatal("xar_ptr_free_offsprings", "bad parameter: p_xar");
+    return;
+  }
+  if (!free_offsprings) return;
+  const int n = count_of(p_xar);
+  for (int i = 0; i < n; ++i)
+    if (void* p = pointers(p_xar)[i]) free_offsprings(p);
 }
 
 void xar_ptr_free(void* p_xar, xar_ptr_fn free_offsprings) {
-    if (!p_xar) {
-        report_fatal("xar_ptr_free", "bad parameter: p_xar");
-        return;
-    }
-    if (free_offsprings) {
-        const int n = count_of(p_xar);
-        for (int i = 0; i < n; ++i)
-            if (void* p = pointers(p_xar)[i]) {
-                free_offsprings(p);
-                rlsmem(p);
-            }
-    }
-    XAR_FREE(p_xar);
+  if (!p_xar) {
+    report_fatal("xar_ptr_free", "bad parameter: p_xar");
+    return;
+  }
+  if (free_offsprings) {
+    const int n = count_of(p_xar);
+    for (int i = 0; i < n; ++i)
+      if (void* p = pointers(p_xar)[i]) {
+        free_offsprings(p);
+        rlsmem(p);
+      }
+  }
+  XAR_FREE(p_xar);
 }
 
 void xar_ptr_clear_with(void* p_xar, xar_ptr_release_fn release) {
-    const int n = count_of(p_xar);
-    for (int i = 0; i < n; ++i)
-        if (void* p = pointers(p_xar)[i]) release(&p);
-    if (n) XAR_SHRINK(p_xar, n);
+  const int n = count_of(p_xar);
+  for (int i = 0; i < n; ++i)
+    if (void* p = pointers(p_xar)[i]) release(&p);
+  if (n) XAR_SHRINK(p_xar, n);
 }
 
 void xar_ptr_clear(void* p_xar) { xar_ptr_clear_with(p_xar, release_and_null); }
 
 void xar_ptr_free_with(void* p_xar, xar_ptr_release_fn release) {
-    xar_ptr_clear_with(p_xar, release);
-    XAR_FREE(p_xar);
+  xar_ptr_clear_with(p_xar, release);
+  XAR_FREE(p_xar);
 }
 
 void xar_ptr_free_all(void* p_xar) { xar_ptr_free_with(p_xar, release_and_null); }
 
 void xar_ptr_remove_with(void* p_xar, int index, int n, xar_ptr_release_fn release) {
-    const int count = count_of(p_xar);
-    if (index < 0 || n < 0 || index > count - n) {
-        xar_remove(p_xar, index, n);  // reports the bad range
-        return;
-    }
-    for (int i = index; i < index + n; ++i)
-        if (void* p = pointers(p_xar)[i]) release(&p);
-    xar_remove(p_xar, index, n);
+  const int count = count_of(p_xar);
+  if (index < 0 || n < 0 || index > count - n) {
+    xar_remove(p_xar, index, n);  // reports the bad range
+    return;
+  }
+  for (int i = index; i < index + n; ++i)
+    if (void* p = pointers(p_xar)[i]) release(&p);
+  xar_remove(p_xar, index, n);
 }
 
-void xar_ptr_remove(void* p_xar, int index, int n) { xar_ptr_remove_with(p_xar, index, n, release_and_null); }
+void xar_ptr_remove(void* p_xar, int index, int n) {
+  xar_ptr_remove_with(p_xar, index, n, release_and_null);
+}
 
 void* xar_ptr_dup(const void* src, xar_ptr_copy_fn copy) {
-    if (!src) return nullptr;
-    Building b{nullptr, 0, 0};
-    const int registered = undo_begin(release_building, &b);
-    b.xar = xar_copy(&src, nullptr);
-    const int n = count_of(&b.xar);
-    void** p = static_cast<void**>(b.xar);
-    for (int i = 0; i < n; ++i) {
-        if (p[i]) p[i] = copy(p[i]);
-        b.to = i + 1;
-    }
-    undo_end(registered);
-    return b.xar;
+  if (!src) return nullptr;
+  Building b{nullptr, 0, 0};
+  const int registered = undo_begin(release_building, &b);
+  b.xar = xar_copy(&src, nullptr);
+  const int n = count_of(&b.xar);
+  void** p = static_cast<void**>(b.xar);
+  for (int i = 0; i < n; ++i) {
+    if (p[i]) p[i] = copy(p[i]);
+    b.to = i + 1;
+  }
+  undo_end(registered);
+  return b.xar;
 }
 
 void* xar_ptr_deep_copy(const void* src, int size) {
-    if (!src) return nullptr;
-    const int n = count_of(&src);
-    int extension = 1;
-    XAR_PARAMS(&src, nullptr, &extension, nullptr, nullptr);
-    Building b{nullptr, 0, 0};
-    const int registered = undo_begin(release_building, &b);
-    b.xar = XAR_ALLOC(n, 4, extension);
-    void* const* from = static_cast<void* const*>(src);
-    void** to = static_cast<void**>(b.xar);
-    // A null entry stays null: there is nothing to copy, and nothing is read through it.
-    for (int i = 0; i < n; ++i) {
-        if (from[i]) {
-            to[i] = getmem(size);
-            memcpy(to[i], from[i], size_t(size));
-        }
-        b.to = i + 1;
+  if (!src) return nullptr;
+  const int n = count_of(&src);
+  int extension = 1;
+  XAR_PARAMS(&src, nullptr, &extension, nullptr, nullptr);
+  Building b{nullptr, 0, 0};
+  const int registered = undo_begin(release_building, &b);
+  b.xar = XAR_ALLOC(n, 4, extension);
+  void* const* from = static_cast<void* const*>(src);
+  void** to = static_cast<void**>(b.xar);
+  // A null entry stays null: there is nothing to copy, and nothing is read through it.
+  for (int i = 0; i < n; ++i) {
+    if (from[i]) {
+      to[i] = getmem(size);
+      memcpy(to[i], from[i], size_t(size));
     }
-    undo_end(registered);
-    return b.xar;
+    b.to = i + 1;
+  }
+  undo_end(registered);
+  return b.xar;
 }
 
 void xar_ptr_each_clear(void* p_xar, xar_ptr_fn fn) {
-    const int n = count_of(p_xar);
-    for (int i = 0; i < n; ++i)
-        if (void* p = pointers(p_xar)[i]) fn(p);
-    if (n) XAR_SHRINK(p_xar, n);
+  const int n = count_of(p_xar);
+  for (int i = 0; i < n; ++i)
+    if (void* p = pointers(p_xar)[i]) fn(p);
+  if (n) XAR_SHRINK(p_xar, n);
 }
 
 void xar_ptr_each_free(void* p_xar, xar_ptr_fn fn) {
-    xar_ptr_each_clear(p_xar, fn);
-    XAR_FREE(p_xar);
+  xar_ptr_each_clear(p_xar, fn);
+  XAR_FREE(p_xar);
 }
 
 void xar_xar_free(void* p_xar) {
-    const int n = count_of(p_xar);
-    for (int i = 0; i < n; ++i) XAR_FREE(&pointers(p_xar)[i]);
-    XAR_FREE(p_xar);
+  const int n = count_of(p_xar);
+  for (int i = 0; i < n; ++i) XAR_FREE(&pointers(p_xar)[i]);
+  XAR_FREE(p_xar);
 }
 
 // ---- structure xarrays ----
 
 void* str_alloc_or_copy(const void* from, void* to, int size) {
-    if (size > STR_MAX_SIZE) {
-        report_fatal("str_alloc_or_copy", "too big structure");
-        return nullptr;
-    }
-    if (from && from == to) {
-        report_fatal("str_alloc_or_copy", "bad parametres: p_str_from or p_str_to");
-        return nullptr;
-    }
-    if (!to) to = getmem(size);
-    if (from) memcpy(to, from, size_t(size));
-    return to;
+  if (size > STR_MAX_SIZE) {
+    report_fatal("str_alloc_or_copy", "too big structure");
+    return nullptr;
+  }
+  if (from && from == to) {
+    report_fatal("str_alloc_or_copy", "bad parametres: p_str_from or p_str_to");
+    return nullptr;
+  }
+  if (!to) to = getmem(size);
+  if (from) memcpy(to, from, size_t(size));
+  return to;
 }
 
-void xar_str_alloc_or_resize(void* p_xar, int n, int object_size, int extension, xar_str_free_fn free) {
-    if (!p_xar) {
-        report_fatal("xar_str_alloc_or_resize", "bad parameter: xar");
-        return;
+void xar_str_alloc_or_resize(void* p_xar, int n, int object_size, int extension,
+                             xar_str_free_fn free) {
+  if (!p_xar) {
+    report_fatal("xar_str_alloc_or_resize", "bad parameter: xar");
+    return;
+  }
+  if (load_user(p_xar)) {
+    int old_size = 0;
+    XAR_PARAMS(p_xar, &old_size, nullptr, nullptr, nullptr);
+    if (old_size != object_size) {
+      report_fatal("xar_str_alloc_or_resize",
+                   "inconsistent size: old (%d) != request (%d) - SERIOUS ERROR.", old_size,
+                   object_size);
+      return;
     }
-    if (load_user(p_xar)) {
-        int old_size = 0;
-        XAR_PARAMS(p_xar, &old_size, nullptr, nullptr, nullptr);
-        if (old_size != object_size) {
-            report_fatal("xar_str_alloc_or_resize", "inconsistent size: old (%d) != request (%d) - SERIOUS ERROR.",
-                         old_size, object_size);
-            return;
-        }
-        if (free) {
-            const int count = count_of(p_xar);
-            for (int i = 0; i < count; ++i) free(load_user(p_xar) + i * object_size);
-        }
+    if (free) {
+      const int count = count_of(p_xar);
+      for (int i = 0; i < count; ++i) free(load_user(p_xar) + i * object_size);
     }
-    xar_alloc_or_resize(p_xar, n, object_size, extension);
+  }
+  xar_alloc_or_resize(p_xar, n, object_size, extension);
 }
 
 void xar_str_free(void* p_xar, xar_str_free_fn free) {
-    if (!p_xar) {
-        report_fatal("xar_str_free", "bad parameter: xar");
-        return;
-    }
-    if (!load_user(p_xar)) return;
-    if (free) {
-        int size = 0, count = 0;
-        XAR_PARAMS(p_xar, &size, nullptr, &count, nullptr);
-        for (int i = 0; i < count; ++i) free(load_user(p_xar) + i * size);
-    }
-    XAR_FREE(p_xar);
+  if (!p_xar) {
+    report_fatal("xar_str_free", "bad parameter: xar");
+    return;
+  }
+  if (!load_user(p_xar)) return;
+  if (free) {
+    int size = 0, count = 0;
+    XAR_PARAMS(p_xar, &size, nullptr, &count, nullptr);
+    for (int i = 0; i < count; ++i) free(load_user(p_xar) + i * size);
+  }
+  XAR_FREE(p_xar);
 }
 
 void xar_str_delete(void* p_xar, int index, int n, xar_str_free_fn free) {
-    if (!p_xar) {
-        report_fatal("xar_str_delete", "bad parameter: xar");
-        return;
-    }
-    if (!load_user(p_xar)) return;
-    int size = 0, count = 0;
-    XAR_PARAMS(p_xar, &size, nullptr, &count, nullptr);
-    if (index < 0 || n < 0 || index > count - n) {
-        report_fatal("xar_str_delete", "bad parameters: idx or n_elems");
-        return;
-    }
-    if (free)
-        for (int i = index; i < index + n; ++i) free(load_user(p_xar) + i * size);
-    xar_remove(p_xar, index, n);
+  if (!p_xar) {
+    report_fatal("xar_str_delete", "bad parameter: xar");
+    return;
+  }
+  if (!load_user(p_xar)) return;
+  int size = 0, count = 0;
+  XAR_PARAMS(p_xar, &size, nullptr, &count, nullptr);
+  if (index < 0 || n < 0 || index > count - n) {
+    report_fatal("xar_str_delete", "bad parameters: idx or n_elems");
+    return;
+  }
+  if (free)
+    for (int i = index; i < index + n; ++i) free(load_user(p_xar) + i * size);
+  xar_remove(p_xar, index, n);
 }
 
 void* array_to_xar_str_copy(const void* from, void* p_to, int count, int object_size, int extension,
                             xar_str_free_fn free, xar_str_copy_fn copy) {
-    if (!from && count == 0 && p_to) return nullptr;
-    if (!p_to || (from && from == load_user(p_to)) || (count > 0 && !from) || count < 0 || object_size <= 0 ||
-        extension < 0) {
-        report_fatal("array_to_xar_str_copy", "bad parameters");
-        return nullptr;
-    }
-    xar_str_alloc_or_resize(p_to, count, object_size, extension, free);
-    byte* dst = load_user(p_to);
-    for (int i = 0; i < count; ++i)
-        copy(static_cast<const byte*>(from) + i * object_size, dst + i * object_size);
-    return load_user(p_to);
+  if (!from && count == 0 && p_to) return nullptr;
+  if (!p_to || (from && from == load_user(p_to)) || (count > 0 && !from) || count < 0 ||
+      object_size <= 0 || extension < 0) {
+    report_fatal("array_to_xar_str_copy", "bad parameters");
+    return nullptr;
+  }
+  xar_str_alloc_or_resize(p_to, count, object_size, extension, free);
+  byte* dst = load_user(p_to);
+  for (int i = 0; i < count; ++i)
+    copy(static_cast<const byte*>(from) + i * object_size, dst + i * object_size);
+  return load_user(p_to);
 }
 
 void* xar_str_copy(const void* p_from, void* p_to, xar_str_free_fn free, xar_str_copy_fn copy) {
-    if (!p_from || !p_to || p_from == p_to || (load_user(p_from) && load_user(p_from) == load_user(p_to))) {
-        report_fatal("xar_str_copy", "bad parameters");
-        return nullptr;
-    }
-    const void* src = load_user(p_from);
-    if (!src) return nullptr;
-    int size = 0, extension = 0, count = 0;
-    XAR_PARAMS(p_from, &size, &extension, &count, nullptr);
-    xar_str_alloc_or_resize(p_to, count, size, extension, free);
-    byte* dst = load_user(p_to);
-    for (int i = 0; i < count; ++i) copy(static_cast<const byte*>(src) + i * size, dst + i * size);
-    return load_user(p_to);
+  if (!p_from || !p_to || p_from == p_to ||
+      (load_user(p_from) && load_user(p_from) == load_user(p_to))) {
+    report_fatal("xar_str_copy", "bad parameters");
+    return nullptr;
+  }
+  const void* src = load_user(p_from);
+  if (!src) return nullptr;
+  int size = 0, extension = 0, count = 0;
+  XAR_PARAMS(p_from, &size, &extension, &count, nullptr);
+  xar_str_alloc_or_resize(p_to, count, size, extension, free);
+  byte* dst = load_user(p_to);
+  for (int i = 0; i < count; ++i) copy(static_cast<const byte*>(src) + i * size, dst + i * size);
+  return load_user(p_to);
 }
 
 // ---- string xarrays ----
 
 void resize_string_xarray(void* p_xar, int n) {
-    if (!p_xar || n < 0) {
-        dbg_err_crash("resize_string_xarray", "invalid call");
-        return;
-    }
-    if (!load_user(p_xar)) {
-        if (n == 0) return;
-        store_user(p_xar, XAR_ALLOC(0, 4, 1));
-    }
-    const int count = count_of(p_xar);
-    for (int i = n; i < count; ++i) release_and_null(&pointers(p_xar)[i]);
-    XAR_RESIZE(p_xar, n);
+  if (!p_xar || n < 0) {
+    dbg_err_crash("resize_string_xarray", "invalid call");
+    return;
+  }
+  if (!load_user(p_xar)) {
+    if (n == 0) return;
+    store_user(p_xar, XAR_ALLOC(0, 4, 1));
+  }
+  const int count = count_of(p_xar);
+  for (int i = n; i < count; ++i) release_and_null(&pointers(p_xar)[i]);
+  XAR_RESIZE(p_xar, n);
 }
 
 void free_string_xarray(void* p_xar) {
-    if (!p_xar || !load_user(p_xar)) return;
-    const int count = count_of(p_xar);
-    for (int i = 0; i < count; ++i) rlsmem(pointers(p_xar)[i]);
-    XAR_FREE(p_xar);
+  if (!p_xar || !load_user(p_xar)) return;
+  const int count = count_of(p_xar);
+  for (int i = 0; i < count; ++i) rlsmem(pointers(p_xar)[i]);
+  XAR_FREE(p_xar);
 }
 
 int set_string_xarray(const char* const* strings, int n, void* p_xar) {
-    // The copies are made first, in an array of their own, so that a memory break leaves the
-    // old strings in place; only then are the old ones released.
-    Building b{nullptr, 0, 0};
-    const int registered = undo_begin(release_building, &b);
-    b.xar = XAR_ALLOC(n, 4, 2);
-    for (int i = 0; i < n; ++i) {
-        const int length = int(strlen(strings[i])) + 1;
-        void* copy = getmem(length);
-        memcpy(copy, strings[i], size_t(length));
-        static_cast<void**>(b.xar)[i] = copy;
-        b.to = i + 1;
-    }
-    // Room in the target before its strings go.
-    if (load_user(p_xar) && count_of(p_xar) < n) {
-        const int more = n - count_of(p_xar);
-        XAR_EXTEND(p_xar, more);
-        XAR_SHRINK(p_xar, more);
-    }
-    undo_end(registered);
-    const int count = count_of(p_xar);
-    for (int i = 0; i < count; ++i) rlsmem(pointers(p_xar)[i]);
-    if (load_user(p_xar)) {
-        XAR_RESIZE(p_xar, n);
-        if (n) memcpy(pointers(p_xar), b.xar, size_t(n) * 4);
-        XAR_FREE(&b.xar);
-    } else {
-        store_user(p_xar, b.xar);
-    }
-    return 0;
+  // The copies are made first, in an array of their own, so that a memory break leaves the
+  // old strings in place; only then are the old ones released.
+  Building b{nullptr, 0, 0};
+  const int registered = undo_begin(release_building, &b);
+  b.xar = XAR_ALLOC(n, 4, 2);
+  for (int i = 0; i < n; ++i) {
+    const int length = int(strlen(strings[i])) + 1;
+    void* copy = getmem(length);
+    memcpy(copy, strings[i], size_t(length));
+    static_cast<void**>(b.xar)[i] = copy;
+    b.to = i + 1;
+  }
+  // Room in the target before its strings go.
+  if (load_user(p_xar) && count_of(p_xar) < n) {
+    const int more = n - count_of(p_xar);
+    XAR_EXTEND(p_xar, more);
+    XAR_SHRINK(p_xar, more);
+  }
+  undo_end(registered);
+  const int count = count_of(p_xar);
+  for (int i = 0; i < count; ++i) rlsmem(pointers(p_xar)[i]);
+  if (load_user(p_xar)) {
+    XAR_RESIZE(p_xar, n);
+    if (n) memcpy(pointers(p_xar), b.xar, size_t(n) * 4);
+    XAR_FREE(&b.xar);
+  } else {
+    store_user(p_xar, b.xar);
+  }
+  return 0;
 }
 
 }  // extern "C"

@@ -33,7 +33,8 @@ constexpr Vector3 kZero = {0, 0, 0};
 // The sample assembly: ASM holds SUB (SUB holds P1 and P2) and P3. The reference csys REF
 // lies in P1, turned a quarter about z.
 struct Example {
-  fake::Model asm_{"ASM", KEL_MDL_ASSEMBLY}, sub{"SUB", KEL_MDL_ASSEMBLY}, p1{"P1"}, p2{"P2"}, p3{"P3"};
+  fake::Model asm_{"ASM", KEL_MDL_ASSEMBLY}, sub{"SUB", KEL_MDL_ASSEMBLY}, p1{"P1"}, p2{"P2"},
+      p3{"P3"};
   Example() {
     const Vector3 o_asm = {5, 5, 5}, o_sub = {1, 2, 3}, o_p3 = {1, 0, 0};
     const Vector3 s_sub = {100, 0, 0}, s_p1 = {0, 0, 10}, s_p2 = {0, 10, 0}, s_p3 = {0, 50, 0};
@@ -75,7 +76,8 @@ const std::string kExampleAgainstRef =
     kHead +
     " \n"
     "1 SUB ASSEMBLY     2.000    -1.000    -7.000     0.000     1.000     0.000    -1.000     0.000     0.000     0.000     0.000     1.000 \n"
-    "2 P1 PART " + kNoValues +
+    "2 P1 PART " +
+    kNoValues +
     "2 P2 PART    10.000     0.000   -10.000     0.000     1.000     0.000    -1.000     0.000     0.000     0.000     0.000     1.000 \n"
     "1 P3 PART    51.000   100.000   -10.000     1.000     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000";
 
@@ -84,7 +86,8 @@ const std::string kExampleInModel =
     kHead +
     " \n"
     "1 SUB ASSEMBLY   101.000     2.000     3.000     1.000     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000 \n"
-    "2 P1 PART " + kNoValues +
+    "2 P1 PART " +
+    kNoValues +
     "2 P2 PART   100.000    10.000     0.000     1.000     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000 \n"
     "1 P3 PART     0.000    51.000     0.000     0.000    -1.000     0.000     1.000     0.000     0.000     0.000     0.000     1.000";
 
@@ -137,10 +140,11 @@ TEST_F(Command, ListingTheReferenceItselfGivesUnitAxesAtZero) {
   const std::string expected =
       " Csys Name(Listing) = ref \n" + kOriginalRef + kHead +
       " \n"
-      "1 SUB ASSEMBLY " + kNoValues +
+      "1 SUB ASSEMBLY " +
+      kNoValues +
       "2 P1 PART     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000 \n"
-      "2 P2 PART " + kNoValues +
-      "1 P3 PART ";
+      "2 P2 PART " +
+      kNoValues + "1 P3 PART ";
   EXPECT_EQ(platform_text(expected), report());
 }
 
@@ -230,8 +234,8 @@ TEST_F(Command, FailingHostCallsLeaveSensibleRows) {
            " \n1 P3 PART "},
       // An unknown kind is shown as such, and the sub-assembly is still listed.
       {{"KelMdlTypeGet:SUB"},
-       " \n1 SUB ? " + sub_values + " \n2 P1 PART " + kNoValues + "2 P2 PART " + p2_values + " \n1 P3 PART " +
-           p3_values},
+       " \n1 SUB ? " + sub_values + " \n2 P1 PART " + kNoValues + "2 P2 PART " + p2_values +
+           " \n1 P3 PART " + p3_values},
       {{"KelAsmcompMdlGet:SUB"}, " \n1 ? ? " + kNoValues + "1 P3 PART " + p3_values},
       {{"KelMdlCurrentGet"}, ""},
       // The filter's failure stops the host's visit at the first feature.
@@ -286,8 +290,9 @@ TEST_F(Command, AssemblyDeeperThanThePathStopsAtItsDepth) {
   for (int level = 1; level <= KEL_PATH_MAX_DEPTH; ++level) {
     char values[128];
     std::snprintf(values, sizeof values, "%9.3f %9.3f %9.3f", static_cast<double>(level), 0.0, 0.0);
-    rows += std::to_string(level) + " A" + std::to_string(level) + " ASSEMBLY " + values +
-            "     1.000     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000 \n";
+    rows +=
+        std::to_string(level) + " A" + std::to_string(level) + " ASSEMBLY " + values +
+        "     1.000     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000 \n";
   }
   rows += "26 A26 ASSEMBLY ";
   EXPECT_EQ(platform_text(kListing + " Csys Name(Original) = cs0  \n" + kHead + rows), report());
@@ -329,13 +334,15 @@ int first_runs() {
   ex.pick_top(s);
   s.failing = {"KelCsysDataGet:TOP"};
   run(ex.asm_, s);
-  check(kListing + " Csys Name(Original) = TOP  \n" + kExampleAgainstRef, "reference data unreadable");
+  check(kListing + " Csys Name(Original) = TOP  \n" + kExampleAgainstRef,
+        "reference data unreadable");
   if (host().open_data != 0) ++failures;
   return failures;
 }
 
 TEST(CommandFirstRun, UnpickedReferenceListsInModelCoordinates) {
-  testsupport::run_child([] { std::exit(first_runs()); }, ::testing::ExitedWithCode(0), testsupport::ChildStart::Fresh);
+  testsupport::run_child([] { std::exit(first_runs()); }, ::testing::ExitedWithCode(0),
+                         testsupport::ChildStart::Fresh);
 }
 
 TEST(CommandEnd, TerminationPrintsEndLine) {

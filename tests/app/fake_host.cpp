@@ -17,7 +17,8 @@ bool fails(const char* call, const std::string& who = {}) {
 
 void wide_name(const std::string& name, Wide* out) {
   size_t i = 0;
-  for (; i < name.size() && i < KEL_NAME_SIZE - 1; ++i) out[i] = static_cast<unsigned char>(name[i]);
+  for (; i < name.size() && i < KEL_NAME_SIZE - 1; ++i)
+    out[i] = static_cast<unsigned char>(name[i]);
   out[i] = 0;
 }
 
@@ -48,7 +49,8 @@ KelError menu_register(int32_t, const char* menu, const char* file, int* id, con
   *id = 7;
   return 0;
 }
-KelError button_set(int32_t, const char* menu, const char* button, KelButtonActionFn fn, void*, int) {
+KelError button_set(int32_t, const char* menu, const char* button, KelButtonActionFn fn, void*,
+                    int) {
   host().button_name = std::string(menu) + " " + button;
   host().button = fn;
   return 0;
@@ -79,8 +81,8 @@ struct Selection {
 Selection the_selection;
 KelSelection the_selections[1] = {&the_selection};
 
-KelError select(int32_t, const char* filter, int max, void*, void*, void*, void*, KelSelection** out,
-                int* count) {
+KelError select(int32_t, const char* filter, int max, void*, void*, void*, void*,
+                KelSelection** out, int* count) {
   const Script& s = host().script;
   if (std::strcmp(filter, "csys") != 0 || max != 1) return KEL_TK_BAD_INPUTS;
   if (s.select_status != 0) return s.select_status;
@@ -178,7 +180,8 @@ KelError model_name(int32_t, KelMdl m, Wide* name) {
   wide_name(model_of(m)->name, name);
   return 0;
 }
-KelError csys_visit(int32_t, KelMdl model, KelCsysActionFn action, KelCsysFilterFn filter, void* data) {
+KelError csys_visit(int32_t, KelMdl model, KelCsysActionFn action, KelCsysFilterFn filter,
+                    void* data) {
   for (auto& c : model_of(model)->csys) {
     KelError status = filter ? filter(c.get(), data) : 0;
     if (status == KEL_TK_CONTINUE) continue;
@@ -226,7 +229,8 @@ Csys& Model::add_csys(const std::string& csys_name, const Vector3 origin, const 
   return *csys.back();
 }
 
-Feature& Model::add_component(Model& child, int feature_id, int quarter_turns, const Vector3 shift) {
+Feature& Model::add_component(Model& child, int feature_id, int quarter_turns,
+                              const Vector3 shift) {
   static const double cosines[4] = {1, 0, -1, 0};
   const double c = cosines[quarter_turns & 3], s = cosines[(quarter_turns + 3) & 3];
   const double minus_s = s == 0 ? 0.0 : -s;  // no negative zeros in the placements
@@ -234,7 +238,8 @@ Feature& Model::add_component(Model& child, int feature_id, int quarter_turns, c
   f->item = {KEL_FEAT_COMPONENT, feature_id, this};
   f->type = KEL_FEAT_COMPONENT;
   f->child = &child;
-  const Transform p = {{c, s, 0, 0}, {minus_s, c, 0, 0}, {0, 0, 1, 0}, {shift[0], shift[1], shift[2], 1}};
+  const Transform p = {
+      {c, s, 0, 0}, {minus_s, c, 0, 0}, {0, 0, 1, 0}, {shift[0], shift[1], shift[2], 1}};
   std::memcpy(f->placement, p, sizeof p);
   features.push_back(std::move(f));
   return *features.back();
@@ -294,12 +299,13 @@ void handshake() {
       entry("KelSolidFeatVisit_v", feat_visit),
       entry("keldev_pass_version_info_v", pass_version),
   };
-  std::sort(table.begin(), table.end(), [](const KelHostFunctionEntry& a, const KelHostFunctionEntry& b) {
-    return std::strcmp(a.name, b.name) < 0;
-  });
+  std::sort(table.begin(), table.end(),
+            [](const KelHostFunctionEntry& a, const KelHostFunctionEntry& b) {
+              return std::strcmp(a.name, b.name) < 0;
+            });
   static kel_wchar message[64];
-  user_initialize_plus(nullptr, nullptr, "21", "2002100", nullptr, message, "root", nullptr, "",
-                       42, nullptr, table.data(), static_cast<int32_t>(table.size()), 0);
+  user_initialize_plus(nullptr, nullptr, "21", "2002100", nullptr, message, "root", nullptr, "", 42,
+                       nullptr, table.data(), static_cast<int32_t>(table.size()), 0);
 }
 
 int press_button() { return host().button(nullptr, 0); }

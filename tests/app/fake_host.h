@@ -35,8 +35,8 @@ struct Model {
   std::vector<std::unique_ptr<Csys>> csys;
   std::vector<std::unique_ptr<Feature>> features;
 
-  Csys& add_csys(const std::string& csys_name, const Vector3 origin,
-                 const Vector3 x = nullptr, const Vector3 y = nullptr, const Vector3 z = nullptr);
+  Csys& add_csys(const std::string& csys_name, const Vector3 origin, const Vector3 x = nullptr,
+                 const Vector3 y = nullptr, const Vector3 z = nullptr);
   // Adds a component of `child` placed by a rotation about z (quarter turns) and a shift.
   Feature& add_component(Model& child, int feature_id, int quarter_turns, const Vector3 shift);
   // Adds a feature that is not a component.
@@ -45,11 +45,11 @@ struct Model {
 
 // One scripted run of the command.
 struct Script {
-  int read_status = 0;             // status of the name prompt
-  std::u16string reply;            // typed name
-  int select_status = 0;           // status of the pick
+  int read_status = 0;    // status of the name prompt
+  std::u16string reply;   // typed name
+  int select_status = 0;  // status of the pick
   int select_count = 1;
-  Model* pick_owner = nullptr;     // the picked csys: its owner model, id and component path
+  Model* pick_owner = nullptr;  // the picked csys: its owner model, id and component path
   int pick_csys_id = 0;
   std::vector<int> pick_path;
   // Calls that fail: "KelX" for every call, "KelX:who" for one model or csys name.
@@ -59,12 +59,12 @@ struct Script {
 struct Host {
   Model* current = nullptr;
   Script script;
-  std::vector<std::string> messages;      // keys shown, in order
-  std::vector<std::string> registrations; // "menu file menus_dir" of each menu registration
+  std::vector<std::string> messages;       // keys shown, in order
+  std::vector<std::string> registrations;  // "menu file menus_dir" of each menu registration
   KelButtonActionFn button = nullptr;
   std::string button_name;
-  int open_data = 0;                      // geometry data records not yet released
-  int reply_limit = 0;                    // the maximum length the command asked for
+  int open_data = 0;    // geometry data records not yet released
+  int reply_limit = 0;  // the maximum length the command asked for
 };
 
 // The host the fake functions answer from.

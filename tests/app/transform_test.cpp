@@ -112,9 +112,11 @@ TEST(Transform, InverseOfTranslationNegatesOrigin) {
 }
 
 TEST(Transform, InverseUndoesRotatedAndScaledTransforms) {
-  struct Case { double angle, scale, ox, oy, oz; };
-  for (const Case& c : {Case{kPi / 2, 1.0, 1, 0, 0}, Case{kPi / 3, 2.0, 7, -2, 4},
-                        Case{-1.1, 0.25, -3, 8, 0.5}}) {
+  struct Case {
+    double angle, scale, ox, oy, oz;
+  };
+  for (const Case& c :
+       {Case{kPi / 2, 1.0, 1, 0, 0}, Case{kPi / 3, 2.0, 7, -2, 4}, Case{-1.1, 0.25, -3, 8, 0.5}}) {
     SCOPED_TRACE(c.angle);
     Transform t, inv, product;
     rot_z(c.angle, c.scale, c.ox, c.oy, c.oz, t);

@@ -47,10 +47,10 @@ struct HandShake {
   kel_wchar* message = nullptr;
 
   int32_t run() const {
-    return user_initialize_plus(reinterpret_cast<void*>(0x11), reinterpret_cast<void*>(0x22), release,
-                                build, nullptr, message, text_root, reinterpret_cast<void*>(0x88),
-                                "second host string", kHandle, reinterpret_cast<void*>(0xBB), table,
-                                count, language);
+    return user_initialize_plus(reinterpret_cast<void*>(0x11), reinterpret_cast<void*>(0x22),
+                                release, build, nullptr, message, text_root,
+                                reinterpret_cast<void*>(0x88), "second host string", kHandle,
+                                reinterpret_cast<void*>(0xBB), table, count, language);
   }
   HandShake& with(Table& t) {
     const auto& entries = t.entries();
@@ -73,7 +73,8 @@ size_t version_calls() {
 void make_tree(const std::string& root, std::initializer_list<const char*> languages) {
   std::filesystem::remove_all(root);
   std::filesystem::create_directories(root + "/text");
-  for (const char* language : languages) std::filesystem::create_directories(root + "/text/" + language);
+  for (const char* language : languages)
+    std::filesystem::create_directories(root + "/text/" + language);
 }
 
 }  // namespace
@@ -83,13 +84,16 @@ TEST(BuildCode, NormalisesEveryAcceptedFormToYearWeekDay) {
     const char* code;
     const char* normalised;
   } cases[] = {
-      {"1999430", "1999430"}, {"9943", "1999430"},    {"0143", "2001430"},    {"8501", "1985010"},
-      {"8452", "2084520"},    {"99430", "1999430"},   {"01430", "2001430"},   {"85010", "1985010"},
-      {"199943", "1999430"},  {"208452", "2084520"},  {"1985010", "1985010"}, {"2084529", "2084529"},
-      {"1999530", "INVALID"}, {"1999009", "INVALID"}, {"2085010", "INVALID"}, {"1984430", "INVALID"},
-      {"9953", "INVALID"},    {"9900", "INVALID"},    {"99009", "INVALID"},   {"198453", "INVALID"},
-      {"208500", "INVALID"},  {"12345678", "INVALID"}, {"123", "INVALID"},    {"0", "INVALID"},
-      {"-199943", "INVALID"}, {"", "INVALID"},        {"abcd", "INVALID"},    {"0000430", "INVALID"},
+      {"1999430", "1999430"},  {"9943", "1999430"},    {"0143", "2001430"},
+      {"8501", "1985010"},     {"8452", "2084520"},    {"99430", "1999430"},
+      {"01430", "2001430"},    {"85010", "1985010"},   {"199943", "1999430"},
+      {"208452", "2084520"},   {"1985010", "1985010"}, {"2084529", "2084529"},
+      {"1999530", "INVALID"},  {"1999009", "INVALID"}, {"2085010", "INVALID"},
+      {"1984430", "INVALID"},  {"9953", "INVALID"},    {"9900", "INVALID"},
+      {"99009", "INVALID"},    {"198453", "INVALID"},  {"208500", "INVALID"},
+      {"12345678", "INVALID"}, {"123", "INVALID"},     {"0", "INVALID"},
+      {"-199943", "INVALID"},  {"", "INVALID"},        {"abcd", "INVALID"},
+      {"0000430", "INVALID"},
   };
   for (const Case& c : cases) {
     char code[16];
@@ -173,9 +177,14 @@ TEST(HandShake, OlderHostsAreRefusedBeforeAnythingIsSetUp) {
       const char* build;
       int32_t host_version;
     } older[] = {
-        {"21", "1999429", 211999429}, {"20", "11999429", 211999429}, {"17.0", "2002100", 172002100},
-        {"G-03", "2002100", 172002100}, {"21 17.2", "2002100", 172002100}, {"05", "2002100", 52002100},
-        {"", "", 0},                    {"x21", "2002100", 2002100},
+        {"21", "1999429", 211999429},
+        {"20", "11999429", 211999429},
+        {"17.0", "2002100", 172002100},
+        {"G-03", "2002100", 172002100},
+        {"21 17.2", "2002100", 172002100},
+        {"05", "2002100", 52002100},
+        {"", "", 0},
+        {"x21", "2002100", 2002100},
         {"21 G-03", "99999999", 269999999},  // last: accepted, so the table is stored from here on
     };
     for (const Case& c : older) {
@@ -193,9 +202,11 @@ TEST(HandShake, OlderHostsAreRefusedBeforeAnythingIsSetUp) {
       check.equal(hs.run(), KEL_VERSION_MISMATCH, what + ": result");
       check.that(wide(message) == u"4400t|1999430", what + ": message");
       check.equal(host_version_get(), c.host_version, what + ": host version");
-      check.that(kel_binding.table == nullptr && kel_binding.table_count == 0, what + ": table stored");
+      check.that(kel_binding.table == nullptr && kel_binding.table_count == 0,
+                 what + ": table stored");
       check.that(calls.empty(), what + ": the host was called");
-      check.that(*text_directory_get() == 0 && *menus_directory_get() == 0, what + ": directories set");
+      check.that(*text_directory_get() == 0 && *menus_directory_get() == 0,
+                 what + ": directories set");
       check.equal(kel_binding.context_handle, kHandle, what + ": handle kept");
     }
     // Without a message buffer the refusal still comes back.
@@ -211,9 +222,9 @@ TEST(HandShake, AcceptedHostGetsTheOwnVersionAndTheBindingIsKept) {
     Checks check;
     Table table;
     make_tree("hs_accept", {"usascii"});
-    for (auto [release, build, host_version] : {std::tuple{"22", "0", 220000000},
-                                                std::tuple{"21", "2002100", 212002100},
-                                                std::tuple{"21", "1999430", 211999430}}) {
+    for (auto [release, build, host_version] :
+         {std::tuple{"22", "0", 220000000}, std::tuple{"21", "2002100", 212002100},
+          std::tuple{"21", "1999430", 211999430}}) {
       std::string what = std::string("release ") + release + " build " + build;
       calls.clear();
       HandShake hs;
@@ -223,7 +234,8 @@ TEST(HandShake, AcceptedHostGetsTheOwnVersionAndTheBindingIsKept) {
       hs.with(table);
       check.equal(hs.run(), 0, what + ": result");
       check.equal(host_version_get(), host_version, what + ": host version");
-      check.that(version_calls() == 1 && calls[0].row == kVersionRow && calls[0].handle == kHandle &&
+      check.that(version_calls() == 1 && calls[0].row == kVersionRow &&
+                     calls[0].handle == kHandle &&
                      calls[0].words == std::vector<uint32_t>{uint32_t(kOwnVersion)},
                  what + ": version passed to the host");
       check.that(kel_binding.table == table.entries().data() &&
@@ -309,15 +321,18 @@ TEST(HandShake, DirectoriesFollowTheLanguageThenUsasciiThenTheTextRoot) {
       hs.language = c.language;
       hs.with(table);
       check.equal(hs.run(), 0, what + ": result");
-      check.equal(std::string(text_directory_get()), std::string(c.text), what + ": text directory");
-      check.equal(std::string(menus_directory_get()), std::string(c.menus), what + ": menus directory");
+      check.equal(std::string(text_directory_get()), std::string(c.text),
+                  what + ": text directory");
+      check.equal(std::string(menus_directory_get()), std::string(c.menus),
+                  what + ": menus directory");
     }
     // A root ending in a backslash still finds its folders.
     HandShake trailing;
     trailing.text_root = "hs_us\\";
     trailing.with(table);
     trailing.run();
-    check.equal(std::string(text_directory_get()), std::string("hs_us\\\\text\\usascii"), "trailing");
+    check.equal(std::string(text_directory_get()), std::string("hs_us\\\\text\\usascii"),
+                "trailing");
     check.finish();
   });
 }
@@ -347,7 +362,8 @@ TEST(HandShake, OverlongAndMissingHostTextsStayInsideTheirBuffers) {
     hs.text_root = root_250.c_str();
     hs.run();
     check.equal(std::string(text_directory_get()), root_250 + "\\text", "text fits");
-    check.equal(std::string(menus_directory_get()), (root_250 + "\\text\\menus").substr(0, 255), "menus cut");
+    check.equal(std::string(menus_directory_get()), (root_250 + "\\text\\menus").substr(0, 255),
+                "menus cut");
 
     // Missing texts and table.
     HandShake empty;
@@ -384,6 +400,7 @@ TEST(PluginCalls, HandShakeTextsComeBackWideAndUnsupportedCallsSaySo) {
     testing::internal::CaptureStdout();
     KelError result = call();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
-    EXPECT_EQ(result, call == &KelMiraxStart ? KEL_TK_BAD_CONTEXT : KelError(expected.size())) << name;
+    EXPECT_EQ(result, call == &KelMiraxStart ? KEL_TK_BAD_CONTEXT : KelError(expected.size()))
+        << name;
   }
 }

@@ -134,7 +134,8 @@ TEST(LocalCalls, SmallValues) {
   ASSERT_EQ(0, KelSmallvalueWideInit(u"abcdefghijklmn", &v));  // 14 characters, 30 bytes
   EXPECT_EQ(KEL_SMALLVALUE_WIDE, word_at(&v, 0));
   EXPECT_EQ(static_cast<int32_t>(0xABABABAB), word_at(&v, 4)) << "bytes 4 to 7 are not written";
-  EXPECT_EQ(std::u16string(u"abcdefghijklmn"), std::u16string(reinterpret_cast<kel_wchar*>(v.data)));
+  EXPECT_EQ(std::u16string(u"abcdefghijklmn"),
+            std::u16string(reinterpret_cast<kel_wchar*>(v.data)));
   EXPECT_EQ(0xAB, v.data[30]);
 
   fill(v, 0xAB);
@@ -216,7 +217,9 @@ TEST(LocalCalls, TypedValues) {
   EXPECT_EQ(KEL_TK_BAD_INPUTS, KelTypedvalueKindGet(&t.value, nullptr));
 
   for (int k = 45; k < 60; ++k)
-    EXPECT_EQ(k == 50 || k == 51 || k == 52 || k == 53 || k == 54 || k == 57, KelTypedvalueKindIsValid(k)) << k;
+    EXPECT_EQ(k == 50 || k == 51 || k == 52 || k == 53 || k == 54 || k == 57,
+              KelTypedvalueKindIsValid(k))
+        << k;
 
   int32_t rev = 0;
   EXPECT_EQ(0, KelRevisionCheck(2, &rev));
@@ -276,7 +279,13 @@ int visits() {
       // Without a filter the action sees status 0 and stops the visit with its own status.
       {0, false, true, {}, {0, 0, 4, 0}, 4, {"a0:0.", "a1:0.", "a2:0."}},
       // The action receives the filter's status; a skipped entry gets no action.
-      {0, true, true, {0, -7, 6, 0}, {0, 0, 0, 0}, 0, {"f0.", "a0:0.", "f1.", "f2.", "a2:6.", "f3.", "a3:0."}},
+      {0,
+       true,
+       true,
+       {0, -7, 6, 0},
+       {0, 0, 0, 0},
+       0,
+       {"f0.", "a0:0.", "f1.", "f2.", "a2:6.", "f3.", "a3:0."}},
       // Without an action the first status other than 0 and -7 stops the visit.
       {0, true, false, {0, -7, -5, 0}, {}, -5, {"f0.", "f1.", "f2."}},
       // The host's failure to count the array is passed on.
@@ -292,8 +301,9 @@ int visits() {
     std::copy(c.filters, c.filters + 4, g_filter);
     std::copy(c.actions, c.actions + 4, g_action);
     g_calls.clear();
-    const KelError r = KelPathsetEntriesVisit(&set, c.with_filter ? filter : nullptr,
-                                              c.with_action ? action : nullptr, const_cast<char*>("."));
+    const KelError r =
+        KelPathsetEntriesVisit(&set, c.with_filter ? filter : nullptr,
+                               c.with_action ? action : nullptr, const_cast<char*>("."));
     if (r != c.result || g_calls != c.calls) {
       std::string got;
       for (auto& s : g_calls) got += s + " ";
@@ -306,7 +316,8 @@ int visits() {
 }
 
 TEST(LocalCalls, PathEntryVisit) {
-  testsupport::run_child([] { std::exit(visits()); }, ::testing::ExitedWithCode(0), testsupport::ChildStart::Fresh);
+  testsupport::run_child([] { std::exit(visits()); }, ::testing::ExitedWithCode(0),
+                         testsupport::ChildStart::Fresh);
 }
 
 }  // namespace

@@ -15,9 +15,9 @@ using fresh_process::Checks;
 
 namespace {
 
-using InitializeFn = int32_t (*)(void*, void*, const char*, const char*, void*, kel_wchar*, const char*,
-                                 void*, const char*, int32_t, void*, const KelHostFunctionEntry*, int32_t,
-                                 int32_t);
+using InitializeFn = int32_t (*)(void*, void*, const char*, const char*, void*, kel_wchar*,
+                                 const char*, void*, const char*, int32_t, void*,
+                                 const KelHostFunctionEntry*, int32_t, int32_t);
 using TerminateFn = int32_t (*)(void);
 using ButtonActionFn = int (*)(void*, int);
 
@@ -31,11 +31,14 @@ struct Module {
 
 Module load(Checks& check) {
   platform_library* library = platform_library_open(KEL_TEST_MODULE_PATH);
-  check.that(library != nullptr, std::string("cannot load " KEL_TEST_MODULE_PATH ": ") + platform_library_error());
+  check.that(library != nullptr,
+             std::string("cannot load " KEL_TEST_MODULE_PATH ": ") + platform_library_error());
   if (!library) check.finish();
   Module m;
-  m.initialize = reinterpret_cast<InitializeFn>(platform_library_symbol(library, "user_initialize_plus"));
-  m.terminate = reinterpret_cast<TerminateFn>(platform_library_symbol(library, "user_terminate_plus"));
+  m.initialize =
+      reinterpret_cast<InitializeFn>(platform_library_symbol(library, "user_initialize_plus"));
+  m.terminate =
+      reinterpret_cast<TerminateFn>(platform_library_symbol(library, "user_terminate_plus"));
   check.that(m.initialize && m.terminate, "entry points not exported");
   if (!m.initialize || !m.terminate) check.finish();
   return m;
@@ -50,8 +53,9 @@ struct HandShake {
 
   int32_t run(const Module& m, Table& table) {
     const auto& entries = table.entries();
-    return m.initialize(nullptr, nullptr, release, build, nullptr, message, text_root, nullptr, "path",
-                        kHandle, nullptr, entries.data(), static_cast<int32_t>(entries.size()), language);
+    return m.initialize(nullptr, nullptr, release, build, nullptr, message, text_root, nullptr,
+                        "path", kHandle, nullptr, entries.data(),
+                        static_cast<int32_t>(entries.size()), language);
   }
 };
 
@@ -65,13 +69,15 @@ std::vector<const Call*> calls_of(const char* name) {
 
 // The directory a host function received as its last word.
 std::string last_word_text(const Call* call) {
-  return call && !call->words.empty() ? reinterpret_cast<const char*>(uintptr_t(call->words.back())) : "";
+  return call && !call->words.empty() ? reinterpret_cast<const char*>(uintptr_t(call->words.back()))
+                                      : "";
 }
 
 void make_tree(const std::string& root, std::initializer_list<const char*> languages) {
   std::filesystem::remove_all(root);
   std::filesystem::create_directories(root + "/text");
-  for (const char* language : languages) std::filesystem::create_directories(root + "/text/" + language);
+  for (const char* language : languages)
+    std::filesystem::create_directories(root + "/text/" + language);
 }
 
 // Accepted hand-shake with `root` and `language`; the menus directory the application
@@ -108,8 +114,8 @@ TEST(ModuleHandShake, AcceptedHostRunsTheApplicationWithTheChosenDirectories) {
     auto menus = calls_of("KelMenuFileRegister");
     check.that(menus.size() == 1 && menus[0]->handle == kHandle && menus[0]->words.size() == 4,
                "menu file registered");
-    check.equal(last_word_text(menus.empty() ? nullptr : menus[0]), std::string("mh_accept\\text\\usascii\\menus"),
-                "menus directory reaches the host");
+    check.equal(last_word_text(menus.empty() ? nullptr : menus[0]),
+                std::string("mh_accept\\text\\usascii\\menus"), "menus directory reaches the host");
 
     // Press the button: the command's first message goes out with the text directory.
     auto button = calls_of("KelMenubuttonActionSet");
@@ -118,9 +124,10 @@ TEST(ModuleHandShake, AcceptedHostRunsTheApplicationWithTheChosenDirectories) {
       auto action = reinterpret_cast<ButtonActionFn>(uintptr_t(button[0]->words[2]));
       action(nullptr, 0);
       auto shown = calls_of("KelMessageDisplay");
-      check.that(!shown.empty() && shown[0]->words.size() == 13, "message shown with 12 words and the directory");
-      check.equal(last_word_text(shown.empty() ? nullptr : shown[0]), std::string("mh_accept\\text\\usascii"),
-                  "text directory reaches the host");
+      check.that(!shown.empty() && shown[0]->words.size() == 13,
+                 "message shown with 12 words and the directory");
+      check.equal(last_word_text(shown.empty() ? nullptr : shown[0]),
+                  std::string("mh_accept\\text\\usascii"), "text directory reaches the host");
     }
     check.equal(m.terminate(), 12, "termination gives the application's result");
     check.finish();
@@ -132,14 +139,15 @@ TEST(ModuleHandShake, OlderHostsAreRefusedWithTheRequiredVersion) {
     Checks check;
     Module m = load(check);
     Table table;
-    for (auto [release, build] : {std::pair{"21", "1999429"}, std::pair{"20", "11999429"},
-                                  std::pair{"17.1", "2002100"}, std::pair{"G-03", "2002100"},
-                                  std::pair{"05", "2002100"}}) {
+    for (auto [release, build] :
+         {std::pair{"21", "1999429"}, std::pair{"20", "11999429"}, std::pair{"17.1", "2002100"},
+          std::pair{"G-03", "2002100"}, std::pair{"05", "2002100"}}) {
       HandShake hs;
       hs.release = release;
       hs.build = build;
       check.equal(hs.run(m, table), KEL_VERSION_MISMATCH, std::string(release) + ": result");
-      check.that(std::u16string(hs.message) == u"4400t|1999430", std::string(release) + ": message");
+      check.that(std::u16string(hs.message) == u"4400t|1999430",
+                 std::string(release) + ": message");
     }
     check.that(calls.empty(), "a refused module called the host");
     check.finish();
@@ -195,17 +203,20 @@ TEST(ModuleHandShake, MenusDirectoryFallsBackToUsasciiThenToTheTextRoot) {
   make_tree("mh_none", {});
   fresh_process::run([] {
     Checks check;
-    check.equal(registered_menus_directory("mh_both", 1), std::string("mh_both\\text\\japanese\\menus"), "japanese");
+    check.equal(registered_menus_directory("mh_both", 1),
+                std::string("mh_both\\text\\japanese\\menus"), "japanese");
     check.finish();
   });
   fresh_process::run([] {
     Checks check;
-    check.equal(registered_menus_directory("mh_us", 1), std::string("mh_us\\text\\usascii\\menus"), "usascii");
+    check.equal(registered_menus_directory("mh_us", 1), std::string("mh_us\\text\\usascii\\menus"),
+                "usascii");
     check.finish();
   });
   fresh_process::run([] {
     Checks check;
-    check.equal(registered_menus_directory("mh_none", 1), std::string("mh_none\\text\\menus"), "text root");
+    check.equal(registered_menus_directory("mh_none", 1), std::string("mh_none\\text\\menus"),
+                "text root");
     check.finish();
   });
 }

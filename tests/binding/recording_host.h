@@ -22,19 +22,23 @@ struct Row {
 };
 
 inline constexpr Row rows[] = {
-#define KEL_HOST_FN(name, words) {#name, words, Kind::plain},
-#define KEL_HOST_FN_VOID(name, words) {#name, words, Kind::no_result},
-#define KEL_HOST_FN_TRUTH(name, words) {#name, words, Kind::truth},
-#define KEL_HOST_FN_TEXT_DIR(name, words) {#name, words, Kind::text_dir},
-#define KEL_HOST_FN_MENUS_DIR(name, words) {#name, words, Kind::menus_dir},
+#define KEL_HOST_FN(name, words)                  {#name, words, Kind::plain},
+#define KEL_HOST_FN_VOID(name, words)             {#name, words, Kind::no_result},
+#define KEL_HOST_FN_TRUTH(name, words)            {#name, words, Kind::truth},
+#define KEL_HOST_FN_TEXT_DIR(name, words)         {#name, words, Kind::text_dir},
+#define KEL_HOST_FN_MENUS_DIR(name, words)        {#name, words, Kind::menus_dir},
 #define KEL_HOST_FN_GTOLLEADERS_FREE(name, words) {#name, words, Kind::gtolleaders_free},
-#define KEL_HOST_FN_BARE_NAME(name, words) {#name, words, Kind::bare_name},
+#define KEL_HOST_FN_BARE_NAME(name, words)        {#name, words, Kind::bare_name},
 #include "binding/host_functions.def"
 };
 inline constexpr size_t row_count = sizeof rows / sizeof rows[0];
 
-constexpr bool adds_directory(Kind kind) { return kind == Kind::text_dir || kind == Kind::menus_dir; }
-constexpr int host_words(size_t row) { return rows[row].words + (adds_directory(rows[row].kind) ? 1 : 0); }
+constexpr bool adds_directory(Kind kind) {
+  return kind == Kind::text_dir || kind == Kind::menus_dir;
+}
+constexpr int host_words(size_t row) {
+  return rows[row].words + (adds_directory(rows[row].kind) ? 1 : 0);
+}
 
 // One call that reached the host.
 struct Call {
@@ -65,7 +69,8 @@ template <size_t... R>
 std::array<void*, row_count> make_recorders(std::index_sequence<R...>) {
   return {reinterpret_cast<void*>(&Recorder<R, std::make_index_sequence<host_words(R)>>::call)...};
 }
-inline const std::array<void*, row_count> recorders = make_recorders(std::make_index_sequence<row_count>{});
+inline const std::array<void*, row_count> recorders =
+    make_recorders(std::make_index_sequence<row_count>{});
 
 // A host function table over some rows (all by default), sorted as the host sorts it.
 class Table {
@@ -83,7 +88,8 @@ class Table {
     if (!entries_.empty() || names_.empty()) return entries_;
     std::vector<size_t> order(names_.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return names_[a] < names_[b]; });
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return names_[a] < names_[b]; });
     for (size_t i : order) entries_.push_back({functions_[i], names_[i].c_str()});
     return entries_;
   }

@@ -10,24 +10,31 @@ namespace recording_host {
 inline constexpr int64_t kNoResult = INT64_MIN;
 using Caller = int64_t (*)(const uint32_t* w);
 #define KEL_TEST_ARGS_0
-#define KEL_TEST_ARGS_1 w[0]
-#define KEL_TEST_ARGS_2 KEL_TEST_ARGS_1, w[1]
-#define KEL_TEST_ARGS_3 KEL_TEST_ARGS_2, w[2]
-#define KEL_TEST_ARGS_4 KEL_TEST_ARGS_3, w[3]
-#define KEL_TEST_ARGS_5 KEL_TEST_ARGS_4, w[4]
-#define KEL_TEST_ARGS_6 KEL_TEST_ARGS_5, w[5]
-#define KEL_TEST_ARGS_7 KEL_TEST_ARGS_6, w[6]
-#define KEL_TEST_ARGS_8 KEL_TEST_ARGS_7, w[7]
-#define KEL_TEST_ARGS_9 KEL_TEST_ARGS_8, w[8]
+#define KEL_TEST_ARGS_1  w[0]
+#define KEL_TEST_ARGS_2  KEL_TEST_ARGS_1, w[1]
+#define KEL_TEST_ARGS_3  KEL_TEST_ARGS_2, w[2]
+#define KEL_TEST_ARGS_4  KEL_TEST_ARGS_3, w[3]
+#define KEL_TEST_ARGS_5  KEL_TEST_ARGS_4, w[4]
+#define KEL_TEST_ARGS_6  KEL_TEST_ARGS_5, w[5]
+#define KEL_TEST_ARGS_7  KEL_TEST_ARGS_6, w[6]
+#define KEL_TEST_ARGS_8  KEL_TEST_ARGS_7, w[7]
+#define KEL_TEST_ARGS_9  KEL_TEST_ARGS_8, w[8]
 #define KEL_TEST_ARGS_10 KEL_TEST_ARGS_9, w[9]
 #define KEL_TEST_ARGS_11 KEL_TEST_ARGS_10, w[10]
 #define KEL_TEST_ARGS_12 KEL_TEST_ARGS_11, w[11]
 #define KEL_TEST_ARGS_13 KEL_TEST_ARGS_12, w[12]
 inline const Caller callers[] = {
-#define KEL_HOST_FN(name, words) \
-  +[](const uint32_t* w) -> int64_t { (void)w; return name(KEL_TEST_ARGS_##words); },
+#define KEL_HOST_FN(name, words)        \
+  +[](const uint32_t* w) -> int64_t {   \
+    (void)w;                            \
+    return name(KEL_TEST_ARGS_##words); \
+  },
 #define KEL_HOST_FN_VOID(name, words) \
-  +[](const uint32_t* w) -> int64_t { (void)w; name(KEL_TEST_ARGS_##words); return kNoResult; },
+  +[](const uint32_t* w) -> int64_t { \
+    (void)w;                          \
+    name(KEL_TEST_ARGS_##words);      \
+    return kNoResult;                 \
+  },
 #include "binding/host_functions.def"
 };
 static_assert(sizeof callers / sizeof callers[0] == row_count);

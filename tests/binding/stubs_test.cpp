@@ -16,7 +16,8 @@ constexpr char kMissing[] = "couldn't find pointer to Mirax-side function";
 
 std::vector<uint32_t> words_for(size_t row) {
   std::vector<uint32_t> w;
-  for (int i = 0; i < rows[row].words; ++i) w.push_back(0xA5000000u ^ (uint32_t(row) << 8) ^ uint32_t(i + 1));
+  for (int i = 0; i < rows[row].words; ++i)
+    w.push_back(0xA5000000u ^ (uint32_t(row) << 8) ^ uint32_t(i + 1));
   return w;
 }
 
@@ -49,8 +50,10 @@ void call_every_stub_bound(Checks& check, const char* phase) {
       continue;
     }
     std::vector<uint32_t> expected = w;
-    if (rows[row].kind == Kind::text_dir) expected.push_back(uint32_t(uintptr_t(text_directory_get())));
-    if (rows[row].kind == Kind::menus_dir) expected.push_back(uint32_t(uintptr_t(menus_directory_get())));
+    if (rows[row].kind == Kind::text_dir)
+      expected.push_back(uint32_t(uintptr_t(text_directory_get())));
+    if (rows[row].kind == Kind::menus_dir)
+      expected.push_back(uint32_t(uintptr_t(menus_directory_get())));
     check.equal(calls[0].row, row, what + ": wrong host function");
     check.equal(calls[0].handle, kHandle, what + ": handle");
     check.that(calls[0].words == expected, what + ": words");
@@ -131,8 +134,9 @@ TEST(Stubs, AMissingFunctionReportsOnEveryCallUntilTheTableHasIt) {
     check.that(calls.size() == 3 && calls[0].row == free_row && calls[1].row == quorrin_row &&
                    calls[2].row == mdl_row,
                "host calls after the table was corrected");
-    check.that(calls.size() == 3 && calls[0].words == std::vector<uint32_t>{uint32_t(uintptr_t(&value))},
-               "KelValueFree's word");
+    check.that(
+        calls.size() == 3 && calls[0].words == std::vector<uint32_t>{uint32_t(uintptr_t(&value))},
+        "KelValueFree's word");
     check.finish();
   });
 }
@@ -151,7 +155,8 @@ TEST(Stubs, GtolleadersFreeAlsoFreesTheArrayOnlyOnSuccess) {
     install(only_gtol, 3);
     results[gtol] = KEL_TK_NO_ERROR;
     check.equal(KelGtolleadersFree(&leaders), KEL_TK_GENERAL_ERROR, "free missing");
-    check.that(reports.size() == 1 && reports[0].where == "KelArrayFree_v", "missing free reported");
+    check.that(reports.size() == 1 && reports[0].where == "KelArrayFree_v",
+               "missing free reported");
 
     Table both({gtol, array_free});
     install(both, 3);
@@ -167,7 +172,8 @@ TEST(Stubs, GtolleadersFreeAlsoFreesTheArrayOnlyOnSuccess) {
     check.equal(KelGtolleadersFree(&leaders), KEL_TK_GENERAL_ERROR, "failure returned as it came");
     check.equal(calls.size(), size_t(1), "no free after a failure");
     results[gtol] = KEL_TK_E_NOT_FOUND;
-    check.equal(KelGtolleadersFree(&leaders), KEL_TK_E_NOT_FOUND, "other status returned as it came");
+    check.equal(KelGtolleadersFree(&leaders), KEL_TK_E_NOT_FOUND,
+                "other status returned as it came");
     check.finish();
   });
 }
@@ -198,7 +204,8 @@ TEST(Stubs, RecordsByValueTravelAsTheirWords) {
     // record parameter does: it reaches the module's out-of-line stub, which must forward the
     // record's three words. The addresses are made opaque so that the compiler cannot inline
     // the stub into a call whose arguments do not match its parameters.
-    auto free_by_record = reinterpret_cast<KelError (*)(Instr)>(opaque(reinterpret_cast<void (*)()>(&KelInstrFree)));
+    auto free_by_record =
+        reinterpret_cast<KelError (*)(Instr)>(opaque(reinterpret_cast<void (*)()>(&KelInstrFree)));
     auto add_by_record = reinterpret_cast<KelError (*)(void*, Instr)>(
         opaque(reinterpret_cast<void (*)()>(&KelSrfcollectionInstrAdd)));
     int collection = 0;
@@ -206,9 +213,11 @@ TEST(Stubs, RecordsByValueTravelAsTheirWords) {
     check.equal(add_by_record(&collection, Instr{4, 5, -6}), results[instr_add], "InstrAdd result");
     check.that(calls.size() == 2, "two host calls");
     if (calls.size() == 2) {
-      check.that(calls[0].handle == 11 && calls[0].words == std::vector<uint32_t>{1, uint32_t(-2), 3},
-                 "KelInstrFree words");
-      check.that(calls[1].words == std::vector<uint32_t>{uint32_t(uintptr_t(&collection)), 4, 5, uint32_t(-6)},
+      check.that(
+          calls[0].handle == 11 && calls[0].words == std::vector<uint32_t>{1, uint32_t(-2), 3},
+          "KelInstrFree words");
+      check.that(calls[1].words ==
+                     std::vector<uint32_t>{uint32_t(uintptr_t(&collection)), 4, 5, uint32_t(-6)},
                  "KelSrfcollectionInstrAdd words");
     }
     check.finish();
@@ -230,7 +239,8 @@ TEST(Stubs, PlusTerminateGivesTheHostOnlyTheHandle) {
     Table without;
     install(without, 99);
     check.equal(KelPlusTerminate(), KEL_TK_GENERAL_ERROR, "missing entry");
-    check.that(reports.size() == 1 && reports[0].where == "kel_term_plus" && reports[0].message == kMissing,
+    check.that(reports.size() == 1 && reports[0].where == "kel_term_plus" &&
+                   reports[0].message == kMissing,
                "missing entry reported under its own name");
     Table with;
     with.add("kel_term_plus", reinterpret_cast<void*>(&host_term_plus));

@@ -93,7 +93,8 @@ TEST(ReportMessage, LogFileIsWrittenAnewThenAppendedAndMessagesAreCut) {
   EXPECT_EQ(out, "\n*** INFO MESSAGE from three : ***\n\tto stdout\n");
   EXPECT_EQ(read_text(log),
             "\n*** INFO MESSAGE from one : ***\n\tfirst\n"
-            "\n*** INFO MESSAGE from two : ***\n\t" + std::string(999, 'y') + "\n");
+            "\n*** INFO MESSAGE from two : ***\n\t" +
+                std::string(999, 'y') + "\n");
   std::remove(log.c_str());
 }
 
@@ -198,7 +199,8 @@ TEST(ExitHandlers, RunOnceNewestFirstAndRemoveTheFirstMatch) {
         exit_handler_add(handler_a);
         exit_handler_add(handler_b);
         exit_handler_add(handler_a);
-        std::printf("remove %d %d\n", exit_handler_remove(handler_a), exit_handler_remove(handler_c));
+        std::printf("remove %d %d\n", exit_handler_remove(handler_a),
+                    exit_handler_remove(handler_c));
         std::printf("ran %d\n", exit_handlers_run(2));
         std::printf("again %d\n", exit_handlers_run(2));
       },

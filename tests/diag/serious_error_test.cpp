@@ -50,8 +50,10 @@ constexpr Switches kSwitches[] = {
     {"HostModeEnvDialog", true, -1, 1, true, Callback::Continue, Outcome::Continues, true},
     {"HostModeEnvCallbackStops", true, -1, 1, true, Callback::Stop, Outcome::Stops, true},
     {"Level9029HostModeNoDialog", true, 9029, 1, true, Callback::Continue, Outcome::Stops, false},
-    {"LevelMinus151HostModeNoDialog", true, -151, 1, true, Callback::Continue, Outcome::Stops, false},
-    {"Level9029OtherModeDialog", true, 9029, 0, false, Callback::Continue, Outcome::Continues, true},
+    {"LevelMinus151HostModeNoDialog", true, -151, 1, true, Callback::Continue, Outcome::Stops,
+     false},
+    {"Level9029OtherModeDialog", true, 9029, 0, false, Callback::Continue, Outcome::Continues,
+     true},
     {"LevelMinus151NoCallback", true, -151, 0, true, Callback::None, Outcome::Stops, false},
     {"Level9029HostModeNoCallback", true, 9029, 1, false, Callback::None, Outcome::Stops, false},
 };
@@ -72,7 +74,8 @@ TEST_P(DbgErrCrashSwitches, DecideToContinueOrStop) {
           diagtest::unset_env("DBG_ERR_SHOW_DIALOG");
         if (s.callback == Callback::Continue) serious_error_callback_set(callback_continue);
         if (s.callback == Callback::Stop) serious_error_callback_set(callback_stop);
-        int result = dbg_err_crash("KelThingGet_v", "couldn't find pointer to %s-side function", "Mirax");
+        int result =
+            dbg_err_crash("KelThingGet_v", "couldn't find pointer to %s-side function", "Mirax");
         std::printf("returned %d\n", result);
       },
       exits_with(code));
@@ -82,12 +85,14 @@ TEST_P(DbgErrCrashSwitches, DecideToContinueOrStop) {
     return;
   }
   std::string expected = "KelThingGet_v:  couldn't find pointer to Mirax-side function\n";
-  if (s.callback_asked) expected += "asked(KelThingGet_v|couldn't find pointer to Mirax-side function)\n";
+  if (s.callback_asked)
+    expected += "asked(KelThingGet_v|couldn't find pointer to Mirax-side function)\n";
   if (s.outcome == Outcome::Continues)
     expected += "dbg_err_crash() -- continuing from serious error (ORDER_DEBUG).\nreturned 1\n";
   else
-    expected += "dbg_err_crash() -- crashing out in ORDER_DEBUG ONLY.\n"
-                "Serious internal error; cannot continue.\n";
+    expected +=
+        "dbg_err_crash() -- crashing out in ORDER_DEBUG ONLY.\n"
+        "Serious internal error; cannot continue.\n";
   EXPECT_EQ(out, expected);
 }
 
@@ -158,8 +163,7 @@ TEST(DbgErrCrash, HooksReceiveTheStopTextCutTo255Characters) {
       },
       exits_with(2));
   const std::string cut = "where  :" + std::string(255 - 8, 'x');
-  EXPECT_EQ(out, "where:  " + std::string(400, 'x') + "\n" +
-                     "wide[E,0]: " + cut + "\n" +
+  EXPECT_EQ(out, "where:  " + std::string(400, 'x') + "\n" + "wide[E,0]: " + cut + "\n" +
                      "wide[E,0]: dbg_err_crash() -- crashing out in ORDER_DEBUG ONLY.\n"
                      "dbg_err_crash() -- crashing out in ORDER_DEBUG ONLY.\n"
                      "Serious internal error; cannot continue.\n");

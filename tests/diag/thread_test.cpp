@@ -26,7 +26,8 @@ TEST(ThreadLayer, SlotTableLimitsAndCodes) {
       [] {
         int key = 7;
         intptr_t w1 = 0, w2 = 0;
-        std::printf("before: %d %d %d\n", tls_key_set(0, 1, 2), tls_key_get(0, &w1, &w2), tls_key_delete(&key));
+        std::printf("before: %d %d %d\n", tls_key_set(0, 1, 2), tls_key_get(0, &w1, &w2),
+                    tls_key_delete(&key));
 
         int one = -1, two = -1;
         const int first = tls_key_create(&one, 1, 11, 99);

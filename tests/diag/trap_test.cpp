@@ -149,7 +149,8 @@ TEST_F(Traps, CleanupReceivesItsSixteenWords) {
 // Results of the operations a cleanup tried while the fire was running.
 std::string refused;
 void try_during_fire(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
-                     intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t) {
+                     intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                     intptr_t) {
   refused = std::to_string(add_note("late,")) + std::to_string(trap_cleanup_drop()) +
             std::to_string(trap_pop()) + std::to_string(trap_fire(0xFFFFFFFF));
 }
@@ -285,7 +286,8 @@ TEST(TrapStorage, FramesSurviveTheMoveIntoTheThreadSlotAndAFullTableFallsBack) {
         }
       },
       diagtest::exits_with(0));
-  EXPECT_EQ(out, "init_trap_tls: ZV: Too many of this resource have already been created.\ntaken 1\n");
+  EXPECT_EQ(out,
+            "init_trap_tls: ZV: Too many of this resource have already been created.\ntaken 1\n");
 }
 
 }  // namespace

@@ -37,13 +37,16 @@ MiraxRun run_mirax(const fs::path& dir, const std::string& options) {
   const fs::path root = fs::path(program).parent_path() / KEL_E2E_BUILD_ROOT_REL;
   fs::create_directories(dir);
 #ifdef _WIN32
-  const std::string mirax = (root / "mirax.exe").string(), no_input = "NUL", limit = "\"";  // cmd /c keeps inner quotes
+  const std::string mirax = (root / "mirax.exe").string(), no_input = "NUL",
+                    limit = "\"";  // cmd /c keeps inner quotes
 #else
-  const std::string mirax = (root / "mirax").string(), no_input = "/dev/null", limit = "timeout 60 ";
+  const std::string mirax = (root / "mirax").string(), no_input = "/dev/null",
+                    limit = "timeout 60 ";
 #endif
-  std::string command = limit + "\"" + mirax + "\" --model \"" + KEL_E2E_EXAMPLES + "/deep.json\" --name datum --dir \"" +
-                        dir.string() + "\" " + options + " < " + no_input + " > \"" + (dir / "out").string() +
-                        "\" 2> \"" + (dir / "err").string() + "\"";
+  std::string command = limit + "\"" + mirax + "\" --model \"" + KEL_E2E_EXAMPLES +
+                        "/deep.json\" --name datum --dir \"" + dir.string() + "\" " + options +
+                        " < " + no_input + " > \"" + (dir / "out").string() + "\" 2> \"" +
+                        (dir / "err").string() + "\"";
   MiraxRun run;
 #ifdef _WIN32
   run.status = std::system((command + "\"").c_str());
@@ -65,9 +68,11 @@ std::vector<Row> rows_of(const std::string& text, std::string& fault) {
   static const std::regex form(
       " Csys Name\\(Listing\\) = datum \n( Csys Name\\(Original\\) = RefSub  \n)?"
       "\nLebel Name  Type  Tx   Ty   Tz   x1   x2   x3   y1   y2   y3   z1   z2   z3\n( \n[\\s\\S]*)?");
-  static const std::regex row_form(R"((\d+) (\S+) (ASSEMBLY|PART|\?) ( *(-?\d+\.\d{3} +){11}-?\d+\.\d{3} ?|(N/A ){11}N/A|))");
+  static const std::regex row_form(
+      R"((\d+) (\S+) (ASSEMBLY|PART|\?) ( *(-?\d+\.\d{3} +){11}-?\d+\.\d{3} ?|(N/A ){11}N/A|))");
   std::smatch m;
-  if (!std::regex_match(text, m, form)) return fault = "no listing line or header", std::vector<Row>();
+  if (!std::regex_match(text, m, form))
+    return fault = "no listing line or header", std::vector<Row>();
   std::vector<Row> rows;
   std::istringstream lines(m[2].length() ? m[2].str().substr(2) : "");
   for (std::string line; std::getline(lines, line);) {
@@ -87,11 +92,14 @@ std::string rows_match(const std::vector<Row>& rows, const std::vector<Row>& ful
   size_t next = 0;
   for (const Row& row : rows) {
     const auto same = [&](const Row& f) {
-      return f[0] == row[0] && (row[1] == "?" || row[1] == f[1]) && (row[2] == "?" || row[2] == f[2]);
+      return f[0] == row[0] && (row[1] == "?" || row[1] == f[1]) &&
+             (row[2] == "?" || row[2] == f[2]);
     };
     while (next < full.size() && !same(full[next])) ++next;
-    if (next == full.size()) return "row " + row[0] + " " + row[1] + " " + row[2] + " is not the full run's";
-    if (row.size() > 3 && !std::equal(row.begin() + 3, row.end(), full[next].begin() + 3, full[next].end()))
+    if (next == full.size())
+      return "row " + row[0] + " " + row[1] + " " + row[2] + " is not the full run's";
+    if (row.size() > 3 &&
+        !std::equal(row.begin() + 3, row.end(), full[next].begin() + 3, full[next].end()))
       return "row " + row[1] + " holds values the full run did not write";
     ++next;
   }
@@ -101,10 +109,12 @@ std::string rows_match(const std::vector<Row>& rows, const std::vector<Row>& ful
 TEST(FaultSweep, EveryFailingHostCallEndsCleanly) {
   testsupport::set_env("KEL_LANG", "usascii");
   const std::string pick = "--reference LEVEL1/LEVEL2/RefSub ";
-  const MiraxRun full = run_mirax("full", pick + "--list-calls"), unpicked = run_mirax("unpicked", "--no-reference");
+  const MiraxRun full = run_mirax("full", pick + "--list-calls"),
+                 unpicked = run_mirax("unpicked", "--no-reference");
   ASSERT_EQ(full.status + unpicked.status, 0) << full.err << unpicked.err;
   std::string fault;
-  const std::vector<Row> full_rows = rows_of(full.report, fault), unpicked_rows = rows_of(unpicked.report, fault);
+  const std::vector<Row> full_rows = rows_of(full.report, fault),
+                         unpicked_rows = rows_of(unpicked.report, fault);
   ASSERT_EQ(fault, "");
   ASSERT_EQ(full_rows.size(), 6u);
 
@@ -117,7 +127,8 @@ TEST(FaultSweep, EveryFailingHostCallEndsCleanly) {
   EXPECT_EQ(calls["KelMdlNameGet"], 6);
   std::vector<std::string> cases;
   for (const auto& [function, count] : calls)
-    for (int call = 0; call <= count; ++call) cases.push_back(function + (call ? ":" + std::to_string(call) : ""));
+    for (int call = 0; call <= count; ++call)
+      cases.push_back(function + (call ? ":" + std::to_string(call) : ""));
 #ifdef _WIN32
   const size_t stride = 8;  // each run starts a process under the emulator
 #else
@@ -127,12 +138,14 @@ TEST(FaultSweep, EveryFailingHostCallEndsCleanly) {
   for (size_t i = 0; i < cases.size(); i += stride) {
     SCOPED_TRACE("--fail " + cases[i]);
     const MiraxRun run = run_mirax("case" + std::to_string(i), pick + "--fail " + cases[i]);
-    const std::string shown = "\n[stdout]\n" + run.out + "[stderr]\n" + run.err + "[report]\n" + run.report;
+    const std::string shown =
+        "\n[stdout]\n" + run.out + "[stderr]\n" + run.err + "[report]\n" + run.report;
     EXPECT_TRUE(run.status == 0 || (run.status == 1 && !run.err.empty())) << run.status << shown;
     std::istringstream err(run.err);
     for (std::string line; std::getline(err, line);) {
       EXPECT_EQ(line.rfind("mirax: ", 0), 0u) << "not mirax's complaint" << shown;
-      EXPECT_TRUE(line.find("did not release") == std::string::npos || cases[i].rfind("KelGeomitemdataFree", 0) == 0);
+      EXPECT_TRUE(line.find("did not release") == std::string::npos ||
+                  cases[i].rfind("KelGeomitemdataFree", 0) == 0);
     }
     EXPECT_NE(run.out.find("sample END \n"), std::string::npos) << shown;
     EXPECT_EQ(run.has_report, run.out.find("Report: ") != std::string::npos) << shown;
@@ -141,7 +154,8 @@ TEST(FaultSweep, EveryFailingHostCallEndsCleanly) {
     const std::vector<Row> rows = rows_of(run.report, fault);
     ASSERT_EQ(fault, "") << shown;
     const std::string referenced = rows_match(rows, full_rows);
-    EXPECT_TRUE(referenced.empty() || rows_match(rows, unpicked_rows).empty()) << referenced << shown;
+    EXPECT_TRUE(referenced.empty() || rows_match(rows, unpicked_rows).empty())
+        << referenced << shown;
   }
   EXPECT_GT(reports, 0);
 }

@@ -49,7 +49,9 @@ M4 gauss_jordan_inverse(M4 a) {
 }
 
 M4 as_matrix(const Frame& f) {
-  return {{{f.x[0], f.x[1], f.x[2], 0}, {f.y[0], f.y[1], f.y[2], 0}, {f.z[0], f.z[1], f.z[2], 0},
+  return {{{f.x[0], f.x[1], f.x[2], 0},
+           {f.y[0], f.y[1], f.y[2], 0},
+           {f.z[0], f.z[1], f.z[2], 0},
            {f.origin[0], f.origin[1], f.origin[2], 1}}};
 }
 
@@ -88,7 +90,8 @@ Model model(const char* name, ModelType type) {
 }
 
 void add_component(Model& parent, int child, const Frame& placement) {
-  parent.components.push_back({child, placement, static_cast<int>(parent.csys.size() + parent.components.size()) + 1});
+  parent.components.push_back(
+      {child, placement, static_cast<int>(parent.csys.size() + parent.components.size()) + 1});
 }
 
 // TOP { csys top_ref (scaled by 2, turned), probe; A { csys probe, a_ref (scaled by 0.5);
@@ -96,8 +99,9 @@ void add_component(Model& parent, int child, const Frame& placement) {
 Assembly test_assembly() {
   Assembly a;
   enum { TOP, A, B, C, D, E };
-  a.models = {model("TOP", ModelType::assembly), model("A", ModelType::assembly), model("B", ModelType::part),
-              model("C", ModelType::part), model("D", ModelType::assembly), model("E", ModelType::part)};
+  a.models = {model("TOP", ModelType::assembly), model("A", ModelType::assembly),
+              model("B", ModelType::part),       model("C", ModelType::part),
+              model("D", ModelType::assembly),   model("E", ModelType::part)};
   a.top = TOP;
   auto& m = a.models;
   m[TOP].csys = {csys("top_ref", turned({1, 2, 3}, 33, {4, -7, 12}, 2.0), 1),
@@ -129,7 +133,8 @@ constexpr const char* kModule = "test.so";
 #endif
 
 // Child process: one session with the reply "probe" and the given pick; exits 0 on success.
-[[noreturn]] void run_and_exit(const Assembly& a, const std::string& reference, const std::filesystem::path& dir) {
+[[noreturn]] void run_and_exit(const Assembly& a, const std::string& reference,
+                               const std::filesystem::path& dir) {
   ScriptedAnswers scripted;
   scripted.name = u"probe";
   scripted.reference = resolve_reference(a, reference);

@@ -35,12 +35,18 @@ class Model {
 
   void step(std::mt19937& random) {
     const int what = (int)(random() % 100);
-    if (what < 30) write(random);
-    else if (what < 60) read(random);
-    else if (what < 78) seek(random);
-    else if (what < 88) flush();
-    else if (what < 94) EXPECT_EQ(pfu_ftell(file_), ftell(oracle_));
-    else truncate(random);
+    if (what < 30)
+      write(random);
+    else if (what < 60)
+      read(random);
+    else if (what < 78)
+      seek(random);
+    else if (what < 88)
+      flush();
+    else if (what < 94)
+      EXPECT_EQ(pfu_ftell(file_), ftell(oracle_));
+    else
+      truncate(random);
   }
 
   void finish() {
@@ -53,7 +59,8 @@ class Model {
  private:
   // Request sizes around the buffer's halves, so every path of the buffering is taken.
   int request_size(std::mt19937& random) const {
-    const int limits[] = {1, 2, buffer_size_ / 2, buffer_size_ / 2 + 1, buffer_size_, 2 * buffer_size_ + 3, 700};
+    const int limits[] = {
+        1, 2, buffer_size_ / 2, buffer_size_ / 2 + 1, buffer_size_, 2 * buffer_size_ + 3, 700};
     const int base = limits[random() % 7];
     return std::max(1, base + (int)(random() % 3) - 1);
   }
@@ -99,7 +106,11 @@ class Model {
     const int origin = (int)(random() % 3);
     const long base = origin == PFU_SEEK_SET ? 0 : origin == PFU_SEEK_CUR ? ftell(oracle_) : size();
     ASSERT_EQ(pfu_fseek(file_, target - base, origin), PFU_SUCCESS);
-    ASSERT_EQ(fseek(oracle_, target - base, origin == PFU_SEEK_SET ? SEEK_SET : origin == PFU_SEEK_CUR ? SEEK_CUR : SEEK_END), 0);
+    ASSERT_EQ(fseek(oracle_, target - base,
+                    origin == PFU_SEEK_SET   ? SEEK_SET
+                    : origin == PFU_SEEK_CUR ? SEEK_CUR
+                                             : SEEK_END),
+              0);
     last_ = Last::None;
     EXPECT_EQ(pfu_ftell(file_), target);
   }
@@ -107,8 +118,10 @@ class Model {
   void flush() {
     ASSERT_EQ(pfu_fflush(file_), PFU_SUCCESS);
     // After reading, the C library needs a seek before the next write.
-    if (last_ == Last::Read) fseek(oracle_, 0, SEEK_CUR);
-    else fflush(oracle_);
+    if (last_ == Last::Read)
+      fseek(oracle_, 0, SEEK_CUR);
+    else
+      fflush(oracle_);
     last_ = Last::None;
   }
 
@@ -128,8 +141,10 @@ class Model {
   }
 
   void set_oracle_buffer() {
-    if (buffer_size_ == 0) setvbuf(oracle_, nullptr, _IONBF, 0);
-    else setvbuf(oracle_, nullptr, _IOFBF, (size_t)std::max(2, buffer_size_));
+    if (buffer_size_ == 0)
+      setvbuf(oracle_, nullptr, _IONBF, 0);
+    else
+      setvbuf(oracle_, nullptr, _IOFBF, (size_t)std::max(2, buffer_size_));
   }
 
   int buffer_size_;
@@ -172,9 +187,9 @@ TEST(PfuModel, OpeningRecoversWhenMemoryRunsOut) {
   EXPECT_OOM_SAFE(
       [&] {
         file = nullptr;
-        trap_cleanup_add([](intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+        trap_cleanup_add([](intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
                             intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
-                            intptr_t) { pfu_fclose(&file); },
+                            intptr_t, intptr_t) { pfu_fclose(&file); },
                          nullptr);
         for (int i = 0; i < 12; ++i) {
           if (pfu_fopen("oom.bin", 6, PFU_Binary, 64, &file) != PFU_SUCCESS) return;

@@ -67,7 +67,8 @@ TEST(PfuState, ReadsAndWritesAlternateOnlyThroughSeekOrFlush) {
   EXPECT_EQ(std::string(buffer, got), "bc");
   EXPECT_EQ(pfu_ftell(file), 3);
   EXPECT_EQ(pfu_fwrite(file, 1, "X"), PFU_TRAP);
-  EXPECT_NE(reports.take().find("attempt to write after reading without fseek."), std::string::npos);
+  EXPECT_NE(reports.take().find("attempt to write after reading without fseek."),
+            std::string::npos);
   // The relative seek counts from where the reader stands, not from the read-ahead.
   ASSERT_EQ(pfu_fseek(file, -1, PFU_SEEK_CUR), PFU_SUCCESS);
   EXPECT_EQ(pfu_fwrite(file, 1, "X"), PFU_SUCCESS);
@@ -167,18 +168,21 @@ TEST(PfuOpen, OpenFileListFollowsOpensAndCloses) {
   EXPECT_EQ(list[0], b);
   // A wrapped handle never was in the list.
   PF_File_Ptr wrapped = nullptr;
-  pfu_fdopen(PF_NULL_Handle, PF_NULL_Descriptor, nullptr, 1 | PFU_Keep_Handle, PFU_Pipe, PFU_Binary, 0, &wrapped);
+  pfu_fdopen(PF_NULL_Handle, PF_NULL_Descriptor, nullptr, 1 | PFU_Keep_Handle, PFU_Pipe, PFU_Binary,
+             0, &wrapped);
   pfu_fclose(&wrapped);
   EXPECT_NE(reports.take().find("open file is not in dbg. list."), std::string::npos);
   pfu_set_dbg_list(0);
   // Wrapping checks that a socket has no handle and a handle no socket; the record is made anyway.
   pfu_fdopen(7, 9, nullptr, 1 | PFU_Keep_Handle, PFU_INET_Socket, PFU_Binary, 0, &wrapped);
-  EXPECT_NE(reports.take().find("h_file != PF_NULL_Handle, while type = PFU_INET_Socket"), std::string::npos);
+  EXPECT_NE(reports.take().find("h_file != PF_NULL_Handle, while type = PFU_INET_Socket"),
+            std::string::npos);
   EXPECT_EQ(pfu_ftruncate(wrapped, 0), PFU_TRAP);
   EXPECT_NE(reports.take().find("file must be text or binary"), std::string::npos);
   pfu_fclose(&wrapped);
   pfu_fdopen(7, 9, nullptr, 1 | PFU_Keep_Handle, PFU_Pipe, PFU_Binary, 0, &wrapped);
-  EXPECT_NE(reports.take().find("h_file != PF_NULL_Descriptor, while type != PFU_INET_Socket"), std::string::npos);
+  EXPECT_NE(reports.take().find("h_file != PF_NULL_Descriptor, while type != PFU_INET_Socket"),
+            std::string::npos);
   pfu_fclose(&wrapped);
   pfu_set_dbg_list(1);
   pfu_fclose(&b);
@@ -190,10 +194,15 @@ TEST(PfuCopy, PiecesUpToTheEnd) {
   std::string data(1300, 0);
   for (size_t i = 0; i < data.size(); ++i) data[i] = (char)(i * 7);
   write_bytes("src.bin", data);
-  struct Case { int n; int status; int copied; };
-  for (const Case c : {Case{-1, PFU_SUCCESS, 1300}, Case{700, PFU_SUCCESS, 700}, Case{0, PFU_SUCCESS, 0},
-                       Case{2000, PFU_EOF, 1300}}) {
-    PF_File_Ptr from = open_file("src.bin", 1, PFU_Binary, 100), to = open_file("dst.bin", 6, PFU_Binary, 0);
+  struct Case {
+    int n;
+    int status;
+    int copied;
+  };
+  for (const Case c : {Case{-1, PFU_SUCCESS, 1300}, Case{700, PFU_SUCCESS, 700},
+                       Case{0, PFU_SUCCESS, 0}, Case{2000, PFU_EOF, 1300}}) {
+    PF_File_Ptr from = open_file("src.bin", 1, PFU_Binary, 100),
+                to = open_file("dst.bin", 6, PFU_Binary, 0);
     int copied = -5;
     EXPECT_EQ(pfu_fcopy(from, to, c.n, &copied), c.status) << c.n;
     EXPECT_EQ(copied, c.copied) << c.n;
@@ -226,8 +235,10 @@ TEST(PfuStreams, PipeCarriesATextFile) {
   platform_fh read_end, write_end;
   ASSERT_TRUE(platform_pipe(&read_end, &write_end));
   PF_File_Ptr writer = nullptr, reader = nullptr;
-  pfu_fdopen(write_end, PF_NULL_Descriptor, nullptr, PFU_Writable, PFU_Pipe, PFU_Binary, 512, &writer);
-  pfu_fdopen(read_end, PF_NULL_Descriptor, nullptr, PFU_Readable, PFU_Pipe, PFU_Binary, 512, &reader);
+  pfu_fdopen(write_end, PF_NULL_Descriptor, nullptr, PFU_Writable, PFU_Pipe, PFU_Binary, 512,
+             &writer);
+  pfu_fdopen(read_end, PF_NULL_Descriptor, nullptr, PFU_Readable, PFU_Pipe, PFU_Binary, 512,
+             &reader);
   send_and_receive(writer, reader);
   {
     Reports reports;
@@ -248,8 +259,10 @@ TEST(PfuStreams, LoopbackSocketCarriesATextFile) {
   int client, server;
   ASSERT_TRUE(platform_socket_loopback_pair(&client, &server));
   PF_File_Ptr writer = nullptr, reader = nullptr;
-  pfu_fdopen(PF_NULL_Handle, client, nullptr, PFU_Writable, PFU_INET_Socket, PFU_Text, 512, &writer);
-  pfu_fdopen(PF_NULL_Handle, server, nullptr, PFU_Readable, PFU_INET_Socket, PFU_Text, 512, &reader);
+  pfu_fdopen(PF_NULL_Handle, client, nullptr, PFU_Writable, PFU_INET_Socket, PFU_Text, 512,
+             &writer);
+  pfu_fdopen(PF_NULL_Handle, server, nullptr, PFU_Readable, PFU_INET_Socket, PFU_Text, 512,
+             &reader);
   send_and_receive(writer, reader);
 
   // A large text request bypasses the buffer and drops CRs on the way in.
@@ -286,11 +299,14 @@ TEST(PfuStatus, TextsAndErrorNumbers) {
   EXPECT_STREQ(pfu_status_to_msg(35), "Trans-Bomb Exploded");
   EXPECT_STREQ(pfu_status_to_msg(36), "UNDEFINED STATUS");
   EXPECT_STREQ(pfu_status_to_msg(-1), "UNDEFINED STATUS");
-  const struct { int error, status; } table[] = {
-      {EPERM, 30}, {ENOENT, 5}, {EINTR, 22}, {EIO, 6}, {EBADF, 21}, {EAGAIN, 23}, {ENOMEM, 20},
-      {EACCES, 8}, {EFAULT, 17}, {EBUSY, 32}, {EEXIST, 7}, {EXDEV, 33}, {ENOTDIR, 5}, {EISDIR, 25},
-      {EINVAL, 16}, {ENFILE, 19}, {EMFILE, 18}, {EFBIG, 27}, {ENOSPC, 12}, {ESPIPE, 28}, {EROFS, 13},
-      {EDEADLK, 24}, {ENAMETOOLONG, 11}, {ENOLCK, 26}, {ERANGE, 4}, {0, 4}};
+  const struct {
+    int error, status;
+  } table[] = {{EPERM, 30},  {ENOENT, 5},   {EINTR, 22},        {EIO, 6},     {EBADF, 21},
+               {EAGAIN, 23}, {ENOMEM, 20},  {EACCES, 8},        {EFAULT, 17}, {EBUSY, 32},
+               {EEXIST, 7},  {EXDEV, 33},   {ENOTDIR, 5},       {EISDIR, 25}, {EINVAL, 16},
+               {ENFILE, 19}, {EMFILE, 18},  {EFBIG, 27},        {ENOSPC, 12}, {ESPIPE, 28},
+               {EROFS, 13},  {EDEADLK, 24}, {ENAMETOOLONG, 11}, {ENOLCK, 26}, {ERANGE, 4},
+               {0, 4}};
   for (const auto& row : table) {
     errno = row.error;
     EXPECT_EQ(pfu_errno_status(), row.status) << row.error;

@@ -13,13 +13,17 @@ CommandLine parse(std::vector<std::string> args) {
 }
 
 TEST(CommandLine, FailRulesAndStatuses) {
-  const CommandLine cl = parse({"--fail", "KelMdlNameGet:3", "--fail=KelSelect", "--fail-status", "-24", "--list-calls"});
+  const CommandLine cl = parse(
+      {"--fail", "KelMdlNameGet:3", "--fail=KelSelect", "--fail-status", "-24", "--list-calls"});
   ASSERT_EQ(cl.session.faults.rules.size(), 2u);
-  EXPECT_EQ(cl.session.faults.rules[0].function + std::to_string(cl.session.faults.rules[0].call), "KelMdlNameGet3");
-  EXPECT_EQ(cl.session.faults.rules[1].function + std::to_string(cl.session.faults.rules[1].call), "KelSelect0");
+  EXPECT_EQ(cl.session.faults.rules[0].function + std::to_string(cl.session.faults.rules[0].call),
+            "KelMdlNameGet3");
+  EXPECT_EQ(cl.session.faults.rules[1].function + std::to_string(cl.session.faults.rules[1].call),
+            "KelSelect0");
   EXPECT_TRUE(cl.session.faults.status == KEL_TK_CANT_OPEN && cl.list_calls);
   EXPECT_EQ(parse({}).session.faults.status, KEL_TK_GENERAL_ERROR);
-  EXPECT_EQ(parse({"--fail-status", "KEL_TK_E_NOT_FOUND"}).session.faults.status, KEL_TK_E_NOT_FOUND);
+  EXPECT_EQ(parse({"--fail-status", "KEL_TK_E_NOT_FOUND"}).session.faults.status,
+            KEL_TK_E_NOT_FOUND);
 }
 
 TEST(CommandLine, BadCommandLinesNameTheOption) {

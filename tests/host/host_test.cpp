@@ -38,8 +38,9 @@ class HostFunctions : public ::testing::Test {
   // The table entry named `name`, looked up as the module does (binary search by strcmp).
   void* find(const char* name) const {
     const auto& t = host.table();
-    auto it = std::lower_bound(t.begin(), t.end(), name,
-                               [](const HostEntry& e, const char* n) { return std::strcmp(e.name, n) < 0; });
+    auto it = std::lower_bound(t.begin(), t.end(), name, [](const HostEntry& e, const char* n) {
+      return std::strcmp(e.name, n) < 0;
+    });
     return it != t.end() && std::strcmp(it->name, name) == 0 ? it->function : nullptr;
   }
   template <class... A>
@@ -58,10 +59,12 @@ class HostFunctions : public ::testing::Test {
 TEST_F(HostFunctions, TableHoldsEveryNameSortedWithTheCallsTheCommandMakesImplemented) {
   const auto& t = host.table();
   EXPECT_EQ(t.size(), 1180u);  // the 1,179 host functions and the termination entry
-  for (size_t i = 1; i < t.size(); ++i) EXPECT_LT(std::strcmp(t[i - 1].name, t[i].name), 0) << t[i].name;
+  for (size_t i = 1; i < t.size(); ++i)
+    EXPECT_LT(std::strcmp(t[i - 1].name, t[i].name), 0) << t[i].name;
   size_t implemented = 0;
   for (const auto& e : t) {
-    const bool suffixed = std::strlen(e.name) > 2 && std::strcmp(e.name + std::strlen(e.name) - 2, "_v") == 0;
+    const bool suffixed =
+        std::strlen(e.name) > 2 && std::strcmp(e.name + std::strlen(e.name) - 2, "_v") == 0;
     EXPECT_TRUE(suffixed || std::strcmp(e.name, "kel_term_plus") == 0) << e.name;
     implemented += host_function_implemented(e);
   }
@@ -77,7 +80,10 @@ TEST_F(HostFunctions, TableHoldsEveryNameSortedWithTheCallsTheCommandMakesImplem
 // its own function (or every call) with the chosen status and without doing anything; every
 // call, failed or not, implemented or not, is counted under the name without "_v".
 TEST_F(HostFunctions, FailRulesFailTheirCallOnlyAndEveryCallIsCounted) {
-  host.set_faults({{{"KelMdlTypeGet", 3}, {"KelAnimframeCreate", 0}, {"kel_term_plus", 2}, {"KelMdlTypeGet", 5}},
+  host.set_faults({{{"KelMdlTypeGet", 3},
+                    {"KelAnimframeCreate", 0},
+                    {"kel_term_plus", 2},
+                    {"KelMdlTypeGet", 5}},
                    KEL_TK_CANT_OPEN});
   KelMdl top = const_cast<Model*>(&assembly.top_model());
   CallCounts counts;
@@ -85,11 +91,14 @@ TEST_F(HostFunctions, FailRulesFailTheirCallOnlyAndEveryCallIsCounted) {
     seed = seed * 1103515245u + 12345u;
     int type = -1;
     const int which = static_cast<int>((seed >> 16) % 3);
-    const char* name = which == 0 ? "KelMdlTypeGet" : which == 1 ? "KelAnimframeCreate" : "kel_term_plus";
+    const char* name = which == 0   ? "KelMdlTypeGet"
+                       : which == 1 ? "KelAnimframeCreate"
+                                    : "kel_term_plus";
     const int n = ++counts[name];
     if (which == 0) {
       const bool fails = n == 3 || n == 5;
-      EXPECT_EQ(call("KelMdlTypeGet_v", top, &type), fails ? KEL_TK_CANT_OPEN : KEL_TK_NO_ERROR) << n;
+      EXPECT_EQ(call("KelMdlTypeGet_v", top, &type), fails ? KEL_TK_CANT_OPEN : KEL_TK_NO_ERROR)
+          << n;
       EXPECT_EQ(type, fails ? -1 : KEL_MDL_ASSEMBLY) << n;
     } else if (which == 1) {
       EXPECT_EQ(call("KelAnimframeCreate_v", 1), KEL_TK_CANT_OPEN);
@@ -116,13 +125,16 @@ TEST_F(HostFunctions, FeatureVisitSkipsOnContinueAndStopsOnOtherStatuses) {
   ASSERT_EQ(call("KelMdlCurrentGet_v", &p), KEL_TK_NO_ERROR);
   KelMdl part = const_cast<Model*>(&assembly.models[static_cast<size_t>(assembly.find("P"))]);
   std::vector<int> seen;
-  EXPECT_EQ(call("KelSolidFeatVisit_v", part, count_action, KelFeatureFilterFn(nullptr), &seen), KEL_TK_NO_ERROR);
+  EXPECT_EQ(call("KelSolidFeatVisit_v", part, count_action, KelFeatureFilterFn(nullptr), &seen),
+            KEL_TK_NO_ERROR);
   EXPECT_EQ(seen, (std::vector<int>{1, 2}));
   seen.clear();
   EXPECT_EQ(call("KelSolidFeatVisit_v", part, count_action, skip_odd, &seen), KEL_TK_NO_ERROR);
   EXPECT_EQ(seen, (std::vector<int>{2}));
-  EXPECT_EQ(call("KelSolidFeatVisit_v", part, count_action, stop_at_first, &seen), KEL_TK_E_NOT_FOUND);
-  EXPECT_EQ(call("KelSolidFeatVisit_v", p, stop_action, KelFeatureFilterFn(nullptr), &seen), KEL_TK_USER_ABORT);
+  EXPECT_EQ(call("KelSolidFeatVisit_v", part, count_action, stop_at_first, &seen),
+            KEL_TK_E_NOT_FOUND);
+  EXPECT_EQ(call("KelSolidFeatVisit_v", p, stop_action, KelFeatureFilterFn(nullptr), &seen),
+            KEL_TK_USER_ABORT);
   // Csys features are not components.
   KelFeature csys_feature{kItemFeature, 1, part};
   int type = 0;
@@ -166,10 +178,13 @@ TEST_F(HostFunctions, PathTransformComposesPlacementsAndInvertsBottomUp) {
 TEST_F(HostFunctions, SelectionGivesTheItemAndThePathOfThePick) {
   KelSelection* sel = nullptr;
   int count = 0;
-  EXPECT_EQ(call("KelSelect_v", "csys", 1, nullptr, nullptr, nullptr, nullptr, &sel, &count), KEL_TK_USER_ABORT);
+  EXPECT_EQ(call("KelSelect_v", "csys", 1, nullptr, nullptr, nullptr, nullptr, &sel, &count),
+            KEL_TK_USER_ABORT);
   answers.picked = resolve_reference(assembly, "SUB/P/CS_B");
-  EXPECT_EQ(call("KelSelect_v", "edge", 1, nullptr, nullptr, nullptr, nullptr, &sel, &count), KEL_TK_BAD_INPUTS);
-  ASSERT_EQ(call("KelSelect_v", "csys", 1, nullptr, nullptr, nullptr, nullptr, &sel, &count), KEL_TK_NO_ERROR);
+  EXPECT_EQ(call("KelSelect_v", "edge", 1, nullptr, nullptr, nullptr, nullptr, &sel, &count),
+            KEL_TK_BAD_INPUTS);
+  ASSERT_EQ(call("KelSelect_v", "csys", 1, nullptr, nullptr, nullptr, nullptr, &sel, &count),
+            KEL_TK_NO_ERROR);
   ASSERT_EQ(count, 1);
   int size = 0;
   EXPECT_EQ(call("KelArraySizeGet_v", static_cast<void*>(sel), &size), KEL_TK_NO_ERROR);
@@ -214,7 +229,8 @@ TEST_F(HostFunctions, CsysDataRecordsAreReleasedOnceAndReplyIsBounded) {
 }
 
 TEST(TextFiles, MessagesAndMenusFollowTheirLayouts) {
-  const auto catalog = parse_messages("# comment\n\n@One\nfirst line\r\nsecond line\n\n\n@Two  \n# not text\nx\n@One\nlater\n");
+  const auto catalog = parse_messages(
+      "# comment\n\n@One\nfirst line\r\nsecond line\n\n\n@Two  \n# not text\nx\n@One\nlater\n");
   ASSERT_TRUE(catalog);
   EXPECT_EQ(catalog->at("One"), "first line\nsecond line");
   EXPECT_EQ(catalog->at("Two"), "x");
@@ -235,7 +251,11 @@ TEST(TextFiles, MessagesAndMenusFollowTheirLayouts) {
 
 TEST(TextFiles, JapaneseMessagesReachTheTerminalAsUtf8) {
   // EUC: a kanji pair, a half-width katakana behind 0x8E, and ASCII.
-  EXPECT_EQ(text_to_utf8("\xBB\xF5\x8E\xB6" "A", language_code_page(1)), "\xE6\xAD\xAF\xEF\xBD\xB6" "A");
+  EXPECT_EQ(text_to_utf8("\xBB\xF5\x8E\xB6"
+                         "A",
+                         language_code_page(1)),
+            "\xE6\xAD\xAF\xEF\xBD\xB6"
+            "A");
 }
 
 }  // namespace

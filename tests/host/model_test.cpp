@@ -13,16 +13,21 @@ std::string frame(const char* origin = "[0, 0, 0]") {
   return std::string("\"origin\": ") + origin + ", \"x\": [1, 0, 0], \"y\": [0, 1, 0]";
 }
 
-std::string component(const char* model) { return std::string("{ \"model\": \"") + model + "\", " + frame() + " }"; }
+std::string component(const char* model) {
+  return std::string("{ \"model\": \"") + model + "\", " + frame() + " }";
+}
 
 std::string part(const char* name, const char* csys) {
-  return std::string("\"") + name + "\": { \"type\": \"part\", \"csys\": [ { \"name\": \"" + csys + "\", " + frame() + " } ] }";
+  return std::string("\"") + name + "\": { \"type\": \"part\", \"csys\": [ { \"name\": \"" + csys +
+         "\", " + frame() + " } ] }";
 }
 
 // TOP { csys TOP_CS; BOLT, NUT, BOLT, SUB { BOLT } }, parts with one csys each.
-const std::string kSample = "{ \"top\": \"TOP\", \"models\": {"
-    "\"TOP\": { \"type\": \"assembly\", \"csys\": [ { \"name\": \"TOP_CS\", " + frame() + " } ], \"components\": [ " +
-    component("BOLT") + ", " + component("NUT") + ", " + component("BOLT") + ", " + component("SUB") + " ] }, " +
+const std::string kSample =
+    "{ \"top\": \"TOP\", \"models\": {"
+    "\"TOP\": { \"type\": \"assembly\", \"csys\": [ { \"name\": \"TOP_CS\", " +
+    frame() + " } ], \"components\": [ " + component("BOLT") + ", " + component("NUT") + ", " +
+    component("BOLT") + ", " + component("SUB") + " ] }, " +
     "\"SUB\": { \"type\": \"assembly\", \"components\": [ " + component("BOLT") + " ] }, " +
     part("BOLT", "Head") + ", " + part("NUT", "Seat") + " } }";
 
@@ -52,10 +57,12 @@ TEST(ModelFile, NamesCountWideCharactersUpTo31) {
   // 31 kanji (3 UTF-8 bytes each) fit; the 32nd does not.
   std::string name;
   for (int i = 0; i < 31; ++i) name += "\xE6\xAD\xAF";
-  const std::string ok = "{ \"top\": \"" + name + "\", \"models\": { \"" + name + "\": { \"type\": \"part\" } } }";
+  const std::string ok =
+      "{ \"top\": \"" + name + "\", \"models\": { \"" + name + "\": { \"type\": \"part\" } } }";
   EXPECT_EQ(parse_assembly(ok).top_model().wide_name.size(), 31u);
   const std::string long_name = name + "\xE6\xAD\xAF";
-  const std::string bad = "{ \"top\": \"" + long_name + "\", \"models\": { \"" + long_name + "\": { \"type\": \"part\" } } }";
+  const std::string bad = "{ \"top\": \"" + long_name + "\", \"models\": { \"" + long_name +
+                          "\": { \"type\": \"part\" } } }";
   EXPECT_THROW(parse_assembly(bad), ModelError);
 }
 
@@ -73,7 +80,8 @@ TEST(ModelFile, NestingOf25LevelsIsAcceptedAnd26Refused) {
     parse_assembly(chain(26));
     FAIL() << "26 levels accepted";
   } catch (const ModelError& e) {
-    EXPECT_NE(std::string(e.what()).find("nested more than 25 levels"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("nested more than 25 levels"), std::string::npos)
+        << e.what();
   }
 }
 
@@ -129,11 +137,13 @@ TEST(ReferencePath, PickableCsysPathsResolveBackToThemselves) {
     EXPECT_EQ(again.components, loc.components) << loc.path;
     EXPECT_EQ(again.csys, loc.csys) << loc.path;
   }
-  EXPECT_EQ(paths, (std::vector<std::string>{"TOP_CS", "BOLT[1]/Head", "NUT/Seat", "BOLT[2]/Head", "SUB/BOLT/Head"}));
+  EXPECT_EQ(paths, (std::vector<std::string>{"TOP_CS", "BOLT[1]/Head", "NUT/Seat", "BOLT[2]/Head",
+                                             "SUB/BOLT/Head"}));
 }
 
 TEST(Encoding, Utf8RoundTripAndMalformedInput) {
-  const std::string text = "A\xC3\xA9\xE6\xAD\xAF\xF0\x9F\x98\x80";  // A, e-acute, a kanji, an emoji
+  const std::string text =
+      "A\xC3\xA9\xE6\xAD\xAF\xF0\x9F\x98\x80";  // A, e-acute, a kanji, an emoji
   const auto wide = utf8_to_wide(text);
   ASSERT_TRUE(wide);
   EXPECT_EQ(*wide, (std::u16string{u'A', 0xE9, 0x6B6F, 0xD83D, 0xDE00}));
@@ -141,7 +151,9 @@ TEST(Encoding, Utf8RoundTripAndMalformedInput) {
   EXPECT_FALSE(utf8_to_wide("\xC0\x80"));      // overlong
   EXPECT_FALSE(utf8_to_wide("\xED\xA0\x80"));  // surrogate
   EXPECT_FALSE(utf8_to_wide("\xE6\xAD"));      // cut short
-  EXPECT_EQ(wide_to_utf8(std::u16string{0xD800, u'a'}), "\xEF\xBF\xBD" "a");
+  EXPECT_EQ(wide_to_utf8(std::u16string{0xD800, u'a'}),
+            "\xEF\xBF\xBD"
+            "a");
 }
 
 }  // namespace

@@ -22,291 +22,294 @@ MemBlockHeader* hdr(void* p) { return (MemBlockHeader*)((char*)p - 8); }
 MemBlockTail* tail(void* p) { return mem_tail_of(hdr(p)); }
 
 TEST(HeapBlockCheck, EachCodeForItsDamage) {
-    void* a = getmem(8);
-    void* b = getmem(16);
-    void* c = getmem(24);
-    MemBlockHeader* hb = hdr(b);
-    EXPECT_EQ(check_memory_block(nullptr), MEM_BLOCK_NULL);
-    EXPECT_EQ(check_memory_block(b), MEM_BLOCK_OK);
+  void* a = getmem(8);
+  void* b = getmem(16);
+  void* c = getmem(24);
+  MemBlockHeader* hb = hdr(b);
+  EXPECT_EQ(check_memory_block(nullptr), MEM_BLOCK_NULL);
+  EXPECT_EQ(check_memory_block(b), MEM_BLOCK_OK);
 
-    hb->prev = nullptr;  // not the first area, yet no previous area
-    EXPECT_EQ(check_memory_block(b), MEM_BLOCK_BAD_PREV);
-    hb->prev = hdr(a);
+  hb->prev = nullptr;  // not the first area, yet no previous area
+  EXPECT_EQ(check_memory_block(b), MEM_BLOCK_BAD_PREV);
+  hb->prev = hdr(a);
 
-    MemBlockHeader* first = mem_manager.first_area;  // the first area with a previous area
-    first->prev = hb;
-    EXPECT_EQ(check_memory_block(first_memory_area()), MEM_BLOCK_BAD_PREV);
-    first->prev = nullptr;
+  MemBlockHeader* first = mem_manager.first_area;  // the first area with a previous area
+  first->prev = hb;
+  EXPECT_EQ(check_memory_block(first_memory_area()), MEM_BLOCK_BAD_PREV);
+  first->prev = nullptr;
 
-    tail(a)->next = hdr(c);  // the previous block does not lead here
-    EXPECT_EQ(check_memory_block(b), MEM_BLOCK_PREV_LINK);
-    tail(a)->next = hb;
+  tail(a)->next = hdr(c);  // the previous block does not lead here
+  EXPECT_EQ(check_memory_block(b), MEM_BLOCK_PREV_LINK);
+  tail(a)->next = hb;
 
-    tail(b)->next = nullptr;  // not the last area, yet no next area
-    EXPECT_EQ(check_memory_block(b), MEM_BLOCK_BAD_NEXT);
-    tail(b)->next = hdr(c);
+  tail(b)->next = nullptr;  // not the last area, yet no next area
+  EXPECT_EQ(check_memory_block(b), MEM_BLOCK_BAD_NEXT);
+  tail(b)->next = hdr(c);
 
-    tail(c)->next = hb;  // the last area with a next area
-    EXPECT_EQ(check_memory_block(c), MEM_BLOCK_BAD_NEXT);
-    tail(c)->next = nullptr;
+  tail(c)->next = hb;  // the last area with a next area
+  EXPECT_EQ(check_memory_block(c), MEM_BLOCK_BAD_NEXT);
+  tail(c)->next = nullptr;
 
-    hdr(c)->prev = hdr(a);  // the next block does not lead back
-    EXPECT_EQ(check_memory_block(b), MEM_BLOCK_NEXT_LINK);
-    hdr(c)->prev = hb;
+  hdr(c)->prev = hdr(a);  // the next block does not lead back
+  EXPECT_EQ(check_memory_block(b), MEM_BLOCK_NEXT_LINK);
+  hdr(c)->prev = hb;
 
-    hb->size = 8;  // a wrong size finds the tail in the user bytes
-    EXPECT_EQ(check_memory_block(b), MEM_BLOCK_BAD_NEXT);
-    hb->size = 16;
+  hb->size = 8;  // a wrong size finds the tail in the user bytes
+  EXPECT_EQ(check_memory_block(b), MEM_BLOCK_BAD_NEXT);
+  hb->size = 16;
 
-    EXPECT_EQ(check_memory_block(a), MEM_BLOCK_OK);
-    EXPECT_EQ(check_memory_block(b), MEM_BLOCK_OK);
-    EXPECT_EQ(check_memory_block(c), MEM_BLOCK_OK);
-    rlsmem(a);
-    rlsmem(b);
-    rlsmem(c);
+  EXPECT_EQ(check_memory_block(a), MEM_BLOCK_OK);
+  EXPECT_EQ(check_memory_block(b), MEM_BLOCK_OK);
+  EXPECT_EQ(check_memory_block(c), MEM_BLOCK_OK);
+  rlsmem(a);
+  rlsmem(b);
+  rlsmem(c);
 }
 
 TEST(HeapBlockCheck, WildFieldsFailWithoutBeingFollowed) {
-    void* a = getmem(8);
-    void* b = getmem(16);
-    MemBlockHeader* hb = hdr(b);
-    hb->prev = (MemBlockHeader*)(uintptr_t)0xFFFFFFF8u;
-    EXPECT_EQ(check_memory_block(b), MEM_BLOCK_PREV_LINK);
-    hb->prev = (MemBlockHeader*)((char*)hdr(a) + 4);
-    EXPECT_EQ(check_memory_block(b), MEM_BLOCK_PREV_LINK);
-    hb->prev = hdr(a);
-    hb->size = 0x7FFFFFF0;
-    EXPECT_EQ(check_memory_block(b), MEM_BLOCK_BAD_NEXT);
-    hb->size = -1;
-    EXPECT_EQ(check_memory_block(b), MEM_BLOCK_BAD_NEXT);
-    hb->size = 16;
-    tail(a)->next = (MemBlockHeader*)(uintptr_t)0xFFFFFFF8u;
-    EXPECT_EQ(check_memory_block(a), MEM_BLOCK_NEXT_LINK);
-    tail(a)->next = hb;
-    // Pointers into a block, aligned or not, are not blocks.
-    EXPECT_EQ(check_memory_block((char*)b + 8), MEM_BLOCK_BAD_PREV);
-    EXPECT_EQ(check_memory_block((char*)b + 4), MEM_BLOCK_BAD_PREV);
-    EXPECT_EQ(check_memory_block((char*)b + 1), MEM_BLOCK_BAD_PREV);
-    rlsmem(b);
-    rlsmem(a);
+  void* a = getmem(8);
+  void* b = getmem(16);
+  MemBlockHeader* hb = hdr(b);
+  hb->prev = (MemBlockHeader*)(uintptr_t)0xFFFFFFF8u;
+  EXPECT_EQ(check_memory_block(b), MEM_BLOCK_PREV_LINK);
+  hb->prev = (MemBlockHeader*)((char*)hdr(a) + 4);
+  EXPECT_EQ(check_memory_block(b), MEM_BLOCK_PREV_LINK);
+  hb->prev = hdr(a);
+  hb->size = 0x7FFFFFF0;
+  EXPECT_EQ(check_memory_block(b), MEM_BLOCK_BAD_NEXT);
+  hb->size = -1;
+  EXPECT_EQ(check_memory_block(b), MEM_BLOCK_BAD_NEXT);
+  hb->size = 16;
+  tail(a)->next = (MemBlockHeader*)(uintptr_t)0xFFFFFFF8u;
+  EXPECT_EQ(check_memory_block(a), MEM_BLOCK_NEXT_LINK);
+  tail(a)->next = hb;
+  // Pointers into a block, aligned or not, are not blocks.
+  EXPECT_EQ(check_memory_block((char*)b + 8), MEM_BLOCK_BAD_PREV);
+  EXPECT_EQ(check_memory_block((char*)b + 4), MEM_BLOCK_BAD_PREV);
+  EXPECT_EQ(check_memory_block((char*)b + 1), MEM_BLOCK_BAD_PREV);
+  rlsmem(b);
+  rlsmem(a);
 }
 
 TEST(HeapBlockCheck, SizeAndInfoOfInvalidPointers) {
-    void* p = getmem(64);
-    EXPECT_EQ(debug_getmem_size(p), 64);
-    EXPECT_EQ(debug_getmem_size((char*)p + 16), -1);
-    int size = 123;
-    EXPECT_EQ(getmem_block_info((char*)p + 16, nullptr, nullptr, &size, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(size, 123);
-    EXPECT_EQ(getmem_block_info(nullptr, nullptr, nullptr, &size, nullptr, nullptr, nullptr), 0);
-    rlsmem(p);
+  void* p = getmem(64);
+  EXPECT_EQ(debug_getmem_size(p), 64);
+  EXPECT_EQ(debug_getmem_size((char*)p + 16), -1);
+  int size = 123;
+  EXPECT_EQ(getmem_block_info((char*)p + 16, nullptr, nullptr, &size, nullptr, nullptr, nullptr),
+            0);
+  EXPECT_EQ(size, 123);
+  EXPECT_EQ(getmem_block_info(nullptr, nullptr, nullptr, &size, nullptr, nullptr, nullptr), 0);
+  rlsmem(p);
 }
 
 using HeapCorruptionStop = ArenaBacking;
 
 TEST_F(HeapCorruptionStop, SecondReleaseOfABlock) {
-    const std::string out = output_path("double_release");
-    MEM_EXPECT_STOP(
-        {
-            void* p = getmem(40);
-            rlsmem(p);
-            rlsmem(p);
-        },
-        out);
-    EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n"));
+  const std::string out = output_path("double_release");
+  MEM_EXPECT_STOP(
+      {
+        void* p = getmem(40);
+        rlsmem(p);
+        rlsmem(p);
+      },
+      out);
+  EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n"));
 }
 
 TEST_F(HeapCorruptionStop, SecondReleaseAfterTheMemoryWasReused) {
-    const std::string out = output_path("reused_release");
-    MEM_EXPECT_STOP(
-        {
-            void* p = getmem(40);
-            rlsmem(p);
-            memset((char*)p - 8, 0, 64);  // the backing allocator's new owner writes over it
-            rlsmem(p);
-        },
-        out);
-    EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n"));
+  const std::string out = output_path("reused_release");
+  MEM_EXPECT_STOP(
+      {
+        void* p = getmem(40);
+        rlsmem(p);
+        memset((char*)p - 8, 0, 64);  // the backing allocator's new owner writes over it
+        rlsmem(p);
+      },
+      out);
+  EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n"));
 }
 
 // Large blocks may get mappings of their own that are gone once released: the second release
 // must be found without reading the block.
 TEST(HeapCorruption, SecondReleaseOfALargeBlock) {
-    for (int size : {200 * 1024, 2 * 1024 * 1024}) {
-        const std::string out = output_path(("large_release_" + std::to_string(size)).c_str());
-        MEM_EXPECT_STOP(
-            {
-                void* p = getmem(size);
-                rlsmem(p);
-                rlsmem(p);
-            },
-            out);
-        EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n")) << size;
-    }
+  for (int size : {200 * 1024, 2 * 1024 * 1024}) {
+    const std::string out = output_path(("large_release_" + std::to_string(size)).c_str());
+    MEM_EXPECT_STOP(
+        {
+          void* p = getmem(size);
+          rlsmem(p);
+          rlsmem(p);
+        },
+        out);
+    EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n")) << size;
+  }
 }
 
 void note_exit(int code) { printf("exit handler %d\n", code); }
 
 // The stop runs the exit handlers, whose list sits in the broken chain: it must stop once.
 TEST(HeapCorruption, StopWithExitHandlersReportsOnce) {
-    const std::string out = output_path("stop_once");
-    MEM_EXPECT_STOP(
-        {
-            exit_handler_add(note_exit);
-            void* p = getmem(40);
-            getmem(40);
-            hdr(p)->prev = nullptr;
-            rlsmem(p);
-        },
-        out);
-    const std::string text = read_text(out);
-    const auto count = [&](const std::string& line) {
-        size_t n = 0;
-        for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
-        return n;
-    };
-    EXPECT_EQ(count("memory chain is corrupt"), 1u) << text;
-    EXPECT_EQ(count("Serious internal error; cannot continue."), 1u) << text;
-    EXPECT_EQ(count("exit handler 2"), 1u) << text;
+  const std::string out = output_path("stop_once");
+  MEM_EXPECT_STOP(
+      {
+        exit_handler_add(note_exit);
+        void* p = getmem(40);
+        getmem(40);
+        hdr(p)->prev = nullptr;
+        rlsmem(p);
+      },
+      out);
+  const std::string text = read_text(out);
+  const auto count = [&](const std::string& line) {
+    size_t n = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("memory chain is corrupt"), 1u) << text;
+  EXPECT_EQ(count("Serious internal error; cannot continue."), 1u) << text;
+  EXPECT_EQ(count("exit handler 2"), 1u) << text;
 }
 
 TEST(HeapCorruption, ReleaseOfAPointerIntoABlock) {
-    const std::string out = output_path("middle_release");
-    MEM_EXPECT_STOP(
-        {
-            char* p = (char*)getmem(64);
-            rlsmem(p + 16);
-        },
-        out);
-    EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n"));
+  const std::string out = output_path("middle_release");
+  MEM_EXPECT_STOP(
+      {
+        char* p = (char*)getmem(64);
+        rlsmem(p + 16);
+      },
+      out);
+  EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n"));
 }
 
 TEST(HeapCorruption, ResizeNextToADamagedNeighbour) {
-    const std::string out = output_path("damaged_resize");
-    MEM_EXPECT_STOP(
-        {
-            void* a = getmem(8);
-            void* b = getmem(8);
-            tail(a)->next = hdr(a);  // written through the block's own tail
-            relocmem(b, 100);
-        },
-        out);
-    EXPECT_THAT(read_text(out), HasSubstr("manage_memory:  memory chain is corrupt\n"));
+  const std::string out = output_path("damaged_resize");
+  MEM_EXPECT_STOP(
+      {
+        void* a = getmem(8);
+        void* b = getmem(8);
+        tail(a)->next = hdr(a);  // written through the block's own tail
+        relocmem(b, 100);
+      },
+      out);
+  EXPECT_THAT(read_text(out), HasSubstr("manage_memory:  memory chain is corrupt\n"));
 }
 
 TEST(HeapCorruption, AppendAfterADamagedLastArea) {
-    const std::string out = output_path("damaged_append");
-    MEM_EXPECT_STOP(
-        {
-            void* a = getmem(8);
-            tail(a)->next = hdr(a);
-            getmem(8);
-        },
-        out);
-    EXPECT_THAT(read_text(out), HasSubstr("manage_memory:  memory chain is corrupt\n"));
+  const std::string out = output_path("damaged_append");
+  MEM_EXPECT_STOP(
+      {
+        void* a = getmem(8);
+        tail(a)->next = hdr(a);
+        getmem(8);
+      },
+      out);
+  EXPECT_THAT(read_text(out), HasSubstr("manage_memory:  memory chain is corrupt\n"));
 }
 
 TEST(HeapBlockDump, QuietAndVerboseForms) {
-    unsigned char* p = (unsigned char*)getmem(5);
-    void* after = getmem(8);
-    memset(p + 5, 0, 3);  // allocation leaves the padding as the backing allocator gave it
-    CaptureStdout();
-    EXPECT_EQ(print_memory_block(p, 0), 0);
-    EXPECT_EQ(GetCapturedStdout(), "");
+  unsigned char* p = (unsigned char*)getmem(5);
+  void* after = getmem(8);
+  memset(p + 5, 0, 3);  // allocation leaves the padding as the backing allocator gave it
+  CaptureStdout();
+  EXPECT_EQ(print_memory_block(p, 0), 0);
+  EXPECT_EQ(GetCapturedStdout(), "");
 
-    CaptureStdout();
-    EXPECT_EQ(print_memory_block(p, 1), 0);
-    const std::string text = GetCapturedStdout();
-    const std::string in = "               ";
-    const unsigned long h = (unsigned long)(uintptr_t)hdr(p);
-    const std::string expected =
-        " Memory block : User pointer - " + std::to_string(h + 8) + "           looks good \n" +
-        " " + in + " Header starts at     " + std::to_string(h) + " \n" +
-        " " + in + " Number of user bytes 5 \n" +
-        " " + in + " Tail starts at       " + std::to_string(h + 16) + " \n" +
-        " " + in + " Previous memory area " + std::to_string((unsigned long)(uintptr_t)hdr(p)->prev) + " \n" +
-        " " + in + " Next memory area     " + std::to_string((unsigned long)(uintptr_t)hdr(after)) + " \n" +
-        " " + in + " Memory loop index    2147483647 \n" +
-        " " + in + " Xarray usage flag    0 \n";
-    EXPECT_EQ(text, expected);
+  CaptureStdout();
+  EXPECT_EQ(print_memory_block(p, 1), 0);
+  const std::string text = GetCapturedStdout();
+  const std::string in = "               ";
+  const unsigned long h = (unsigned long)(uintptr_t)hdr(p);
+  const std::string expected =
+      " Memory block : User pointer - " + std::to_string(h + 8) + "           looks good \n" + " " +
+      in + " Header starts at     " + std::to_string(h) + " \n" + " " + in +
+      " Number of user bytes 5 \n" + " " + in + " Tail starts at       " + std::to_string(h + 16) +
+      " \n" + " " + in + " Previous memory area " +
+      std::to_string((unsigned long)(uintptr_t)hdr(p)->prev) + " \n" + " " + in +
+      " Next memory area     " + std::to_string((unsigned long)(uintptr_t)hdr(after)) + " \n" +
+      " " + in + " Memory loop index    2147483647 \n" + " " + in + " Xarray usage flag    0 \n";
+  EXPECT_EQ(text, expected);
 
-    p[6] = 1;  // a padding byte: only the verbose form looks at them
-    EXPECT_EQ(print_memory_block(p, 0), 0);
-    CaptureStdout();
-    EXPECT_EQ(print_memory_block(p, 1), 1);
-    EXPECT_THAT(GetCapturedStdout(), HasSubstr("looks good \n"));
-    p[6] = 0;
+  p[6] = 1;  // a padding byte: only the verbose form looks at them
+  EXPECT_EQ(print_memory_block(p, 0), 0);
+  CaptureStdout();
+  EXPECT_EQ(print_memory_block(p, 1), 1);
+  EXPECT_THAT(GetCapturedStdout(), HasSubstr("looks good \n"));
+  p[6] = 0;
 
-    MemBlockHeader* saved = hdr(after)->prev;
-    hdr(after)->prev = nullptr;
-    EXPECT_EQ(print_memory_block(after, 0), MEM_BLOCK_BAD_PREV);
-    CaptureStdout();
-    EXPECT_EQ(print_memory_block(after, 1), MEM_BLOCK_BAD_PREV);
-    EXPECT_THAT(GetCapturedStdout(), HasSubstr("          LOOKS BAD \n"));
-    hdr(after)->prev = saved;
-    rlsmem(after);
-    rlsmem(p);
+  MemBlockHeader* saved = hdr(after)->prev;
+  hdr(after)->prev = nullptr;
+  EXPECT_EQ(print_memory_block(after, 0), MEM_BLOCK_BAD_PREV);
+  CaptureStdout();
+  EXPECT_EQ(print_memory_block(after, 1), MEM_BLOCK_BAD_PREV);
+  EXPECT_THAT(GetCapturedStdout(), HasSubstr("          LOOKS BAD \n"));
+  hdr(after)->prev = saved;
+  rlsmem(after);
+  rlsmem(p);
 }
 
 TEST(HeapSummary, LinesAgreeWithTheCounters) {
-    void* a = getmem(10);
-    void* x = XAR_ALLOC(4, 12, 3);  // a sound xarray block is accepted by the walk
-    ASSERT_NE(x, nullptr);
-    int count = 0, user = 0, system = 0, peak = 0;
-    getmem_counters(&count, &user, &system, &peak);
-    CaptureStdout();
-    EXPECT_EQ(checkmem_chain(), 0);
-    EXPECT_EQ(GetCapturedStdout(), " The chain of " + std::to_string(count) + " areas checks OK. \n" +
-                                       "              Total application size " + std::to_string(user) + " \n" +
-                                       "              Total system size " + std::to_string(system) + " \n");
-    CaptureStdout();
-    print_memory_summary();
-    EXPECT_EQ(GetCapturedStdout(), std::to_string(count) + " blocks;  Size: " + std::to_string(user) +
-                                       "; Overhead: " + std::to_string(system - user) +
-                                       "; Peak system size: " + std::to_string(peak) + ".\n");
-    XAR_FREE(&x);
-    rlsmem(a);
+  void* a = getmem(10);
+  void* x = XAR_ALLOC(4, 12, 3);  // a sound xarray block is accepted by the walk
+  ASSERT_NE(x, nullptr);
+  int count = 0, user = 0, system = 0, peak = 0;
+  getmem_counters(&count, &user, &system, &peak);
+  CaptureStdout();
+  EXPECT_EQ(checkmem_chain(), 0);
+  EXPECT_EQ(GetCapturedStdout(),
+            " The chain of " + std::to_string(count) + " areas checks OK. \n" +
+                "              Total application size " + std::to_string(user) + " \n" +
+                "              Total system size " + std::to_string(system) + " \n");
+  CaptureStdout();
+  print_memory_summary();
+  EXPECT_EQ(GetCapturedStdout(), std::to_string(count) + " blocks;  Size: " + std::to_string(user) +
+                                     "; Overhead: " + std::to_string(system - user) +
+                                     "; Peak system size: " + std::to_string(peak) + ".\n");
+  XAR_FREE(&x);
+  rlsmem(a);
 }
 
 TEST(HeapChainCheck, StopsAtAnInvalidBlock) {
-    const std::string out = output_path("chain_invalid");
-    MEM_EXPECT_STOP(
-        {
-            getmem(8);
-            void* b = getmem(8);
-            getmem(8);
-            hdr(b)->prev = nullptr;
-            checkmem_chain();
-        },
-        out);
-    const std::string text = read_text(out);
-    EXPECT_THAT(text, HasSubstr(" Invalid block found\n"));
-    EXPECT_THAT(text, HasSubstr("LOOKS BAD"));
-    EXPECT_EQ(text.find(" The chain of"), std::string::npos);
+  const std::string out = output_path("chain_invalid");
+  MEM_EXPECT_STOP(
+      {
+        getmem(8);
+        void* b = getmem(8);
+        getmem(8);
+        hdr(b)->prev = nullptr;
+        checkmem_chain();
+      },
+      out);
+  const std::string text = read_text(out);
+  EXPECT_THAT(text, HasSubstr(" Invalid block found\n"));
+  EXPECT_THAT(text, HasSubstr("LOOKS BAD"));
+  EXPECT_EQ(text.find(" The chain of"), std::string::npos);
 }
 
 TEST(HeapChainCheck, StopsAtAMarkedBlockThatIsNoXarray) {
-    const std::string out = output_path("chain_xarray");
-    MEM_EXPECT_STOP(
-        {
-            getmem_xar(64, 1);
-            checkmem_chain();
-        },
-        out);
-    EXPECT_THAT(read_text(out), HasSubstr("Found a memory block containing invalid expandable array.\n"));
+  const std::string out = output_path("chain_xarray");
+  MEM_EXPECT_STOP(
+      {
+        getmem_xar(64, 1);
+        checkmem_chain();
+      },
+      out);
+  EXPECT_THAT(read_text(out),
+              HasSubstr("Found a memory block containing invalid expandable array.\n"));
 }
 
 // A damaged size word must not send the check past the block to look for the trailer.
 TEST(HeapChainCheck, StopsAtAnXarrayWhoseSizeWordIsDamaged) {
-    const std::string out = output_path("chain_xarray_size");
-    MEM_EXPECT_STOP(
-        {
-            void* x = XAR_ALLOC(4, 8, 1);
-            *((uint32_t*)x - 2) |= 0x7FF00;  // the units far beyond the block
-            checkmem_chain();
-        },
-        out);
-    EXPECT_THAT(read_text(out), HasSubstr("Found a memory block containing invalid expandable array.\n"));
+  const std::string out = output_path("chain_xarray_size");
+  MEM_EXPECT_STOP(
+      {
+        void* x = XAR_ALLOC(4, 8, 1);
+        *((uint32_t*)x - 2) |= 0x7FF00;  // the units far beyond the block
+        checkmem_chain();
+      },
+      out);
+  EXPECT_THAT(read_text(out),
+              HasSubstr("Found a memory block containing invalid expandable array.\n"));
 }
 
 }  // namespace

@@ -16,290 +16,304 @@ namespace {
 
 using memtest::output_path;
 using memtest::read_text;
-using testsupport::set_env;
 using ::testing::HasSubstr;
+using testsupport::set_env;
 using Bytes = unsigned char*;
 
 ClumpSlot* slot(const void* object) { return (ClumpSlot*)((char*)object - 8); }
 Clump* clump_of(const void* object) { return (Clump*)((char*)object - 32 - 8 * slot(object)->own); }
 int blocks() {
-    int n = 0;
-    getmem_counters(&n, nullptr, nullptr, nullptr);
-    return n;
+  int n = 0;
+  getmem_counters(&n, nullptr, nullptr, nullptr);
+  return n;
 }
 int clumps_of(int id) {
-    int n = 0;
-    for (Clump* c = kel::clump::entries[id].first; c; c = c->next) ++n;
-    return n;
+  int n = 0;
+  for (Clump* c = kel::clump::entries[id].first; c; c = c->next) ++n;
+  return n;
 }
 
 TEST(Clump, LayoutToTheByteObjectsPerClumpAndOrder) {
-    const int warm = register_clump("warm-up", 8);  // makes the table of where clumps lie
-    rlsmem(clump_getmem(warm));
-    unregister_clump(warm);
-    const int id = register_clump("layout", 380);
-    EXPECT_EQ(clump_objects_per_clump(id), 167);  // (65536 - 24) / 392
-    const int before = blocks();
-    std::vector<Bytes> objects;
-    for (int i = 0; i < 166; ++i) objects.push_back((Bytes)clump_getmem(id));
-    EXPECT_EQ(blocks(), before + 1);  // one clump, which keeps one slot free
-    Clump* c = clump_of(objects[0]);
-    EXPECT_EQ((Bytes)c + 32, objects[0]);
-    EXPECT_EQ(debug_getmem_size(c), 65536);
-    EXPECT_EQ(c->in_use, 166);
-    EXPECT_EQ(c->id, id);
-    EXPECT_EQ(c->self, c);
-    EXPECT_EQ(c->first_free, 166 * 49);
-    for (int i = 0; i < 166; ++i) {
-        const ClumpSlot s = *slot(objects[i]);
-        ASSERT_EQ(objects[i], objects[0] + i * 392);
-        ASSERT_TRUE(s.own == i * 49 && s.next_free == -1 && s.marker == CLUMP_MARK_USED && s.loop == -1);
-    }
-    const ClumpSlot spare = *(ClumpSlot*)((Bytes)c + 24 + 166 * 392);
-    EXPECT_TRUE(spare.marker == CLUMP_MARK_FREE && spare.next_free == -1);
+  const int warm = register_clump("warm-up", 8);  // makes the table of where clumps lie
+  rlsmem(clump_getmem(warm));
+  unregister_clump(warm);
+  const int id = register_clump("layout", 380);
+  EXPECT_EQ(clump_objects_per_clump(id), 167);  // (65536 - 24) / 392
+  const int before = blocks();
+  std::vector<Bytes> objects;
+  for (int i = 0; i < 166; ++i) objects.push_back((Bytes)clump_getmem(id));
+  EXPECT_EQ(blocks(), before + 1);  // one clump, which keeps one slot free
+  Clump* c = clump_of(objects[0]);
+  EXPECT_EQ((Bytes)c + 32, objects[0]);
+  EXPECT_EQ(debug_getmem_size(c), 65536);
+  EXPECT_EQ(c->in_use, 166);
+  EXPECT_EQ(c->id, id);
+  EXPECT_EQ(c->self, c);
+  EXPECT_EQ(c->first_free, 166 * 49);
+  for (int i = 0; i < 166; ++i) {
+    const ClumpSlot s = *slot(objects[i]);
+    ASSERT_EQ(objects[i], objects[0] + i * 392);
+    ASSERT_TRUE(s.own == i * 49 && s.next_free == -1 && s.marker == CLUMP_MARK_USED &&
+                s.loop == -1);
+  }
+  const ClumpSlot spare = *(ClumpSlot*)((Bytes)c + 24 + 166 * 392);
+  EXPECT_TRUE(spare.marker == CLUMP_MARK_FREE && spare.next_free == -1);
 
-    // The 167th live object opens a second clump at the head; a slot freed in the first clump
-    // is taken once the head is full, and its clump moves to the head.
-    for (int i = 0; i < 166; ++i) objects.push_back((Bytes)clump_getmem(id));
-    EXPECT_EQ(clumps_of(id), 2);
-    EXPECT_NE(kel::clump::entries[id].first, c);
-    rlsmem(objects[7]);
-    EXPECT_EQ(c->first_free, 7 * 49);
-    EXPECT_EQ(clump_getmem(id), objects[7]);
-    EXPECT_EQ(kel::clump::entries[id].first, c);
+  // The 167th live object opens a second clump at the head; a slot freed in the first clump
+  // is taken once the head is full, and its clump moves to the head.
+  for (int i = 0; i < 166; ++i) objects.push_back((Bytes)clump_getmem(id));
+  EXPECT_EQ(clumps_of(id), 2);
+  EXPECT_NE(kel::clump::entries[id].first, c);
+  rlsmem(objects[7]);
+  EXPECT_EQ(c->first_free, 7 * 49);
+  EXPECT_EQ(clump_getmem(id), objects[7]);
+  EXPECT_EQ(kel::clump::entries[id].first, c);
 
-    // What the heap interface and the entry's memory-loop record report for an object.
-    int size = 0, overhead = 0, loop = 0, xarray = 1;
-    void* prev = &prev;
-    EXPECT_EQ(getmem_block_info(objects[7], &prev, nullptr, &size, &overhead, &loop, &xarray), 1);
-    EXPECT_TRUE(prev == nullptr && size == 380 && overhead == 12 && loop == -1 && xarray == 0);
-    mem_loop_record* records = nullptr;
-    clump_loop_records(&records, nullptr);
-    records[id].count = 42;
-    records[id].set_index(&records[id], objects[7]);
-    EXPECT_EQ(records[id].get_index(objects[7]), 42);
-    EXPECT_EQ(records[id].get_size(&records[id], objects[7]), 380);
+  // What the heap interface and the entry's memory-loop record report for an object.
+  int size = 0, overhead = 0, loop = 0, xarray = 1;
+  void* prev = &prev;
+  EXPECT_EQ(getmem_block_info(objects[7], &prev, nullptr, &size, &overhead, &loop, &xarray), 1);
+  EXPECT_TRUE(prev == nullptr && size == 380 && overhead == 12 && loop == -1 && xarray == 0);
+  mem_loop_record* records = nullptr;
+  clump_loop_records(&records, nullptr);
+  records[id].count = 42;
+  records[id].set_index(&records[id], objects[7]);
+  EXPECT_EQ(records[id].get_index(objects[7]), 42);
+  EXPECT_EQ(records[id].get_size(&records[id], objects[7]), 380);
 
-    // A released object reads 0xFF; releasing every object gives the clumps' blocks back.
-    rlsmem(objects[3]);
-    for (int i = 0; i < 380; ++i) ASSERT_EQ(objects[3][i], 0xFF);
-    EXPECT_EQ(records[id].get_index(objects[3]), -1);
-    for (size_t i = 0; i < objects.size(); ++i)
-        if (i != 3) rlsmem(objects[i]);
-    EXPECT_EQ(blocks(), before);
-    EXPECT_EQ(clumps_of(id), 0);
-    unregister_clump(id);
+  // A released object reads 0xFF; releasing every object gives the clumps' blocks back.
+  rlsmem(objects[3]);
+  for (int i = 0; i < 380; ++i) ASSERT_EQ(objects[3][i], 0xFF);
+  EXPECT_EQ(records[id].get_index(objects[3]), -1);
+  for (size_t i = 0; i < objects.size(); ++i)
+    if (i != 3) rlsmem(objects[i]);
+  EXPECT_EQ(blocks(), before);
+  EXPECT_EQ(clumps_of(id), 0);
+  unregister_clump(id);
 }
 
 // Takes, releases and moves of objects of several entries against a model of what each live
 // object holds; the consistency check and the block counts agree all along.
 TEST(Clump, ModelOfLiveObjects) {
-    const int sizes[] = {1, 8, 20, 380, 1000, 4000};
-    int ids[6];
-    for (int k = 0; k < 6; ++k) ids[k] = register_clump("model", sizes[k]);
-    const int before = blocks();
-    std::mt19937 rng(9);
-    std::map<Bytes, std::pair<int, unsigned char>> live;  // object -> entry index, fill
-    for (int step = 0; step < 20000; ++step) {
-        const int action = rng() % 10;
-        if (action < 6 || live.empty()) {
-            const int k = rng() % 6, x = rng() % 2;
-            Bytes p = (Bytes)clump_getmem_xar(ids[k], x);
-            for (int i = 0; i < sizes[k]; ++i) ASSERT_EQ(p[i], 0);
-            ASSERT_EQ(slot(p)->marker, x ? CLUMP_MARK_XARRAY : CLUMP_MARK_USED);
-            live[p] = {k, (unsigned char)(rng() | 1)};
-            memset(p, live[p].second, sizes[k]);
-            continue;
-        }
-        auto it = std::next(live.begin(), rng() % live.size());
-        const auto [p, v] = *it;
-        live.erase(it);
-        ASSERT_EQ(debug_getmem_size(p), sizes[v.first]);
-        for (int i = 0; i < sizes[v.first]; ++i) ASSERT_EQ(p[i], v.second);
-        if (action < 9) {
-            rlsmem(p);
-        } else {  // a move keeps the contents and always goes elsewhere
-            Bytes q = (Bytes)relocmem(p, sizes[v.first]);
-            EXPECT_NE(q, p);
-            for (int i = 0; i < sizes[v.first]; ++i) ASSERT_EQ(q[i], v.second);
-            rlsmem(q);
-        }
+  const int sizes[] = {1, 8, 20, 380, 1000, 4000};
+  int ids[6];
+  for (int k = 0; k < 6; ++k) ids[k] = register_clump("model", sizes[k]);
+  const int before = blocks();
+  std::mt19937 rng(9);
+  std::map<Bytes, std::pair<int, unsigned char>> live;  // object -> entry index, fill
+  for (int step = 0; step < 20000; ++step) {
+    const int action = rng() % 10;
+    if (action < 6 || live.empty()) {
+      const int k = rng() % 6, x = rng() % 2;
+      Bytes p = (Bytes)clump_getmem_xar(ids[k], x);
+      for (int i = 0; i < sizes[k]; ++i) ASSERT_EQ(p[i], 0);
+      ASSERT_EQ(slot(p)->marker, x ? CLUMP_MARK_XARRAY : CLUMP_MARK_USED);
+      live[p] = {k, (unsigned char)(rng() | 1)};
+      memset(p, live[p].second, sizes[k]);
+      continue;
     }
-    int useful = -1, overhead = -1, expected = 0, clumps = 0;
-    checkmem_chain_clump(&useful, &overhead);
-    for (auto& [p, v] : live) expected += (sizes[v.first] + 7) & ~7;
-    for (int k = 0; k < 6; ++k) clumps += clumps_of(ids[k]);
-    EXPECT_EQ(useful, expected);
-    EXPECT_EQ(useful + overhead, clumps * 65536);
-    EXPECT_EQ(blocks(), before + clumps);
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(unregister_clump(ids[k]), 1);
-    EXPECT_EQ(blocks(), before);
-    EXPECT_EQ(clump_getmem(ids[0]), nullptr);  // retired
-    EXPECT_EQ(register_clump("again", 16), ids[0]);  // and reused
-    unregister_clump(ids[0]);
+    auto it = std::next(live.begin(), rng() % live.size());
+    const auto [p, v] = *it;
+    live.erase(it);
+    ASSERT_EQ(debug_getmem_size(p), sizes[v.first]);
+    for (int i = 0; i < sizes[v.first]; ++i) ASSERT_EQ(p[i], v.second);
+    if (action < 9) {
+      rlsmem(p);
+    } else {  // a move keeps the contents and always goes elsewhere
+      Bytes q = (Bytes)relocmem(p, sizes[v.first]);
+      EXPECT_NE(q, p);
+      for (int i = 0; i < sizes[v.first]; ++i) ASSERT_EQ(q[i], v.second);
+      rlsmem(q);
+    }
+  }
+  int useful = -1, overhead = -1, expected = 0, clumps = 0;
+  checkmem_chain_clump(&useful, &overhead);
+  for (auto& [p, v] : live) expected += (sizes[v.first] + 7) & ~7;
+  for (int k = 0; k < 6; ++k) clumps += clumps_of(ids[k]);
+  EXPECT_EQ(useful, expected);
+  EXPECT_EQ(useful + overhead, clumps * 65536);
+  EXPECT_EQ(blocks(), before + clumps);
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(unregister_clump(ids[k]), 1);
+  EXPECT_EQ(blocks(), before);
+  EXPECT_EQ(clump_getmem(ids[0]), nullptr);        // retired
+  EXPECT_EQ(register_clump("again", 16), ids[0]);  // and reused
+  unregister_clump(ids[0]);
 }
 
 TEST(Clump, OutOfMemoryLeavesRegistryAndClumpsAsBefore) {
-    const int id = register_clump("oom", 300);
-    std::vector<void*> held;
-    for (int i = 0; i < clump_objects_per_clump(id) - 1; ++i) held.push_back(clump_getmem(id));
-    Clump* head = kel::clump::entries[id].first;
-    void* taken = nullptr;  // needs a new clump
-    EXPECT_OOM_SAFE([&] { taken = clump_getmem(id); },
-                    [&] { EXPECT_TRUE(kel::clump::entries[id].first == head && !head->next); });
-    memset(held[5], 0x5A, 300);
-    void* moved = nullptr;  // needs a new home first
-    EXPECT_OOM_SAFE([&] { moved = relocmem(held[5], 5000); },
-                    [&] { EXPECT_EQ(((Bytes)held[5])[299], 0x5A); });
-    held[5] = moved;
-    held.push_back(taken);
-    // Objects that each open a clump, until the table of where clumps lie has grown.
-    const int big = register_clump("one per clump", 30000);
-    for (int i = 0; i < 40; ++i) EXPECT_OOM_SAFE([&] { held.push_back(clump_getmem(big)); }, nullptr);
-    free_clump(big);
-    held.resize(held.size() - 40);
-    for (void* p : held) rlsmem(p);
-    EXPECT_EQ(clumps_of(id), 0);
-    unregister_clump(id);
-    // The first automatic lookup makes the size cache and the entry; getmem then takes a clump.
-    testsupport::oom_sweep_first_call([] {
-        set_env("AUTO_CLUMPS_ON", "TRUE");
-        read_memory_settings();
-        getmem(40);
-    });
+  const int id = register_clump("oom", 300);
+  std::vector<void*> held;
+  for (int i = 0; i < clump_objects_per_clump(id) - 1; ++i) held.push_back(clump_getmem(id));
+  Clump* head = kel::clump::entries[id].first;
+  void* taken = nullptr;  // needs a new clump
+  EXPECT_OOM_SAFE([&] { taken = clump_getmem(id); },
+                  [&] { EXPECT_TRUE(kel::clump::entries[id].first == head && !head->next); });
+  memset(held[5], 0x5A, 300);
+  void* moved = nullptr;  // needs a new home first
+  EXPECT_OOM_SAFE([&] { moved = relocmem(held[5], 5000); },
+                  [&] { EXPECT_EQ(((Bytes)held[5])[299], 0x5A); });
+  held[5] = moved;
+  held.push_back(taken);
+  // Objects that each open a clump, until the table of where clumps lie has grown.
+  const int big = register_clump("one per clump", 30000);
+  for (int i = 0; i < 40; ++i) EXPECT_OOM_SAFE([&] { held.push_back(clump_getmem(big)); }, nullptr);
+  free_clump(big);
+  held.resize(held.size() - 40);
+  for (void* p : held) rlsmem(p);
+  EXPECT_EQ(clumps_of(id), 0);
+  unregister_clump(id);
+  // The first automatic lookup makes the size cache and the entry; getmem then takes a clump.
+  testsupport::oom_sweep_first_call([] {
+    set_env("AUTO_CLUMPS_ON", "TRUE");
+    read_memory_settings();
+    getmem(40);
+  });
 }
 
 // The marker is read only for a pointer inside a live clump, so bytes that merely look like a
 // slot header in a heap block are no clump object; damage of a real clump stops.
 TEST(ClumpStops, LookalikesDamageDoubleReleaseAndDebugMode) {
-    Bytes block = (Bytes)getmem(256);
-    const ClumpSlot forged{10, -1, CLUMP_MARK_USED, -1};
-    memcpy(block + 192, &forged, sizeof forged);
-    EXPECT_EQ(clump_object_size(block + 200), -1);
-    EXPECT_EQ(debug_getmem_size(block + 200), -1);
-    rlsmem(block);
+  Bytes block = (Bytes)getmem(256);
+  const ClumpSlot forged{10, -1, CLUMP_MARK_USED, -1};
+  memcpy(block + 192, &forged, sizeof forged);
+  EXPECT_EQ(clump_object_size(block + 200), -1);
+  EXPECT_EQ(debug_getmem_size(block + 200), -1);
+  rlsmem(block);
 
-    const std::string out = output_path("stops");
-    MEM_EXPECT_STOP(
-        {
-            void* p = clump_getmem(register_clump("damaged", 40));
-            clump_of(p)->self = nullptr;
-            rlsmem(p);
-        },
-        out);
-    EXPECT_THAT(read_text(out), HasSubstr("rlsmem_clump:  clump corruption"));
-    MEM_EXPECT_STOP(
-        {
-            serious_error_reporting_set(1);
-            const int d = register_clump("twice", 40);
-            void* keep = clump_getmem(d);
-            void* p = clump_getmem(d);
-            ((ClumpSlot*)((char*)keep + 88))->marker = 7;  // the free slot after p
-            checkmem_chain_clump(nullptr, nullptr);
-            rlsmem(p);
-            rlsmem(p);
-        },
-        out);
-    const std::string text = read_text(out);
-    EXPECT_THAT(text, HasSubstr("checkmem_chain_clump():   object corruption"));
-    EXPECT_THAT(text, HasSubstr("release of already released object"));
-    EXPECT_THAT(text, HasSubstr("rlsmem:  memory chain is corrupt"));
-    MEM_EXPECT_STOP(
-        {
-            order_debug_level_set(1);
-            relocmem(clump_getmem(register_clump("fixed", 16)), 16);
-        },
-        out);
-    EXPECT_THAT(read_text(out), HasSubstr("relocmem_clump: Cannot reallocate a user registered clump!\n"));
+  const std::string out = output_path("stops");
+  MEM_EXPECT_STOP(
+      {
+        void* p = clump_getmem(register_clump("damaged", 40));
+        clump_of(p)->self = nullptr;
+        rlsmem(p);
+      },
+      out);
+  EXPECT_THAT(read_text(out), HasSubstr("rlsmem_clump:  clump corruption"));
+  MEM_EXPECT_STOP(
+      {
+        serious_error_reporting_set(1);
+        const int d = register_clump("twice", 40);
+        void* keep = clump_getmem(d);
+        void* p = clump_getmem(d);
+        ((ClumpSlot*)((char*)keep + 88))->marker = 7;  // the free slot after p
+        checkmem_chain_clump(nullptr, nullptr);
+        rlsmem(p);
+        rlsmem(p);
+      },
+      out);
+  const std::string text = read_text(out);
+  EXPECT_THAT(text, HasSubstr("checkmem_chain_clump():   object corruption"));
+  EXPECT_THAT(text, HasSubstr("release of already released object"));
+  EXPECT_THAT(text, HasSubstr("rlsmem:  memory chain is corrupt"));
+  MEM_EXPECT_STOP(
+      {
+        order_debug_level_set(1);
+        relocmem(clump_getmem(register_clump("fixed", 16)), 16);
+      },
+      out);
+  EXPECT_THAT(read_text(out),
+              HasSubstr("relocmem_clump: Cannot reallocate a user registered clump!\n"));
 }
 
 TEST(ClumpRegistry, FullRegistryAndObjectsTooBigForTwoSlots) {
-    EXPECT_EXIT(
-        {
-            while (register_clump("fill", 8) >= 0) {
-            }
-            exit(kel::clump::entry_count == 500 ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(register_clump("huge", 32745), -1);
-    const int id = register_clump("half", 32744);
-    EXPECT_EQ(clump_objects_per_clump(id), 2);
-    unregister_clump(id);
+  EXPECT_EXIT(
+      {
+        while (register_clump("fill", 8) >= 0) {
+        }
+        exit(kel::clump::entry_count == 500 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(register_clump("huge", 32745), -1);
+  const int id = register_clump("half", 32744);
+  EXPECT_EQ(clump_objects_per_clump(id), 2);
+  unregister_clump(id);
 }
 
 // Settings change process-wide state, so they run in children.
 TEST(ClumpSettings, AutomaticClumpsReportAndClumpSizeLimits) {
-    for (const char* value : {"true", "TRUE ", "TRUE"}) {
-        EXPECT_EXIT(
-            {
-                set_env("AUTO_CLUMPS_ON", value);
-                read_memory_settings();
-                void* a = getmem(24);
-                if (strcmp(value, "TRUE") != 0) exit(clump_object_id(a) == -1 ? 0 : 1);
-                const bool ok = clump_object_id(a) >= 0 && clump_object_id(a) == clump_object_id(getmem(20)) &&
-                                clump_object_id(getmem(2049)) == -1 && clump_object_size(getmem(2048)) == 2048 &&
-                                clump_object_id(getmem_or_null(24)) == -1 && clump_object_size(relocmem(a, 100)) == 104;
-                exit(ok ? 0 : 1);
-            },
-            ::testing::ExitedWithCode(0), "");
-    }
-    const std::string out = output_path("settings");
+  for (const char* value : {"true", "TRUE ", "TRUE"}) {
     EXPECT_EXIT(
         {
-            memtest::send_stdout_to(out);
-            print_memory_settings();  // nothing on: nothing printed
-            set_env("CLUMP_MODE_OFF", "TRUE");
-            read_memory_settings();
-            print_memory_settings();  // clump mode off alone prints nothing
-            for (const char* name : {"AUTO_CLUMPS_ON", "IGNORE_XAR_EXT", "IGNORE_XAR_RELOC_CNT", "FORCE_MEM_REALLOCATION"})
-                set_env(name, "TRUE");
-            set_env("CLUMP_SIZE", "8192");
-            read_memory_settings();
-            print_memory_settings();
-            bool ok = clump_objects_per_clump(register_clump("s", 380)) == 20 && find_auto_clump(24) == -1;
-            for (const char* bad : {"abc", "100", "4135", "262145", "65536x"}) {
-                set_env("CLUMP_SIZE", bad);
-                read_memory_settings();
-                ok = ok && clump_size_setting() == 65536;
-            }
-            fflush(stdout);
-            exit(ok ? 0 : 1);
+          set_env("AUTO_CLUMPS_ON", value);
+          read_memory_settings();
+          void* a = getmem(24);
+          if (strcmp(value, "TRUE") != 0) exit(clump_object_id(a) == -1 ? 0 : 1);
+          const bool ok =
+              clump_object_id(a) >= 0 && clump_object_id(a) == clump_object_id(getmem(20)) &&
+              clump_object_id(getmem(2049)) == -1 && clump_object_size(getmem(2048)) == 2048 &&
+              clump_object_id(getmem_or_null(24)) == -1 &&
+              clump_object_size(relocmem(a, 100)) == 104;
+          exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
-    const std::string text = read_text(out);
-    EXPECT_EQ(text.substr(0, text.find("CLUMP_SIZE")),
-              "************** Memory debug settings ************\n"
-              "Standard mem clumps are disabled.\n"
-              "Automatic clumps are enabled.\n"
-              "Xarrays will have no extensions.\n"
-              "Xarrays will have no reloc adjustment feature.\n"
-              "Reallocations will always move memory.\n"
-              "************** End Memory debug settings ********\n");
-    EXPECT_THAT(text, HasSubstr("CLUMP_SIZE \"abc\" is not a whole number from 4136 to 262144; clumps keep 65536 bytes.\n"));
-    EXPECT_THAT(text, HasSubstr("CLUMP_SIZE \"262145\""));
+  }
+  const std::string out = output_path("settings");
+  EXPECT_EXIT(
+      {
+        memtest::send_stdout_to(out);
+        print_memory_settings();  // nothing on: nothing printed
+        set_env("CLUMP_MODE_OFF", "TRUE");
+        read_memory_settings();
+        print_memory_settings();  // clump mode off alone prints nothing
+        for (const char* name :
+             {"AUTO_CLUMPS_ON", "IGNORE_XAR_EXT", "IGNORE_XAR_RELOC_CNT", "FORCE_MEM_REALLOCATION"})
+          set_env(name, "TRUE");
+        set_env("CLUMP_SIZE", "8192");
+        read_memory_settings();
+        print_memory_settings();
+        bool ok =
+            clump_objects_per_clump(register_clump("s", 380)) == 20 && find_auto_clump(24) == -1;
+        for (const char* bad : {"abc", "100", "4135", "262145", "65536x"}) {
+          set_env("CLUMP_SIZE", bad);
+          read_memory_settings();
+          ok = ok && clump_size_setting() == 65536;
+        }
+        fflush(stdout);
+        exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  const std::string text = read_text(out);
+  EXPECT_EQ(text.substr(0, text.find("CLUMP_SIZE")),
+            "************** Memory debug settings ************\n"
+            "Standard mem clumps are disabled.\n"
+            "Automatic clumps are enabled.\n"
+            "Xarrays will have no extensions.\n"
+            "Xarrays will have no reloc adjustment feature.\n"
+            "Reallocations will always move memory.\n"
+            "************** End Memory debug settings ********\n");
+  EXPECT_THAT(
+      text,
+      HasSubstr(
+          "CLUMP_SIZE \"abc\" is not a whole number from 4136 to 262144; clumps keep 65536 bytes.\n"));
+  EXPECT_THAT(text, HasSubstr("CLUMP_SIZE \"262145\""));
 }
 
 TEST(ClumpReport, TableRowsAndPercent) {
-    const std::string out = output_path("table");
-    EXPECT_EXIT(
-        {
-            memtest::send_stdout_to(out);
-            const int a = register_clump("KelFile", 380);
-            unregister_clump(register_clump("a name longer than twenty-five", 16));
-            for (int i = 0; i < 50; ++i) clump_getmem(a);
-            print_clump_table();
-            fflush(stdout);
-            exit(0);
-        },
-        ::testing::ExitedWithCode(0), "");
-    const std::string text = read_text(out);
-    EXPECT_EQ(text.substr(0, 153),
-              "Registered Name           size Active     Per Clump Num Clumps Percent Full\n"
-              "------------------------- ---- ---------- --------- ---------- ------------\n"
-              "\n");
-    EXPECT_THAT(text, HasSubstr("\nKelFile                    380 Active           167          1           29\n"));
-    EXPECT_THAT(text, HasSubstr("\na name longer than twenty-five   16 Non-active      2729          0            0\n"));
-    EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+  const std::string out = output_path("table");
+  EXPECT_EXIT(
+      {
+        memtest::send_stdout_to(out);
+        const int a = register_clump("KelFile", 380);
+        unregister_clump(register_clump("a name longer than twenty-five", 16));
+        for (int i = 0; i < 50; ++i) clump_getmem(a);
+        print_clump_table();
+        fflush(stdout);
+        exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  const std::string text = read_text(out);
+  EXPECT_EQ(text.substr(0, 153),
+            "Registered Name           size Active     Per Clump Num Clumps Percent Full\n"
+            "------------------------- ---- ---------- --------- ---------- ------------\n"
+            "\n");
+  EXPECT_THAT(
+      text,
+      HasSubstr("\nKelFile                    380 Active           167          1           29\n"));
+  EXPECT_THAT(
+      text,
+      HasSubstr(
+          "\na name longer than twenty-five   16 Non-active      2729          0            0\n"));
+  EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
 }
 
 }  // namespace

@@ -15,22 +15,22 @@ size_t arena_used = 0;
 
 // Each piece carries its size in the 8 bytes before it, so that realloc knows what to copy.
 void* arena_allocate(size_t n) {
-    size_t need = (8 + n + 15) & ~size_t(15);
-    if (n > sizeof arena || arena_used + need > sizeof arena) return nullptr;
-    unsigned char* piece = arena + arena_used;
-    arena_used += need;
-    memcpy(piece, &n, sizeof n);
-    return piece + 8;
+  size_t need = (8 + n + 15) & ~size_t(15);
+  if (n > sizeof arena || arena_used + need > sizeof arena) return nullptr;
+  unsigned char* piece = arena + arena_used;
+  arena_used += need;
+  memcpy(piece, &n, sizeof n);
+  return piece + 8;
 }
 
 void* arena_reallocate(void* old, size_t n) {
-    void* fresh = arena_allocate(n);
-    if (fresh && old) {
-        size_t old_n;
-        memcpy(&old_n, (unsigned char*)old - 8, sizeof old_n);
-        memcpy(fresh, old, old_n < n ? old_n : n);
-    }
-    return fresh;
+  void* fresh = arena_allocate(n);
+  if (fresh && old) {
+    size_t old_n;
+    memcpy(&old_n, (unsigned char*)old - 8, sizeof old_n);
+    memcpy(fresh, old, old_n < n ? old_n : n);
+  }
+  return fresh;
 }
 
 void arena_release(void*) {}
@@ -43,9 +43,9 @@ void ArenaBacking::TearDown() { mem_set_backing(nullptr, nullptr, nullptr); }
 std::string output_path(const char* name) { return testsupport::child_output_path(name); }
 
 std::string read_text(const std::string& path) {
-    std::string text = testsupport::read_text(path);
-    std::remove(path.c_str());
-    return text;
+  std::string text = testsupport::read_text(path);
+  std::remove(path.c_str());
+  return text;
 }
 
 }  // namespace memtest

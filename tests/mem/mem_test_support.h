@@ -16,9 +16,9 @@ using testsupport::send_stdout_to;
 // Serves backing requests from a fixed arena and never reuses memory, so a released block can
 // still be read (its fill checked, a second release examined) without touching freed memory.
 class ArenaBacking : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
+ protected:
+  void SetUp() override;
+  void TearDown() override;
 };
 
 // Path of a scratch file for the output of the child named `name`.
@@ -32,12 +32,12 @@ inline bool ended_badly(int status) { return !::testing::ExitedWithCode(0)(statu
 }  // namespace memtest
 
 // Runs `statement` in a child with standard output in file `path`; the child must end badly.
-#define MEM_EXPECT_STOP(statement, path)                  \
-    EXPECT_EXIT(                                          \
-        {                                                 \
-            memtest::send_stdout_to(path);                \
-            statement;                                    \
-            fflush(stdout);                               \
-            exit(0);                                      \
-        },                                                \
-        memtest::ended_badly, "")
+#define MEM_EXPECT_STOP(statement, path) \
+  EXPECT_EXIT(                           \
+      {                                  \
+        memtest::send_stdout_to(path);   \
+        statement;                       \
+        fflush(stdout);                  \
+        exit(0);                         \
+      },                                 \
+      memtest::ended_badly, "")

@@ -32,18 +32,21 @@ Ints contents(int* a) { return Ints(a, a + XAR_COUNT(&a)); }
 TEST(OomSweep, HeapBlocks) {
   EXPECT_OOM_SAFE([] { rlsmem(getmem(100)); }, {});
   EXPECT_OOM_SAFE([] { rlsmem(getmem_xar(300000, 1)); }, {});
-  EXPECT_OOM_SAFE([] {
-    void* a = XAR_ALLOC(10, 8, 4);
-    XAR_FREE(&a);
-  }, {});
+  EXPECT_OOM_SAFE(
+      [] {
+        void* a = XAR_ALLOC(10, 8, 4);
+        XAR_FREE(&a);
+      },
+      {});
   char* block = static_cast<char*>(getmem(64));
   memset(block, 0x5A, 64);
   // A resize that fails leaves the block where it was, whole.
-  EXPECT_OOM_SAFE([&] { block = static_cast<char*>(relocmem(block, 100000)); }, [&] {
-    EXPECT_EQ(check_memory_block(block), MEM_BLOCK_OK);
-    EXPECT_EQ(debug_getmem_size(block), 64);
-    EXPECT_EQ(std::string(block, 64), std::string(64, '\x5A'));
-  });
+  EXPECT_OOM_SAFE([&] { block = static_cast<char*>(relocmem(block, 100000)); },
+                  [&] {
+                    EXPECT_EQ(check_memory_block(block), MEM_BLOCK_OK);
+                    EXPECT_EQ(debug_getmem_size(block), 64);
+                    EXPECT_EQ(std::string(block, 64), std::string(64, '\x5A'));
+                  });
   EXPECT_EQ(debug_getmem_size(block), 100000);
   rlsmem(block);
 }
@@ -57,23 +60,44 @@ struct ArrayCase {
 };
 
 const ArrayCase array_cases[] = {
-    {"append", [](int** a, int**) { const int x = 9; XAR_APPEND(a, 1, &x); }, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
-    {"append from inside", [](int** a, int**) { XAR_APPEND(a, 3, &(*a)[6]); }, {1, 2, 3, 4, 5, 6, 7, 8, 7, 8, 0}},
+    {"append",
+     [](int** a, int**) {
+       const int x = 9;
+       XAR_APPEND(a, 1, &x);
+     },
+     {1, 2, 3, 4, 5, 6, 7, 8, 9}},
+    {"append from inside",
+     [](int** a, int**) { XAR_APPEND(a, 3, &(*a)[6]); },
+     {1, 2, 3, 4, 5, 6, 7, 8, 7, 8, 0}},
     {"extend", [](int** a, int**) { XAR_EXTEND(a, 2); }, {1, 2, 3, 4, 5, 6, 7, 8, 0, 0}},
     {"resize", [](int** a, int**) { XAR_RESIZE(a, 10); }, {1, 2, 3, 4, 5, 6, 7, 8, 0, 0}},
     {"replicate", [](int** a, int**) { XAR_REPLICATE(a, 7, 0); }, {8, 1, 2, 3, 4, 5, 6, 7, 8}},
-    {"insert", [](int** a, int**) { const int x[2] = {-1, -2}; xar_insert(a, 2, 2, x); },
+    {"insert",
+     [](int** a, int**) {
+       const int x[2] = {-1, -2};
+       xar_insert(a, 2, 2, x);
+     },
      {1, 2, -1, -2, 3, 4, 5, 6, 7, 8}},
-    {"insert from inside", [](int** a, int**) { xar_insert(a, 1, 3, &(*a)[5]); }, {1, 6, 7, 8, 2, 3, 4, 5, 6, 7, 8}},
-    {"insert across the slot", [](int** a, int**) { xar_insert(a, 6, 3, &(*a)[5]); },
+    {"insert from inside",
+     [](int** a, int**) { xar_insert(a, 1, 3, &(*a)[5]); },
+     {1, 6, 7, 8, 2, 3, 4, 5, 6, 7, 8}},
+    {"insert across the slot",
+     [](int** a, int**) { xar_insert(a, 6, 3, &(*a)[5]); },
      {1, 2, 3, 4, 5, 6, 6, 7, 8, 7, 8}},
-    {"append copies", [](int** a, int**) { xar_append_copies(a, 3, &(*a)[1]); }, {1, 2, 3, 4, 5, 6, 7, 8, 2, 2, 2}},
-    {"concat itself", [](int** a, int**) { xar_concat(a, *a); },
+    {"append copies",
+     [](int** a, int**) { xar_append_copies(a, 3, &(*a)[1]); },
+     {1, 2, 3, 4, 5, 6, 7, 8, 2, 2, 2}},
+    {"concat itself",
+     [](int** a, int**) { xar_concat(a, *a); },
      {1, 2, 3, 4, 5, 6, 7, 8, 1, 2, 3, 4, 5, 6, 7, 8}},
     {"concat", [](int** a, int** b) { xar_concat(a, *b); }, {1, 2, 3, 4, 5, 6, 7, 8, 10, 20}},
     {"inject", [](int** a, int** b) { xar_inject(a, *b, 3); }, {1, 2, 3, 10, 20, 4, 5, 6, 7, 8}},
     {"copy out", [](int** a, int** b) { xar_copy(a, b); }, {1, 2, 3, 4, 5, 6, 7, 8}},
-    {"alloc or append", [](int** a, int**) { const int x = 9; xar_alloc_or_append(a, 1, sizeof(int), 4, &x); },
+    {"alloc or append",
+     [](int** a, int**) {
+       const int x = 9;
+       xar_alloc_or_append(a, 1, sizeof(int), 4, &x);
+     },
      {1, 2, 3, 4, 5, 6, 7, 8, 9}},
 };
 
@@ -84,14 +108,15 @@ TEST(OomSweep, GrowingXarrays) {
     int* a = full_array(start);
     int* b = full_array({10, 20});
     const Ints other = contents(b);
-    EXPECT_OOM_SAFE([&] { c.op(&a, &b); }, [&] {
-      ASSERT_FALSE(xar_is_invalid(&a));
-      EXPECT_EQ(contents(a), start);
-      if (b) {
-        ASSERT_FALSE(xar_is_invalid(&b));
-        EXPECT_EQ(contents(b), other);
-      }
-    });
+    EXPECT_OOM_SAFE([&] { c.op(&a, &b); },
+                    [&] {
+                      ASSERT_FALSE(xar_is_invalid(&a));
+                      EXPECT_EQ(contents(a), start);
+                      if (b) {
+                        ASSERT_FALSE(xar_is_invalid(&b));
+                        EXPECT_EQ(contents(b), other);
+                      }
+                    });
     EXPECT_EQ(contents(a), c.expected);
     XAR_FREE(&a);
     XAR_FREE(&b);
@@ -110,7 +135,7 @@ TEST(OomSweep, ZoneChunks) {
     EXPECT_EQ(r.failure, "");
     recoveries += r.recoveries;
   }
-  EXPECT_GT(recoveries, 30);  // some allocations grew the lists
+  EXPECT_GT(recoveries, 30);               // some allocations grew the lists
   EXPECT_EQ(xar_zone_reset(zone, 0), 30);  // one chunk each, nothing half-added
   xar_zone_destroy(zone);
 }
@@ -128,8 +153,10 @@ TEST(OomSweepFirstCall, PrintWithPathsAndWideText) {
   const std::u16string wide(700, u'w');
   const std::string field(900, 'f');
   testsupport::oom_sweep_first_call([&] {
-    const char* text = kel_sprintf(nullptr, "<%d%pd|%s|%ws|%1200s>", 7, path.c_str(), field.c_str(), wide.c_str(), "x");
-    if (!text || strncmp(text, "<7dir\\sub\\", 10) != 0) printf("FAULT: wrong text %.40s\n", text ? text : "(null)");
+    const char* text = kel_sprintf(nullptr, "<%d%pd|%s|%ws|%1200s>", 7, path.c_str(), field.c_str(),
+                                   wide.c_str(), "x");
+    if (!text || strncmp(text, "<7dir\\sub\\", 10) != 0)
+      printf("FAULT: wrong text %.40s\n", text ? text : "(null)");
   });
 }
 
@@ -148,7 +175,8 @@ TEST(OomSweepFirstCall, WideStringConversions) {
   testsupport::oom_sweep_first_call([&] { rlsmem(text_to_new_wide(text.c_str())); });
   testsupport::oom_sweep_first_call([&] { rlsmem(wide_to_new_text(wide.c_str())); });
   testsupport::oom_sweep_first_call([&] {
-    if (wide_icmp_text(wide.c_str(), text.c_str()) != 0 || wide_cmp_text(wide.c_str(), text.c_str()) == 0)
+    if (wide_icmp_text(wide.c_str(), text.c_str()) != 0 ||
+        wide_cmp_text(wide.c_str(), text.c_str()) == 0)
       fputs("FAULT: compare\n", stdout);
   });
 }
@@ -158,7 +186,8 @@ TEST(OomSweepFirstCall, ScanIntoWideTargets) {
   testsupport::oom_sweep_first_call([&] {
     int n = 0;
     kel_wchar word[700];
-    if (kel_sscanf(line.c_str(), "%d %ws", &n, word) != 2 || n != 12) fputs("FAULT: scan\n", stdout);
+    if (kel_sscanf(line.c_str(), "%d %ws", &n, word) != 2 || n != 12)
+      fputs("FAULT: scan\n", stdout);
   });
 }
 

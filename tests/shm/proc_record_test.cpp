@@ -24,7 +24,8 @@ int start_probe(const std::string& arguments) {
   probe += ".exe";
 #endif
   uint32_t pid = 0;
-  EXPECT_NE(0, platform_process_run((probe.string() + " " + arguments).c_str(), 0, nullptr, nullptr, &pid));
+  EXPECT_NE(0, platform_process_run((probe.string() + " " + arguments).c_str(), 0, nullptr, nullptr,
+                                    &pid));
   return (int)pid;
 }
 
@@ -32,9 +33,7 @@ int after_a_while(void* code) {
   platform_sleep_ms(100);
   return *static_cast<int*>(code);
 }
-int exits_early(void*) {
-  thread_exit(5);
-}
+int exits_early(void*) { thread_exit(5); }
 int sleeps_long(void*) {
   platform_sleep_ms(20000);
   return 1;

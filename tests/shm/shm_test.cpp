@@ -21,7 +21,8 @@ class Channels : public testing::Test {
 
 // Whether [address, address + size) lies inside channel n's segment.
 bool inside(uint32_t n, const void* address, int size) {
-  const char* base = static_cast<const char*>(kelshm_get_ipc_chan((int)n, KELSHM_KIND_CHANNEL, 0)->base);
+  const char* base =
+      static_cast<const char*>(kelshm_get_ipc_chan((int)n, KELSHM_KIND_CHANNEL, 0)->base);
   const char* p = static_cast<const char*>(address);
   return p >= base + VM_SEGMENT_HEADER && p + size <= base + KELSHM_CHANNEL_SIZE;
 }
@@ -85,7 +86,8 @@ TEST_F(Channels, ResetForgetsTheSegments) {
 TEST_F(Channels, LocksAndTheirRefusals) {
   EXPECT_EQ(1, kelshm_gen_lock_op(3, 1, 1));
   EXPECT_EQ(0, kelshm_gen_lock_op(3, 2, 1));
-  EXPECT_NE(std::string::npos, reports.take().find("conversion of shared lock into exclusive is not implemented."));
+  EXPECT_NE(std::string::npos,
+            reports.take().find("conversion of shared lock into exclusive is not implemented."));
   EXPECT_EQ(1, kelshm_gen_lock_op(3, 0, 1));
   EXPECT_EQ(1, kelshm_gen_lock_op(3, 2, 1));
   EXPECT_EQ(1, kelshm_gen_lock_op(3, 2, 1));
@@ -162,12 +164,13 @@ TEST_F(Channels, RandomTrafficStaysInsideAndApart) {
 // Running out of memory while a new channel is made leaves the lock free and no channel behind.
 TEST_F(Channels, OutOfMemoryMakingAChannel) {
   kelshm_reset();
-  EXPECT_OOM_SAFE([] { kelshm_getmem(64); }, [] {
-    int state = -1;
-    kelshm_get_lock_status(0, &state, nullptr);
-    EXPECT_EQ(0, state);
-    EXPECT_EQ(nullptr, kelshm_get_ipc_chan(1, 1, 0)->base);
-  });
+  EXPECT_OOM_SAFE([] { kelshm_getmem(64); },
+                  [] {
+                    int state = -1;
+                    kelshm_get_lock_status(0, &state, nullptr);
+                    EXPECT_EQ(0, state);
+                    EXPECT_EQ(nullptr, kelshm_get_ipc_chan(1, 1, 0)->base);
+                  });
 }
 
 }  // namespace

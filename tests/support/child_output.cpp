@@ -16,8 +16,8 @@ namespace testsupport {
 std::string child_output_path(const char* tag) {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   const size_t folder = std::hash<std::string>{}(start_dir().string());
-  std::string name = "kel_" + std::to_string(folder) + "_" + info->test_suite_name() + "_" + info->name() + "_" +
-                     tag + ".out";
+  std::string name = "kel_" + std::to_string(folder) + "_" + info->test_suite_name() + "_" +
+                     info->name() + "_" + tag + ".out";
   for (char& c : name)
     if (c == '/') c = '_';
   return ::testing::TempDir() + name;

@@ -32,7 +32,8 @@ enum class ChildStart { Copy, Fresh };
 // returns). Returns what the child printed, CRLF read as LF. Failures the child writes to the
 // standard error show in the failure message.
 template <class Body, class Ends>
-std::string run_child(Body body, Ends ends, ChildStart start = ChildStart::Copy, const char* tag = "") {
+std::string run_child(Body body, Ends ends, ChildStart start = ChildStart::Copy,
+                      const char* tag = "") {
   const std::string style = GTEST_FLAG_GET(death_test_style);
   if (start == ChildStart::Fresh) GTEST_FLAG_SET(death_test_style, "threadsafe");
   const std::string path = child_output_path(tag);

@@ -32,9 +32,11 @@ std::string chain_fault() {
   int blocks = 0;
   for (void* p = first_memory_area(); p; ++blocks) {
     const int code = check_memory_block(p);
-    if (code != MEM_BLOCK_OK) return "block " + std::to_string(blocks) + " fails its check with " + std::to_string(code);
+    if (code != MEM_BLOCK_OK)
+      return "block " + std::to_string(blocks) + " fails its check with " + std::to_string(code);
     void* next = nullptr;
-    if (!getmem_block_info(p, nullptr, &next, nullptr, nullptr, nullptr, nullptr)) return "block unreadable";
+    if (!getmem_block_info(p, nullptr, &next, nullptr, nullptr, nullptr, nullptr))
+      return "block unreadable";
     p = next;
   }
   return "";
@@ -45,7 +47,8 @@ std::string chain_fault() {
 std::string print_engine_fault() {
   const char* first = kel_sprintf(nullptr, "<%d|%s>", 12, "ab");
   const char* second = kel_sprintf(nullptr, "%s-%d", first, 3);
-  if (first && second && first != second && strcmp(first, "<12|ab>") == 0 && strcmp(second, "<12|ab>-3") == 0)
+  if (first && second && first != second && strcmp(first, "<12|ab>") == 0 &&
+      strcmp(second, "<12|ab>-3") == 0)
     return "";
   return std::string("print engine after recovery: \"") + (first ? first : "(null)") + "\", \"" +
          (second ? second : "(null)") + "\"";
@@ -79,8 +82,8 @@ int run_once(const std::function<void()>* op, int k) {
 
 namespace {
 // `totals`: 2 the block count and bytes must stay, 1 the count must stay, 0 neither.
-OomSweepResult sweep(const std::function<void()>& op, const std::function<void()>& after_recovery, int limit,
-                     int totals_kept) {
+OomSweepResult sweep(const std::function<void()>& op, const std::function<void()>& after_recovery,
+                     int limit, int totals_kept) {
   OomSweepResult result;
   prepare_traps();
   for (int k = 0; k < limit; ++k) {
@@ -92,11 +95,13 @@ OomSweepResult sweep(const std::function<void()>& op, const std::function<void()
     ++result.recoveries;
     std::string fault = chain_fault();
     const Totals after = totals();
-    if (fault.empty() && totals_kept > 0 && (after.count != before.count || (totals_kept > 1 && after.user != before.user)))
-      fault = "blocks " + std::to_string(before.count) + " -> " + std::to_string(after.count) + ", bytes " +
-              std::to_string(before.user) + " -> " + std::to_string(after.user);
+    if (fault.empty() && totals_kept > 0 &&
+        (after.count != before.count || (totals_kept > 1 && after.user != before.user)))
+      fault = "blocks " + std::to_string(before.count) + " -> " + std::to_string(after.count) +
+              ", bytes " + std::to_string(before.user) + " -> " + std::to_string(after.user);
     if (fault.empty()) fault = print_engine_fault();
-    if (!fault.empty() && result.failure.empty()) result.failure = "failing at request " + std::to_string(k + 1) + ": " + fault;
+    if (!fault.empty() && result.failure.empty())
+      result.failure = "failing at request " + std::to_string(k + 1) + ": " + fault;
     if (after_recovery) after_recovery();
   }
   return result;
@@ -123,8 +128,8 @@ std::string growth_of(const std::string& output) {
 }
 }  // namespace
 
-OomSweepResult oom_sweep(const std::function<void()>& op, const std::function<void()>& after_recovery, int limit,
-                         bool same_bytes) {
+OomSweepResult oom_sweep(const std::function<void()>& op,
+                         const std::function<void()>& after_recovery, int limit, bool same_bytes) {
   return sweep(op, after_recovery, limit, same_bytes ? 2 : 1);
 }
 

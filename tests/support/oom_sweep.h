@@ -7,9 +7,9 @@
 namespace testsupport {
 
 struct OomSweepResult {
-  int recoveries = 0;        // runs that ran out of memory and came back through the trap
-  bool completed = false;    // the last run finished without running out
-  std::string failure;       // empty, or what the first broken recovery left behind
+  int recoveries = 0;      // runs that ran out of memory and came back through the trap
+  bool completed = false;  // the last run finished without running out
+  std::string failure;     // empty, or what the first broken recovery left behind
 };
 
 // Runs `op` under a class-2 trap with the backing allocator failing from its 1st request on,
@@ -23,8 +23,9 @@ struct OomSweepResult {
 // objects (capture what it needs by reference).
 // `same_bytes` false lets the user bytes grow, never the block count: for an operation that
 // grows two arrays in turn, the first may keep the room it gained when the second cannot grow.
-OomSweepResult oom_sweep(const std::function<void()>& op, const std::function<void()>& after_recovery = {},
-                         int limit = 10000, bool same_bytes = true);
+OomSweepResult oom_sweep(const std::function<void()>& op,
+                         const std::function<void()>& after_recovery = {}, int limit = 10000,
+                         bool same_bytes = true);
 
 // For an operation that builds process-wide caches on its first call (the language set-up, the
 // print engine's buffers, code page tables): what a cache keeps after a recovery is owned, not
@@ -38,10 +39,10 @@ void oom_sweep_first_call(const std::function<void()>& op);
 }  // namespace testsupport
 
 // Sweeps `op` and expects at least one recovery, a completed last run and no broken recovery.
-#define EXPECT_OOM_SAFE(op, after_recovery)                                      \
-  do {                                                                           \
+#define EXPECT_OOM_SAFE(op, after_recovery)                                                        \
+  do {                                                                                             \
     const ::testsupport::OomSweepResult kel_sweep_ = ::testsupport::oom_sweep(op, after_recovery); \
-    EXPECT_TRUE(kel_sweep_.completed) << "the operation never completed";       \
-    EXPECT_GT(kel_sweep_.recoveries, 0) << "the operation never allocated";     \
-    EXPECT_EQ(kel_sweep_.failure, "");                                            \
+    EXPECT_TRUE(kel_sweep_.completed) << "the operation never completed";                          \
+    EXPECT_GT(kel_sweep_.recoveries, 0) << "the operation never allocated";                        \
+    EXPECT_EQ(kel_sweep_.failure, "");                                                             \
   } while (0)

@@ -26,8 +26,9 @@ fs::path make_unique_dir() {
   static std::atomic<unsigned> serial{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   for (;;) {
-    fs::path p = fs::temp_directory_path() / ("kel_test_" + std::to_string(KEL_GETPID()) + "_" +
-                                              std::to_string(stamp) + "_" + std::to_string(serial++));
+    fs::path p =
+        fs::temp_directory_path() / ("kel_test_" + std::to_string(KEL_GETPID()) + "_" +
+                                     std::to_string(stamp) + "_" + std::to_string(serial++));
     std::error_code ec;
     if (fs::create_directory(p, ec)) return p;
     if (ec) throw fs::filesystem_error("cannot make a temporary folder", p, ec);

@@ -71,7 +71,8 @@ TEST(Exec, ExitCodesThroughEachEntryWithHooks) {
   EXPECT_EQ(9, code);
   EXPECT_EQ(0, options.shell);  // no interpreter when waiting
   EXPECT_NE(0, kel_exec_command_new(1, "%s exit=4 c", probe.c_str()));
-  EXPECT_EQ("|exit=5|a|\n|exit=9|b|\n|exit=4|c|\n", testsupport::read_text("probe.txt"));  // all waited for
+  EXPECT_EQ("|exit=5|a|\n|exit=9|b|\n|exit=4|c|\n",
+            testsupport::read_text("probe.txt"));  // all waited for
   EXPECT_EQ(5, pre_calls);
   EXPECT_EQ(5, post_calls);
 
@@ -154,7 +155,8 @@ TEST(Exec, BackgroundStartsDoNotWait) {
   EXPECT_EQ(3, pre_calls);  // the two background entries run no hooks
   EXPECT_EQ("", testsupport::read_text("probe.txt"));
   std::string here = wait_for_lines("probe.txt", 4);
-  for (const char* word : {"|shell|", "|mode2|", "|new|", "|call|"}) EXPECT_NE(std::string::npos, here.find(word)) << here;
+  for (const char* word : {"|shell|", "|mode2|", "|new|", "|call|"})
+    EXPECT_NE(std::string::npos, here.find(word)) << here;
   EXPECT_EQ("|sleep=2000|direct|\n", wait_for_lines(tmp.file("probe.txt"), 1));
   testsupport::unset_env("TMP");
 }

@@ -28,7 +28,8 @@ const kel_hostent* fake_resolver(const char* name) {
   static std::map<std::string, FakeHost*> hosts;
   ++resolver_calls;
   std::string n = name;
-  if (n.rfind("h", 0) != 0 || n.find('-') != std::string::npos || n.find('.') != std::string::npos) return nullptr;
+  if (n.rfind("h", 0) != 0 || n.find('-') != std::string::npos || n.find('.') != std::string::npos)
+    return nullptr;
   FakeHost*& h = hosts[n];
   if (!h) {
     h = new FakeHost;
@@ -51,9 +52,11 @@ void in_fresh_process(Body body) {
       [&] {
         body();
         if (!testing::Test::HasFailure()) return;
-        const testing::TestResult* result = testing::UnitTest::GetInstance()->current_test_info()->result();
+        const testing::TestResult* result =
+            testing::UnitTest::GetInstance()->current_test_info()->result();
         for (int i = 0; i < result->total_part_count(); i++)
-          printf("%s:%d: %s\n", result->GetTestPartResult(i).file_name(), result->GetTestPartResult(i).line_number(),
+          printf("%s:%d: %s\n", result->GetTestPartResult(i).file_name(),
+                 result->GetTestPartResult(i).line_number(),
                  result->GetTestPartResult(i).message());
         fflush(stdout);
         std::_Exit(1);
@@ -80,66 +83,64 @@ void expect_host(const char* name, int n) {
 }
 
 TEST(HostCache, ShortcutAliasesAndEviction) {
-  in_fresh_process(
-      [] {
-        use_fakes();
-        EXPECT_EQ(nullptr, kel_gethostbyname(""));  // no shortcut before a success
-        EXPECT_EQ(1, resolver_calls);
-        kel_hostent* first = kel_gethostbyname("h0");
-        EXPECT_EQ(first, fake_resolver("h0"));  // a miss answers the resolver's entry
-        resolver_calls = 0;
-        kel_hostent* cached = kel_gethostbyname("h0");  // the shortcut: the cache's copy
-        EXPECT_NE(cached, first);
-        EXPECT_EQ(cached, kel_gethostbyname("h0-b"));
-        EXPECT_EQ(cached, kel_gethostbyname("h0.full"));
-        EXPECT_STREQ("h0-a", cached->h_aliases[0]);
-        EXPECT_EQ(0, resolver_calls);
-        // Six hosts fill the cache, one a second; h0 is used again last.
-        for (int i = 1; i < 6; i++) {
-          fake_now = 1000 + i;
-          expect_host(("h" + std::to_string(i)).c_str(), i);
-        }
-        fake_now = 1010;
-        expect_host("h0-a", 0);
-        EXPECT_EQ(5, resolver_calls);
-        // The seventh replaces h1, the least recently used; h0 stays.
-        expect_host("h6", 6);
-        resolver_calls = 0;
-        expect_host("h0", 0);
-        expect_host("h2-a", 2);
-        EXPECT_EQ(0, resolver_calls);
-        expect_host("h1", 1);
-        EXPECT_EQ(1, resolver_calls);
-        // An unresolvable name: null, nothing cached, the shortcut kept.
-        EXPECT_EQ(nullptr, kel_gethostbyname("nowhere"));
-        resolver_calls = 0;
-        expect_host("h1", 1);
-        EXPECT_EQ(0, resolver_calls);
-        // Ties: every entry last used in the same second; the lowest index goes.
-        fake_now = 2000;
-        for (const char* n : {"h0", "h1", "h2", "h3", "h4", "h6"}) expect_host(n, n[1] - '0');
-        expect_host("h7", 7);  // replaces entry 0 (h0)
-        resolver_calls = 0;
-        for (const char* n : {"h1", "h2", "h3", "h4", "h6", "h7"}) expect_host(n, n[1] - '0');
-        EXPECT_EQ(0, resolver_calls);
-        expect_host("h0", 0);
-        EXPECT_EQ(1, resolver_calls);
-      });
+  in_fresh_process([] {
+    use_fakes();
+    EXPECT_EQ(nullptr, kel_gethostbyname(""));  // no shortcut before a success
+    EXPECT_EQ(1, resolver_calls);
+    kel_hostent* first = kel_gethostbyname("h0");
+    EXPECT_EQ(first, fake_resolver("h0"));  // a miss answers the resolver's entry
+    resolver_calls = 0;
+    kel_hostent* cached = kel_gethostbyname("h0");  // the shortcut: the cache's copy
+    EXPECT_NE(cached, first);
+    EXPECT_EQ(cached, kel_gethostbyname("h0-b"));
+    EXPECT_EQ(cached, kel_gethostbyname("h0.full"));
+    EXPECT_STREQ("h0-a", cached->h_aliases[0]);
+    EXPECT_EQ(0, resolver_calls);
+    // Six hosts fill the cache, one a second; h0 is used again last.
+    for (int i = 1; i < 6; i++) {
+      fake_now = 1000 + i;
+      expect_host(("h" + std::to_string(i)).c_str(), i);
+    }
+    fake_now = 1010;
+    expect_host("h0-a", 0);
+    EXPECT_EQ(5, resolver_calls);
+    // The seventh replaces h1, the least recently used; h0 stays.
+    expect_host("h6", 6);
+    resolver_calls = 0;
+    expect_host("h0", 0);
+    expect_host("h2-a", 2);
+    EXPECT_EQ(0, resolver_calls);
+    expect_host("h1", 1);
+    EXPECT_EQ(1, resolver_calls);
+    // An unresolvable name: null, nothing cached, the shortcut kept.
+    EXPECT_EQ(nullptr, kel_gethostbyname("nowhere"));
+    resolver_calls = 0;
+    expect_host("h1", 1);
+    EXPECT_EQ(0, resolver_calls);
+    // Ties: every entry last used in the same second; the lowest index goes.
+    fake_now = 2000;
+    for (const char* n : {"h0", "h1", "h2", "h3", "h4", "h6"}) expect_host(n, n[1] - '0');
+    expect_host("h7", 7);  // replaces entry 0 (h0)
+    resolver_calls = 0;
+    for (const char* n : {"h1", "h2", "h3", "h4", "h6", "h7"}) expect_host(n, n[1] - '0');
+    EXPECT_EQ(0, resolver_calls);
+    expect_host("h0", 0);
+    EXPECT_EQ(1, resolver_calls);
+  });
 }
 
 // Names of 64 characters or more are answered without being cached.
 TEST(HostCache, LongNamesAreNotCached) {
-  in_fresh_process(
-      [] {
-        use_fakes();
-        std::string name = "h9" + std::string(70, '9');
-        kel_hostent* h = kel_gethostbyname(name.c_str());
-        ASSERT_NE(nullptr, h);
-        EXPECT_EQ(h, kel_gethostbyname(name.c_str()));  // the resolver's own entry both times
-        EXPECT_EQ(2, resolver_calls);
-        expect_host("h3", 3);
-        EXPECT_EQ(3, resolver_calls);
-      });
+  in_fresh_process([] {
+    use_fakes();
+    std::string name = "h9" + std::string(70, '9');
+    kel_hostent* h = kel_gethostbyname(name.c_str());
+    ASSERT_NE(nullptr, h);
+    EXPECT_EQ(h, kel_gethostbyname(name.c_str()));  // the resolver's own entry both times
+    EXPECT_EQ(2, resolver_calls);
+    expect_host("h3", 3);
+    EXPECT_EQ(3, resolver_calls);
+  });
 }
 
 TEST(HostCache, Trace) {
@@ -161,47 +162,45 @@ TEST(HostCache, Trace) {
 
 // Running out of memory while an entry is filled or replaced leaves the cache as it was.
 TEST(HostCache, OutOfMemoryLeavesTheCacheWhole) {
-  in_fresh_process(
-      [] {
-        use_fakes();
-        kel_host_clock_set(ticking_clock);  // no ties: the least recently used is plain
-        static int next = 0;
-        // The hosts stored before still answer from the cache, by an alias.
-        auto check = [] {
-          const int calls = resolver_calls;
-          for (int i = next > 6 ? next - 6 : 0; i < next; i++) {
-            std::string n = "h" + std::to_string(i);
-            kel_hostent* h = kel_gethostbyname((n + "-b").c_str());
-            ASSERT_NE(nullptr, h) << n;
-            EXPECT_EQ(n + ".full", std::string(h->h_name));
-          }
-          EXPECT_EQ(calls, resolver_calls);
-        };
-        for (next = 0; next < 9; next++) {
-          std::string n = "h" + std::to_string(next);
-          auto op = [&n] { kel_gethostbyname(n.c_str()); };
-          testsupport::OomSweepResult r = testsupport::oom_sweep(op, check, 10000, false);
-          EXPECT_TRUE(r.completed);
-          EXPECT_GT(r.recoveries, 0);
-          EXPECT_EQ("", r.failure);
-        }
-      });
+  in_fresh_process([] {
+    use_fakes();
+    kel_host_clock_set(ticking_clock);  // no ties: the least recently used is plain
+    static int next = 0;
+    // The hosts stored before still answer from the cache, by an alias.
+    auto check = [] {
+      const int calls = resolver_calls;
+      for (int i = next > 6 ? next - 6 : 0; i < next; i++) {
+        std::string n = "h" + std::to_string(i);
+        kel_hostent* h = kel_gethostbyname((n + "-b").c_str());
+        ASSERT_NE(nullptr, h) << n;
+        EXPECT_EQ(n + ".full", std::string(h->h_name));
+      }
+      EXPECT_EQ(calls, resolver_calls);
+    };
+    for (next = 0; next < 9; next++) {
+      std::string n = "h" + std::to_string(next);
+      auto op = [&n] { kel_gethostbyname(n.c_str()); };
+      testsupport::OomSweepResult r = testsupport::oom_sweep(op, check, 10000, false);
+      EXPECT_TRUE(r.completed);
+      EXPECT_GT(r.recoveries, 0);
+      EXPECT_EQ("", r.failure);
+    }
+  });
 }
 
 // The platform's resolver: the loopback name.
 TEST(HostCache, ResolvesLocalhost) {
-  in_fresh_process(
-      [] {
-        kel_hostent* h = kel_gethostbyname("localhost");
-        ASSERT_NE(nullptr, h);
-        ASSERT_NE(nullptr, h->h_addr_list);
-        ASSERT_NE(nullptr, h->h_addr_list[0]);
-        EXPECT_EQ(127, (unsigned char)h->h_addr_list[0][0]);
-        kel_hostent* cached = kel_gethostbyname("localhost");  // the shortcut gives the cache's copy
-        EXPECT_NE(h, cached);
-        EXPECT_EQ(cached, kel_gethostbyname("localhost"));
-        EXPECT_EQ(127, (unsigned char)cached->h_addr_list[0][0]);
-      });
+  in_fresh_process([] {
+    kel_hostent* h = kel_gethostbyname("localhost");
+    ASSERT_NE(nullptr, h);
+    ASSERT_NE(nullptr, h->h_addr_list);
+    ASSERT_NE(nullptr, h->h_addr_list[0]);
+    EXPECT_EQ(127, (unsigned char)h->h_addr_list[0][0]);
+    kel_hostent* cached = kel_gethostbyname("localhost");  // the shortcut gives the cache's copy
+    EXPECT_NE(h, cached);
+    EXPECT_EQ(cached, kel_gethostbyname("localhost"));
+    EXPECT_EQ(127, (unsigned char)cached->h_addr_list[0][0]);
+  });
 }
 
 }  // namespace

@@ -10,7 +10,8 @@
 int main(int argc, char** argv) {
   int code = 0;
   for (int i = 1; i < argc; i++) {
-    if (strncmp(argv[i], "sleep=", 6) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(atoi(argv[i] + 6)));
+    if (strncmp(argv[i], "sleep=", 6) == 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(atoi(argv[i] + 6)));
     if (strncmp(argv[i], "exit=", 5) == 0) code = atoi(argv[i] + 5);
   }
   FILE* out = fopen("probe.txt", "a");

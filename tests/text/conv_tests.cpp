@@ -1,4 +1,5 @@
-// Wide and 8-bit text conversion in every regime; the expected bytes are the same on every platform.
+// Wide and 8-bit text conversion in every regime; the expected bytes are the same on every
+// platform.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -30,11 +31,14 @@ std::string hex(const char* text) { return hex_of(text, strlen(text)); }
 
 std::string unhex(const std::string& h) {
   std::string out;
-  for (size_t i = 0; i + 1 < h.size(); i += 2) out += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
+  for (size_t i = 0; i + 1 < h.size(); i += 2)
+    out += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
   return out;
 }
 
-std::u16string wide(const kel_wchar* w) { return w ? std::u16string(w) : std::u16string(u"<null>"); }
+std::u16string wide(const kel_wchar* w) {
+  return w ? std::u16string(w) : std::u16string(u"<null>");
+}
 
 std::string to_text(const std::u16string& w) {
   std::vector<char> out(4 * w.size() + 1, '\x7f');
@@ -55,7 +59,6 @@ std::string stdout_of(void (*action)()) {
   return ::testing::internal::GetCapturedStdout();
 }
 
-
 struct Sample {
   int code;
   const char16_t* text;
@@ -67,7 +70,8 @@ const Sample kSamples[] = {
     {LANG_CODE_USASCII, u"abc", "616263"},
     {LANG_CODE_USASCII, u"caf\u00e9 \u20ac\u00fc", "636166e92080fc"},
     {LANG_CODE_GERMAN, u"Stra\u00dfe \u00c4rger", "53747261df6520c472676572"},
-    {LANG_CODE_RUSSIAN, u"\u041f\u0440\u0438\u0432\u0435\u0442 \u043c\u0438\u0440", "cff0e8e2e5f220ece8f0"},
+    {LANG_CODE_RUSSIAN, u"\u041f\u0440\u0438\u0432\u0435\u0442 \u043c\u0438\u0440",
+     "cff0e8e2e5f220ece8f0"},
     {LANG_CODE_JAPANESE, u"\u4e9c\u3042\uff71\u4e02\u4e04A", "b0a1a4a28eb18fb0a18fb0a241"},
     {LANG_CODE_JAPANESE, u"\u65e5\u672c\u8a9e \uff83\uff7d\uff84", "c6fccbdcb8ec208ec38ebd8ec4"},
     {LANG_CODE_KOREAN, u"\ud55c\uae00\u3000x", "c7d1b1dba1a178"},
@@ -171,7 +175,8 @@ TEST(ProcessCode, BytesAndCodes) {
   struct Case {
     kel_wchar code;
     const char* bytes;
-  } cases[] = {{0x0041, "41"}, {0x00B1, "8eb1"}, {0xB0A1, "b0a1"}, {0xB021, "8fb0a1"}, {0xF4A6, "f4a6"}};
+  } cases[] = {
+      {0x0041, "41"}, {0x00B1, "8eb1"}, {0xB0A1, "b0a1"}, {0xB021, "8fb0a1"}, {0xF4A6, "f4a6"}};
   for (const Case& c : cases) {
     char out[4] = {};
     int n = euc_code_to_bytes(out, c.code);
@@ -230,7 +235,9 @@ TEST_F(Conversion, EucTextEdgesStoreZeroAndStayInsideTheText) {
   EXPECT_EQ(out[1], 0);
   EXPECT_EQ(out[2], 0);
   // A byte 0xFF ends the text.
-  euc_str_to_unicode_str(out, "ab\xff" "cd");
+  euc_str_to_unicode_str(out,
+                         "ab\xff"
+                         "cd");
   EXPECT_EQ(wide(out), u"ab");
 }
 
@@ -240,8 +247,8 @@ TEST_F(Conversion, DoubleByteFailuresAreReportedAndMarked) {
   static kel_wchar* result;
   std::string printed = stdout_of([] { result = euc_str_to_unicode_str(out, "a\xc7"); });
   EXPECT_EQ(result, EUC_STR_CONVERSION_FAILED);
-  EXPECT_EQ(printed, "euc_str_to_unicode_str:Error - " + std::to_string(platform_codepage_no_translation_error()) +
-                         "\n");
+  EXPECT_EQ(printed, "euc_str_to_unicode_str:Error - " +
+                         std::to_string(platform_codepage_no_translation_error()) + "\n");
   EXPECT_EQ(wide(out), u"a");
   // strtows gives the default character for it instead.
   EXPECT_EQ(to_wide("61c7"), u"a?");
@@ -313,13 +320,15 @@ TEST(FirstCall, KoreanPackedCodesKeepBothBytes) {
     CHILD_CHECK(is_korean_wide_space(unicode_to_wchar(u'\u3000'), LANG_CODE_KOREAN) == 1);
     CHILD_CHECK(is_korean_wide_space(0x1A1A1, LANG_CODE_KOREAN) == 1);
     CHILD_CHECK(is_korean_wide_space(0xA1A1, LANG_CODE_JAPANESE) == 0);
-    // Lead bytes 0x8E and 0x8F are ordinary lead bytes of this code page, with trail bytes below 0x80.
+    // Lead bytes 0x8E and 0x8F are ordinary lead bytes of this code page, with trail bytes below
+    // 0x80.
     for (const char* pair : {"\x8e\x41", "\x8f\x52", "\xc7\xd1"}) {
       kel_wchar w[4] = {};
       strtows(w, pair);
       CHILD_CHECK(w[0] != 0 && w[0] != u'?' && w[1] == 0);
       kel_wchar packed = unicode_to_wchar(w[0]);
-      CHILD_CHECK(packed == ((static_cast<unsigned char>(pair[0]) << 8) | static_cast<unsigned char>(pair[1])));
+      CHILD_CHECK(packed == ((static_cast<unsigned char>(pair[0]) << 8) |
+                             static_cast<unsigned char>(pair[1])));
       CHILD_CHECK(wc16towc32(&packed) == 1 && packed == w[0]);
     }
   });
@@ -337,7 +346,8 @@ TEST(Classify, IntegersAndReals) {
   EXPECT_EQ(wide_is_integer(nullptr), 0);
   for (const char16_t* yes : {u" -1.5e+10 ", u"1e38", u".5", u"+.5", u"3", u"2.25E-3", u"1e0001"})
     EXPECT_EQ(wide_is_real(yes), 1) << wide(yes).size();
-  for (const char16_t* no : {u"1e100", u"1.e5", u"5.", u"1e39", u"1e-39", u"e5", u"1e", u"-", u"1.5x", u"."})
+  for (const char16_t* no :
+       {u"1e100", u"1.e5", u"5.", u"1e39", u"1e-39", u"e5", u"1e", u"-", u"1.5x", u"."})
     EXPECT_EQ(wide_is_real(no), 0) << wide(no).size();
   EXPECT_EQ(wide_is_real(nullptr), 0);
   EXPECT_EQ(wide_char_is(u'-', '-'), 1);
@@ -487,7 +497,8 @@ TableHashes table_hashes(int code) {
   if (code == LANG_CODE_JAPANESE) {
     for (unsigned a = 0xA1; a < 0xFF; ++a) {
       for (unsigned b = 0xA1; b < 0xFF; ++b) {
-        unsigned char t[4] = {0x8F, static_cast<unsigned char>(a), static_cast<unsigned char>(b), 0};
+        unsigned char t[4] = {0x8F, static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                              0};
         add_text(t);
       }
     }
@@ -500,9 +511,12 @@ TEST_F(Conversion, WholeTablesAreTheSameOnEveryPlatform) {
     int code;
     uint32_t to_bytes, to_wide;
   } expected[] = {
-      {LANG_CODE_USASCII, 0xbb48689b, 0x37e8be1b},    {LANG_CODE_RUSSIAN, 0xaf32d8d1, 0xc71d783f},
-      {LANG_CODE_JAPANESE, 0xdbeb88c2, 0xb7ba894e},   {LANG_CODE_KOREAN, 0x928e7901, 0x5971193c},
-      {LANG_CODE_CHINESE_TW, 0x15a15226, 0xf384ab4c}, {LANG_CODE_CHINESE_CN, 0x4700a821, 0x2734c524},
+      {LANG_CODE_USASCII, 0xbb48689b, 0x37e8be1b},
+      {LANG_CODE_RUSSIAN, 0xaf32d8d1, 0xc71d783f},
+      {LANG_CODE_JAPANESE, 0xdbeb88c2, 0xb7ba894e},
+      {LANG_CODE_KOREAN, 0x928e7901, 0x5971193c},
+      {LANG_CODE_CHINESE_TW, 0x15a15226, 0xf384ab4c},
+      {LANG_CODE_CHINESE_CN, 0x4700a821, 0x2734c524},
   };
   for (const auto& e : expected) {
     TableHashes h = table_hashes(e.code);

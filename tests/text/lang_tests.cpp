@@ -16,8 +16,8 @@
 
 namespace {
 
-
-// Sets (value non-null) or removes an environment variable; the assignment stays valid for the process.
+// Sets (value non-null) or removes an environment variable; the assignment stays valid for the
+// process.
 void env(const char* name, const char* value) {
   if (!value) {
     platform_env_remove(name);
@@ -29,7 +29,8 @@ void env(const char* name, const char* value) {
 
 // A clean environment for the set-up: none of its variables set.
 void clean_env() {
-  for (const char* name : {"KEL_LANG", "LANG", "LC_ALL", "CUSTOM_LOCALE_IS_MULTIBYTE", "CUSTOM_LOCALE_TEXT_DIR"})
+  for (const char* name :
+       {"KEL_LANG", "LANG", "LC_ALL", "CUSTOM_LOCALE_IS_MULTIBYTE", "CUSTOM_LOCALE_TEXT_DIR"})
     env(name, nullptr);
 }
 
@@ -63,7 +64,9 @@ TEST(LanguageTable, NamesAndCodes) {
   EXPECT_EQ(lang_code_from_name("korea"), -1);
   for (int code = -1; code <= 12; ++code) {
     EXPECT_EQ(lang_code_known(code), code >= 0 && code <= 11) << code;
-    EXPECT_EQ(lang_is_multibyte(code), code == 1 || code == 6 || code == 8 || code == 9 || code == 10) << code;
+    EXPECT_EQ(lang_is_multibyte(code),
+              code == 1 || code == 6 || code == 8 || code == 9 || code == 10)
+        << code;
     EXPECT_EQ(lang_is_custom(code), code == 6 || code == 11) << code;
   }
 }
@@ -88,8 +91,9 @@ TEST(LanguageSetup, CharacterTypeFollowsTheLanguage) {
     const char* name;
     int letter;  // a letter of the language's single-byte code page, or 0 for a multibyte language
   };
-  const Row rows[] = {{"japanese", 0},   {"korean", 0},    {"chinese_tw", 0},  {"chinese_cn", 0},  {"russian", 0xC0},
-                      {"french", 0xE9}, {"german", 0xFC}, {"italian", 0xE0}, {"spanish", 0xF1}};
+  const Row rows[] = {{"japanese", 0},   {"korean", 0},     {"chinese_tw", 0},
+                      {"chinese_cn", 0}, {"russian", 0xC0}, {"french", 0xE9},
+                      {"german", 0xFC},  {"italian", 0xE0}, {"spanish", 0xF1}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     IN_OWN_PROCESS({
@@ -120,13 +124,18 @@ TEST(LanguageSetup, CustomMultibyteLocaleConvertsThroughItsCodePage) {
     env("KEL_LANG", locale);
     env("CUSTOM_LOCALE_IS_MULTIBYTE", "TRUE");
     CHILD_CHECK(lang_code_get() == LANG_CODE_CUSTOM_MB);
-    if (platform_locale_double_byte_code_page() == 0) std::_Exit(0);  // the platform has no such locale
+    if (platform_locale_double_byte_code_page() == 0)
+      std::_Exit(0);  // the platform has no such locale
     kel_wchar wide[8] = {};
-    strtows(wide, "\xd6\xd0" "A");
+    strtows(wide,
+            "\xd6\xd0"
+            "A");
     CHILD_CHECK(wide[0] == 0x4E2D && wide[1] == u'A' && wide[2] == 0);
     char text[8] = {};
     wstostr(text, wide);
-    CHILD_CHECK(equals(text, "\xd6\xd0" "A"));
+    CHILD_CHECK(equals(text,
+                       "\xd6\xd0"
+                       "A"));
   });
 }
 
@@ -238,7 +247,8 @@ TEST(LanguageSetup, ForcedCLocaleStaysForEveryKnownName) {
     CHILD_CHECK(lang_code_get() == 3);
     CHILD_CHECK(lang_force_c() == 0);
     CHILD_CHECK(lang_code_get() == 0);
-    CHILD_CHECK(equals(getenv("LANG"), "C") && equals(getenv("LC_ALL"), "C") && equals(getenv("KEL_LANG"), "C"));
+    CHILD_CHECK(equals(getenv("LANG"), "C") && equals(getenv("LC_ALL"), "C") &&
+                equals(getenv("KEL_LANG"), "C"));
     env("KEL_LANG", "german");
     CHILD_CHECK(lang_setup() == 3);
     CHILD_CHECK(lang_code_get() == 0);
@@ -303,9 +313,10 @@ TEST_F(LocaleSwitch, LoadCheck) {
   lang_code_set(LANG_CODE_JAPANESE);
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(lang_file_load_check(LANG_CODE_FRENCH), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-            "Warning:: Loading a non-english file into another non-english session\nThe data integrity is not "
-            "guranteed\n");
+  EXPECT_EQ(
+      ::testing::internal::GetCapturedStdout(),
+      "Warning:: Loading a non-english file into another non-english session\nThe data integrity is not "
+      "guranteed\n");
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(lang_file_load_check(LANG_CODE_JAPANESE), 0);
   EXPECT_EQ(lang_file_load_check(42), 0);  // unknown: taken as the session's
@@ -323,8 +334,9 @@ TEST_F(LocaleSwitch, SaveCheck) {
   lang_code_set(LANG_CODE_JAPANESE);
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(lang_file_save_check(LANG_CODE_FRENCH), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-            "Warning:: A non-english file is saved under a non-english session\nData integrity is not guaranteed\n");
+  EXPECT_EQ(
+      ::testing::internal::GetCapturedStdout(),
+      "Warning:: A non-english file is saved under a non-english session\nData integrity is not guaranteed\n");
   EXPECT_EQ(file_lang_get(), LANG_CODE_JAPANESE);
 
   keep_session_lang_set(0);

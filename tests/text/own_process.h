@@ -9,11 +9,11 @@
 
 // The body passes when it reaches its end; CHILD_CHECK ends it with a failure naming the condition.
 #define IN_OWN_PROCESS(body) testsupport::run_child([&] { body; }, ::testing::ExitedWithCode(0))
-#define CHILD_CHECK(cond)                                                 \
-  do {                                                                    \
-    if (!(cond)) {                                                        \
+#define CHILD_CHECK(cond)                                                \
+  do {                                                                   \
+    if (!(cond)) {                                                       \
       fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #cond); \
-      fflush(stderr);                                                     \
-      std::_Exit(1);                                                      \
-    }                                                                     \
+      fflush(stderr);                                                    \
+      std::_Exit(1);                                                     \
+    }                                                                    \
   } while (0)

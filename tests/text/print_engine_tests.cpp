@@ -37,8 +37,10 @@ std::string engine(const std::string& format, T value) {
 // Every combination of flags, width and precision for one set of letters, each format framed by
 // ordinary text, compared with the platform's own formatting of the same conversion.
 template <typename T>
-void expect_like_platform(const std::vector<std::string>& letters, const std::vector<std::string>& flags,
-                          const std::vector<std::string>& precisions, const std::vector<T>& values) {
+void expect_like_platform(const std::vector<std::string>& letters,
+                          const std::vector<std::string>& flags,
+                          const std::vector<std::string>& precisions,
+                          const std::vector<T>& values) {
   static const char* const widths[] = {"", "1", "7", "15"};
   for (const std::string& l : letters)
     for (const std::string& f : flags)
@@ -61,28 +63,32 @@ TEST(PrintTable, IntegerRowsMatchThePlatform) {
 }
 
 TEST(PrintTable, RealRowsMatchThePlatform) {
-  expect_like_platform<double>({"f", "lf", "e", "E", "g", "G"}, {"", "-", "+", " ", "#", "0"},
-                               {"", ".0", ".3", ".12"},
-                               {0.0, 1.5, -2.25, 12345.678, 1e-5, 6.02e23, -0.5, 1e-29, 123456789.0, 1e300});
+  expect_like_platform<double>(
+      {"f", "lf", "e", "E", "g", "G"}, {"", "-", "+", " ", "#", "0"}, {"", ".0", ".3", ".12"},
+      {0.0, 1.5, -2.25, 12345.678, 1e-5, 6.02e23, -0.5, 1e-29, 123456789.0, 1e300});
 }
 
 TEST(PrintTable, TextRowMatchesThePlatform) {
-  expect_like_platform<const char*>({"s"}, {"", "-"}, {"", ".0", ".2", ".20"}, {"", "abc", "a longer piece of text"});
+  expect_like_platform<const char*>({"s"}, {"", "-"}, {"", ".0", ".2", ".20"},
+                                    {"", "abc", "a longer piece of text"});
 }
 
 TEST(PrintTable, SeveralConversionsInOneFormat) {
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%d|%d", 21, 7)), "21|7");
-  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%s=%5.2f (%x) %c%%", "pi", 3.14159, 255, 'k')), "pi= 3.14 (ff) k%");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%s=%5.2f (%x) %c%%", "pi", 3.14159, 255, 'k')),
+            "pi= 3.14 (ff) k%");
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "no conversions at all")), "no conversions at all");
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "")), "");
 }
 
 TEST(PrintTable, LettersAreMatchedWithoutRegardToCase) {
   // Capitals that are no conversion of their own are handed on in lower case.
-  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%D %I %U %LD %Lx", -5, 6, 7u, 8, 255)), "-5 6 7 8 ff");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%D %I %U %LD %Lx", -5, 6, 7u, 8, 255)),
+            "-5 6 7 8 ff");
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%6.2LF|%Lf", 1.5, 2.0)), "  1.50|2.000000");
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%S][%-4C]", "txt", 'q')), "[txt][q   ]");
-  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%X %E %G", 0xabc, 1.5, 1e20)), "ABC 1.500000E+00 1E+20");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%X %E %G", 0xabc, 1.5, 1e20)),
+            "ABC 1.500000E+00 1E+20");
 }
 
 TEST(PrintEngine, WritesIntoTheCallersBuffer) {
@@ -101,7 +107,8 @@ TEST(PrintEngine, AResultMayBeTheArgumentOfTheNextCall) {
 
 TEST(PrintEngine, LongFieldsAndTextsGrowTheAreas) {
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%600d|", 5)), std::string(599, ' ') + "5|");
-  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%-700.3f|", 1.0)), "1.000" + std::string(695, ' ') + "|");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%-700.3f|", 1.0)),
+            "1.000" + std::string(695, ' ') + "|");
   const std::string big(5000, 'x');
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%s]", big.c_str())), "[" + big + "]");
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%5010s]", big.c_str())), "[          " + big + "]");
@@ -109,14 +116,16 @@ TEST(PrintEngine, LongFieldsAndTextsGrowTheAreas) {
   std::string format, expected;
   for (int i = 0; i < 40; ++i) format += "%s|", expected += "0123456789|";
   const char* p = "0123456789";
-  const char* result = kel_sprintf(nullptr, format.c_str(), p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p,
-                                   p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p);
+  const char* result =
+      kel_sprintf(nullptr, format.c_str(), p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p,
+                  p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p);
   EXPECT_EQ(text_or_null(result), expected);
 }
 
 TEST(PrintEngine, NullTextsPrintAsNull) {
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%s|%ws|%5s", static_cast<const char*>(nullptr),
-                                     static_cast<const kel_wchar*>(nullptr), static_cast<const char*>(nullptr))),
+                                     static_cast<const kel_wchar*>(nullptr),
+                                     static_cast<const char*>(nullptr))),
             "(null)|(null)|(null)");
 }
 
@@ -132,7 +141,8 @@ TEST(PrintRules, TinyAndNotANumberRealsPrintAsZero) {
 
 TEST(PrintRules, ExponentsHaveTwoDigitsAndKeepTheirWidth) {
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%e", 12345.678)), "1.234568e+04");
-  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%12.3e|%-12.3e|", 1.5, 1.5)), "   1.500e+00|1.500e+00   |");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%12.3e|%-12.3e|", 1.5, 1.5)),
+            "   1.500e+00|1.500e+00   |");
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%.2e|%.1e", 1e100, -2.5e-29)), "1.00e+100|-2.5e-29");
 }
 
@@ -143,7 +153,7 @@ TEST(PrintRules, ThreeDigitExponentsAreTrimmed) {
     const char* expected;
   };
   const Case cases[] = {
-      {"  1.500e+000", "%12.3e", "   1.500e+00"},  // right-justified: one blank more in front
+      {"  1.500e+000", "%12.3e", "   1.500e+00"},   // right-justified: one blank more in front
       {"1.500e+000  ", "%-12.3e", "1.500e+00   "},  // left-justified: one blank more at the end
       {" +1.500e-005", "%+12.3e", "  +1.500e-05"},  // one flag before the width is skipped
       {"1.500E+000", "%E", "1.500E+00"},            // no width: only shortened
@@ -167,14 +177,14 @@ TEST(PrintRules, PrecisionCutKeepsMultibyteCharactersWhole) {
     const char* expected;
   };
   const Case cases[] = {
-      {"\xA4\xA2\xA4\xA4\xA4\xA6", "%.3s", "\xA4\xA2"},         // two-byte characters: one fits in 3
-      {"\xA4\xA2\xA4\xA4", "%.4s", "\xA4\xA2\xA4\xA4"},         // exactly fits
-      {"abcdef", "%.3s", "abc"},                                // single bytes: three
-      {"a\x8F\xB0\xA1z", "%.3s", "a"},                          // a three-byte character does not fit
+      {"\xA4\xA2\xA4\xA4\xA4\xA6", "%.3s", "\xA4\xA2"},  // two-byte characters: one fits in 3
+      {"\xA4\xA2\xA4\xA4", "%.4s", "\xA4\xA2\xA4\xA4"},  // exactly fits
+      {"abcdef", "%.3s", "abc"},                         // single bytes: three
+      {"a\x8F\xB0\xA1z", "%.3s", "a"},                   // a three-byte character does not fit
       {"a\x8F\xB0\xA1z", "%-9.4s", "a\x8F\xB0\xA1"},
-      {"\xA4\xA2xyz", "%.1s", "\xA4\xA2"},                      // not even the first fits: cut after it
-      {"abc", "%10s", "abc"},                                   // no precision, no cut
-      {"ab\xA4", "%.2s", "ab"},                                 // a cut-off character at the end
+      {"\xA4\xA2xyz", "%.1s", "\xA4\xA2"},  // not even the first fits: cut after it
+      {"abc", "%10s", "abc"},               // no precision, no cut
+      {"ab\xA4", "%.2s", "ab"},             // a cut-off character at the end
   };
   for (const Case& c : cases) {
     char text[32];
@@ -186,7 +196,8 @@ TEST(PrintRules, PrecisionCutKeepsMultibyteCharactersWhole) {
 
 TEST(PrintRules, WideStringsPrintInTheir8BitForm) {
   const kel_wchar* name = u"Bracket_7";
-  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%ws][%WS][%Ws]", name, name, name)), "[Bracket_7][Bracket_7][Bracket_7]");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%ws][%WS][%Ws]", name, name, name)),
+            "[Bracket_7][Bracket_7][Bracket_7]");
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%12ws][%-12.3ws][%.3ws]", name, name, u"abcdef")),
             "[   Bracket_7][Bra         ][abc]");
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%ws]", u"")), "[]");
@@ -214,8 +225,12 @@ TEST(PrintRules, WidePrecisionCutsWholeEucCharacters) {
 TEST(PrintRules, MultibyteCharactersOfTheFormatAreCopiedWhole) {
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\xA4\xA2=%d", 5)), "\xA4\xA2=5");
   // No regime has "%" as a second byte, so a "%" after a lone lead byte is a conversion.
-  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\xA4%d", 5)), "\xA4" "5");
-  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\x8F\xB0%d!", 5)), "\x8F\xB0" "5!");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\xA4%d", 5)),
+            "\xA4"
+            "5");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "\x8F\xB0%d!", 5)),
+            "\x8F\xB0"
+            "5!");
   // A character cut off by the end of the format is copied without reading beyond it.
   char* format = static_cast<char*>(malloc(4));
   memcpy(format, "ab\xA4", 4);
@@ -227,12 +242,15 @@ TEST(PrintRules, MultibyteCharactersOfTheFormatAreCopiedWhole) {
 
 TEST(PrintRules, PathsPrintWithBackslashes) {
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%pd", "|usr/lib|x.txt")), "\\usr\\lib\\x.txt");
-  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%-8pf][%8PD]", "a/b", "c|d")), "[a\\b     ][     c\\d]");
+  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%-8pf][%8PD]", "a/b", "c|d")),
+            "[a\\b     ][     c\\d]");
   const std::string longest(255, 'p');
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%pd", longest.c_str())), longest);
   // A path of 256 bytes or more is reported and prints empty.
   const std::string too_long(256, 'p');
-  EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%pd][%pf]", too_long.c_str(), (too_long + "/more").c_str())), "[][]");
+  EXPECT_EQ(text_or_null(
+                kel_sprintf(nullptr, "[%pd][%pf]", too_long.c_str(), (too_long + "/more").c_str())),
+            "[][]");
 }
 
 namespace {
@@ -244,8 +262,9 @@ void report_inside_a_call() {
   const char* previous = kel_sprintf(nullptr, "previous %d", 1);
   const std::string too_long(300, 'p');
   std::string result;
-  const std::string printed = stdout_of(
-      [&] { result = text_or_null(kel_sprintf(nullptr, "<%d%pd%s>", 5, too_long.c_str(), previous)); });
+  const std::string printed = stdout_of([&] {
+    result = text_or_null(kel_sprintf(nullptr, "<%d%pd%s>", 5, too_long.c_str(), previous));
+  });
   fprintf(stderr, "[%s][%s]", result.c_str(), printed.c_str());
   const bool reported = printed.find("FATAL ERROR in WSTRCOPY_X") != std::string::npos &&
                         printed.find("OVERFLOW.") != std::string::npos;
@@ -275,10 +294,12 @@ TEST(PrintRules, FormatsLongerThan500BytesAreRefused) {
   EXPECT_EQ(stdout_of([&] { text = text_or_null(kel_sprintf(nullptr, accepted.c_str(), 7)); }), "");
   EXPECT_EQ(text, std::string(498, '.') + "7");
   const char* result = "not called";
-  EXPECT_EQ(stdout_of([&] { result = kel_sprintf(nullptr, refused.c_str(), 7); }), "kel_sprintf   format too long \n");
+  EXPECT_EQ(stdout_of([&] { result = kel_sprintf(nullptr, refused.c_str(), 7); }),
+            "kel_sprintf   format too long \n");
   EXPECT_EQ(result, nullptr);
   int length = -1;
-  EXPECT_EQ(stdout_of([&] { length = message_print(refused.c_str(), 7); }), "kel_sprintf   format too long \n");
+  EXPECT_EQ(stdout_of([&] { length = message_print(refused.c_str(), 7); }),
+            "kel_sprintf   format too long \n");
   EXPECT_EQ(length, 0);
 }
 
@@ -289,7 +310,8 @@ TEST(PrintFamily, WideResultsAndStreams) {
   EXPECT_EQ(kel_sprintf_wide(wide, "%q"), 0);
 
   int length = 0;
-  EXPECT_EQ(stdout_of([&] { length = message_print("%s:  %s\n", "where", "what"); }), "where:  what\n");
+  EXPECT_EQ(stdout_of([&] { length = message_print("%s:  %s\n", "where", "what"); }),
+            "where:  what\n");
   EXPECT_EQ(length, 13);
   EXPECT_EQ(stdout_of([] { wide_stdout_puts(u"wide out"); }), "wide out");
 
@@ -309,6 +331,8 @@ TEST(PrintFamily, WideResultsAndStreams) {
 // the conversion after it (in a single-byte session it is a whole character).
 TEST(PrintEngine, HighBytesBeforeAConversionKeepIt) {
   char out[32];
-  EXPECT_STREQ(kel_sprintf(out, "\xe9%d", 5), "\xe9" "5");
+  EXPECT_STREQ(kel_sprintf(out, "\xe9%d", 5),
+               "\xe9"
+               "5");
   EXPECT_STREQ(kel_sprintf(out, "caf\xe9 %s\xe9", "x"), "caf\xe9 x\xe9");
 }

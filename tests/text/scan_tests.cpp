@@ -31,7 +31,9 @@ TEST(Scan, SeveralWideTargetsAmongOthers) {
   char plain[16] = {};
   double real = 0;
   int n1 = -1, n2 = -1;
-  EXPECT_EQ(kel_sscanf("alpha 2.5 beta gamma", "%15ws%n %lf %15s%n %15ws", a, &n1, &real, plain, &n2, b), 4);
+  EXPECT_EQ(
+      kel_sscanf("alpha 2.5 beta gamma", "%15ws%n %lf %15s%n %15ws", a, &n1, &real, plain, &n2, b),
+      4);
   EXPECT_EQ(std::u16string(a), u"alpha");
   EXPECT_EQ(real, 2.5);
   EXPECT_STREQ(plain, "beta");
@@ -53,14 +55,16 @@ TEST(Scan, TargetsPastTheLastAssignmentAreLeftAlone) {
 TEST(Scan, RealAndIntegerRows) {
   float f = 0, e = 0, g = 0;
   double lf = 0, le = 0, lg = 0;
-  EXPECT_EQ(kel_sscanf("1.5 2.5 3.5 4.5 5.5 6.5", "%f %e %g %lf %le %lg", &f, &e, &g, &lf, &le, &lg), 6);
+  EXPECT_EQ(
+      kel_sscanf("1.5 2.5 3.5 4.5 5.5 6.5", "%f %e %g %lf %le %lg", &f, &e, &g, &lf, &le, &lg), 6);
   EXPECT_EQ(f + e + g, 7.5f);
   EXPECT_EQ(lf + le + lg, 16.5);
   int d = 0, i = 0, o = 0, x = 0;
   unsigned u = 0;
   long ld = 0;
   char c = 0;
-  EXPECT_EQ(kel_sscanf("-3 0x10 17 9 ff -77 Z", "%d %i %o %u %x %ld %c", &d, &i, &o, &u, &x, &ld, &c), 7);
+  EXPECT_EQ(
+      kel_sscanf("-3 0x10 17 9 ff -77 Z", "%d %i %o %u %x %ld %c", &d, &i, &o, &u, &x, &ld, &c), 7);
   EXPECT_EQ(d, -3);
   EXPECT_EQ(i, 16);
   EXPECT_EQ(o, 15);
@@ -100,18 +104,19 @@ TEST(Scan, TwentyTargetsAtMost) {
   for (int i = 0; i < 20; ++i) twenty += "%d ", text += std::to_string(i + 1) + " ";
   int result = -5;
   EXPECT_EQ(stdout_of([&] {
-              result = kel_sscanf(text.c_str(), twenty.c_str(), &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7],
-                                  &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14], &v[15], &v[16], &v[17], &v[18],
-                                  &v[19]);
+              result = kel_sscanf(text.c_str(), twenty.c_str(), &v[0], &v[1], &v[2], &v[3], &v[4],
+                                  &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13],
+                                  &v[14], &v[15], &v[16], &v[17], &v[18], &v[19]);
             }),
             "");
   EXPECT_EQ(result, 20);
   EXPECT_EQ(v[19], 20);
   v[0] = -1;
   EXPECT_EQ(stdout_of([&] {
-              result = kel_sscanf((text + "21").c_str(), (twenty + "%d").c_str(), &v[0], &v[1], &v[2], &v[3], &v[4],
-                                  &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14], &v[15],
-                                  &v[16], &v[17], &v[18], &v[19], &v[20]);
+              result = kel_sscanf((text + "21").c_str(), (twenty + "%d").c_str(), &v[0], &v[1],
+                                  &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10],
+                                  &v[11], &v[12], &v[13], &v[14], &v[15], &v[16], &v[17], &v[18],
+                                  &v[19], &v[20]);
             }),
             "Too many arguments to be processed by kel_scanf\n");
   EXPECT_EQ(result, 0);
@@ -125,7 +130,8 @@ TEST(Scan, FormatsLongerThan512BytesAreRefused) {
   EXPECT_EQ(kel_sscanf("9", accepted.c_str(), &number), 1);
   EXPECT_EQ(number, 9);
   int result = -5;
-  EXPECT_EQ(stdout_of([&] { result = kel_sscanf("8", refused.c_str(), &number); }), "kel_scanf   format too long \n");
+  EXPECT_EQ(stdout_of([&] { result = kel_sscanf("8", refused.c_str(), &number); }),
+            "kel_scanf   format too long \n");
   EXPECT_EQ(result, 0);
   EXPECT_EQ(number, 9);
 }
@@ -172,6 +178,9 @@ TEST(Scan, OneLineOfAStream) {
 
 TEST(Scan, HighBytesBeforeAConversionKeepIt) {
   int n = 0;
-  EXPECT_EQ(kel_sscanf("\xe9" "12", "\xe9%d", &n), 1);
+  EXPECT_EQ(kel_sscanf("\xe9"
+                       "12",
+                       "\xe9%d", &n),
+            1);
   EXPECT_EQ(n, 12);
 }

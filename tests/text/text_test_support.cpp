@@ -13,8 +13,12 @@ std::string stdout_of(const std::function<void()>& action) {
   return testing::internal::GetCapturedStdout();
 }
 
-std::string text_or_null(const char* text) { return text ? std::string(text) : std::string("<null>"); }
+std::string text_or_null(const char* text) {
+  return text ? std::string(text) : std::string("<null>");
+}
 
-std::u16string wide_text(const kel_wchar* w) { return w ? std::u16string(w) : std::u16string(u"<null>"); }
+std::u16string wide_text(const kel_wchar* w) {
+  return w ? std::u16string(w) : std::u16string(u"<null>");
+}
 
 }  // namespace texttest

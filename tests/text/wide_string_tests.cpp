@@ -100,7 +100,8 @@ TEST(WideText, MixedOperandsAndNumbers) {
   EXPECT_EQ(wide_icmp_text(u"Hello World", "hELLO wORLD"), 0);
   EXPECT_LT(wide_icmp_text(u"abc", "ABD"), 0);
   EXPECT_GT(wide_icmp_text(u"abcd", "ABC"), 0);
-  EXPECT_EQ(wide_icmp_text(u"tab\there", "TAB\tHERE"), 0);  // the rest goes through the case-blind compare
+  EXPECT_EQ(wide_icmp_text(u"tab\there", "TAB\tHERE"),
+            0);  // the rest goes through the case-blind compare
   EXPECT_EQ(wide_nicmp_text(u"PREFIX-rest", "prefix-other", 7), 0);
   EXPECT_NE(wide_nicmp_text(u"PREFIX-rest", "prefix-other", 8), 0);
   EXPECT_EQ(wide_nicmp_text(u"a\tB", "A\tbzz", 3), 0);

@@ -24,8 +24,8 @@ TEST(Calendar, SecondsOfEveryDayMatchTheCLibrary) {
     ptime p = from_tm(t, 0);
     ASSERT_EQ(ptime_to_seconds(&p), s) << t.year << "/" << t.mon << "/" << t.mday;
     ASSERT_EQ(day_of_year(t.year + 1900, t.mon, t.mday), t.yday);
-    pdate d{(uint8_t)t.sec, (uint8_t)t.min, (uint8_t)t.hour, (uint8_t)t.mday, (int8_t)t.mon, 0, (int16_t)t.year,
-            PDATE_NO_ZONE};
+    pdate d{(uint8_t)t.sec,  (uint8_t)t.min, (uint8_t)t.hour, (uint8_t)t.mday, (int8_t)t.mon, 0,
+            (int16_t)t.year, PDATE_NO_ZONE};
     ASSERT_EQ(pdate_to_seconds(&d), s);
     d.zone = -90;
     ASSERT_EQ(pdate_to_seconds(&d), s - 5400);
@@ -130,7 +130,9 @@ TEST(Names, MonthsAndStamps) {
   const std::string clock = "[0-9]{2}:[0-9]{2}:[0-9]{2}";
   EXPECT_TRUE(std::regex_match(s, std::regex("[ 0-9][0-9]-[A-Z][a-z]{2}-[0-9]{2} " + clock))) << s;
   EXPECT_TRUE(std::regex_match(c, std::regex("[0-9]{6}\\.[0-9]{6}"))) << c;
-  EXPECT_TRUE(std::regex_match(t, std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} " + clock + " [0-9]{4}\n"))) << t;
+  EXPECT_TRUE(std::regex_match(
+      t, std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} " + clock + " [0-9]{4}\n")))
+      << t;
   char expect_date[16];
   snprintf(expect_date, sizeof expect_date, "%02d%02d%02d", y % 100, m, d);
   // Unless the day changed between the two calls.
@@ -145,7 +147,9 @@ TEST(Names, DateTextsReadBack) {
   EXPECT_STREQ("5-Mar-99 01:02:03", text);
   for (int year = 70; year < 300; year += 7) {
     for (int month = 0; month < 12; month++) {
-      pdate in{59, 30, 23, (uint8_t)(1 + month * 2), (int8_t)month, 0, (int16_t)year, PDATE_NO_ZONE}, out{};
+      pdate in{59,           30, 23, (uint8_t)(1 + month * 2), (int8_t)month, 0, (int16_t)year,
+               PDATE_NO_ZONE},
+          out{};
       pdate_format(&in, text);
       ASSERT_EQ(1, pdate_parse(text, &out)) << text;
       EXPECT_EQ(in.year, out.year) << text;

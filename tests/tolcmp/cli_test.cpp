@@ -49,7 +49,8 @@ TEST_F(Command, OptionsAndExitStatus) {
   write("d.txt", "x  y\n1.0 2.0\n");
   EXPECT_EQ(tolcmp({"c.txt", "d.txt"}).status, 0);
   EXPECT_EQ(tolcmp({"--blanks", "c.txt", "d.txt"}).status, 1);
-  EXPECT_EQ(tolcmp({"--layout", "c.txt", "d.txt"}).status, 1);  // line 1 has no values and other text
+  EXPECT_EQ(tolcmp({"--layout", "c.txt", "d.txt"}).status,
+            1);  // line 1 has no values and other text
   // --quiet and --report
   std::filesystem::remove("dbgfile.dat");
   const Outcome quiet = tolcmp({"--quiet", "--report", "diff.log", "--blanks", "c.txt", "d.txt"});

@@ -99,13 +99,15 @@ TEST_F(Ordered, ReportFileAndStandardOutput) {
   // The report grows; a blank-check difference, then line counts alone with their own banner.
   EXPECT_EQ(compare("1  2\n", "1 2\n", 1), 1);
   EXPECT_EQ(compare("1\n", "1\n2\n"), 1);
-  EXPECT_EQ(report(), first +
-                          "\n\n\n      ***** Tolerance Compare File *****\n\n  File_1: a.txt     File_2: b.txt\n"
-                          "\nLine: 1    Differ:  2 blanks     1 blanks "
-                          "\n\n\n      **********************************\n     Total num of diff lines: 1\n"
-                          "\n\n\n      ***** Tolerance Compare File *****\n\n     File_1: a.txt     File_2: b.txt\n"
-                          "\n\n\n      **********************************\n     !!! Line Counts Are Different !!!\n"
-                          "     File_1 : 1    File_2 = 2\n");
+  EXPECT_EQ(
+      report(),
+      first +
+          "\n\n\n      ***** Tolerance Compare File *****\n\n  File_1: a.txt     File_2: b.txt\n"
+          "\nLine: 1    Differ:  2 blanks     1 blanks "
+          "\n\n\n      **********************************\n     Total num of diff lines: 1\n"
+          "\n\n\n      ***** Tolerance Compare File *****\n\n     File_1: a.txt     File_2: b.txt\n"
+          "\n\n\n      **********************************\n     !!! Line Counts Are Different !!!\n"
+          "     File_1 : 1    File_2 = 2\n");
   // Nothing reported for equal files, and a missing file is 9.
   std::filesystem::remove("dbgfile.dat");
   EXPECT_EQ(compare("1\n", "1\n"), 0);

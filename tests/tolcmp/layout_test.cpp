@@ -75,7 +75,9 @@ TEST_F(Layout, LineTolerancesAndMatrices) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(layout_compare(layout_file(c.a), layout_file(c.b)), c.expected)
-        << "a:\n" << layout_file(c.a) << "b:\n" << layout_file(c.b);
+        << "a:\n"
+        << layout_file(c.a) << "b:\n"
+        << layout_file(c.b);
   }
   layout_compare(layout_file({{2, line2_scale8}}), layout_file({{2, line2_scale8}}));
   EXPECT_DOUBLE_EQ(tolcmp::layout_scale_get(), 2.0);
@@ -86,13 +88,16 @@ TEST_F(Layout, LineTolerancesAndMatrices) {
 
 TEST_F(Layout, WholeLinesInTheReport) {
   const std::string moved = reals(1.5002, 2.25, -0.375);
-  EXPECT_EQ(layout_compare(layout_file(), layout_file({{1, moved}, {10, reals(1.0, 0.10005, 0.2)}})), 1);
-  EXPECT_EQ(report(),
-            "\n\n\n      ***** Tolerance Compare File *****\n\n  File_1: a.txt     File_2: b.txt\n"
-            "\nLine: 1 Differ: \n  " + reals(1.5, 2.25, -0.375) + "             VS \n  " + moved + "\n" +
-            "\nLine: 10 Differ: \n  \t\t  1.000000e+00  1.000000e-01  2.000000e-01\n             VS \n"
-            "  \t\t  1.000000e+00  1.000500e-01  2.000000e-01\n\n"
-            "\n\n\n      **********************************\n     Total num of diff lines: 2\n");
+  EXPECT_EQ(
+      layout_compare(layout_file(), layout_file({{1, moved}, {10, reals(1.0, 0.10005, 0.2)}})), 1);
+  EXPECT_EQ(
+      report(),
+      "\n\n\n      ***** Tolerance Compare File *****\n\n  File_1: a.txt     File_2: b.txt\n"
+      "\nLine: 1 Differ: \n  " +
+          reals(1.5, 2.25, -0.375) + "             VS \n  " + moved + "\n" +
+          "\nLine: 10 Differ: \n  \t\t  1.000000e+00  1.000000e-01  2.000000e-01\n             VS \n"
+          "  \t\t  1.000000e+00  1.000500e-01  2.000000e-01\n\n"
+          "\n\n\n      **********************************\n     Total num of diff lines: 2\n");
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ std::string notation(double v, int which) {
 using Numdiff = InTempDir;
 
 TEST_F(Numdiff, SameVerdictOnAGeneratedCorpus) {
-  if (!numdiff_installed()) GTEST_SKIP() << "numdiff is not installed here (Debian package numdiff)";
+  if (!numdiff_installed())
+    GTEST_SKIP() << "numdiff is not installed here (Debian package numdiff)";
   std::mt19937 random(1414);
   std::uniform_real_distribution<double> unit(0, 1);
   int verdicts[2] = {0, 0};

@@ -31,9 +31,11 @@ std::string tokens(const std::string& line) {
 
 TEST(Tokens, SplittingAndKinds) {
   EXPECT_EQ(tokens("  1.5D+03, (2d3)\t-7 x\n"), "2:1.5e+03/2 3:2e+3/2 2:-7/1 1:x/3");
-  EXPECT_EQ(tokens("1.5-2.5 3e-1.5 1e5.5 a1-2\n"), "0:1.5/2 0:-2.5/2 1:3e-/2 0:1.5/2 1:1e+/2 0:5.5/2 1:a1/3 0:-2/1");
-  EXPECT_EQ(tokens("abc1e5 * 1.2.3 1.2.3.4 +.5 -e5 e+5 +-1 1e5x\n"),
-            "0:abc1e5/3 1:*/4 1:1.2.3/2 1:1.2.3.4/3 1:+.5/2 1:-e5/3 1:e+5/2 1:+-1/3 1:1e+5/2 0:x/3");
+  EXPECT_EQ(tokens("1.5-2.5 3e-1.5 1e5.5 a1-2\n"),
+            "0:1.5/2 0:-2.5/2 1:3e-/2 0:1.5/2 1:1e+/2 0:5.5/2 1:a1/3 0:-2/1");
+  EXPECT_EQ(
+      tokens("abc1e5 * 1.2.3 1.2.3.4 +.5 -e5 e+5 +-1 1e5x\n"),
+      "0:abc1e5/3 1:*/4 1:1.2.3/2 1:1.2.3.4/3 1:+.5/2 1:-e5/3 1:e+5/2 1:+-1/3 1:1e+5/2 0:x/3");
   EXPECT_EQ(tokens(" ,\t\n"), "");
   EXPECT_TRUE(tolcmp::is_continuation_line(text_of("  & ,\r\n")));
   EXPECT_FALSE(tolcmp::is_continuation_line(text_of("& &\n")));
@@ -44,7 +46,8 @@ TEST(Tokens, SplittingAndKinds) {
 // A pattern as the regular expression it stands for.
 std::regex as_regex(const std::string& pattern) {
   std::string re;
-  for (char c : pattern) re += c == '*' ? std::string(".*") : c == '?' ? std::string(".") : std::string(1, c);
+  for (char c : pattern)
+    re += c == '*' ? std::string(".*") : c == '?' ? std::string(".") : std::string(1, c);
   return std::regex(re);
 }
 
@@ -61,8 +64,10 @@ TEST(Tokens, PatternsMatchLikeRegularExpressions) {
     const std::string p = word(7, true), s = word(9, false);
     const bool is_pattern = p.find_first_of("*?") != std::string::npos;
     const bool expected = is_pattern ? !std::regex_match(s, as_regex(p)) : p != s;
-    EXPECT_EQ(tolcmp::texts_differ(text_of(p.c_str()), text_of(s.c_str())), expected) << p << " " << s;
-    EXPECT_EQ(tolcmp::texts_differ(text_of(s.c_str()), text_of(p.c_str())), expected) << s << " " << p;
+    EXPECT_EQ(tolcmp::texts_differ(text_of(p.c_str()), text_of(s.c_str())), expected)
+        << p << " " << s;
+    EXPECT_EQ(tolcmp::texts_differ(text_of(s.c_str()), text_of(p.c_str())), expected)
+        << s << " " << p;
   }
   // Two patterns compare as texts.
   EXPECT_FALSE(tolcmp::texts_differ(text_of("a*"), text_of("a*")));

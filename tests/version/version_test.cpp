@@ -61,9 +61,13 @@ bool case_sensitive_file_system() {
 }  // namespace
 
 TEST(VersionNames, NumbersAndCuts) {
-  const struct { const char* text; int is; } numbers[] = {
-      {"1", 1}, {"12", 1}, {"-3", 1}, {"32767", 1}, {"-32768", 1}, {"0", 0}, {"007", 0}, {"12a", 0},
-      {"", 0}, {"-", 0}, {"+3", 0}, {"32768", 0}, {"-32769", 0}, {"99999", 0}, {"123456789012345678901", 0}};
+  const struct {
+    const char* text;
+    int is;
+  } numbers[] = {
+      {"1", 1},  {"12", 1},    {"-3", 1},     {"32767", 1}, {"-32768", 1},
+      {"0", 0},  {"007", 0},   {"12a", 0},    {"", 0},      {"-", 0},
+      {"+3", 0}, {"32768", 0}, {"-32769", 0}, {"99999", 0}, {"123456789012345678901", 0}};
   for (const auto& n : numbers) {
     EXPECT_EQ(is_version_number(n.text), n.is) << n.text;
     EXPECT_EQ(is_version_number_wide(wide(n.text).c_str()), n.is) << n.text;
@@ -73,10 +77,16 @@ TEST(VersionNames, NumbersAndCuts) {
 
   char out[VERSION_PATH_MAX];
   kel_wchar wout[VERSION_PATH_MAX];
-  const struct { const char* name; const char* no_version; const char* no_extension; } cuts[] = {
-      {"x.abc.3", "x.abc", "x"},           {"a.b\\x.abc.3", "a.b\\x.abc", "a.b\\x"},
-      {"x", "x", "x"},                     {".profile", ".profile", ".profile"},
-      {".x.abc.3", ".x.abc", ".x"},        {"d/x.y.z.w", "d/x.y", "d/x"}};
+  const struct {
+    const char* name;
+    const char* no_version;
+    const char* no_extension;
+  } cuts[] = {{"x.abc.3", "x.abc", "x"},
+              {"a.b\\x.abc.3", "a.b\\x.abc", "a.b\\x"},
+              {"x", "x", "x"},
+              {".profile", ".profile", ".profile"},
+              {".x.abc.3", ".x.abc", ".x"},
+              {"d/x.y.z.w", "d/x.y", "d/x"}};
   for (const auto& c : cuts) {
     strip_version(c.name, out);
     EXPECT_STREQ(out, c.no_version);
@@ -87,9 +97,13 @@ TEST(VersionNames, NumbersAndCuts) {
     strip_extension_wide(wide(c.name).c_str(), wout);
     EXPECT_EQ(narrow(wout), c.no_extension);
   }
-  const struct { const char* name; int version; const char* rest; } splits[] = {
-      {"x.abc.12", 12, "x.abc"}, {"dir\\", 0, "dir"}, {"x.abc", 0, "x.abc"}, {"x.7", 7, "x"},
-      {"x.99999", 0, "x.99999"}, {"d.5\\x", 0, "d.5\\x"}, {".5", 0, ".5"}, {"x.", 0, "x."}};
+  const struct {
+    const char* name;
+    int version;
+    const char* rest;
+  } splits[] = {
+      {"x.abc.12", 12, "x.abc"}, {"dir\\", 0, "dir"},     {"x.abc", 0, "x.abc"}, {"x.7", 7, "x"},
+      {"x.99999", 0, "x.99999"}, {"d.5\\x", 0, "d.5\\x"}, {".5", 0, ".5"},       {"x.", 0, "x."}};
   for (const auto& s : splits) {
     EXPECT_EQ(split_version(s.name, out), s.version) << s.name;
     EXPECT_STREQ(out, s.rest);
@@ -103,8 +117,14 @@ TEST(VersionNames, OutputsNeverPassTheirBuffer) {
   // must stay untouched (and AddressSanitizer watches the rest).
   for (int length : {254, 255, 256, 400}) {
     const std::string name = "D\\" + std::string((size_t)length - 7, 'N') + ".A.99";
-    struct { char text[VERSION_PATH_MAX]; char guard[8]; } out8;
-    struct { kel_wchar text[VERSION_PATH_MAX]; kel_wchar guard[8]; } out16;
+    struct {
+      char text[VERSION_PATH_MAX];
+      char guard[8];
+    } out8;
+    struct {
+      kel_wchar text[VERSION_PATH_MAX];
+      kel_wchar guard[8];
+    } out16;
     memset(out8.guard, 'G', sizeof out8.guard);
     for (auto& g : out16.guard) g = 'G';
     const bool fits = length < VERSION_PATH_MAX;
@@ -119,7 +139,7 @@ TEST(VersionNames, OutputsNeverPassTheirBuffer) {
     kel_wchar found[VERSION_PATH_MAX];
     EXPECT_EQ(find_case_variant(wide(name).c_str(), found), 0);
     EXPECT_EQ(kel_spg_fopen(wide(name).c_str(), 0, "w"), nullptr);  // carries a version
-    EXPECT_EQ(versioned_fopen(wide(name).c_str(), "w"), nullptr);    // no folder D
+    EXPECT_EQ(versioned_fopen(wide(name).c_str(), "w"), nullptr);   // no folder D
   }
   // Appending a version to a name of 254 characters would pass 255: nothing is opened.
   make_dir("L", {});
@@ -179,7 +199,8 @@ TEST(VersionedFiles, NoFileAtAll) {
 }
 
 TEST(VersionedFiles, ExactAndCaseBlindVersions) {
-  make_dir("f", {"x.abc.3", "X.ABC.7", "x.abc.03", "x.abc.0", "x.abc.x1", "x.abc.99999", "x.abcd.9", "Y.TXT.5"});
+  make_dir("f", {"x.abc.3", "X.ABC.7", "x.abc.03", "x.abc.0", "x.abc.x1", "x.abc.99999", "x.abcd.9",
+                 "Y.TXT.5"});
   kel_file_object file;
   ASSERT_TRUE(fobj_from_path("f\\x.abc", &file));
   EXPECT_TRUE(file.typed);

@@ -20,39 +20,41 @@ namespace xar_test {
 
 // The block fields, decoded byte by byte from the memory around a user pointer.
 struct Raw {
-    int units, extension, object_size, head_magic, tail_magic, zone, count;
+  int units, extension, object_size, head_magic, tail_magic, zone, count;
 };
 
-inline uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+inline uint32_t le32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+}
 inline uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 inline Raw raw(const void* user) {
-    const uint8_t* b = static_cast<const uint8_t*>(user) - 8;
-    Raw r{};
-    const uint32_t word = le32(b);
-    r.units = int(word & 0x7FFFF);
-    r.extension = int(word >> 19);
-    r.object_size = le16(b + 4);
-    r.head_magic = le16(b + 6);
-    const uint8_t* t = b + r.units * 8 - 8;
-    r.tail_magic = le16(t);
-    r.zone = int16_t(le16(t + 2));
-    r.count = int32_t(le32(t + 4));
-    return r;
+  const uint8_t* b = static_cast<const uint8_t*>(user) - 8;
+  Raw r{};
+  const uint32_t word = le32(b);
+  r.units = int(word & 0x7FFFF);
+  r.extension = int(word >> 19);
+  r.object_size = le16(b + 4);
+  r.head_magic = le16(b + 6);
+  const uint8_t* t = b + r.units * 8 - 8;
+  r.tail_magic = le16(t);
+  r.zone = int16_t(le16(t + 2));
+  r.count = int32_t(le32(t + 4));
+  return r;
 }
 
 inline int capacity(const void* user) {
-    const Raw r = raw(user);
-    return (r.units * 8 - 16) / r.object_size;
+  const Raw r = raw(user);
+  return (r.units * 8 - 16) / r.object_size;
 }
 
 // True when every byte of the data space past the used objects is zero.
 inline bool spare_is_zero(const void* user) {
-    const Raw r = raw(user);
-    const uint8_t* data = static_cast<const uint8_t*>(user);
-    for (int i = r.count * r.object_size; i < r.units * 8 - 16; ++i)
-        if (data[i]) return false;
-    return true;
+  const Raw r = raw(user);
+  const uint8_t* data = static_cast<const uint8_t*>(user);
+  for (int i = r.count * r.object_size; i < r.units * 8 - 16; ++i)
+    if (data[i]) return false;
+  return true;
 }
 
 constexpr int kReturned = 77;  // exit code of a child whose action came back
@@ -62,51 +64,56 @@ constexpr int kReturned = 77;  // exit code of a child whose action came back
 // code kReturned). Actions end the child with 1 on a failed check.
 template <class F>
 std::string child_output(F action, bool may_return) {
-    return testsupport::run_child(
-        [&] {
-            action();
-            std::fflush(stdout);
-            std::exit(kReturned);
-        },
-        [may_return](int status) {
-            return testing::ExitedWithCode(2)(status) || (may_return && testing::ExitedWithCode(kReturned)(status));
-        });
+  return testsupport::run_child(
+      [&] {
+        action();
+        std::fflush(stdout);
+        std::exit(kReturned);
+      },
+      [may_return](int status) {
+        return testing::ExitedWithCode(2)(status) ||
+               (may_return && testing::ExitedWithCode(kReturned)(status));
+      });
 }
 
 // For stops, which end the process.
 template <class F>
 std::string stop_output(F action) {
-    return child_output(action, false);
+  return child_output(action, false);
 }
 
 // For reports after which control may come back (the memory break returns when no trap takes it).
 template <class F>
 std::string break_output(F action) {
-    return child_output(action, true);
+  return child_output(action, true);
 }
 
-inline bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
-inline bool starts_with(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+inline bool contains(const std::string& s, const std::string& part) {
+  return s.find(part) != std::string::npos;
+}
+inline bool starts_with(const std::string& s, const std::string& prefix) {
+  return s.compare(0, prefix.size(), prefix) == 0;
+}
 
 // An int xarray filled with the given values.
 inline int* ints(std::initializer_list<int> values, int extension = 4) {
-    int* a = static_cast<int*>(XAR_ALLOC(0, sizeof(int), extension));
-    for (int v : values) XAR_APPEND(&a, 1, &v);
-    return a;
+  int* a = static_cast<int*>(XAR_ALLOC(0, sizeof(int), extension));
+  for (int v : values) XAR_APPEND(&a, 1, &v);
+  return a;
 }
 
 // An xarray made from a plain array with extension 1, so that it has no spare slot whenever
 // count x object size is a multiple of 8.
 template <class T = int>
 T* from(std::initializer_list<T> values) {
-    T* a = nullptr;
-    xar_from_array(values.begin(), int(values.size()), int(sizeof(T)), 1, &a);
-    return a;
+  T* a = nullptr;
+  xar_from_array(values.begin(), int(values.size()), int(sizeof(T)), 1, &a);
+  return a;
 }
 
 template <class T>
 std::vector<T> contents(const T* a) {
-    return a ? std::vector<T>(a, a + XAR_COUNT(&a)) : std::vector<T>{};
+  return a ? std::vector<T>(a, a + XAR_COUNT(&a)) : std::vector<T>{};
 }
 
 }  // namespace xar_test

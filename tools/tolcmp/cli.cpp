@@ -67,20 +67,30 @@ std::string unreadable(const std::string& name) {
 }  // namespace
 
 int tolcmp_main(int argc, char** argv) {
-  CLI::App app{"Compares two numeric text files within absolute and relative tolerances.", "tolcmp"};
+  CLI::App app{"Compares two numeric text files within absolute and relative tolerances.",
+               "tolcmp"};
   app.footer(kRules);
   std::string files[2], report;
   double abs_eps = 1e-6, rel_eps = 1e-5;
   bool blanks = false, loose = false, unordered = false, layout = false, quiet = false;
   app.add_option("FILE1", files[0], "First file")->required();
   app.add_option("FILE2", files[1], "Second file")->required();
-  auto* abs_option = app.add_option("--abs", abs_eps, "Absolute tolerance")->capture_default_str()->check(ToleranceValidator());
-  auto* rel_option = app.add_option("--rel", rel_eps, "Relative tolerance")->capture_default_str()->check(ToleranceValidator());
-  auto* blanks_flag = app.add_flag("--blanks", blanks, "The separators before each token must agree too");
-  auto* loose_flag = app.add_flag("--loose", loose, "Compare integers, reals and numeric texts as numbers");
-  auto* unordered_flag = app.add_flag("--unordered", unordered, "Every line of each file must occur somewhere in the other");
-  auto* layout_flag = app.add_flag("--layout", layout, "Compare a fixed-layout report (no other comparison option)");
-  app.add_option("--report", report, "Where the difference report is appended (default dbgfile.dat)");
+  auto* abs_option = app.add_option("--abs", abs_eps, "Absolute tolerance")
+                         ->capture_default_str()
+                         ->check(ToleranceValidator());
+  auto* rel_option = app.add_option("--rel", rel_eps, "Relative tolerance")
+                         ->capture_default_str()
+                         ->check(ToleranceValidator());
+  auto* blanks_flag =
+      app.add_flag("--blanks", blanks, "The separators before each token must agree too");
+  auto* loose_flag =
+      app.add_flag("--loose", loose, "Compare integers, reals and numeric texts as numbers");
+  auto* unordered_flag = app.add_flag("--unordered", unordered,
+                                      "Every line of each file must occur somewhere in the other");
+  auto* layout_flag = app.add_flag("--layout", layout,
+                                   "Compare a fixed-layout report (no other comparison option)");
+  app.add_option("--report", report,
+                 "Where the difference report is appended (default dbgfile.dat)");
   app.add_flag("--quiet", quiet, "Nothing on the standard output");
   layout_flag->excludes(abs_option, rel_option, blanks_flag, loose_flag, unordered_flag);
   try {
@@ -104,9 +114,10 @@ int tolcmp_main(int argc, char** argv) {
   const int previous_console = tolerance_console_set(quiet ? 0 : 1);
   const char* a = files[0].c_str();
   const char* b = files[1].c_str();
-  const int result = layout      ? tolerance_compare_layout(a, b)
-                     : unordered ? tolerance_compare_unordered(a, b, blanks, loose, abs_eps, rel_eps)
-                                 : tolerance_compare_files(a, b, blanks, loose, abs_eps, rel_eps);
+  const int result = layout ? tolerance_compare_layout(a, b)
+                     : unordered
+                         ? tolerance_compare_unordered(a, b, blanks, loose, abs_eps, rel_eps)
+                         : tolerance_compare_files(a, b, blanks, loose, abs_eps, rel_eps);
   std::fflush(stdout);
   tolerance_console_set(previous_console);
   tolerance_report_file_set(nullptr);
