@@ -1,6 +1,6 @@
 // Toolkit status codes shared with the host.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 typedef int32_t KelError;
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 // Converts implicitly from what callers pass (32-bit integers, object and function pointers,
 // null) and is passed exactly like a 32-bit integer: a trivially copyable 4-byte record goes

@@ -2,7 +2,7 @@
 // 64-bit second counts (dates after 2038 on both platforms), sleeps, a millisecond counter and
 // the process's CPU times.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // Broken-down time with the standard library's fields.

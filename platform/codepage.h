@@ -1,6 +1,6 @@
 // Code page conversion of single characters (iconv / MultiByteToWideChar and WideCharToMultiByte).
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // The code pages the runtime converts with. KEL_CP_EUC_JP takes EUC bytes as they stand in text:

@@ -1,6 +1,6 @@
 // The console input mode (termios / GetConsoleMode and SetConsoleMode).
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // Mode bits as the console keeps them; echo of typed characters is PLATFORM_CONSOLE_ECHO.

@@ -1,6 +1,6 @@
 // Loading a dynamic library and finding its symbols (dlopen / LoadLibrary).
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 typedef struct platform_library platform_library;

@@ -1,6 +1,6 @@
 // Abnormal ends of the process: the non-continuable exception and raised signals.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // Status of the non-continuable exception that the fatal stop raises when crashes are allowed.

@@ -1,6 +1,6 @@
 // File attributes of a path (GetFileAttributesA on Windows; the same answer from stat elsewhere).
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 enum {

@@ -1,6 +1,6 @@
 // The process locale and environment assignments (setlocale / putenv).
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // Sets every category of the process locale to `name`; 1 on success, 0 when the platform has no

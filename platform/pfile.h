@@ -4,7 +4,7 @@
 // (ENOENT, EACCES, ...), translated from the system's own error on Windows.
 #pragma once
 #include <stdio.h>
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // A file or pipe handle: a HANDLE on Windows, a descriptor elsewhere.

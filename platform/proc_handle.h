@@ -9,7 +9,7 @@
 // code there; a child killed by a signal ends with 128 + the signal's number; a thread is
 // terminated by cancellation (it ends at its next cancellation point, a sleep or a wait).
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 enum { PLATFORM_HANDLE_PROCESS = 1, PLATFORM_HANDLE_THREAD = 2 };

@@ -8,7 +8,7 @@
 // a new session whose parent has already gone (no one need wait for it); there is no console to
 // allocate and no window to hide.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 enum {

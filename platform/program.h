@@ -1,6 +1,6 @@
 // The running program: its own file, its command line as UTF-8, and a UTF-8 console.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // Writes the full path of the running executable (UTF-8) into `out`; its length, or 0 when it

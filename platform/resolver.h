@@ -1,7 +1,7 @@
 // Host-name resolution: the platform's resolver (gethostbyname of the socket services) and the
 // start of the socket services it needs on Windows.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // A host entry as the Windows socket services lay it out.

@@ -2,7 +2,7 @@
 // pair over the loopback address. Windows sockets are started on first use. Failures set errno
 // to the standard library's symbolic error; a connection closed by the peer fails with EPIPE.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 #define PLATFORM_NULL_SOCKET (-1)

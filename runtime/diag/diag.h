@@ -5,7 +5,7 @@
 #pragma once
 #include <stdarg.h>
 #include <stdint.h>
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // ---- Settings -------------------------------------------------------------------------

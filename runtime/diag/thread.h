@@ -2,7 +2,7 @@
 // its thread-local slots are process-wide. Results are 0 or one of the THREAD_ codes.
 #pragma once
 #include <stdint.h>
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 enum {

@@ -35,7 +35,7 @@
 #include <setjmp.h>
 #include <stdint.h>
 #include <stdio.h>
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // Error classes raised by the runtime itself.

@@ -6,7 +6,7 @@
 // kept by the caller; only an open listing holds a system resource (fobj_list_close frees it).
 #pragma once
 #include "platform/pfile.h"
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 #define FOBJ_PATH_MAX 256

@@ -3,7 +3,7 @@
 // components ("/" and "\" are accepted on input). Path buffers hold PFU_PATH_MAX bytes.
 #pragma once
 #include "platform/pfile.h"
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 #define PFU_PATH_MAX 256

@@ -6,7 +6,7 @@
 // object from a heap block. Registered clumps serve clump_getmem(id); automatic clumps, when
 // "AUTO_CLUMPS_ON" is "TRUE", serve every getmem of up to 2048 bytes.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 typedef struct mem_loop_record mem_loop_record;

@@ -6,7 +6,7 @@
 // Small sizes may be served from clumps, and protected-segment pointers go to their own store;
 // all of them are released with rlsmem and resized with relocmem.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 

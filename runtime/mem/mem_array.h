@@ -2,7 +2,7 @@
 // (a[i][j][k]). The block starts with the pointer tables of every level but the last, followed by
 // the elements unless the caller supplies them. One rlsmem of the result releases it all.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // Level 0 of the tables, or null for n < 2, a negative dimension or element size. With `data`

@@ -1,7 +1,7 @@
 // The runtime's lock layer. The runtime runs on one thread, so creating a lock always succeeds
 // and taking or releasing one does nothing; the calls stay where a threaded build needs them.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 typedef struct kel_lock {

@@ -3,7 +3,7 @@
 // Nothing switches a tool on by default; a developer calls the entry points.
 #pragma once
 #include <stdio.h>
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 typedef struct mem_loop_record mem_loop_record;

@@ -1,6 +1,6 @@
 // Protected memory segments: the calls the heap makes for a pointer that lies in one.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // 1 when `ptr` is the user pointer of a protected segment.

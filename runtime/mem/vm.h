@@ -6,7 +6,7 @@
 // Users: the heap's vm backing (the main segment, while vm mode is on) and the shared channels.
 #pragma once
 #include <stdint.h>
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 

@@ -2,7 +2,7 @@
 // caller comparison. Nodes come from per-tree pools of chunks that double in size, so inserting
 // rarely allocates and freeing the tree releases everything at once.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 

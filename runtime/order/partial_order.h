@@ -3,7 +3,7 @@
 // are never cut. Reports carry the prefix "sortpartl_".
 #pragma once
 #include <stdio.h>
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 

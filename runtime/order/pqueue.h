@@ -1,7 +1,7 @@
 // Priority queue of int items: a binary heap kept in an int xarray, smallest or largest first,
 // ordered by a caller comparison or, without one, by the items' values.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 

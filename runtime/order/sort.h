@@ -5,7 +5,7 @@
 // needs in module-wide slots, so they are not reentrant: a compare that starts another sort of the
 // same kind is refused with a report (result -1) and the inner sort leaves its data alone.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 

@@ -6,7 +6,7 @@
 // which record states and never wait. Process records wrap the handles of other processes and
 // of threads.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 enum {

@@ -4,7 +4,7 @@
 // Lines of kel_system_call hold at most 2046 characters; those of the other entries at most 511.
 // A longer line is refused with "resulting command string too long" and nothing runs.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 enum { KEL_EXEC_LINE_SIZE = 512, KEL_SYSTEM_CALL_SIZE = 2048 };

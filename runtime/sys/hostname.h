@@ -5,7 +5,7 @@
 // cached hosts' official names and aliases, but a miss is answered by the resolver alone.
 #pragma once
 #include "platform/resolver.h"
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 typedef platform_hostent kel_hostent;

@@ -2,7 +2,7 @@
 // character by character: every conversion gives the same bytes on every platform.
 #pragma once
 #include <stdint.h>
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 namespace kel::text {
 

@@ -12,7 +12,7 @@
 #pragma once
 #include <stdarg.h>
 #include <stdio.h>
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // Formats into `out` (or, when null, the engine's own output buffer) and returns it; null on

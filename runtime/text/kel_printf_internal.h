@@ -4,7 +4,7 @@
 #include <type_traits>
 
 #include "runtime/diag/trap.h"
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 namespace kel_text {
 

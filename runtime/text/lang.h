@@ -1,6 +1,6 @@
 // The session language and the process locale.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // Language codes; -1 until the language has been determined.

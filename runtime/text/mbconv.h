@@ -3,7 +3,7 @@
 // single-byte code page otherwise.
 #pragma once
 #include <stdio.h>
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // Character level. A "process code" is the packed 16-bit form of one EUC character.

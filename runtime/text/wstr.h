@@ -1,7 +1,7 @@
 // The runtime's wide-string library: zero-terminated 16-bit strings.
 // Case changes affect only "a" to "z" and "A" to "Z".
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 // Longest wide string str_ret takes, in units.
 #define STR_LEN 256

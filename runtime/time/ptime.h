@@ -3,7 +3,7 @@
 //
 // Second counts are 64-bit on both platforms, so dates from 2038-01-19 on convert correctly.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 // A full time record: the standard library's broken-down fields, with tm_is_local where it

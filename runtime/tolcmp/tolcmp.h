@@ -7,7 +7,7 @@
 // line without a line end counts as ended. One comparison at a time: the report stream and the
 // fixed layout's scale are process-wide.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 #define TOLCMP_SAME        0

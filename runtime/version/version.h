@@ -7,7 +7,7 @@
 #pragma once
 #include <stdio.h>
 #include "runtime/file/file_object.h"
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 #define VERSION_PATH_MAX 256

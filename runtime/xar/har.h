@@ -6,7 +6,7 @@
 // of the owner's pointer to the outer xarray.
 #pragma once
 #include <string.h>
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 #include "runtime/xar/xar.h"
 
 KEL_BEGIN_C

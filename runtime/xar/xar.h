@@ -8,7 +8,7 @@
 //   xar    a user pointer passed by value (calls that only read or exchange objects).
 // A null user pointer is an empty, unallocated xarray.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 

@@ -5,7 +5,7 @@
 // one structure owns (not the structure), `copy` fills a destination structure from a source. A
 // string xarray is a pointer xarray of getmem strings.
 #pragma once
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 KEL_BEGIN_C
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "runtime/kel_base.h"
+#include "platform/kel_base.h"
 
 namespace texttest {
 
