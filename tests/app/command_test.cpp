@@ -342,7 +342,7 @@ int first_runs() {
 
 TEST(CommandFirstRun, UnpickedReferenceListsInModelCoordinates) {
   testsupport::run_child([] { std::exit(first_runs()); }, ::testing::ExitedWithCode(0),
-                         testsupport::ChildStart::Fresh);
+                         {.start = testsupport::ChildStart::Fresh});
 }
 
 TEST(CommandEnd, TerminationPrintsEndLine) {

@@ -64,6 +64,7 @@ namespace fresh_process {
 // Runs `body` (which ends with Checks::finish()) in a new process started from scratch.
 template <class Body>
 void run(Body body) {
-  testsupport::run_child(body, ::testing::ExitedWithCode(0), testsupport::ChildStart::Fresh);
+  testsupport::run_child(body, ::testing::ExitedWithCode(0),
+                         {.start = testsupport::ChildStart::Fresh});
 }
 }  // namespace fresh_process

@@ -317,7 +317,7 @@ int visits() {
 
 TEST(LocalCalls, PathEntryVisit) {
   testsupport::run_child([] { std::exit(visits()); }, ::testing::ExitedWithCode(0),
-                         testsupport::ChildStart::Fresh);
+                         {.start = testsupport::ChildStart::Fresh});
 }
 
 }  // namespace

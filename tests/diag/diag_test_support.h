@@ -12,7 +12,6 @@
 namespace diagtest {
 
 using testsupport::read_text;
-using testsupport::send_stdout_to;
 using testsupport::set_env;
 using testsupport::unset_env;
 
@@ -20,7 +19,7 @@ using testsupport::unset_env;
 // ended. Returns what the child printed.
 template <class Body, class Predicate>
 std::string run_child(Body body, Predicate ends) {
-  return testsupport::run_child(body, ends, testsupport::ChildStart::Fresh);
+  return testsupport::run_child(body, ends, {.start = testsupport::ChildStart::Fresh});
 }
 
 inline auto exits_with(int code) { return ::testing::ExitedWithCode(code); }

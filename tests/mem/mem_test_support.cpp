@@ -40,6 +40,11 @@ void arena_release(void*) {}
 void ArenaBacking::SetUp() { mem_set_backing(arena_allocate, arena_reallocate, arena_release); }
 void ArenaBacking::TearDown() { mem_set_backing(nullptr, nullptr, nullptr); }
 
+void send_stdout_to(const std::string& path) {
+  std::fflush(stdout);
+  if (!std::freopen(path.c_str(), "w", stdout)) std::abort();
+}
+
 std::string output_path(const char* name) { return testsupport::child_output_path(name); }
 
 std::string read_text(const std::string& path) {

@@ -11,7 +11,7 @@
 
 namespace memtest {
 
-using testsupport::send_stdout_to;
+void send_stdout_to(const std::string& path);  // (being replaced by run_child)
 
 // Serves backing requests from a fixed arena and never reuses memory, so a released block can
 // still be read (its fill checked, a second release examined) without touching freed memory.

@@ -138,16 +138,15 @@ TEST(UnreleasedMemoryFile, SecondRunReportsWhatTheFirstLeft) {
     if (write) memdebug_write();
     memdebug_stop();
   };
-  run_child([&] { program(60, true); }, ExitedWithCode(0), ChildStart::Copy, "1");
+  run_child([&] { program(60, true); }, ExitedWithCode(0), {.tag = "1"});
   const std::string written = testsupport::read_text(file);
   const std::string second =
-      run_child([&] { program(60, false); }, ExitedWithCode(0), ChildStart::Copy, "2");
+      run_child([&] { program(60, false); }, ExitedWithCode(0), {.tag = "2"});
   const std::string changed =
-      run_child([&] { program(61, false); }, ExitedWithCode(0), ChildStart::Copy, "3");
+      run_child([&] { program(61, false); }, ExitedWithCode(0), {.tag = "3"});
   // An empty file never reports.
   if (parent) fclose(fopen(file.c_str(), "w"));
-  const std::string empty =
-      run_child([&] { program(60, false); }, ExitedWithCode(0), ChildStart::Copy, "4");
+  const std::string empty = run_child([&] { program(60, false); }, ExitedWithCode(0), {.tag = "4"});
   if (!parent) return;
 
   // a, b, then the resize of a
@@ -360,7 +359,7 @@ TEST(MemoryStatistics, ReportsOfAKnownSet) {
         for (const std::string* name : {&base, &last, &fresh}) std::remove(name->c_str());
         (void)a, (void)b, (void)d, (void)o1, (void)o2, (void)y;
       },
-      ExitedWithCode(0), ChildStart::Fresh);
+      ExitedWithCode(0), {.start = ChildStart::Fresh});
   EXPECT_EQ(out, kKnownSetReports);
 }
 
@@ -375,7 +374,7 @@ TEST(MemoryStatistics, ManySizesSpillIntoOther) {
         printf("%d %d %d %d\n", s.getmem_rows, s.getmem_count[0], other_sizes_ok,
                s.getmem_bytes[0]);
       },
-      ExitedWithCode(0), ChildStart::Fresh);
+      ExitedWithCode(0), {.start = ChildStart::Fresh});
   // Rows 1..1023 take the sizes first met (8..8184); the 77 larger ones are "other".
   EXPECT_EQ(out, "1024 77 1 " + std::to_string(8 * (1024 + 1100) * 77 / 2) + "\n");
 }

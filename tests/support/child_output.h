@@ -1,21 +1,21 @@
 // Child processes of the tests: the one way to run a check in a process of its own and read
 // back what it printed; reading files; and the environment changes such children make.
+//
+// Every GoogleTest check that fails inside the child (EXPECT_* or ASSERT_*, on any thread) fails
+// the running test in the parent with the child's file, line and message; the child's end is
+// checked against what the caller expects, unless an ASSERT_* ended the child's body early.
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <functional>
+#include <source_location>
 #include <string>
 
 namespace testsupport {
 
-// A file in the temporary folder named after the running test, the folder the test program
-// started in (so that runs from several build folders do not meet) and `tag`; a death-test
-// child that runs the test anew computes the same name.
+// A file in the running test's own folder named after `tag`; a child started anew computes the
+// same name.
 std::string child_output_path(const char* tag = "");
-
-// Sends this process's standard output to `path` from here on.
-void send_stdout_to(const std::string& path);
 
 // The file's bytes as they stand; "" when the file does not exist.
 std::string read_file(const std::string& path);
@@ -24,32 +24,62 @@ std::string read_file(const std::string& path);
 std::string read_text(const std::string& path);
 
 // How a child process starts: as a copy of this process (its state as it stands), or as a new
-// run of the test program that runs the current test from its start (first-call behaviour).
+// run of the test program that runs the current test from its start (first-call behaviour). On
+// Windows every child is a new run.
 enum class ChildStart { Copy, Fresh };
 
-// Runs `body` in a child process with its standard output in a file; `ends` checks how the
-// child ended (an exit-status predicate, as EXPECT_EXIT takes; the child exits 0 when `body`
-// returns). Returns what the child printed, CRLF read as LF. Failures the child writes to the
-// standard error show in the failure message.
-template <class Body, class Ends>
-std::string run_child(Body body, Ends ends, ChildStart start = ChildStart::Copy,
-                      const char* tag = "") {
+struct ChildOptions {
+  ChildStart start = ChildStart::Copy;
+  const char* tag = "";        // tells apart the files of children started by one test
+  std::string* err = nullptr;  // receives what the child wrote to the standard error
+};
+
+// How a child must end: a predicate on its exit status, as EXPECT_EXIT takes.
+using ChildEnd = std::function<bool(int)>;
+ChildEnd exits(int code);  // exit status `code`; a body that returns exits with 0
+ChildEnd stops();          // the runtime's fatal stop: "Serious internal error" ends with 2
+ChildEnd ends_badly();     // any end but exit status 0 (a stop, a signal, an abort)
+#ifndef _WIN32
+ChildEnd killed_by(int signal_number);
+#endif
+
+namespace child_detail {
+struct Files {
+  std::string out, err, failures;
+};
+Files prepare(const char* tag);
+void enter(const Files& files);
+[[noreturn]] void leave();
+std::string finish(const Files& files, bool ran, int status, const ChildEnd& ends, std::string* err,
+                   const std::source_location& where);
+}  // namespace child_detail
+
+// Runs `body` in a child process with its standard output and error in files, and returns
+// what it printed to the standard output, CRLF read as LF.
+template <class Body>
+std::string run_child(Body&& body, const ChildEnd& ends, const ChildOptions& options = {},
+                      const std::source_location where = std::source_location::current()) {
   const std::string style = GTEST_FLAG_GET(death_test_style);
-  if (start == ChildStart::Fresh) GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string path = child_output_path(tag);
-  std::remove(path.c_str());
+  if (options.start == ChildStart::Fresh) GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const child_detail::Files files = child_detail::prepare(options.tag);
+  // Called in the parent only, and only when the child ran here: a test run anew skips the
+  // children that come before its own.
+  bool ran = false;
+  int status = 0;
+  auto record_end = [&](int s) {
+    ran = true;
+    status = s;
+    return true;
+  };
   EXPECT_EXIT(
       {
-        send_stdout_to(path);
+        child_detail::enter(files);
         body();
-        std::fflush(stdout);
-        std::_Exit(0);
+        child_detail::leave();
       },
-      ends, "");
+      record_end, "");
   GTEST_FLAG_SET(death_test_style, style);
-  std::string text = read_text(path);
-  std::remove(path.c_str());
-  return text;
+  return child_detail::finish(files, ran, status, ends, options.err, where);
 }
 
 void set_env(const char* name, const char* value);

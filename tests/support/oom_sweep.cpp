@@ -109,7 +109,7 @@ OomSweepResult sweep(const std::function<void()>& op, const std::function<void()
 
 // Runs `body` in a new process started from scratch and returns what it printed.
 std::string in_new_process(const char* tag, const std::function<void()>& body) {
-  return run_child(body, ::testing::ExitedWithCode(0), ChildStart::Fresh, tag);
+  return run_child(body, exits(0), {.start = ChildStart::Fresh, .tag = tag});
 }
 
 // The growth of the block count over `run`, as one line. Bytes are not compared: a cache grown

@@ -49,7 +49,7 @@ const fs::path& start_dir() {
   return dir;
 }
 
-TempDir::TempDir(bool enter) : path_(make_unique_dir()) {
+TempDir::TempDir(bool enter) : path_(make_unique_dir()), owner_(KEL_GETPID()) {
   if (enter) {
     previous_ = fs::current_path();
     fs::current_path(path_);
@@ -57,6 +57,7 @@ TempDir::TempDir(bool enter) : path_(make_unique_dir()) {
 }
 
 TempDir::~TempDir() {
+  if (KEL_GETPID() != owner_) return;
   std::error_code ec;
   if (!previous_.empty()) fs::current_path(previous_, ec);
   fs::remove_all(path_, ec);

@@ -1,6 +1,7 @@
 // Temporary folders for tests. Every test of a program linked with the shared test main runs in
 // a fresh temporary folder of its own, which is removed after the test; TempDir makes further
-// ones inside a test.
+// ones inside a test. Only the process that made a folder removes it: a child that ends with
+// exit() runs the destructors of the copies it inherited.
 #pragma once
 #include <filesystem>
 #include <string>
@@ -22,7 +23,11 @@ class TempDir {
  private:
   std::filesystem::path path_;
   std::filesystem::path previous_;
+  int owner_;  // the process that made the folder
 };
+
+// The environment variable naming the running test's folder, for the children it starts.
+inline constexpr const char* kTestFolderVariable = "KEL_TEST_CHILD_DIR";
 
 // The current folder the test program started in.
 const std::filesystem::path& start_dir();

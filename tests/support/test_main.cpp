@@ -14,14 +14,11 @@
 
 namespace {
 
-// Names the running test's folder for the children it starts.
-constexpr const char* kChildFolder = "KEL_TEST_CHILD_DIR";
-
 class FolderPerTest : public ::testing::EmptyTestEventListener {
  public:
   void OnTestStart(const ::testing::TestInfo&) override {
     dir_ = std::make_unique<testsupport::TempDir>(true);
-    testsupport::set_env(kChildFolder, dir_->path().string().c_str());
+    testsupport::set_env(testsupport::kTestFolderVariable, dir_->path().string().c_str());
   }
   void OnTestEnd(const ::testing::TestInfo&) override { dir_.reset(); }
 
@@ -34,7 +31,7 @@ class FolderPerTest : public ::testing::EmptyTestEventListener {
 void enter_parent_test_folder(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--gtest_internal_run_death_test", 31) != 0) continue;
-    if (const char* folder = std::getenv(kChildFolder)) {
+    if (const char* folder = std::getenv(testsupport::kTestFolderVariable)) {
       std::error_code ec;
       std::filesystem::current_path(folder, ec);
     }

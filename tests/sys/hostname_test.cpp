@@ -61,7 +61,7 @@ void in_fresh_process(Body body) {
         fflush(stdout);
         std::_Exit(1);
       },
-      testing::ExitedWithCode(0), testsupport::ChildStart::Fresh);
+      testing::ExitedWithCode(0), {.start = testsupport::ChildStart::Fresh});
   if (testing::Test::HasFailure()) ADD_FAILURE() << said;
 }
 
@@ -153,7 +153,7 @@ TEST(HostCache, Trace) {
         kel_gethostbyname("h1-a");
         kel_gethostbyname("h1");
       },
-      testing::ExitedWithCode(0), testsupport::ChildStart::Fresh);
+      testing::ExitedWithCode(0), {.start = testsupport::ChildStart::Fresh});
   EXPECT_EQ(
       "kel_gethostbyname( h1 ): cache MISS\nkel_gethostbyname( h1 ): cache HIT (matched last)\n"
       "kel_gethostbyname( h1-a ): cache HIT\nkel_gethostbyname( h1 ): cache HIT\n",

@@ -259,7 +259,7 @@ TEST(XarBlockFresh, DebugXarReservesNoSlot) {
         const bool moved = raw(a).zone == -2 && capacity(a) == 10;
         std::exit(empty && moved ? 0 : 1);
       },
-      testing::ExitedWithCode(0), testsupport::ChildStart::Fresh);
+      testing::ExitedWithCode(0), {.start = testsupport::ChildStart::Fresh});
 }
 
 TEST(XarBlockStops, MisuseStopsPrintAndEnd) {
