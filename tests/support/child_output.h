@@ -26,6 +26,10 @@ std::string read_text(const std::string& path);
 // How a child process starts: as a copy of this process (its state as it stands), or as a new
 // run of the test program that runs the current test from its start (first-call behaviour). On
 // Windows every child is a new run.
+//
+// A new run skips the children the test starts before its own, which then return "" and
+// report nothing: between two children, check with EXPECT_*, since an ASSERT_* failing on such
+// an empty result would end the test before its child runs (an unexpected end of the child).
 enum class ChildStart { Copy, Fresh };
 
 struct ChildOptions {

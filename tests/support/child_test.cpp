@@ -13,11 +13,11 @@
 
 namespace {
 
+using ::testing::TestPartResult;
 using testsupport::ChildStart;
 using testsupport::exits;
 using testsupport::run_child;
 using testsupport::stops;
-using ::testing::TestPartResult;
 
 TEST(Child, FailedChecksInTheChildFailTheParent) {
   EXPECT_NONFATAL_FAILURE(run_child([] { EXPECT_EQ(1 + 1, 3); }, exits(0)),
@@ -41,25 +41,37 @@ TEST(Child, FailuresCarryTheirPlaceKindAndMessage) {
   };
   const int line = __LINE__;
   const std::vector<Case> cases = {
-      {"check", [] { EXPECT_EQ(2, 3) << "two"; }, exits(0), {TestPartResult::kNonFatalFailure},
+      {"check",
+       [] { EXPECT_EQ(2, 3) << "two"; },
+       exits(0),
+       {TestPartResult::kNonFatalFailure},
        "two"},
-      {"assert, then no stop", [] { ASSERT_EQ(2, 3) << "left early"; }, stops(),
-       {TestPartResult::kFatalFailure}, "left early"},
+      {"assert, then no stop",
+       [] { ASSERT_EQ(2, 3) << "left early"; },
+       stops(),
+       {TestPartResult::kFatalFailure},
+       "left early"},
       {"check on another thread",
-       [] { std::thread([] { ADD_FAILURE() << "thread"; }).join(); }, exits(0),
-       {TestPartResult::kNonFatalFailure}, "thread"},
+       [] { std::thread([] { ADD_FAILURE() << "thread"; }).join(); },
+       exits(0),
+       {TestPartResult::kNonFatalFailure},
+       "thread"},
       {"check, then a stop",
        [] {
          EXPECT_TRUE(false) << "before the stop";
          std::exit(2);
        },
-       stops(), {TestPartResult::kNonFatalFailure}, "before the stop"},
+       stops(),
+       {TestPartResult::kNonFatalFailure},
+       "before the stop"},
       {"unexpected end",
        [] {
          std::fputs("said on the way out", stderr);
          std::exit(5);
        },
-       exits(0), {TestPartResult::kNonFatalFailure}, "said on the way out"},
+       exits(0),
+       {TestPartResult::kNonFatalFailure},
+       "said on the way out"},
   };
   for (const Case& c : cases) {
     ::testing::TestPartResultArray results;
@@ -68,8 +80,10 @@ TEST(Child, FailuresCarryTheirPlaceKindAndMessage) {
           ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
       run_child(c.body, c.ends);
     }
-    ASSERT_EQ(results.size(), static_cast<int>(c.kinds.size())) << c.what;
-    for (int i = 0; i < results.size(); ++i) {
+    // Not ASSERT_*: a child started anew runs this test from its start, and skips the children
+    // before its own, whose results it then sees empty.
+    EXPECT_EQ(results.size(), static_cast<int>(c.kinds.size())) << c.what;
+    for (int i = 0; i < results.size() && i < static_cast<int>(c.kinds.size()); ++i) {
       const TestPartResult& r = results.GetTestPartResult(i);
       EXPECT_EQ(r.type(), c.kinds[i]) << c.what;
       EXPECT_STREQ(r.file_name(), __FILE__) << c.what;
