@@ -1,4 +1,4 @@
-#include "runtime/file/file_object.h"
+#include "runtime/version/file_object.h"
 
 #include <string.h>
 
