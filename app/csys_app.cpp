@@ -36,7 +36,9 @@ void message_show(const char* key) {
 }
 
 void lower_in_place(char* text) {
-  // Only upper-case letters change: some C libraries' tolower mangles multibyte lead bytes.
+  // The session's locale decides what letter case is (a Latin-1 session lowers more than A to Z):
+  // names match ignoring case as the user's language has it. Only upper-case letters change:
+  // some C libraries' tolower mangles multibyte lead bytes.
   for (; *text; ++text) {
     const int c = static_cast<unsigned char>(*text);
     if (std::isupper(c)) *text = static_cast<char>(std::tolower(c));

@@ -3,7 +3,8 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <stdlib.h>
-#include <strings.h>
+
+#include "platform/ascii.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ constexpr LocaleAlias kAliases[] = {
 
 bool names_language(const LocaleAlias& alias, const char* name) {
   for (const char* n : alias.names)
-    if (n && strcasecmp(n, name) == 0) return true;
+    if (n && ascii_equal_ignoring_case(n, name)) return true;
   return false;
 }
 
@@ -72,7 +73,7 @@ int platform_locale_double_byte_code_page(void) {
     if (*c != '-' && *c != '_') key[k++] = *c;
   key[k] = 0;
   for (const Charset& charset : kCharsets)
-    if (strcasecmp(charset.name, key) == 0) return charset.code_page;
+    if (ascii_equal_ignoring_case(charset.name, key)) return charset.code_page;
   return 0;
 }
 

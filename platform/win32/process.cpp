@@ -7,6 +7,8 @@
 #include <string.h>
 #include <windows.h>
 
+#include "platform/ascii.h"
+
 namespace {
 
 constexpr DWORD kStartupRecordSize = 68;
@@ -139,7 +141,8 @@ int platform_is_program_file(const char* path) {
   const char* dot = strrchr(path, '.');
   const char* slash = strrchr(path, '\\');
   if (!dot || (slash && slash > dot)) return 0;
-  if (_stricmp(dot, ".bat") != 0 && _stricmp(dot, ".com") != 0 && _stricmp(dot, ".exe") != 0)
+  if (!ascii_equal_ignoring_case(dot, ".bat") && !ascii_equal_ignoring_case(dot, ".com") &&
+      !ascii_equal_ignoring_case(dot, ".exe"))
     return 0;
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -20,45 +20,11 @@ enum { PFU_Slash_Form = 3, PFU_Backslash_Form = 4 };
 #define PF_NULL_Handle     PLATFORM_NULL_FH
 #define PF_NULL_Descriptor (-1)
 
-// Status codes; pfu_status_to_msg gives their texts.
+// Status codes (pfu_status.def); pfu_status_to_msg gives their texts.
 enum {
-  PFU_INTERNAL_ERROR = 0,
-  PFU_SUCCESS = 1,
-  PFU_NO_CHANGE = 2,
-  PFU_EOF = 3,
-  PFU_TRAP = 4,
-  PFU_NO_ENTRY = 5,
-  PFU_IO_ERROR = 6,
-  PFU_EXISTS = 7,
-  PFU_ACCESS_DENIED = 8,
-  PFU_QUOTA = 9,
-  PFU_LINK_LOOP = 10,
-  PFU_NAME_TOO_LONG = 11,
-  PFU_DISK_FULL = 12,
-  PFU_READ_ONLY_FS = 13,
-  PFU_NOT_DIRECTORY = 14,
-  PFU_FORK_FAILED = 15,
-  PFU_INVALID_ARG = 16,
-  PFU_INVALID_PTR = 17,
-  PFU_TOO_MANY_PROCESSES = 18,
-  PFU_TOO_MANY_FILES = 19,
-  PFU_OUT_OF_MEMORY = 20,
-  PFU_BAD_DESCRIPTOR = 21,
-  PFU_SIGNAL = 22,
-  PFU_RECORD_LOCKED = 23,
-  PFU_DEAD_LOCK = 24,
-  PFU_NFS = 25,
-  PFU_NO_LOCK = 26,
-  PFU_TOO_BIG = 27,
-  PFU_IS_PIPE = 28,
-  PFU_ROOT_NO_PARENT = 29,
-  PFU_NOT_OWNER = 30,
-  PFU_TEXT_BUSY = 31,
-  PFU_FILE_BUSY = 32,
-  PFU_CROSS_DEVICE = 33,
-  PFU_TABLE_BROKEN = 34,
-  PFU_TRANS_BOMB = 35,
-  PFU_STATUS_COUNT = 36
+#define PFU_STATUS(name, value, text) name = value,
+#include "runtime/file/pfu_status.def"
+  PFU_STATUS_COUNT
 };
 
 typedef struct PF_File {

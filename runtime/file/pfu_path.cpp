@@ -1,52 +1,30 @@
 // Status texts, the error-number mapping and the portable path routines.
-#include <ctype.h>
 #include <errno.h>
 #include <string.h>
 
+#include "platform/ascii.h"
 #include "runtime/diag/diag.h"
 #include "runtime/file/pfu.h"
 
 namespace {
 
-constexpr const char* kStatusText[PFU_STATUS_COUNT] = {"Internal Error (0)",
-                                                       "Success",
-                                                       "No Change",
-                                                       "End of File",
-                                                       "Internal Error (Trap)",
-                                                       "Entry Does Not Exist",
-                                                       "IO Error",
-                                                       "Entry Already Exists",
-                                                       "Access Denied",
-                                                       "Quota Exhausted",
-                                                       "Symbolic Link Loop",
-                                                       "Path/Name Too Long",
-                                                       "Disk Full",
-                                                       "Read-Only File System",
-                                                       "Entry Is Not a Directory",
-                                                       "Fork Failed",
-                                                       "Internal Error (Invalid Arg)",
-                                                       "Internal Error (Invalid Ptr)",
-                                                       "Too Many Processes or Open Files",
-                                                       "Too Many Open Files",
-                                                       "Out of Memory",
-                                                       "Internal Error (Bad Descriptor)",
-                                                       "Signal Issued",
-                                                       "Record Locked",
-                                                       "Dead Lock",
-                                                       "NFS File System",
-                                                       "No Lock",
-                                                       "Too Big File",
-                                                       "Is a Pipe",
-                                                       "Root Directory Has No Parent",
-                                                       "Not Owner",
-                                                       "Text is Busy",
-                                                       "File is Busy",
-                                                       "Different File Systems",
-                                                       "Table Integrity is Broken",
-                                                       "Trans-Bomb Exploded"};
+constexpr const char* kStatusText[] = {
+#define PFU_STATUS(name, value, text) text,
+#include "runtime/file/pfu_status.def"
+};
+static_assert(sizeof kStatusText / sizeof kStatusText[0] == PFU_STATUS_COUNT);
+
+// The texts are indexed by value: the values run from 0 in the order of the rows.
+constexpr bool values_in_row_order() {
+  int next = 0;
+#define PFU_STATUS(name, value, text) \
+  if (name != next++) return false;
+#include "runtime/file/pfu_status.def"
+  return true;
+}
+static_assert(values_in_row_order());
 
 bool is_separator(char c) { return c == '|' || c == '/' || c == '\\'; }
-bool is_drive_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 }  // namespace
 
@@ -60,33 +38,14 @@ const char* pfu_status_to_msg(int status) {
 
 // By symbolic name: the numbers differ between the C libraries of the two platforms.
 int pfu_errno_status(void) {
+  // clang-format off
   switch (errno) {
-    case EPERM: return PFU_NOT_OWNER;
-    case ENOENT: return PFU_NO_ENTRY;
-    case EINTR: return PFU_SIGNAL;
-    case EIO: return PFU_IO_ERROR;
-    case EBADF: return PFU_BAD_DESCRIPTOR;
-    case EAGAIN: return PFU_RECORD_LOCKED;
-    case ENOMEM: return PFU_OUT_OF_MEMORY;
-    case EACCES: return PFU_ACCESS_DENIED;
-    case EFAULT: return PFU_INVALID_PTR;
-    case EBUSY: return PFU_FILE_BUSY;
-    case EEXIST: return PFU_EXISTS;
-    case EXDEV: return PFU_CROSS_DEVICE;
-    case ENOTDIR: return PFU_NO_ENTRY;
-    case EISDIR: return PFU_NFS;
-    case EINVAL: return PFU_INVALID_ARG;
-    case ENFILE: return PFU_TOO_MANY_FILES;
-    case EMFILE: return PFU_TOO_MANY_PROCESSES;
-    case EFBIG: return PFU_TOO_BIG;
-    case ENOSPC: return PFU_DISK_FULL;
-    case ESPIPE: return PFU_IS_PIPE;
-    case EROFS: return PFU_READ_ONLY_FS;
-    case EDEADLK: return PFU_DEAD_LOCK;
-    case ENAMETOOLONG: return PFU_NAME_TOO_LONG;
-    case ENOLCK: return PFU_NO_LOCK;
+#define PFU_STATUS(name, value, text)
+#define PFU_ERRNO(error_number, status) case error_number: return status;
+#include "runtime/file/pfu_status.def"
     default: return PFU_TRAP;
   }
+  // clang-format on
 }
 
 int pfu_path_normalize(char* path) {
@@ -147,7 +106,7 @@ int pfu_cat_path(const char* directory, const char* name, char* out) {
 int pfu_abs_path(char* path) {
   if (!path) return 0;
   pfu_path_normalize(path);
-  if (is_drive_letter(path[0]) && path[1] == ':') {
+  if (ascii_is_letter(path[0]) && path[1] == ':') {
     if (path[2] != '|')
       report_fatal("pfu_abs_path", "relative paths of the form 'd:rel_path' are not recognized.");
     return 1;

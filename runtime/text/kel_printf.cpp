@@ -186,7 +186,7 @@ char* format_all(char** output, char* out, const char* format, va_list args) {
     char spec[kFormatLimit + 8];
     int k = 0;
     spec[k++] = *p++;
-    while (*p && !is_ascii_letter(*p)) {
+    while (*p && !ascii_is_letter(*p)) {
       // Each conversion takes exactly its own argument: "*" widths and positional "$" are refused.
       if (*p == '*' || *p == '$') return nullptr;
       spec[k++] = *p++;

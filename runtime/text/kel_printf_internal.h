@@ -3,8 +3,9 @@
 #include <stddef.h>
 #include <type_traits>
 
-#include "runtime/diag/trap.h"
+#include "platform/ascii.h"
 #include "platform/kel_base.h"
+#include "runtime/diag/trap.h"
 
 namespace kel_text {
 
@@ -40,8 +41,6 @@ struct LocalOrHeap {
 };
 static_assert(std::is_trivially_destructible_v<LocalOrHeap<char, 1>>);
 
-constexpr bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 // One row of a conversion table: the letters (lower case; matched without regard to case over
 // their length), the replacement handed to the platform (null: the letters as written) and the
 // kind.
@@ -57,7 +56,7 @@ template <size_t N>
 const ConversionRow* find_conversion(const ConversionRow (&rows)[N], const char* at) {
   for (const ConversionRow& row : rows) {
     int i = 0;
-    while (i < row.length && at[i] && (at[i] | 0x20) == row.letters[i]) ++i;
+    while (i < row.length && at[i] && ascii_lower(at[i]) == row.letters[i]) ++i;
     if (i == row.length) return &row;
   }
   return nullptr;
@@ -73,7 +72,7 @@ inline char* put_letters(char* o, const ConversionRow& row, const char* written)
     return o;
   }
   for (int i = 0; i < row.length; ++i) {
-    const char low = static_cast<char>(written[i] | 0x20);
+    const char low = ascii_lower(written[i]);
     const bool keeps_case =
         i == row.length - 1 && (low == 'x' || low == 'e' || low == 'g' || low == 'f');
     *o++ = keeps_case ? written[i] : low;

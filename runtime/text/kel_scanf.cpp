@@ -60,7 +60,7 @@ void rewrite(const char* format, Rewritten& r) {
     copy();
     bool suppressed = false;
     int kind = 0;
-    while (*p && !is_ascii_letter(*p) && *p != ']') {
+    while (*p && !ascii_is_letter(*p) && *p != ']') {
       if (*p == '*') suppressed = true;
       if (*p == '[') {
         // A scan set is copied whole, letters included, up to its closing "]" (a "]" right after

@@ -7,6 +7,7 @@
 
 #include <array>
 
+#include "platform/ascii.h"
 #include "platform/locale.h"
 #include "runtime/diag/diag.h"
 #include "runtime/diag/trap.h"
@@ -54,14 +55,6 @@ int custom_multibyte_read = 0;
 int file_language = -1;
 int keep_session_language = 1;
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_ignoring_case(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b)
-    if (ascii_lower(*a) != ascii_lower(*b)) return false;
-  return *a == *b;
-}
-
 // Formats "LANG=<value>" into a fresh block sized for it and puts it into the environment; the
 // block it replaces is released once the environment no longer refers to it.
 void put_lang_assignment(char*& slot, const char* value) {
@@ -97,7 +90,7 @@ int lang_code_from_name(const char* name) {
   while (*p && static_cast<signed char>(*p) <= 32) ++p;
   if (!*p) return -2;
   for (const auto& row : kLanguageTable)
-    if (equal_ignoring_case(name, row.name)) return row.code;
+    if (ascii_equal_ignoring_case(name, row.name)) return row.code;
   return -1;
 }
 
@@ -143,9 +136,7 @@ int lang_setup(void) {
   char default_name[64];
   const char* name = lang_name_from_code(LANG_CODE_USASCII);
   size_t i = 0;
-  for (; name[i] && i + 1 < sizeof default_name; ++i)
-    default_name[i] =
-        name[i] >= 'a' && name[i] <= 'z' ? static_cast<char>(name[i] - 'a' + 'A') : name[i];
+  for (; name[i] && i + 1 < sizeof default_name; ++i) default_name[i] = ascii_upper(name[i]);
   default_name[i] = 0;
 
   const char* value = lang_env_get();

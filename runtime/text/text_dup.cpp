@@ -1,6 +1,7 @@
 // Allocating copies of 8-bit and wide text, and the wide form of an integer.
 #include <string.h>
 
+#include "platform/ascii.h"
 #include "runtime/diag/trap.h"
 #include "runtime/mem/mem.h"
 #include "runtime/text/kel_printf.h"
@@ -18,8 +19,7 @@ template <typename Char>
 Char* copy_of(const Char* source, int length, bool upper) {
   auto* copy = static_cast<Char*>(getmem((length + 1) * static_cast<int>(sizeof(Char))));
   for (int i = 0; i < length; ++i) {
-    Char c = source[i];
-    copy[i] = upper && c >= 'a' && c <= 'z' ? static_cast<Char>(c - 'a' + 'A') : c;
+    copy[i] = upper ? ascii_upper(source[i]) : source[i];
   }
   copy[length] = 0;
   return copy;

@@ -6,6 +6,7 @@
 
 #include <array>
 
+#include "platform/ascii.h"
 #include "runtime/diag/diag.h"
 #include "runtime/mem/mem.h"
 #include "runtime/text/kel_printf_internal.h"
@@ -13,16 +14,14 @@
 
 namespace {
 
-constexpr bool is_lower(kel_wchar c) { return c >= u'a' && c <= u'z'; }
-constexpr bool is_upper(kel_wchar c) { return c >= u'A' && c <= u'Z'; }
-constexpr kel_wchar raise(kel_wchar c) { return is_lower(c) ? kel_wchar(c - 32) : c; }
-constexpr kel_wchar lower(kel_wchar c) { return is_upper(c) ? kel_wchar(c + 32) : c; }
+constexpr kel_wchar raise(kel_wchar c) { return ascii_upper(c); }
+constexpr kel_wchar lower(kel_wchar c) { return ascii_lower(c); }
 
 // Letters and digits that make up a word for wide_capitalize: ASCII letters and digits, and every
 // character from U+00C0 up except the multiplication and division signs and the general and CJK
 // punctuation blocks, so that accented and ideographic words are not broken up.
 constexpr bool is_word_char(kel_wchar c) {
-  if (c < 0x80) return is_lower(c) || is_upper(c) || (c >= u'0' && c <= u'9');
+  if (c < 0x80) return ascii_is_letter(c) || (c >= u'0' && c <= u'9');
   if (c < 0xC0 || c == 0xD7 || c == 0xF7) return false;
   if (c >= 0x2000 && c <= 0x206F) return false;
   if (c >= 0x3000 && c <= 0x303F) return false;
@@ -234,17 +233,10 @@ kel_wchar* wide_ncpy(kel_wchar* dst, const kel_wchar* src, int count) {
   return dst;
 }
 
-int wide_icmp(const kel_wchar* a, const kel_wchar* b) {
-  while (*a && raise(*a) == raise(*b)) ++a, ++b;
-  return int(raise(*a)) - int(raise(*b));
-}
+int wide_icmp(const kel_wchar* a, const kel_wchar* b) { return ascii_compare_ignoring_case(a, b); }
 
 int wide_nicmp(const kel_wchar* a, const kel_wchar* b, int count) {
-  for (int i = 0; i < count; ++i) {
-    const kel_wchar x = raise(a[i]), y = raise(b[i]);
-    if (x != y || x == 0) return int(x) - int(y);
-  }
-  return 0;
+  return count > 0 ? ascii_ncompare_ignoring_case(a, b, static_cast<size_t>(count)) : 0;
 }
 
 double wide_to_double(const kel_wchar* s) {

@@ -1,11 +1,11 @@
 // Time and date utilities.
 #include "runtime/time/ptime.h"
 
-#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "platform/ascii.h"
 #include "platform/clock.h"
 #include "runtime/diag/diag.h"
 
@@ -305,7 +305,7 @@ int today_ymd(int* year, int* month, int* day) {
 
 int month_number(char* text) {
   if (!text) return 0;
-  for (char* p = text; *p; p++) *p = (char)toupper((unsigned char)*p);
+  for (char* p = text; *p; p++) *p = ascii_upper(*p);
   size_t n = strlen(text);
   if (n < 3) return 0;
   for (int m = 0; m < 12; m++)
@@ -322,8 +322,7 @@ const char* month_abbrev(int number) {
 
 int pdate_format(const pdate* r, char* buffer) {
   const char* abbrev = month_abbrev(r->month + 1);
-  char month[4] = {abbrev[0], (char)tolower((unsigned char)abbrev[1]),
-                   (char)tolower((unsigned char)abbrev[2]), 0};
+  char month[4] = {abbrev[0], ascii_lower(abbrev[1]), ascii_lower(abbrev[2]), 0};
   if (r->year < 100)
     snprintf(buffer, TIME_TEXT_SIZE, "%d-%3.3s-%2.2d %.2d:%.2d:%.2d", r->day, month, r->year,
              r->hours, r->minutes, r->seconds);

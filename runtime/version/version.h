@@ -6,7 +6,7 @@
 // (or bytes): a result that would not fit leaves an empty output, never a longer one.
 #pragma once
 #include <stdio.h>
-#include "runtime/file/file_object.h"
+#include "runtime/version/file_object.h"
 #include "platform/kel_base.h"
 
 KEL_BEGIN_C

@@ -1,6 +1,7 @@
 // Version numbers and the helpers that cut and lower the parts of a file name.
 #include <string.h>
 
+#include "platform/ascii.h"
 #include "runtime/version/version.h"
 
 namespace {
@@ -128,6 +129,6 @@ void lower_file_part(const kel_wchar* path, kel_wchar* out) {
   const int start = file_part_start(path, length);
   for (int i = 0; i <= length; ++i) {
     const kel_wchar c = path[i];
-    out[i] = i >= start && c >= 'A' && c <= 'Z' ? (kel_wchar)(c - 'A' + 'a') : c;
+    out[i] = i >= start ? ascii_lower(c) : c;
   }
 }

@@ -1,6 +1,7 @@
 // Finding the versions of a file in its directory, and opening versioned files.
 #include <string.h>
 
+#include "platform/ascii.h"
 #include "runtime/diag/diag.h"
 #include "runtime/diag/trap.h"
 #include "runtime/mem/mem.h"
@@ -21,18 +22,8 @@ int wide_length(const kel_wchar* s) {
 }
 
 bool is_separator(kel_wchar c) { return c == '\\' || c == '/'; }
-kel_wchar lower(kel_wchar c) { return c >= 'A' && c <= 'Z' ? (kel_wchar)(c - 'A' + 'a') : c; }
-kel_wchar upper(kel_wchar c) { return c >= 'a' && c <= 'z' ? (kel_wchar)(c - 'a' + 'A') : c; }
-
-bool ascii_nicmp_equal(const char* a, const char* b, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = (char)(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = (char)(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
+constexpr auto lower = ascii_lower<kel_wchar>;
+constexpr auto upper = ascii_upper<kel_wchar>;
 
 // A bounded wide path under construction: once something does not fit, it stays failed.
 struct WidePath {
@@ -204,7 +195,7 @@ void versions_scan(kel_file_listing* listing, const char* file_name, versions_sc
         value = version_number_value(after + 1);
       if (memcmp(entry, file_name, length) == 0)
         exact = value;
-      else if (ascii_nicmp_equal(entry, file_name, length))
+      else if (ascii_ncompare_ignoring_case(entry, file_name, length) == 0)
         other = value;
     }
     action(exact, other, context);

@@ -292,25 +292,34 @@ TEST(PfuStreams, EndOfTextByteIsRefusedInAFile) {
   EXPECT_EQ(pfu_send_file("missing.txt|x", sink), PFU_NO_ENTRY);
 }
 
-TEST(PfuStatus, TextsAndErrorNumbers) {
-  EXPECT_STREQ(pfu_status_to_msg(0), "Internal Error (0)");
-  EXPECT_STREQ(pfu_status_to_msg(1), "Success");
-  EXPECT_STREQ(pfu_status_to_msg(11), "Path/Name Too Long");
-  EXPECT_STREQ(pfu_status_to_msg(35), "Trans-Bomb Exploded");
-  EXPECT_STREQ(pfu_status_to_msg(36), "UNDEFINED STATUS");
-  EXPECT_STREQ(pfu_status_to_msg(-1), "UNDEFINED STATUS");
+// Real failures of the platform reach the caller as statuses whose texts name them.
+TEST(PfuStatus, FailuresGiveTheirStatusAndText) {
+  write_bytes("plain", "x");
+  PF_File_Ptr file = nullptr;
   const struct {
-    int error, status;
-  } table[] = {{EPERM, 30},  {ENOENT, 5},   {EINTR, 22},        {EIO, 6},     {EBADF, 21},
-               {EAGAIN, 23}, {ENOMEM, 20},  {EACCES, 8},        {EFAULT, 17}, {EBUSY, 32},
-               {EEXIST, 7},  {EXDEV, 33},   {ENOTDIR, 5},       {EISDIR, 25}, {EINVAL, 16},
-               {ENFILE, 19}, {EMFILE, 18},  {EFBIG, 27},        {ENOSPC, 12}, {ESPIPE, 28},
-               {EROFS, 13},  {EDEADLK, 24}, {ENAMETOOLONG, 11}, {ENOLCK, 26}, {ERANGE, 4},
-               {0, 4}};
-  for (const auto& row : table) {
-    errno = row.error;
-    EXPECT_EQ(pfu_errno_status(), row.status) << row.error;
-  }
+    const char* name;
+    int access;
+    const char* text;
+  } failures[] = {
+      {"no_folder|file", 1, "Entry Does Not Exist"},
+      {"plain|inside", 1, "Entry Does Not Exist"},  // a file taken for a folder
+      {"plain", 16, "Entry Already Exists"},
+  };
+  for (const auto& failure : failures)
+    EXPECT_STREQ(pfu_status_to_msg(pfu_fopen(failure.name, failure.access, PFU_Binary, 0, &file)),
+                 failure.text)
+        << failure.name;
+  EXPECT_EQ(file, nullptr);
+  file = open_file("plain", 1, PFU_Binary, 0);
+  EXPECT_STREQ(pfu_status_to_msg(pfu_fseek(file, -1, PFU_SEEK_SET)),
+               "Internal Error (Invalid Arg)");
+  pfu_fclose(&file);
+  errno = ERANGE;  // named by no status
+  EXPECT_STREQ(pfu_status_to_msg(pfu_errno_status()), "Internal Error (Trap)");
+  Reports reports;
+  EXPECT_STREQ(pfu_status_to_msg(PFU_STATUS_COUNT), "UNDEFINED STATUS");
+  EXPECT_STREQ(pfu_status_to_msg(-1), "UNDEFINED STATUS");
+  EXPECT_NE(reports.take().find("pfu_status_to_msg"), std::string::npos);
 }
 
 TEST(PfuPath, JoinsParentsAndForms) {

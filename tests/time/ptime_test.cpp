@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <regex>
 #include <cstring>
 #include <string>
 
 #include "child_output.h"
 #include "platform/clock.h"
+#include "platform/locale.h"
 #include "runtime/diag/diag.h"
 #include "runtime/time/ptime.h"
 
@@ -137,6 +139,20 @@ TEST(Names, MonthsAndStamps) {
   snprintf(expect_date, sizeof expect_date, "%02d%02d%02d", y % 100, m, d);
   // Unless the day changed between the two calls.
   EXPECT_EQ(std::string(expect_date), std::string(c, 6));
+}
+
+// Month names are English: a Latin-1 session locale, which raises more letters than ASCII's,
+// leaves the other bytes of the caller's text as they were.
+TEST(Names, MonthNumberRaisesOnlyAsciiLetters) {
+  if (!platform_locale_set_all("french")) GTEST_SKIP() << "no Latin-1 locale installed";
+  volatile int u_circumflex = 0xFB;  // the compiler would fold a constant as the C locale has it
+  const bool locale_raises_more = toupper(u_circumflex) == 0xDB;
+  char text[] = "ao\xFBt";  // August in French
+  const int number = month_number(text);
+  platform_locale_set_all("C");
+  ASSERT_TRUE(locale_raises_more);
+  EXPECT_EQ(0, number);
+  EXPECT_STREQ("AO\xFBT", text);
 }
 
 // Both forms read back what they write; years before 2000 keep the two-digit form.

@@ -1,7 +1,8 @@
-#include "runtime/file/file_object.h"
+#include "runtime/version/file_object.h"
 
 #include <string.h>
 
+#include "platform/ascii.h"
 #include "runtime/version/version.h"
 
 namespace {
@@ -12,18 +13,14 @@ namespace {
 constexpr const char* kHostTypes[] = {"asy", "abc", "drw", "frm", "lay",
                                       "mdl", "prt", "sec", "skt", "tbl"};
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
-
 void invalidate(kel_file_object* object) { memset(object, 0, sizeof *object); }
 
 }  // namespace
 
 int fobj_is_host_type(const char* extension) {
-  if (!extension || strlen(extension) != 3) return 0;
+  if (!extension) return 0;
   for (const char* type : kHostTypes)
-    if (lower(extension[0]) == type[0] && lower(extension[1]) == type[1] &&
-        lower(extension[2]) == type[2])
-      return 1;
+    if (ascii_equal_ignoring_case(extension, type)) return 1;
   return 0;
 }
 
