@@ -9,6 +9,7 @@
 #define mem_set_backing           nohooks_mem_set_backing
 #define mem_header_readable       nohooks_mem_header_readable
 #define mem_block_readable        nohooks_mem_block_readable
+#define heap_state_check          nohooks_heap_state_check
 #define manage_memory             nohooks_manage_memory
 #define getmem_xar                nohooks_getmem_xar
 #define getmem                    nohooks_getmem

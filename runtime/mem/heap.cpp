@@ -25,14 +25,6 @@ constexpr int kWholeFillLimit = 4000;         // smaller released blocks are fil
 constexpr int kEdgeFill = 1000;               // larger ones only at both ends
 constexpr int32_t kMaxSize = INT32_MAX - 23;  // round8(size) + 16 must stay an int
 
-// ---- backing allocator ----
-
-void* (*backing_allocate)(size_t) = malloc;
-void* (*backing_reallocate)(void*, size_t) = realloc;
-void (*backing_free)(void*) = free;
-int backing_budget =
-    -1;  // successful requests left before the test hook fails them; -1 = unlimited
-
 // ---- where blocks lie ----
 //
 // A check follows a header's links only into memory it can read. Small blocks come from the
@@ -41,24 +33,10 @@ int backing_budget =
 // own that go away when released, so they are recorded one by one instead; the last ones
 // released are remembered, so that a second release of one is found without reading it.
 
-constexpr uint32_t kLargeBlock = 64 * 1024;  // system size from which a block is recorded
-
-uintptr_t span_low = UINTPTR_MAX;
-uintptr_t span_extent = 0;  // bytes from span_low to the end of the highest small block
-
-// Live large blocks: an open-addressed table of header addresses with their system sizes.
-struct LargeBlocks {
-  uintptr_t* address;  // kEmpty, kRemoved or a header
-  uint32_t* size;
-  uint32_t capacity;  // a power of two, or 0
-  uint32_t filled;    // live and removed entries
-};
-LargeBlocks large = {nullptr, nullptr, 0, 0};
+constexpr MemLargeBlocks& large = mem_manager.large;  // the table, by a short name
 constexpr uintptr_t kEmpty = 0, kRemoved = 1;
 
-// Headers of recently released large blocks, one slot per address.
-uintptr_t released_large[64];
-inline uintptr_t& released_slot(uintptr_t a) { return released_large[(a >> 12) & 63]; }
+inline uintptr_t& released_slot(uintptr_t a) { return mem_manager.released_large[(a >> 12) & 63]; }
 
 // The table's entry for `a`, or the entry where it would go.
 uint32_t large_index(uintptr_t a) {
@@ -74,7 +52,7 @@ uint32_t large_index(uintptr_t a) {
 // Room for one more large block: false when the table cannot grow.
 bool large_reserve() {
   if ((large.filled + 1) * 2 <= large.capacity) return true;
-  const LargeBlocks old = large;
+  const MemLargeBlocks old = large;
   const uint32_t capacity = old.capacity ? old.capacity * 2 : 64;
   auto* address = (uintptr_t*)calloc(capacity, sizeof(uintptr_t));
   auto* size = (uint32_t*)calloc(capacity, sizeof(uint32_t));
@@ -108,24 +86,24 @@ uint32_t large_size(uintptr_t a) {
 KEL_ALWAYS_INLINE void note_block(void* p, uint32_t system_size) {
   const uintptr_t a = (uintptr_t)p;
   if (released_slot(a) == a) released_slot(a) = 0;
-  if (system_size >= kLargeBlock) {
+  if (system_size >= kMemLargeBlock) {
     const uint32_t i = large_index(a);
     if (large.address[i] == kEmpty) ++large.filled;
     large.address[i] = a;
     large.size[i] = system_size;
     return;
   }
-  const uintptr_t end = a + system_size;
-  if (KEL_LIKELY(a >= span_low && end - span_low <= span_extent)) return;
-  uintptr_t high = span_extent ? span_low + span_extent : 0;
-  if (a < span_low) span_low = a;
-  if (end > high) high = end;
-  span_extent = high - span_low;
+  const uintptr_t end = a + system_size, low = mem_manager.span_low;
+  const uintptr_t extent = mem_manager.span_extent;
+  if (KEL_LIKELY(a >= low && end - low <= extent)) return;
+  const uintptr_t high = extent && low + extent > end ? low + extent : end;
+  mem_manager.span_low = a < low ? a : low;
+  mem_manager.span_extent = high - mem_manager.span_low;
 }
 
 // Forgets a block that goes back to the backing allocator.
 KEL_ALWAYS_INLINE void forget_block(const void* p, uint32_t system_size) {
-  if (KEL_LIKELY(system_size < kLargeBlock)) return;
+  if (KEL_LIKELY(system_size < kMemLargeBlock)) return;
   const uintptr_t a = (uintptr_t)p;
   if (large.capacity) {
     const uint32_t i = large_index(a);
@@ -137,23 +115,24 @@ KEL_ALWAYS_INLINE void forget_block(const void* p, uint32_t system_size) {
 // True when the `bytes` from `a` on are known to be readable. A large block may lie within
 // the small blocks' span and reach past its end.
 KEL_ALWAYS_INLINE bool readable(uintptr_t a, uintptr_t bytes) {
-  if (KEL_LIKELY(a >= span_low && a - span_low < span_extent)) {
+  const uintptr_t offset = a - mem_manager.span_low, extent = mem_manager.span_extent;
+  if (KEL_LIKELY(a >= mem_manager.span_low && offset < extent)) {
     if (released_slot(a) == a) return false;
-    if (KEL_LIKELY(bytes <= span_extent - (a - span_low))) return true;
+    if (KEL_LIKELY(bytes <= extent - offset)) return true;
   }
   return large_size(a) >= bytes;
 }
 
 KEL_ALWAYS_INLINE bool budget_allows() {
-  if (KEL_LIKELY(backing_budget < 0)) return true;
-  if (backing_budget == 0) return false;
-  --backing_budget;
+  if (KEL_LIKELY(mem_manager.backing_budget < 0)) return true;
+  if (mem_manager.backing_budget == 0) return false;
+  --mem_manager.backing_budget;
   return true;
 }
 
 KEL_ALWAYS_INLINE MemBlockHeader* backing_alloc(uint32_t system_size) {
   if (!budget_allows()) return nullptr;
-  if (system_size >= kLargeBlock && !large_reserve()) return nullptr;
+  if (system_size >= kMemLargeBlock && !large_reserve()) return nullptr;
   void* p;
   if (mem_manager.vm_backing) {
     // A size no segment block can take is exhaustion here, not the vm's fatal order check.
@@ -161,7 +140,7 @@ KEL_ALWAYS_INLINE MemBlockHeader* backing_alloc(uint32_t system_size) {
     p = system_size <= VM_MAX_REQUEST ? vm_alloc(vm_main_segment(), (int)system_size) : nullptr;
     vm_lock_release();
   } else {
-    p = backing_allocate(system_size);
+    p = mem_manager.backing_allocate(system_size);
   }
   if (p) note_block(p, system_size);
   return (MemBlockHeader*)p;
@@ -174,20 +153,20 @@ KEL_ALWAYS_INLINE void backing_release(void* block, uint32_t system_size) {
     vmFree(vm_main_segment(), block);
     vm_lock_release();
   } else {
-    backing_free(block);
+    mem_manager.backing_free(block);
   }
 }
 
 MemBlockHeader* backing_realloc(MemBlockHeader* h, uint32_t old_system, uint32_t system_size) {
   if (!budget_allows()) return nullptr;
-  if (system_size >= kLargeBlock && !large_reserve()) return nullptr;
+  if (system_size >= kMemLargeBlock && !large_reserve()) return nullptr;
   void* p;
   if (mem_manager.vm_backing) {
     vm_lock_take();
     p = system_size <= VM_MAX_REQUEST ? vm_realloc(h, (int)system_size) : nullptr;
     vm_lock_release();
   } else {
-    p = backing_reallocate(h, system_size);
+    p = mem_manager.backing_reallocate(h, system_size);
   }
   if (p) {
     forget_block(h, old_system);
@@ -197,10 +176,6 @@ MemBlockHeader* backing_realloc(MemBlockHeader* h, uint32_t old_system, uint32_t
 }
 
 // ---- block check ----
-
-inline MemBlockHeader* header_at(const void* user) {
-  return (MemBlockHeader*)((uintptr_t)user - sizeof(MemBlockHeader));
-}
 
 // The header of a block the backing allocator could have handed out: 8-aligned, in the span.
 KEL_ALWAYS_INLINE bool header_readable(const MemBlockHeader* h) {
@@ -340,7 +315,7 @@ void heap_set_index(mem_loop_record* record, void* ptr) {
 }
 int heap_get_index(void* ptr) { return heap_block_loop_index(ptr); }
 int heap_get_size(mem_loop_record*, void* ptr) {
-  return check_memory_block(ptr) == MEM_BLOCK_OK ? header_at(ptr)->size : -1;
+  return check_memory_block(ptr) == MEM_BLOCK_OK ? mem_header_of(ptr)->size : -1;
 }
 
 }  // namespace
@@ -351,17 +326,17 @@ mem_loop_record heap_loop_record = {
 // ---- backing allocator hooks ----
 
 void mem_backing_release(void* block) {
-  backing_release(block, large_size((uintptr_t)block) ? kLargeBlock : 0);
+  backing_release(block, large_size((uintptr_t)block) ? kMemLargeBlock : 0);
 }
 
-void mem_backing_fail_after(int n) { backing_budget = n < 0 ? -1 : n; }
+void mem_backing_fail_after(int n) { mem_manager.backing_budget = n < 0 ? -1 : n; }
 
 void mem_set_backing(void* (*allocate)(size_t), void* (*reallocate)(void*, size_t),
                      void (*release)(void*)) {
   const bool standard = !allocate || !reallocate || !release;
-  backing_allocate = standard ? malloc : allocate;
-  backing_reallocate = standard ? realloc : reallocate;
-  backing_free = standard ? free : release;
+  mem_manager.backing_allocate = standard ? malloc : allocate;
+  mem_manager.backing_reallocate = standard ? realloc : reallocate;
+  mem_manager.backing_free = standard ? free : release;
 }
 
 int mem_header_readable(const MemBlockHeader* h) { return header_readable(h); }
@@ -414,7 +389,7 @@ void* manage_memory(int size, void* old, int may_fail, int xarray_flag) {
   const uint32_t system_size = size_ok ? (uint32_t)mem_system_size(size) : 0;
   MemBlockHeader* h = nullptr;
   int32_t old_size = 0;
-  Outcome outcome = resize_block(header_at(old), size, system_size, size_ok, old_size, h);
+  Outcome outcome = resize_block(mem_header_of(old), size, system_size, size_ok, old_size, h);
   if (outcome == Outcome::Done) return finish_block(h, size, old_size, xarray_flag);
   if (outcome == Outcome::Exhausted && !may_fail) out_of_memory();
   return nullptr;
@@ -459,7 +434,7 @@ int rlsmem(void* ptr) {
   if (KEL_MEM_DEBUG_HOOKS && KEL_UNLIKELY(heap_loop_record.active))
     debug_memory_loop_release(&heap_loop_record, ptr);
 
-  MemBlockHeader* h = header_at(ptr);
+  MemBlockHeader* h = mem_header_of(ptr);
   kel_lock_take(&mem_manager_lock);
   if (check_header(h) != MEM_BLOCK_OK) {
     kel_lock_release(&mem_manager_lock);
@@ -501,17 +476,17 @@ int rlsmem(void* ptr) {
 
 int check_memory_block(const void* ptr) {
   if (!ptr) return MEM_BLOCK_NULL;
-  return check_header(header_at(ptr));
+  return check_header(mem_header_of(ptr));
 }
 
 int heap_block_loop_index(const void* user) {
   if (check_memory_block(user) != MEM_BLOCK_OK) return -1;
-  return (int)(mem_tail_of(header_at(user))->loop_word & MEM_LOOP_INDEX_MASK);
+  return (int)(mem_tail_of(mem_header_of(user))->loop_word & MEM_LOOP_INDEX_MASK);
 }
 
 int heap_block_set_loop_index(void* user, int index) {
   if (check_memory_block(user) != MEM_BLOCK_OK) return 0;
-  MemBlockTail* t = mem_tail_of(header_at(user));
+  MemBlockTail* t = mem_tail_of(mem_header_of(user));
   t->loop_word = (t->loop_word & MEM_XARRAY_BIT) | ((uint32_t)index & MEM_LOOP_INDEX_MASK);
   return 1;
 }
@@ -520,7 +495,7 @@ int debug_getmem_size(const void* ptr) {
   if (!ptr) return 0;
   int clump_size = clump_object_size(ptr);
   if (clump_size >= 0) return clump_size;
-  if (check_memory_block(ptr) == MEM_BLOCK_OK) return header_at(ptr)->size;
+  if (check_memory_block(ptr) == MEM_BLOCK_OK) return mem_header_of(ptr)->size;
   dbg_err_crash("debug_getmem_size", "invalid memory area %d", (int)(intptr_t)ptr);
   return -1;
 }
@@ -529,7 +504,7 @@ int getmem_block_info(const void* ptr, void** prev, void** next, int* size, int*
                       int* loop_index, int* xarray_flag) {
   if (!ptr) return 0;
   if (clump_object_info(ptr, prev, next, size, overhead, loop_index, xarray_flag)) return 1;
-  MemBlockHeader* h = header_at(ptr);
+  MemBlockHeader* h = mem_header_of(ptr);
   if (check_header(h) != MEM_BLOCK_OK) return 0;
   const MemBlockTail* t = mem_tail_of(h);
   if (prev) *prev = mem_user_of(h->prev);
@@ -546,6 +521,10 @@ void* first_memory_area(void) { return mem_user_of(mem_manager.first_area); }
 void forget_memory_chain(void) {
   mem_manager.first_area = nullptr;
   mem_manager.last_area = nullptr;
+  // Every counted block is now off the chain, and none of them can be released any more.
+  mem_manager.forgotten_blocks = mem_manager.block_count;
+  mem_manager.forgotten_user_bytes = mem_manager.user_bytes;
+  mem_manager.forgotten_system_bytes = mem_manager.system_bytes;
 }
 
 void getmem_counters(int* count, int* user_bytes, int* system_bytes, int* peak) {
@@ -564,3 +543,72 @@ int mem_set_always_move(int on) {
 }
 
 int mem_always_move(void) { return mem_manager.always_move; }
+
+// ---- the state's invariants ----
+
+namespace {
+
+// The walk of the chain against the counters and the records of where blocks lie.
+const char* chain_fault(const MemManagerState& s) {
+  if ((s.first_area == nullptr) != (s.last_area == nullptr))
+    return "first_area is null exactly when last_area is null";
+  const int chain_blocks = s.block_count - s.forgotten_blocks;
+  int blocks = 0;
+  int64_t user = 0, system = 0;
+  for (MemBlockHeader* h = s.first_area; h; h = mem_tail_of(h)->next) {
+    if (blocks++ == chain_blocks) return "block_count = the blocks on the chain + forgotten_blocks";
+    if (check_header(h) != MEM_BLOCK_OK) return "every block on the chain passes the block check";
+    const uintptr_t a = (uintptr_t)h;
+    const uint32_t size = (uint32_t)mem_system_size(h->size);
+    user += h->size;
+    system += size;
+    if (released_slot(a) == a) return "released_large holds no block on the chain";
+    if (size >= kMemLargeBlock && large_size(a) != size)
+      return "every large block on the chain has an entry in large, with its system size";
+    if (size < kMemLargeBlock && (a < s.span_low || a + size - s.span_low > s.span_extent))
+      return "every small block on the chain lies within the span";
+  }
+  if (blocks != chain_blocks) return "block_count = the blocks on the chain + forgotten_blocks";
+  if (user != (int64_t)s.user_bytes - s.forgotten_user_bytes)
+    return "user_bytes = the sum of their user sizes + forgotten_user_bytes";
+  if (system != (int64_t)s.system_bytes - s.forgotten_system_bytes)
+    return "system_bytes = the sum of their system sizes + forgotten_system_bytes";
+  return nullptr;
+}
+
+// The fields checked one by one, and the large-block table.
+const char* field_fault(const MemManagerState& s) {
+  if (s.peak_system_bytes < s.system_bytes) return "peak_system_bytes >= system_bytes";
+  if (s.alloc_ordinal > MEM_LOOP_INDEX_MASK) return "alloc_ordinal is a 31-bit count";
+  if (s.memdebug_mode < 0 || s.memdebug_mode > 2) return "memdebug_mode is 0, 1 or 2";
+  if ((s.always_move | s.keep_released) & ~1) return "always_move and keep_released are 0 or 1";
+  if (!s.backing_allocate || !s.backing_reallocate || !s.backing_free)
+    return "the backing allocator's functions are never null";
+  if (s.backing_budget < -1) return "backing_budget is -1 or a count";
+  if ((s.span_extent == 0) != (s.span_low == UINTPTR_MAX) ||
+      s.span_extent > UINTPTR_MAX - s.span_low)
+    return "the span is empty exactly while span_low is UINTPTR_MAX, and within the address space";
+  const MemLargeBlocks& t = s.large;
+  if ((t.capacity == 0) != (t.address == nullptr) || (t.capacity == 0) != (t.size == nullptr) ||
+      (t.capacity & (t.capacity - 1)) != 0)
+    return "large's capacity is 0 (no table) or a power of two";
+  uint32_t filled = 0;
+  for (uint32_t i = 0; i < t.capacity; ++i) filled += t.address[i] != kEmpty;
+  if (filled != t.filled || 2 * (uint64_t)t.filled > t.capacity)
+    return "large.filled = its entries that are not empty, at most half its capacity";
+  for (uint32_t i = 0; i < 64; ++i) {
+    const uintptr_t a = s.released_large[i];
+    if (a != 0 && ((a >> 12) & 63) != i) return "released_large holds each header in its slot";
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const char* heap_state_check(void) {
+  kel_lock_take(&mem_manager_lock);
+  const char* broken = field_fault(mem_manager);
+  if (!broken) broken = chain_fault(mem_manager);
+  kel_lock_release(&mem_manager_lock);
+  return broken;
+}

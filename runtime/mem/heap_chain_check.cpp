@@ -14,9 +14,9 @@ namespace {
 }
 
 void* next_of_damaged(const void* ptr) {
-  const MemBlockHeader* h = (const MemBlockHeader*)((uintptr_t)ptr - sizeof(MemBlockHeader));
+  MemBlockHeader* h = mem_header_of(ptr);
   if (!mem_block_readable(h)) return nullptr;
-  return mem_user_of(mem_tail_of((MemBlockHeader*)h)->next);
+  return mem_user_of(mem_tail_of(h)->next);
 }
 
 }  // namespace

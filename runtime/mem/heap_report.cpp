@@ -12,11 +12,11 @@ int print_memory_block(const void* ptr, int verbose) {
   if (!verbose) return code;
 
   static const char indent[] = "               ";
-  const MemBlockHeader* h = (const MemBlockHeader*)((uintptr_t)ptr - sizeof(MemBlockHeader));
+  MemBlockHeader* h = mem_header_of(ptr);
   // Fields of a damaged block are shown only where they can be read; the rest as 0.
   const bool header_ok = mem_header_readable(h);
   const bool tail_ok = header_ok && mem_block_readable(h);
-  const MemBlockTail* t = tail_ok ? mem_tail_of((MemBlockHeader*)h) : nullptr;
+  const MemBlockTail* t = tail_ok ? mem_tail_of(h) : nullptr;
 
   printf(" Memory block : User pointer - %lu ", (unsigned long)(uintptr_t)ptr);
   printf(code ? "          LOOKS BAD \n" : "          looks good \n");

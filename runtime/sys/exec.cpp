@@ -26,21 +26,36 @@ void post_exec() {
   if (g_post_exec) g_post_exec();
 }
 
-// Formats into `line` (`size` bytes): 1, or 0 after reporting a bad format or a line that does
-// not fit (the last byte is a guard), under `name`.
-int format_line(char* line, int size, const char* name, const char* format, va_list args) {
+// How a command line ends in its buffer: filling it, terminator included, or short of a last
+// byte held back as a guard (a line that reaches the guard is too long).
+enum class LineEnd { Fill, Guard };
+
+// Formats into `line` (`size` bytes, ending as `end` says): 1, or 0 after reporting a bad format
+// or a line that does not fit, under `name`.
+int format_line(char* line, int size, LineEnd end, const char* name, const char* format,
+                va_list args) {
   const char* text = format ? kel_vsprintf(nullptr, format, args) : nullptr;
   if (!text) {
     report_fatal(name, "bad format %s", format ? format : "(null)");
     return 0;
   }
-  size_t n = strlen(text);
-  if (n >= (size_t)size - 1) {
+  const size_t n = strlen(text);
+  const size_t room = (size_t)size - (end == LineEnd::Guard ? 1 : 0);  // text and terminator
+  if (n >= room) {
     report_fatal(name, "resulting command string too long");
     return 0;
   }
   memcpy(line, text, n + 1);
   return 1;
+}
+
+// What every entry point does first: its command line formatted from `format` and `args` into a
+// buffer of `Size` bytes, for `run`; `run` gets null after a bad format or a line that does not
+// fit, both reported under `name`. Returns what `run` returns.
+template <int Size, class Run>
+int with_line(LineEnd end, const char* name, const char* format, va_list args, Run run) {
+  char line[Size];
+  return run(format_line(line, Size, end, name, format, args) ? line : nullptr);
 }
 
 char* copy_into(trap_block* held, const char* text, size_t n) {
@@ -112,6 +127,22 @@ int command_run(const char* line, int mode, int* status) {
   return result;
 }
 
+// The run of kel_exec_command_opts, on its formatted line.
+int run_with_options(kel_exec_options* options, const char* line) {
+  if (options->wait) options->shell = 0;
+  trap_block held = {nullptr, 0};
+  char* quoted = quote_line(&held, line, nullptr);
+  pre_exec();
+  int flags = options->wait ? PLATFORM_RUN_WAIT : 0;
+  if (options->shell) flags |= PLATFORM_RUN_SHELL | PLATFORM_RUN_STD_HANDLES;
+  if (!options->keep_windows) flags |= PLATFORM_RUN_HIDE_WINDOW;
+  const char* tmp = options->use_tmp ? getenv("TMP") : nullptr;
+  int started = platform_process_run(quoted, flags, tmp, options->exit_code, nullptr);
+  post_exec();
+  trap_block_release(&held);
+  return started;
+}
+
 }  // namespace
 
 KEL_BEGIN_C
@@ -143,78 +174,72 @@ char* executable_quote(const char* line, int* found) {
 }
 
 int kel_exec_command(int mode, const char* format, ...) {
-  char line[KEL_EXEC_LINE_SIZE];
   va_list args;
   va_start(args, format);
-  int ok = format_line(line, KEL_EXEC_LINE_SIZE + 1, "kel_exec_command", format, args);
+  const int result = with_line<KEL_EXEC_LINE_SIZE>(
+      LineEnd::Fill, "kel_exec_command", format, args,
+      [&](const char* line) { return line ? command_run(line, mode, nullptr) : -1; });
   va_end(args);
-  return ok ? command_run(line, mode, nullptr) : -1;
+  return result;
 }
 
 int kel_system_call(int* status, int mode, const char* format, ...) {
-  char line[KEL_SYSTEM_CALL_SIZE];
   va_list args;
   va_start(args, format);
-  int ok = format_line(line, KEL_SYSTEM_CALL_SIZE, "kel_system_call", format, args);
+  const int result = with_line<KEL_SYSTEM_CALL_SIZE>(
+      LineEnd::Guard, "kel_system_call", format, args, [&](const char* line) {
+        if (line) return command_run(line, mode, status) >= 0 ? 0 : 100;
+        if (status) *status = -1;
+        return 100;
+      });
   va_end(args);
-  if (!ok) {
-    if (status) *status = -1;
-    return 100;
-  }
-  return command_run(line, mode, status) >= 0 ? 0 : 100;
+  return result;
 }
 
 int kel_exec_background_shell(const char* format, ...) {
-  char line[KEL_EXEC_LINE_SIZE];
   va_list args;
   va_start(args, format);
-  int ok = format_line(line, KEL_EXEC_LINE_SIZE + 1, "kel_exec_background_shell", format, args);
+  const int started = with_line<KEL_EXEC_LINE_SIZE>(
+      LineEnd::Fill, "kel_exec_background_shell", format, args,
+      [](const char* line) { return line ? process_start(line, 1, 0) : 0; });
   va_end(args);
-  return ok ? process_start(line, 1, 0) : 0;
+  return started;
 }
 
 int kel_start_background_process(const char* format, ...) {
-  char line[KEL_EXEC_LINE_SIZE];
   va_list args;
   va_start(args, format);
-  int ok = format_line(line, KEL_EXEC_LINE_SIZE + 1, "kel_start_background_process", format, args);
+  const int started = with_line<KEL_EXEC_LINE_SIZE>(
+      LineEnd::Fill, "kel_start_background_process", format, args,
+      [](const char* line) { return line ? process_start(line, 0, 1) : 0; });
   va_end(args);
-  return ok ? process_start(line, 0, 1) : 0;
+  return started;
 }
 
 int kel_exec_command_new(int wait, const char* format, ...) {
-  char line[KEL_EXEC_LINE_SIZE];
   va_list args;
   va_start(args, format);
-  int ok = format_line(line, KEL_EXEC_LINE_SIZE + 1, "kel_exec_command_new", format, args);
+  const int started = with_line<KEL_EXEC_LINE_SIZE>(
+      LineEnd::Fill, "kel_exec_command_new", format, args, [&](const char* line) {
+        if (!line) return -1;
+        pre_exec();
+        int flags = PLATFORM_RUN_SHELL | PLATFORM_RUN_STD_HANDLES | PLATFORM_RUN_HIDE_WINDOW;
+        flags |= wait ? PLATFORM_RUN_WAIT : PLATFORM_RUN_DETACHED;
+        const int result = platform_process_run(line, flags, nullptr, nullptr, nullptr);
+        post_exec();
+        return result;
+      });
   va_end(args);
-  if (!ok) return -1;
-  pre_exec();
-  int flags = PLATFORM_RUN_SHELL | PLATFORM_RUN_STD_HANDLES | PLATFORM_RUN_HIDE_WINDOW;
-  flags |= wait ? PLATFORM_RUN_WAIT : PLATFORM_RUN_DETACHED;
-  int started = platform_process_run(line, flags, nullptr, nullptr, nullptr);
-  post_exec();
   return started;
 }
 
 int kel_exec_command_opts(kel_exec_options* options, const char* format, ...) {
-  char line[KEL_EXEC_LINE_SIZE];
   va_list args;
   va_start(args, format);
-  int ok = format_line(line, KEL_EXEC_LINE_SIZE + 1, "kel_exec_command_new", format, args);
+  const int started = with_line<KEL_EXEC_LINE_SIZE>(
+      LineEnd::Fill, "kel_exec_command_new", format, args,
+      [&](const char* line) { return line ? run_with_options(options, line) : -1; });
   va_end(args);
-  if (!ok) return -1;
-  if (options->wait) options->shell = 0;
-  trap_block held = {nullptr, 0};
-  char* quoted = quote_line(&held, line, nullptr);
-  pre_exec();
-  int flags = options->wait ? PLATFORM_RUN_WAIT : 0;
-  if (options->shell) flags |= PLATFORM_RUN_SHELL | PLATFORM_RUN_STD_HANDLES;
-  if (!options->keep_windows) flags |= PLATFORM_RUN_HIDE_WINDOW;
-  const char* tmp = options->use_tmp ? getenv("TMP") : nullptr;
-  int started = platform_process_run(quoted, flags, tmp, options->exit_code, nullptr);
-  post_exec();
-  trap_block_release(&held);
   return started;
 }
 

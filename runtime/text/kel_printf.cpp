@@ -226,8 +226,7 @@ char* format_all(char** output, char* out, const char* format, va_list args) {
         const kel_wchar* wide = va_arg(args, const kel_wchar*);
         const char* text = "(null)";
         if (wide) {
-          // wstostr may write up to four bytes a unit.
-          const int need = 4 * wide_len(wide) + 1;
+          const int need = wstostr_size(wide_len(wide));
           char* converted = engine.conversion.reserve(need);
           converted[0] = 0;
           wstostr(converted, wide);

@@ -173,7 +173,7 @@ int kel_sscanf(const char* text, const char* format, ...) {
 
 int kel_wsscanf(const kel_wchar* wide, const char* format, ...) {
   if (!wide) return 0;
-  xar_alloc_or_resize(&wide_scan_area, 4 * wide_len(wide) + 1, 1, 256);
+  xar_alloc_or_resize(&wide_scan_area, wstostr_size(wide_len(wide)), 1, 256);
   wide_scan_area[0] = 0;
   wstostr(wide_scan_area, wide);
   va_list args;

@@ -37,7 +37,7 @@ kel_wchar jis_code_to_euc(kel_wchar code);
 kel_wchar euc_code_to_jis(kel_wchar code);
 
 // String level.
-// Wide to 8-bit text; the caller provides 4 x (wide length) + 1 bytes. Returns text_out.
+// Wide to 8-bit text; the caller provides wstostr_size(wide length) bytes. Returns text_out.
 char* wstostr(char* text_out, const kel_wchar* wide_in);
 // 8-bit text to wide; the caller provides (text length + 1) wide units. Returns wide_out.
 kel_wchar* strtows(kel_wchar* wide_out, const char* text_in);
@@ -85,3 +85,8 @@ char* wide_to_new_text(const kel_wchar* wide);
 // `n` as "%d" in wide form, in a buffer overwritten by each call.
 kel_wchar* int_to_wide_text(int n);
 KEL_END_C
+
+#ifdef __cplusplus
+// The most bytes wstostr writes for `units` wide units: four a unit, and the terminator.
+constexpr int wstostr_size(int units) { return 4 * units + 1; }
+#endif

@@ -63,7 +63,7 @@ auto with_wide(const char* text, Use use) {
 template <class Use>
 auto with_text(const kel_wchar* wide, Use use) {
   kel_text::LocalOrHeap<char, 256> area;
-  char* text = area.take(wide ? 4 * static_cast<size_t>(wide_len(wide)) + 1 : 1);
+  char* text = area.take(static_cast<size_t>(wstostr_size(wide ? wide_len(wide) : 0)));
   text[0] = 0;
   if (wide) wstostr(text, wide);
   const auto result = use(static_cast<const char*>(text));
@@ -360,7 +360,7 @@ int WSTRCOPY_X_WIDE(kel_wchar* dst, const kel_wchar* src, int size) {
 }
 
 char* str_ret(const kel_wchar* wide) {
-  static char buffer[4 * STR_LEN + 1];
+  static char buffer[wstostr_size(STR_LEN)];
   buffer[0] = 0;
   if (!wide) {
     wstostr(buffer, wide);  // reports the null pointer

@@ -13,7 +13,7 @@
 namespace {
 
 constexpr int kTraceLevel = 9998;
-constexpr int kTextMax = 4 * VERSION_PATH_MAX + 1;  // the 8-bit form of a full wide path
+constexpr int kTextMax = wstostr_size(VERSION_PATH_MAX);  // the 8-bit form of a full wide path
 
 int wide_length(const kel_wchar* s) {
   int n = 0;

@@ -312,4 +312,36 @@ TEST(HeapChainCheck, StopsAtAnXarrayWhoseSizeWordIsDamaged) {
               HasSubstr("Found a memory block containing invalid expandable array.\n"));
 }
 
+// The heap's state check names the invariant that each damage to the record breaks, and finds
+// the state sound again once it is undone.
+TEST(HeapStateCheck, NamesTheBrokenInvariant) {
+  void* small = getmem(16);
+  void* large = getmem((int)kMemLargeBlock);
+  ASSERT_EQ(heap_state_check(), nullptr);
+  struct Damage {
+    const char* broken;
+    void (*apply)(MemManagerState&);
+  };
+  const Damage damages[] = {
+      {"block_count =", [](MemManagerState& s) { ++s.block_count; }},
+      {"user_bytes =", [](MemManagerState& s) { s.user_bytes -= 8; }},
+      {"peak_system_bytes >=",
+       [](MemManagerState& s) { s.peak_system_bytes = s.system_bytes - 1; }},
+      {"memdebug_mode is", [](MemManagerState& s) { s.memdebug_mode = 3; }},
+      {"never null", [](MemManagerState& s) { s.backing_free = nullptr; }},
+      {"large.filled =", [](MemManagerState& s) { ++s.large.filled; }},
+      {"first_area is null exactly", [](MemManagerState& s) { s.last_area = nullptr; }},
+  };
+  for (const Damage& d : damages) {
+    const MemManagerState saved = mem_manager;
+    d.apply(mem_manager);
+    const char* broken = heap_state_check();
+    mem_manager = saved;
+    EXPECT_THAT(broken ? broken : "(none)", HasSubstr(d.broken));
+  }
+  EXPECT_EQ(heap_state_check(), nullptr);
+  rlsmem(large);
+  rlsmem(small);
+}
+
 }  // namespace

@@ -3,12 +3,14 @@
 // nothing broken and nothing lost.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "child_output.h"
 #include "oom_sweep.h"
 #include "runtime/mem/mem.h"
+#include "runtime/mem/mem_block.h"
 #include "runtime/text/kel_printf.h"
 #include "runtime/text/lang.h"
 #include "runtime/text/mbconv.h"
@@ -49,6 +51,19 @@ TEST(OomSweep, HeapBlocks) {
                   });
   EXPECT_EQ(debug_getmem_size(block), 100000);
   rlsmem(block);
+}
+
+// A recovery that leaves one of the heap's invariants broken fails its step, and says which.
+TEST(OomSweep, ABrokenHeapInvariantFailsTheStep) {
+  const int peak = mem_manager.peak_system_bytes;
+  void* block = nullptr;
+  const testsupport::OomSweepResult result = testsupport::oom_sweep([&] {
+    mem_manager.peak_system_bytes = 0;  // below the system bytes until an allocation raises it
+    block = getmem(100);
+  });
+  mem_manager.peak_system_bytes = std::max(peak, mem_manager.peak_system_bytes);
+  rlsmem(block);
+  EXPECT_EQ(result.failure, "failing at request 1: heap state: peak_system_bytes >= system_bytes");
 }
 
 // Each growing xarray operation on a full array: after every recovery the array is valid and

@@ -11,6 +11,7 @@
 
 #include "runtime/diag/trap.h"
 #include "runtime/mem/mem.h"
+#include "runtime/mem/mem_block.h"
 #include "runtime/text/kel_printf.h"
 
 namespace testsupport {
@@ -27,19 +28,11 @@ Totals totals() {
   return t;
 }
 
-// Walks the chain by its links and checks every block: the text of the first fault, or "".
-std::string chain_fault() {
-  int blocks = 0;
-  for (void* p = first_memory_area(); p; ++blocks) {
-    const int code = check_memory_block(p);
-    if (code != MEM_BLOCK_OK)
-      return "block " + std::to_string(blocks) + " fails its check with " + std::to_string(code);
-    void* next = nullptr;
-    if (!getmem_block_info(p, nullptr, &next, nullptr, nullptr, nullptr, nullptr))
-      return "block unreadable";
-    p = next;
-  }
-  return "";
+// The heap's own check of its invariants (the chain, the counters, the records of where blocks
+// lie): the text of the first broken one, or "".
+std::string heap_fault() {
+  const char* broken = heap_state_check();
+  return broken ? std::string("heap state: ") + broken : "";
 }
 
 // The print engine's next two results must be distinct and right: the second takes the first
@@ -93,7 +86,7 @@ OomSweepResult sweep(const std::function<void()>& op, const std::function<void()
       return result;
     }
     ++result.recoveries;
-    std::string fault = chain_fault();
+    std::string fault = heap_fault();
     const Totals after = totals();
     if (fault.empty() && totals_kept > 0 &&
         (after.count != before.count || (totals_kept > 1 && after.user != before.user)))

@@ -14,10 +14,10 @@ struct OomSweepResult {
 
 // Runs `op` under a class-2 trap with the backing allocator failing from its 1st request on,
 // then from its 2nd, 3rd, ... until `op` completes without running out (at most `limit`
-// runs). After each recovery it checks that the heap chain is sound, that the block count and
-// user bytes equal those before the run, that the print engine's next two results are distinct
-// and right, and then calls `after_recovery`, which checks the operation's own data (arrays
-// unchanged and valid) and may add failures with ADD_FAILURE/EXPECT_*.
+// runs). After each recovery it checks that the heap holds its invariants (heap_state_check),
+// that the block count and user bytes equal those before the run, that the print engine's next two
+// results are distinct and right, and then calls `after_recovery`, which checks the operation's own
+// data (arrays unchanged and valid) and may add failures with ADD_FAILURE/EXPECT_*.
 //
 // `op` is left by a longjmp when memory runs out: it must hold only trivially destructible
 // objects (capture what it needs by reference).
