@@ -398,7 +398,9 @@ std::string_view Host::subject_of(void* handle) const {
 
 std::string_view Host::subject_of(const KelModelitem* item) const {
   const ItemTarget target = item ? item_target(*item) : ItemTarget{};
-  return target.csys ? target.csys->name : target.component ? target.component->name : "";
+  if (target.csys) return target.csys->name;
+  if (target.component) return target.component->name;
+  return {};
 }
 
 CallCounts Host::calls() const {
