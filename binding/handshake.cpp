@@ -5,9 +5,9 @@
 
 #include <array>
 
-#include "app/csys_app.h"
 #include "binding/host_binding.h"
 #include "binding/host_stubs.h"
+#include "binding/plugin_hooks.h"
 #include "platform/fileattr.h"
 #include "runtime/text/kel_printf.h"
 #include "runtime/text/lang.h"
@@ -262,7 +262,7 @@ int32_t user_initialize_plus(void* app_arg1, void* app_arg2, const char* release
 
   if (keldev_pass_version_info(own) == 0) return KEL_TK_GENERAL_ERROR;
 
-  return csys_app_initialize(app_arg1, app_arg2, host_release_name(release), build, message_buffer);
+  return kel_app_initialize(app_arg1, app_arg2, host_release_name(release), build, message_buffer);
 }
 
-int32_t user_terminate_plus(void) { return csys_app_terminate(); }
+int32_t user_terminate_plus(void) { return kel_app_terminate(); }

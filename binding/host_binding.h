@@ -77,15 +77,20 @@ const char* host_release_name(const char* release);
 const char* release_internal_text(int row);
 const char* release_external_name(int row);
 
-// The hand-shake. Every argument is one 32-bit word; see the entry's definition for each.
-KEL_MODULE_EXPORT int32_t user_initialize_plus(void* app_arg1, void* app_arg2, const char* release,
-                                               const char* build, void* unused5,
-                                               kel_wchar* message_buffer, const char* text_root,
-                                               void* arg8, const char* second_string,
-                                               int32_t context_handle, void* arg11,
-                                               const KelHostFunctionEntry* table,
-                                               int32_t table_count, int32_t language);
-// Runs the application's termination; the binding record stays as it is.
-KEL_MODULE_EXPORT int32_t user_terminate_plus(void);
+// The types of the two entry points, for hosts that look them up in a loaded module. Every
+// argument is one 32-bit word; see the hand-shake's definition for each.
+typedef int32_t KelInitializeFn(void* app_arg1, void* app_arg2, const char* release,
+                                const char* build, void* unused5, kel_wchar* message_buffer,
+                                const char* text_root, void* arg8, const char* second_string,
+                                int32_t context_handle, void* arg11,
+                                const KelHostFunctionEntry* table, int32_t table_count,
+                                int32_t language);
+typedef int32_t KelTerminateFn(void);
+
+// The hand-shake: checks the host's version, keeps the binding record, chooses the directories
+// and calls the application's initialisation hook.
+KEL_MODULE_EXPORT KelInitializeFn user_initialize_plus;
+// Runs the application's termination hook; the binding record stays as it is.
+KEL_MODULE_EXPORT KelTerminateFn user_terminate_plus;
 
 KEL_END_C

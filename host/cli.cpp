@@ -1,6 +1,7 @@
 // mirax's options, read with CLI11: each bad option is refused with a message naming it.
 #include "host/cli.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include <CLI/CLI.hpp>
@@ -32,19 +33,29 @@ without --reference it lists the csys that can be picked and reads a number or a
 
 Fault injection, for testing a plug-in against a host that fails: --fail KelMdlNameGet:3 makes
 the host function KelMdlNameGet (named without "_v") fail on its third call of the run, --fail
-KelSelect on every call; each failing call answers the --fail-status code (a number or a status
-name, default KEL_TK_GENERAL_ERROR) and does nothing. --list-calls prints every host function
-the module called, with its call count, after the run.
+KelSelect on every call, --fail KelMdlNameGet@SUB on every call about the model or csys SUB
+(the one its first argument names: a model, a csys, a pick, or a feature); each failing call
+answers the --fail-status code (a number or a status name, default KEL_TK_GENERAL_ERROR) and
+does nothing. --list-calls prints every host function the module called, with its call count,
+after the run.
 
 Exit status: 0 done, 1 the module refused the host or its command is missing,
 2 bad usage or a bad model, 3 the module cannot be loaded.)";
 
-// "NAME" or "NAME:N": a host function without "_v" and the call that fails (0: every call).
+// "NAME", "NAME:N" or "NAME@ITEM": a host function without "_v" and the call that fails (0:
+// every call), or the model or csys whose calls fail.
 std::optional<FailRule> fail_rule(const std::string& text, std::string& why) {
   FailRule rule;
-  const auto colon = text.rfind(':');
-  rule.function = text.substr(0, colon);
-  if (colon != std::string::npos) {
+  const auto at = text.find('@');
+  const auto colon = at == std::string::npos ? text.rfind(':') : std::string::npos;
+  rule.function = text.substr(0, std::min(at, colon));
+  if (at != std::string::npos) {
+    rule.subject = text.substr(at + 1);
+    if (rule.subject.empty()) {
+      why = "name the model or csys after \"@\"";
+      return std::nullopt;
+    }
+  } else if (colon != std::string::npos) {
     const std::string count = text.substr(colon + 1);
     if (!CLI::detail::lexical_cast(count, rule.call) || rule.call < 1) {
       why = "the call number must be a whole number from 1 on, not \"" + count + "\"";
@@ -128,9 +139,10 @@ void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators&
       ->type_name("DIR")
       ->check(CLI::ExistingDirectory.description(""));
   app.add_option("--fail", raw.fails,
-                 "Fail host function NAME on its N-th call, or on every call (repeatable)")
+                 "Fail host function NAME on its N-th call, on every call, or on every call "
+                 "about the model or csys ITEM (repeatable)")
       ->check(v.fail)
-      ->type_name("NAME[:N]")
+      ->type_name("NAME[:N|@ITEM]")
       ->allow_extra_args(false);
   app.add_option("--fail-status", raw.fail_status, "The status failing calls answer")
       ->check(v.status)

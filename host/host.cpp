@@ -191,23 +191,26 @@ KelError Host::array_size(const void* array, int* out) {
 
 // ---- model items and coordinate systems ---------------------------------------------------
 
+Host::ItemTarget Host::item_target(const KelModelitem& item) const {
+  const Model* m = model_of(item.owner);
+  if (!m || (item.type != KEL_ITEM_CSYS && item.type != kItemFeature) || item.id < 1) return {};
+  if (static_cast<size_t>(item.id) <= m->csys.size())
+    return {&m->csys[static_cast<size_t>(item.id - 1)], nullptr};
+  if (item.type == kItemFeature && item.id <= m->feature_count()) {
+    const Component& c = m->components[static_cast<size_t>(item.id - 1) - m->csys.size()];
+    return {nullptr, &assembly_.models[static_cast<size_t>(c.model)]};
+  }
+  return {};
+}
+
 KelError Host::item_name(const KelModelitem* item, kel_wchar* name) {
   if (!item || !name) return KEL_TK_BAD_INPUTS;
-  const Model* m = model_of(item->owner);
-  if (!m) return KEL_TK_BAD_INPUTS;
-  if (item->type == KEL_ITEM_CSYS || item->type == kItemFeature) {
-    if (item->id >= 1 && static_cast<size_t>(item->id) <= m->csys.size()) {
-      copy_name(m->csys[static_cast<size_t>(item->id - 1)].wide_name, name);
-      return KEL_TK_NO_ERROR;
-    }
-    if (item->type == kItemFeature && item->id >= 1 && item->id <= m->feature_count()) {
-      const Component& c = m->components[static_cast<size_t>(item->id - 1) - m->csys.size()];
-      copy_name(assembly_.models[static_cast<size_t>(c.model)].wide_name, name);
-      return KEL_TK_NO_ERROR;
-    }
-    return KEL_TK_E_NOT_FOUND;
-  }
-  return KEL_TK_BAD_INPUTS;
+  if (!model_of(item->owner) || (item->type != KEL_ITEM_CSYS && item->type != kItemFeature))
+    return KEL_TK_BAD_INPUTS;
+  const ItemTarget target = item_target(*item);
+  if (!target.csys && !target.component) return KEL_TK_E_NOT_FOUND;
+  copy_name(target.csys ? target.csys->wide_name : target.component->wide_name, name);
+  return KEL_TK_NO_ERROR;
 }
 
 KelError Host::item_init(KelMdl owner, int id, int type, KelModelitem* item) {
@@ -365,13 +368,39 @@ KelError Host::component_model(const KelFeature* feature, KelMdl* out) {
   return KEL_TK_NO_ERROR;
 }
 
-std::optional<KelError> Host::call_begins(const char* symbol) {
+void Host::set_faults(const FaultPlan& faults) {
+  faults_ = faults;
+  fails_by_subject_ = std::any_of(faults_.rules.begin(), faults_.rules.end(),
+                                  [](const FailRule& rule) { return !rule.subject.empty(); });
+}
+
+std::optional<KelError> Host::call_begins(const char* symbol, std::string_view subject) {
   const int call = ++calls_[symbol];
   if (faults_.rules.empty()) return std::nullopt;
   const std::string name = host_function_name(symbol);
-  for (const FailRule& rule : faults_.rules)
-    if (rule.function == name && (rule.call == 0 || rule.call == call)) return faults_.status;
+  for (const FailRule& rule : faults_.rules) {
+    const bool chosen =
+        rule.subject.empty() ? rule.call == 0 || rule.call == call : rule.subject == subject;
+    if (rule.function == name && chosen) return faults_.status;
+  }
   return std::nullopt;
+}
+
+std::string_view Host::subject_of(void* handle) const {
+  if (const Model* m = model_of(handle)) return m->name;
+  if (const Csys* c = csys_of(handle)) return c->name;
+  if (const Selection* s = selection_of(handle))
+    return assembly_.models[static_cast<size_t>(s->location.model)]
+        .csys[static_cast<size_t>(s->location.csys)]
+        .name;
+  return {};
+}
+
+std::string_view Host::subject_of(const KelModelitem* item) const {
+  const ItemTarget target = item ? item_target(*item) : ItemTarget{};
+  if (target.csys) return target.csys->name;
+  if (target.component) return target.component->name;
+  return {};
 }
 
 CallCounts Host::calls() const {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -19,8 +20,6 @@
 
 namespace mirax {
 
-using InitializeFn = decltype(&user_initialize_plus);
-using TerminateFn = decltype(&user_terminate_plus);
 using HostEntry = KelHostFunctionEntry;
 
 // Feature types the host reports.
@@ -30,10 +29,13 @@ inline constexpr int kItemFeature = 1;
 
 // Host calls that fail on demand: each rule fails the host function `function` (its name without
 // "_v") on its `call`-th call of the run, or on every call when `call` is 0, answering `status`
-// without doing anything.
+// without doing anything. A rule with a `subject` fails instead every call about the model or
+// csys of that name: the one its first argument gives (a model, a csys, a pick, or a model item
+// or feature: a csys, or a component of that model).
 struct FailRule {
   std::string function;
   int call = 0;
+  std::string subject{};  // empty: calls are chosen by number
 };
 struct FaultPlan {
   std::vector<FailRule> rules;
@@ -78,10 +80,16 @@ class Host {
   int module_version() const { return module_version_; }
 
   // Failing calls on demand.
-  void set_faults(const FaultPlan& faults) { faults_ = faults; }
+  void set_faults(const FaultPlan& faults);
   // Every call from the module enters here first, under its table name (static storage): counts
-  // the call and gives the status to fail it with, or nullopt to carry it out.
-  std::optional<KelError> call_begins(const char* symbol);
+  // the call and gives the status to fail it with, or nullopt to carry it out. `subject` names
+  // what the call is about (see FailRule); callers work it out only when a rule asks for one.
+  std::optional<KelError> call_begins(const char* symbol, std::string_view subject = {});
+  bool fails_by_subject() const { return fails_by_subject_; }
+  // The name of the model, csys or picked csys a handle stands for; "" for none.
+  std::string_view subject_of(void* handle) const;
+  // The name of the csys, or of the component's model, a model item or feature names; "" for none.
+  std::string_view subject_of(const KelModelitem* item) const;
   CallCounts calls() const;
 
   // --- Host function bodies (called through host_functions.cpp's table entries) ---
@@ -117,6 +125,13 @@ class Host {
   const Model* model_of(KelMdl handle) const;
   const Csys* csys_of(KelCsys handle) const;
   const Selection* selection_of(KelSelection handle) const;
+  // What a model item or feature names: a csys, or a component (whose model it gives); both null
+  // when it names neither.
+  struct ItemTarget {
+    const Csys* csys = nullptr;
+    const Model* component = nullptr;
+  };
+  ItemTarget item_target(const KelModelitem& item) const;
   const MessageCatalog* messages(const std::string& path);
 
   const Assembly& assembly_;
@@ -138,6 +153,7 @@ class Host {
   std::map<const Csys*, const Model*> csys_owner_;
   int module_version_ = -1;
   FaultPlan faults_;
+  bool fails_by_subject_ = false;
   std::unordered_map<const char*, int> calls_;
 };
 
@@ -172,5 +188,17 @@ struct SessionResult {
 
 SessionResult run_session(const SessionOptions& options, const Assembly& assembly, Answers& answers,
                           std::ostream& out, std::ostream& err);
+
+// The module's two entry points.
+struct ModuleEntries {
+  KelInitializeFn* initialize = nullptr;
+  KelTerminateFn* terminate = nullptr;
+};
+// The session on entry points at hand (those of the module run_session loaded, or of a module
+// linked into the calling program): hand-shake, press "-CsysList", terminate. `options.module`
+// only gives the directory handed over at the hand-shake.
+SessionResult run_module(const ModuleEntries& module, const SessionOptions& options,
+                         const Assembly& assembly, Answers& answers, std::ostream& out,
+                         std::ostream& err);
 
 }  // namespace mirax

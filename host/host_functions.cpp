@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "host/host.h"
@@ -104,13 +105,27 @@ constexpr const char* kHostFunctionNames[] = {
 };
 constexpr size_t kHostFunctionCount = std::size(kHostFunctionNames);
 
+// What a call is about, for the fault rules that pick calls by it: the model, csys, pick or
+// model item its first argument gives.
+template <class First, class... Rest>
+std::string_view subject(const Host& host, First first, Rest...) {
+  if constexpr (std::is_same_v<First, void*> || std::is_convertible_v<First, const KelModelitem*>)
+    return host.subject_of(first);
+  else
+    return {};
+}
+std::string_view subject(const Host&) { return {}; }
+
 // An implemented host function entered through the call count: `Symbol` indexes the names above.
 template <size_t Symbol, auto F>
 struct Counted;
 template <size_t Symbol, class R, class... A, R (*F)(void*, A...)>
 struct Counted<Symbol, F> {
   static R call(void* h, A... a) {
-    if (const auto failure = host(h).call_begins(kHostFunctionNames[Symbol]))
+    Host& entered = host(h);
+    const std::string_view about =
+        entered.fails_by_subject() ? subject(entered, a...) : std::string_view();
+    if (const auto failure = entered.call_begins(kHostFunctionNames[Symbol], about))
       return static_cast<R>(*failure);
     return F(h, a...);
   }

@@ -29,10 +29,8 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
                           std::ostream& out, std::ostream& err) {
   SessionResult result;
   LoadedModule module;
-  // The module and the hand-shake take 8-bit paths in the platform's own encoding.
+  // The module takes an 8-bit path in the platform's own encoding.
   const std::string module_path = path_from_utf8(options.module).string();
-  const std::string text_root = path_from_utf8(options.text_root).string();
-  const std::string module_dir = path_from_utf8(options.module).parent_path().string();
   module.library = platform_library_open(module_path.c_str());
   if (!module.library) {
     err << "mirax: cannot load the module " << options.module << ": " << platform_library_error()
@@ -40,17 +38,26 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
     result.status = kExitNoModule;
     return result;
   }
-  const auto initialize = reinterpret_cast<InitializeFn>(
-      platform_library_symbol(module.library, "user_initialize_plus"));
-  const auto terminate =
-      reinterpret_cast<TerminateFn>(platform_library_symbol(module.library, "user_terminate_plus"));
-  if (!initialize || !terminate) {
+  const ModuleEntries entries{reinterpret_cast<KelInitializeFn*>(
+                                  platform_library_symbol(module.library, "user_initialize_plus")),
+                              reinterpret_cast<KelTerminateFn*>(
+                                  platform_library_symbol(module.library, "user_terminate_plus"))};
+  if (!entries.initialize || !entries.terminate) {
     err << "mirax: " << options.module
         << " is not a plug-in module (no user_initialize_plus / user_terminate_plus)\n";
     result.status = kExitNoModule;
     return result;
   }
+  return run_module(entries, options, assembly, answers, out, err);
+}
 
+SessionResult run_module(const ModuleEntries& module, const SessionOptions& options,
+                         const Assembly& assembly, Answers& answers, std::ostream& out,
+                         std::ostream& err) {
+  // The hand-shake takes 8-bit paths in the platform's own encoding.
+  const std::string text_root = path_from_utf8(options.text_root).string();
+  const std::string module_dir = path_from_utf8(options.module).parent_path().string();
+  SessionResult result;
   Host host(assembly, answers, options.language, out, err);
   host.set_faults(options.faults);
   // Every way out from here hands back the calls counted.
@@ -63,10 +70,10 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
   // Room for the required-version text the module writes when it refuses the host.
   kel_wchar message[256] = {};
   out << std::flush;
-  const int32_t status =
-      initialize(nullptr, nullptr, options.release.c_str(), options.build.c_str(), nullptr, message,
-                 text_root.c_str(), nullptr, module_dir.c_str(), host.handle(), nullptr,
-                 table.data(), static_cast<int32_t>(table.size()), options.language);
+  const int32_t status = module.initialize(
+      nullptr, nullptr, options.release.c_str(), options.build.c_str(), nullptr, message,
+      text_root.c_str(), nullptr, module_dir.c_str(), host.handle(), nullptr, table.data(),
+      static_cast<int32_t>(table.size()), options.language);
   if (status == KEL_VERSION_MISMATCH) {
     err << "mirax: the module refuses this host (release " << options.release << ", build "
         << options.build << "): it requires "
@@ -82,7 +89,7 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
   if (!binding) {
     err << "mirax: the module bound no action to the button " << kButton << " of menu " << kMenu
         << "\n";
-    terminate();
+    module.terminate();
     return finish(kExitRefused);
   }
   if (!options.directory.empty()) {
@@ -91,7 +98,7 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
     if (ec) {
       err << "mirax: cannot change to directory " << options.directory << ": " << ec.message()
           << "\n";
-      terminate();
+      module.terminate();
       return finish(kExitUsage);
     }
   }
@@ -105,7 +112,7 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
     err << "mirax: the module did not release " << host.geometry_records_held()
         << " csys data record(s)\n";
   out << std::flush;
-  terminate();
+  module.terminate();
   std::fflush(stdout);
   return finish(kExitOk);
 }

@@ -1,18 +1,24 @@
-// The CsysList command run in-process against the fake host, its report compared byte for byte.
+// The CsysList command run in-process: mirax's host session drives the module linked into this
+// program; the report is compared byte for byte, the messages shown with the message file's texts.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "app/csys_app.h"
 #include "child_output.h"
-#include "fake_host.h"
+#include "host/host.h"
+#include "host/text_files.h"
+#include "mirax_model.h"
+#include "platform/program.h"
 
 namespace {
 
-using fake::host;
+using namespace mirax;
+using testsupport::at;
 
 // The report is written through text-mode streams: expect the platform's line end.
 std::string platform_text(const std::string& text) {
@@ -28,43 +34,46 @@ std::string platform_text(const std::string& text) {
 #endif
 }
 
-constexpr Vector3 kZero = {0, 0, 0};
+// The build folder, where the text tree lies beside the module.
+std::string build_root() {
+  char program[1024];
+  EXPECT_GT(platform_program_path(program, sizeof program), 0u);
+  return (std::filesystem::path(program).parent_path() / KEL_APP_BUILD_ROOT_REL).string();
+}
 
-// The sample assembly: ASM holds SUB (SUB holds P1 and P2) and P3. The reference csys REF
-// lies in P1, turned a quarter about z.
-struct Example {
-  fake::Model asm_{"ASM", KEL_MDL_ASSEMBLY}, sub{"SUB", KEL_MDL_ASSEMBLY}, p1{"P1"}, p2{"P2"},
-      p3{"P3"};
-  Example() {
-    const Vector3 o_asm = {5, 5, 5}, o_sub = {1, 2, 3}, o_p3 = {1, 0, 0};
-    const Vector3 s_sub = {100, 0, 0}, s_p1 = {0, 0, 10}, s_p2 = {0, 10, 0}, s_p3 = {0, 50, 0};
-    const Vector3 rx = {0, 1, 0}, ry = {-1, 0, 0}, rz = {0, 0, 1};
-    asm_.add_csys("cs0", o_asm);  // the current model's own csys never appear
-    asm_.add_csys("TOP", kZero);
-    asm_.add_other_feature(1, 923);
-    asm_.add_component(sub, 11, 0, s_sub);
-    asm_.add_component(p3, 12, 1, s_p3);
-    sub.add_csys("CS0", o_sub);
-    sub.add_component(p1, 21, 0, s_p1);
-    sub.add_component(p2, 22, 0, s_p2);
-    p1.add_csys("OTHER", o_sub);
-    p1.add_csys("REF", kZero, rx, ry, rz);
-    p2.add_csys("Cs0", kZero);
-    p3.add_csys("cs0", o_p3);
-  }
-  // Picks REF in P1.
-  void pick_ref(fake::Script& s) {
-    s.pick_owner = &p1;
-    s.pick_csys_id = p1.csys[1]->id;
-    s.pick_path = {11, 21};
-  }
-  // Picks TOP, the identity csys of the current model.
-  void pick_top(fake::Script& s) {
-    s.pick_owner = &asm_;
-    s.pick_csys_id = asm_.csys[1]->id;
-    s.pick_path = {};
-  }
-};
+// A frame turned by quarter turns about z (exactly, and without negative zeros) at `origin`.
+Frame turned_z(int quarter_turns, const Vec3& origin) {
+  static const double cosines[4] = {1, 0, -1, 0};
+  const double c = cosines[quarter_turns & 3], s = cosines[(quarter_turns + 3) & 3];
+  Frame f = at(origin);
+  f.x = {c, s, 0};
+  f.y = {s == 0 ? 0.0 : -s, c, 0};
+  return f;
+}
+
+// The sample assembly: ASM holds SUB (SUB holds P1 and P2) and P3. The reference csys REF lies in
+// P1, turned a quarter about z.
+Assembly example() {
+  return testsupport::AssemblyBuilder()
+      .model("ASM", ModelType::assembly)
+      .csys("cs0", at({5, 5, 5}))  // the current model's own csys never appear
+      .csys("TOP")
+      .component("SUB", at({100, 0, 0}))
+      .component("P3", turned_z(1, {0, 50, 0}))
+      .model("SUB", ModelType::assembly)
+      .csys("CS0", at({1, 2, 3}))
+      .component("P1", at({0, 0, 10}))
+      .component("P2", at({0, 10, 0}))
+      .model("P1")
+      .csys("OTHER", at({1, 2, 3}))
+      .csys("REF", turned_z(1, {0, 0, 0}))
+      .model("P2")
+      .csys("Cs0")
+      .model("P3")
+      .csys("cs0", at({1, 0, 0}))
+      .build();
+}
+constexpr const char* kRef = "SUB/P1/REF";
 
 const std::string kHead =
     "\n"
@@ -94,49 +103,66 @@ const std::string kExampleInModel =
 const std::string kListing = " Csys Name(Listing) = cs0 \n";
 const std::string kOriginalRef = " Csys Name(Original) = REF  \n";
 
-int run(fake::Model& current, const fake::Script& script) {
-  fake::handshake();
-  host().current = &current;
-  host().script = script;
-  host().messages.clear();
-  return fake::press_button();
-}
-
-std::string report() { return testsupport::read_file("csyspos.txt"); }
-
-class Command : public ::testing::Test {
- protected:
-  void SetUp() override { fake::handshake(); }
-  void TearDown() override { EXPECT_EQ(0, host().open_data) << "geometry data not released"; }
+// What the user answers and which host calls fail.
+struct Press {
+  std::optional<std::u16string> reply = u"cs0";  // none: the prompt is cancelled
+  std::optional<std::string> pick;               // reference path; none: the pick is aborted
+  std::vector<FailRule> fails{};
+  KelError fail_status = KEL_TK_GENERAL_ERROR;
 };
 
-TEST_F(Command, InitialisationRegistersMenusAndBindsButton) {
-  ASSERT_EQ(2u, host().registrations.size());
-  EXPECT_EQ(0u, host().registrations[0].rfind("assembly assembly.mnu ", 0));
-  EXPECT_EQ(0u, host().registrations[1].rfind("assembly assembly.aux ", 0));
-  EXPECT_EQ("assembly -CsysList", host().button_name);
-  EXPECT_EQ(&csys_list_command, host().button);
+// One session: hand-shake, button press, termination.
+struct Outcome {
+  SessionResult result;
+  std::string shown;  // the message texts the host showed, one a line
+  std::string err;    // the host's complaints (a csys data record not released, a missing text)
+  std::string report;
+};
+
+Outcome run(const Assembly& assembly, const Press& press) {
+  testsupport::FixedAnswers answers;
+  answers.reply = press.reply;
+  if (press.pick) answers.picked = resolve_reference(assembly, *press.pick);
+  SessionOptions options;
+  options.text_root = build_root();
+  options.faults = {press.fails, press.fail_status};
+  std::ostringstream out, err;
+  Outcome r;
+  r.result =
+      run_module({user_initialize_plus, user_terminate_plus}, options, assembly, answers, out, err);
+  // The session's own last line says where the report is, or that none was written.
+  const std::string printed = out.str();
+  r.shown = printed.substr(0, printed.rfind('\n', printed.size() - 2) + 1);
+  r.err = err.str();
+  r.report = testsupport::read_file("csyspos.txt");
+  return r;
 }
 
-TEST_F(Command, ExampleAssemblyAgainstRotatedReference) {
-  Example ex;
-  fake::Script s;
-  s.reply = u"CS0";
-  ex.pick_ref(s);
-  EXPECT_EQ(1, run(ex.asm_, s));
-  EXPECT_EQ(platform_text(kListing + kOriginalRef + kExampleAgainstRef), report());
-  EXPECT_EQ(50, host().reply_limit);
-  const std::vector<std::string> shown = {"my_msg.txt:InputCsys", "my_msg.txt:SelectCsys",
-                                          "my_msg.txt:EndCsys"};
-  EXPECT_EQ(shown, host().messages);
+// The texts of the message file's keys, one a line, as the host shows them.
+std::string texts(std::initializer_list<const char*> keys) {
+  const auto catalog = parse_messages(
+      read_file(build_root() + "/text/usascii/my_msg.txt").value_or("(no message file)"));
+  std::string shown;
+  for (const char* key : keys)
+    shown += (catalog && catalog->count(key) ? catalog->at(key) : std::string("(no text)")) + "\n";
+  return shown;
 }
 
-TEST_F(Command, ListingTheReferenceItselfGivesUnitAxesAtZero) {
-  Example ex;
-  fake::Script s;
-  s.reply = u"Ref";
-  ex.pick_ref(s);
-  EXPECT_EQ(1, run(ex.asm_, s));
+TEST(Command, ExampleAssemblyAgainstRotatedReference) {
+  const Outcome r = run(example(), {.reply = u"CS0", .pick = kRef});
+  EXPECT_EQ(r.result.status, kExitOk);
+  EXPECT_EQ(r.err, "");
+  // Both menu files registered and the button bound: the session pressed it.
+  EXPECT_EQ(r.result.calls.at("KelMenuFileRegister"), 1);
+  EXPECT_EQ(r.result.calls.at("KelMenuAuxfileRegister"), 1);
+  EXPECT_EQ(r.result.calls.at("KelMenubuttonActionSet"), 1);
+  EXPECT_TRUE(r.result.report_written);
+  EXPECT_EQ(platform_text(kListing + kOriginalRef + kExampleAgainstRef), r.report);
+  EXPECT_EQ(r.shown, texts({"InputCsys", "SelectCsys", "EndCsys"}));
+}
+
+TEST(Command, ListingTheReferenceItselfGivesUnitAxesAtZero) {
+  const Outcome r = run(example(), {.reply = u"Ref", .pick = kRef});
   const std::string expected =
       " Csys Name(Listing) = ref \n" + kOriginalRef + kHead +
       " \n"
@@ -145,73 +171,69 @@ TEST_F(Command, ListingTheReferenceItselfGivesUnitAxesAtZero) {
       "2 P1 PART     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000 \n"
       "2 P2 PART " +
       kNoValues + "1 P3 PART ";
-  EXPECT_EQ(platform_text(expected), report());
+  EXPECT_EQ(platform_text(expected), r.report);
 }
 
-TEST_F(Command, NoNameLeavesExistingReportUntouched) {
-  for (int status : {KEL_TK_USER_ABORT, KEL_TK_GENERAL_ERROR}) {
-    SCOPED_TRACE(status);
+TEST(Command, NoNameLeavesExistingReportUntouched) {
+  const Press cancelled{.reply = std::nullopt, .pick = kRef},
+      failed{.pick = kRef, .fails = {{.function = "KelMessageStringRead"}}};
+  for (const Press& press : {cancelled, failed}) {
+    SCOPED_TRACE(press.reply ? "failed" : "cancelled");
     const std::string previous = "previous report\nkept\n";
     std::ofstream("csyspos.txt", std::ios::binary) << previous;
-    Example ex;
-    fake::Script s;
-    s.read_status = status;
-    s.reply = u"cs0";
-    EXPECT_EQ(0, run(ex.asm_, s));
-    EXPECT_EQ(previous, report());
-    EXPECT_EQ(std::vector<std::string>{"my_msg.txt:InputCsys"}, host().messages);
+    const Outcome r = run(example(), press);
+    EXPECT_FALSE(r.result.report_written);
+    EXPECT_EQ(previous, r.report);
+    EXPECT_EQ(r.shown, texts({"InputCsys"}));
   }
 }
 
-TEST_F(Command, ModelWithoutComponentsGivesHeaderOnly) {
-  Example ex;
-  fake::Script s;
-  s.reply = u"cs0";
-  ex.pick_ref(s);
-  EXPECT_EQ(1, run(ex.p3, s));
-  EXPECT_EQ(platform_text(kListing + kOriginalRef + kHead), report());
+TEST(Command, ModelWithoutComponentsGivesHeaderOnly) {
+  const Assembly part = testsupport::AssemblyBuilder().model("P").csys("cs0").csys("REF").build();
+  EXPECT_EQ(platform_text(kListing + kOriginalRef + kHead), run(part, {.pick = "REF"}).report);
 }
 
-TEST_F(Command, LastComponentWithoutMatchEndsAfterItsKind) {
-  Example ex;
-  fake::Model top{"TOP", KEL_MDL_ASSEMBLY};
-  const Vector3 shift = {1, 2, 3};
-  top.add_csys("ORIGIN", kZero);
-  top.add_component(ex.p3, 31, 0, shift);
-  top.add_component(ex.p1, 32, 0, shift);
-  fake::Script s;
-  s.reply = u"CS0";
-  s.pick_owner = &top;
-  s.pick_csys_id = top.csys[0]->id;
-  EXPECT_EQ(1, run(top, s));
+TEST(Command, LastComponentWithoutMatchEndsAfterItsKind) {
+  const Assembly top = testsupport::AssemblyBuilder()
+                           .model("TOP", ModelType::assembly)
+                           .csys("ORIGIN")
+                           .component("P3", at({1, 2, 3}))
+                           .component("P1", at({1, 2, 3}))
+                           .model("P3")
+                           .csys("cs0", at({1, 0, 0}))
+                           .model("P1")
+                           .csys("OTHER", at({1, 2, 3}))
+                           .build();
   const std::string expected =
       kListing + " Csys Name(Original) = ORIGIN  \n" + kHead +
       " \n"
       "1 P3 PART     2.000     2.000     3.000     1.000     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000 \n"
       "1 P1 PART ";
-  EXPECT_EQ(platform_text(expected), report());
+  EXPECT_EQ(platform_text(expected), run(top, {.reply = u"CS0", .pick = "ORIGIN"}).report);
 }
 
-TEST_F(Command, OverlongReplyKeepsTheFirst31Characters) {
-  fake::Model top{"TOP", KEL_MDL_ASSEMBLY}, part{"LONG"};
+TEST(Command, OverlongReplyKeepsTheFirst31Characters) {
   const std::string name31 = "abcdefghijklmnopqrstuvwxyz01234";
-  part.add_csys(name31, kZero);
-  part.add_csys("abcdefghijklmnopqrstuvwxyz0123", kZero);  // one shorter: no match
-  top.add_csys("ORIGIN", kZero);
-  top.add_component(part, 41, 0, kZero);
-  fake::Script s;
-  s.reply = u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcdefghijklmnop";  // 52, the host sends 50
-  s.pick_owner = &top;
-  s.pick_csys_id = top.csys[0]->id;
-  EXPECT_EQ(1, run(top, s));
+  const Assembly top = testsupport::AssemblyBuilder()
+                           .model("TOP", ModelType::assembly)
+                           .csys("ORIGIN")
+                           .component("LONG")
+                           .model("LONG")
+                           .csys(name31)
+                           .csys("abcdefghijklmnopqrstuvwxyz0123")  // one shorter: no match
+                           .build();
+  // 52 characters: the host hands over as many as the command asks for (50), the command keeps
+  // 31 of them.
+  const Outcome r = run(
+      top, {.reply = u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcdefghijklmnop", .pick = "ORIGIN"});
   const std::string expected =
       " Csys Name(Listing) = " + name31 + " \n Csys Name(Original) = ORIGIN  \n" + kHead +
       " \n"
       "1 LONG PART     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000";
-  EXPECT_EQ(platform_text(expected), report());
+  EXPECT_EQ(platform_text(expected), r.report);
 }
 
-TEST_F(Command, FailingHostCallsLeaveSensibleRows) {
+TEST(Command, FailingHostCallsLeaveSensibleRows) {
   const std::string sub_values =
       "    2.000    -1.000    -7.000     0.000     1.000     0.000    -1.000     0.000     0.000     0.000     0.000     1.000";
   const std::string p2_values =
@@ -219,70 +241,55 @@ TEST_F(Command, FailingHostCallsLeaveSensibleRows) {
   const std::string p3_values =
       "   51.000   100.000   -10.000     1.000     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000";
   struct Case {
-    std::set<std::string> failing;
+    std::vector<FailRule> fails;
     std::string rows;
   };
   const Case cases[] = {
-      {{"KelMdlNameGet:P1"},
+      {{{.function = "KelMdlNameGet", .subject = "P1"}},
        " \n1 SUB ASSEMBLY " + sub_values + " \n2 ? PART " + kNoValues + "2 P2 PART " + p2_values +
            " \n1 P3 PART " + p3_values},
-      {{"KelCsysDataGet:Cs0"},
+      {{{.function = "KelCsysDataGet", .subject = "Cs0"}},
        " \n1 SUB ASSEMBLY " + sub_values + " \n2 P1 PART " + kNoValues + "2 P2 PART " + kNoValues +
            "1 P3 PART " + p3_values},
-      {{"KelModelitemNameGet:CS0", "KelCsysIdGet:cs0"},
+      {{{.function = "KelModelitemNameGet", .subject = "CS0"},
+        {.function = "KelCsysIdGet", .subject = "cs0"}},
        " \n1 SUB ASSEMBLY " + kNoValues + "2 P1 PART " + kNoValues + "2 P2 PART " + p2_values +
            " \n1 P3 PART "},
       // An unknown kind is shown as such, and the sub-assembly is still listed.
-      {{"KelMdlTypeGet:SUB"},
+      {{{.function = "KelMdlTypeGet", .subject = "SUB"}},
        " \n1 SUB ? " + sub_values + " \n2 P1 PART " + kNoValues + "2 P2 PART " + p2_values +
            " \n1 P3 PART " + p3_values},
-      {{"KelAsmcompMdlGet:SUB"}, " \n1 ? ? " + kNoValues + "1 P3 PART " + p3_values},
-      {{"KelMdlCurrentGet"}, ""},
+      {{{.function = "KelAsmcompMdlGet", .subject = "SUB"}},
+       " \n1 ? ? " + kNoValues + "1 P3 PART " + p3_values},
+      {{{.function = "KelMdlCurrentGet"}}, ""},
       // The filter's failure stops the host's visit at the first feature.
-      {{"KelFeatureTypeGet"}, ""},
+      {{{.function = "KelFeatureTypeGet"}}, ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(*c.failing.begin());
-    Example ex;
-    fake::Script s;
-    s.reply = u"cs0";
-    ex.pick_ref(s);
-    s.failing = c.failing;
-    EXPECT_EQ(1, run(ex.asm_, s));
-    EXPECT_EQ(platform_text(kListing + kOriginalRef + kHead + c.rows), report());
-    EXPECT_EQ("my_msg.txt:EndCsys", host().messages.back());
-    EXPECT_EQ(0, host().open_data);
+    SCOPED_TRACE(c.fails[0].function + "@" + c.fails[0].subject);
+    const Outcome r = run(example(), {.pick = kRef, .fails = c.fails});
+    EXPECT_EQ(platform_text(kListing + kOriginalRef + kHead + c.rows), r.report);
+    EXPECT_EQ(r.shown, texts({"InputCsys", "SelectCsys", "EndCsys"}));
+    EXPECT_EQ(r.err, "");
   }
 
   // No component can be placed: no values anywhere, and the reference (picked in the current
   // model itself, which needs no placement) is still named.
-  Example ex;
-  fake::Script s;
-  s.reply = u"cs0";
-  ex.pick_top(s);
-  s.failing = {"KelAsmcomppathTrfGet"};
-  EXPECT_EQ(1, run(ex.asm_, s));
+  const Outcome r =
+      run(example(), {.pick = "TOP", .fails = {{.function = "KelAsmcomppathTrfGet"}}});
   const std::string rows = " \n1 SUB ASSEMBLY " + kNoValues + "2 P1 PART " + kNoValues +
                            "2 P2 PART " + kNoValues + "1 P3 PART ";
-  EXPECT_EQ(platform_text(kListing + " Csys Name(Original) = TOP  \n" + kHead + rows), report());
+  EXPECT_EQ(platform_text(kListing + " Csys Name(Original) = TOP  \n" + kHead + rows), r.report);
 }
 
-TEST_F(Command, AssemblyDeeperThanThePathStopsAtItsDepth) {
+TEST(Command, AssemblyDeeperThanThePathStopsAtItsDepth) {
   constexpr int kLevels = 28;
-  std::vector<std::unique_ptr<fake::Model>> chain;
+  testsupport::AssemblyBuilder chain;
   for (int i = 0; i <= kLevels; ++i) {
-    chain.push_back(std::make_unique<fake::Model>());
-    chain.back()->name = "A" + std::to_string(i);
-    chain.back()->type = KEL_MDL_ASSEMBLY;
-    chain.back()->add_csys("cs0", kZero);
+    chain.model("A" + std::to_string(i), ModelType::assembly).csys("cs0");
+    if (i < kLevels) chain.component("A" + std::to_string(i + 1), at({1, 0, 0}));
   }
-  const Vector3 step = {1, 0, 0};
-  for (int i = 0; i < kLevels; ++i) chain[i]->add_component(*chain[i + 1], 500 + i, 0, step);
-  fake::Script s;
-  s.reply = u"cs0";
-  s.pick_owner = chain[0].get();
-  s.pick_csys_id = chain[0]->csys[0]->id;
-  EXPECT_EQ(1, run(*chain[0], s));
+  const Outcome r = run(chain.build(), {.pick = "cs0"});
 
   // Levels 1 to 25 fit the path and carry values; level 26 is listed without values and its
   // contents are not visited.
@@ -295,54 +302,38 @@ TEST_F(Command, AssemblyDeeperThanThePathStopsAtItsDepth) {
         "     1.000     0.000     0.000     0.000     1.000     0.000     0.000     0.000     1.000 \n";
   }
   rows += "26 A26 ASSEMBLY ";
-  EXPECT_EQ(platform_text(kListing + " Csys Name(Original) = cs0  \n" + kHead + rows), report());
+  EXPECT_EQ(platform_text(kListing + " Csys Name(Original) = cs0  \n" + kHead + rows), r.report);
 }
 
 // The reference is module state: these runs need a process in which no reference was picked.
-int first_runs() {
-  int failures = 0;
-  auto check = [&](const std::string& expected, const char* what) {
-    const std::string got = report();
-    if (got != platform_text(expected)) {
-      std::fprintf(stderr, "%s: got\n[%s]\nexpected\n[%s]\n", what, got.c_str(), expected.c_str());
-      ++failures;
-    }
-  };
-  Example ex;
-  fake::Script s;
-  s.reply = u"cs0";
-  s.select_status = KEL_TK_USER_ABORT;
-  run(ex.asm_, s);
-  check(kListing + kExampleInModel, "aborted first pick");
-
-  s.select_status = 0;
-  s.select_count = 0;
-  run(ex.asm_, s);
-  check(kListing + kExampleInModel, "nothing picked");
-
-  s.select_count = 1;
-  ex.pick_ref(s);
-  run(ex.asm_, s);
-  check(kListing + kOriginalRef + kExampleAgainstRef, "picked");
-
-  // Later failed picks keep the last reference.
-  s.select_status = KEL_TK_USER_ABORT;
-  run(ex.asm_, s);
-  check(kListing + kExampleAgainstRef, "aborted later pick");
-
-  s.select_status = 0;
-  ex.pick_top(s);
-  s.failing = {"KelCsysDataGet:TOP"};
-  run(ex.asm_, s);
-  check(kListing + " Csys Name(Original) = TOP  \n" + kExampleAgainstRef,
-        "reference data unreadable");
-  if (host().open_data != 0) ++failures;
-  return failures;
-}
-
 TEST(CommandFirstRun, UnpickedReferenceListsInModelCoordinates) {
-  testsupport::run_child([] { std::exit(first_runs()); }, ::testing::ExitedWithCode(0),
-                         {.start = testsupport::ChildStart::Fresh});
+  testsupport::run_child(
+      [] {
+        const Assembly ex = example();
+        EXPECT_EQ(run(ex, {.pick = std::nullopt}).report, platform_text(kListing + kExampleInModel))
+            << "aborted first pick";
+        // The host answers the pick with success and nothing picked.
+        EXPECT_EQ(run(ex, {.pick = kRef,
+                           .fails = {{.function = "KelSelect"}},
+                           .fail_status = KEL_TK_NO_ERROR})
+                      .report,
+                  platform_text(kListing + kExampleInModel))
+            << "nothing picked";
+        EXPECT_EQ(run(ex, {.pick = kRef}).report,
+                  platform_text(kListing + kOriginalRef + kExampleAgainstRef))
+            << "picked";
+        // Later failed picks keep the last reference.
+        EXPECT_EQ(run(ex, {.pick = std::nullopt}).report,
+                  platform_text(kListing + kExampleAgainstRef))
+            << "aborted later pick";
+        const Outcome unreadable =
+            run(ex, {.pick = "TOP", .fails = {{.function = "KelCsysDataGet", .subject = "TOP"}}});
+        EXPECT_EQ(unreadable.report,
+                  platform_text(kListing + " Csys Name(Original) = TOP  \n" + kExampleAgainstRef))
+            << "reference data unreadable";
+        EXPECT_EQ(unreadable.err, "");
+      },
+      testsupport::exits(0), {.start = testsupport::ChildStart::Fresh});
 }
 
 TEST(CommandEnd, TerminationPrintsEndLine) {

@@ -17,7 +17,6 @@ using fresh_process::reports;
 namespace {
 
 constexpr int32_t kOwnVersion = 211999430;
-constexpr int32_t kHandle = 0x0BADF00D;
 const size_t kVersionRow = row_of("keldev_pass_version_info");
 
 // Keeps the binding record's table fields and restores them on leaving.
@@ -34,30 +33,6 @@ class TableGuard {
 
  private:
   KelBinding saved_;
-};
-
-// One hand-shake as a host makes it.
-struct HandShake {
-  const char* release = "21";
-  const char* build = "2002100";
-  const char* text_root = "";
-  int32_t language = 0;
-  const KelHostFunctionEntry* table = nullptr;
-  int32_t count = 0;
-  kel_wchar* message = nullptr;
-
-  int32_t run() const {
-    return user_initialize_plus(reinterpret_cast<void*>(0x11), reinterpret_cast<void*>(0x22),
-                                release, build, nullptr, message, text_root,
-                                reinterpret_cast<void*>(0x88), "second host string", kHandle,
-                                reinterpret_cast<void*>(0xBB), table, count, language);
-  }
-  HandShake& with(Table& t) {
-    const auto& entries = t.entries();
-    table = entries.data();
-    count = static_cast<int32_t>(entries.size());
-    return *this;
-  }
 };
 
 std::u16string wide(const kel_wchar* text) { return text; }
@@ -207,7 +182,7 @@ TEST(HandShake, OlderHostsAreRefusedBeforeAnythingIsSetUp) {
       check.that(calls.empty(), what + ": the host was called");
       check.that(*text_directory_get() == 0 && *menus_directory_get() == 0,
                  what + ": directories set");
-      check.equal(kel_binding.context_handle, kHandle, what + ": handle kept");
+      check.equal(kel_binding.context_handle, HandShake::kHandle, what + ": handle kept");
     }
     // Without a message buffer the refusal still comes back.
     HandShake no_buffer;
@@ -235,7 +210,7 @@ TEST(HandShake, AcceptedHostGetsTheOwnVersionAndTheBindingIsKept) {
       check.equal(hs.run(), 0, what + ": result");
       check.equal(host_version_get(), host_version, what + ": host version");
       check.that(version_calls() == 1 && calls[0].row == kVersionRow &&
-                     calls[0].handle == kHandle &&
+                     calls[0].handle == HandShake::kHandle &&
                      calls[0].words == std::vector<uint32_t>{uint32_t(kOwnVersion)},
                  what + ": version passed to the host");
       check.that(kel_binding.table == table.entries().data() &&

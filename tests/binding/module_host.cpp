@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fresh_process.h"
+#include "binding/host_records.h"
 #include "platform/dynload.h"
 #include "recording_host.h"
 
@@ -15,18 +16,11 @@ using fresh_process::Checks;
 
 namespace {
 
-using InitializeFn = int32_t (*)(void*, void*, const char*, const char*, void*, kel_wchar*,
-                                 const char*, void*, const char*, int32_t, void*,
-                                 const KelHostFunctionEntry*, int32_t, int32_t);
-using TerminateFn = int32_t (*)(void);
-using ButtonActionFn = int (*)(void*, int);
-
-constexpr int32_t kHandle = 4321;
 constexpr uint32_t kOwnVersion = 211999430;
 
 struct Module {
-  InitializeFn initialize = nullptr;
-  TerminateFn terminate = nullptr;
+  KelInitializeFn* initialize = nullptr;
+  KelTerminateFn* terminate = nullptr;
 };
 
 Module load(Checks& check) {
@@ -36,28 +30,13 @@ Module load(Checks& check) {
   if (!library) check.finish();
   Module m;
   m.initialize =
-      reinterpret_cast<InitializeFn>(platform_library_symbol(library, "user_initialize_plus"));
+      reinterpret_cast<KelInitializeFn*>(platform_library_symbol(library, "user_initialize_plus"));
   m.terminate =
-      reinterpret_cast<TerminateFn>(platform_library_symbol(library, "user_terminate_plus"));
+      reinterpret_cast<KelTerminateFn*>(platform_library_symbol(library, "user_terminate_plus"));
   check.that(m.initialize && m.terminate, "entry points not exported");
   if (!m.initialize || !m.terminate) check.finish();
   return m;
 }
-
-struct HandShake {
-  const char* release = "21";
-  const char* build = "2002100";
-  const char* text_root = "";
-  int32_t language = 0;
-  kel_wchar message[64] = {};
-
-  int32_t run(const Module& m, Table& table) {
-    const auto& entries = table.entries();
-    return m.initialize(nullptr, nullptr, release, build, nullptr, message, text_root, nullptr,
-                        "path", kHandle, nullptr, entries.data(),
-                        static_cast<int32_t>(entries.size()), language);
-  }
-};
 
 std::vector<const Call*> calls_of(const char* name) {
   size_t row = row_of(name);
@@ -89,7 +68,7 @@ std::string registered_menus_directory(const char* root, int32_t language) {
   HandShake hs;
   hs.text_root = root;
   hs.language = language;
-  check.equal(hs.run(m, table), 0, "hand-shake");
+  check.equal(hs.with(table).run(m.initialize), 0, "hand-shake");
   auto registered = calls_of("KelMenuFileRegister");
   return registered.size() == 1 ? last_word_text(registered[0]) : "(no single menu registration)";
 }
@@ -102,18 +81,21 @@ TEST(ModuleHandShake, AcceptedHostRunsTheApplicationWithTheChosenDirectories) {
     make_tree("mh_accept", {"usascii"});
     Module m = load(check);
     Table table;
+    kel_wchar message[64] = {};
     HandShake hs;
     hs.text_root = "mh_accept";
-    check.equal(hs.run(m, table), 0, "result");
-    check.that(hs.message[0] == 0, "message written on success");
+    hs.message = message;
+    check.equal(hs.with(table).run(m.initialize), 0, "result");
+    check.that(message[0] == 0, "message written on success");
 
     auto version = calls_of("keldev_pass_version_info");
-    check.that(version.size() == 1 && version[0]->handle == kHandle &&
+    check.that(version.size() == 1 && version[0]->handle == HandShake::kHandle &&
                    version[0]->words == std::vector<uint32_t>{kOwnVersion},
                "own version passed to the host");
     auto menus = calls_of("KelMenuFileRegister");
-    check.that(menus.size() == 1 && menus[0]->handle == kHandle && menus[0]->words.size() == 4,
-               "menu file registered");
+    check.that(
+        menus.size() == 1 && menus[0]->handle == HandShake::kHandle && menus[0]->words.size() == 4,
+        "menu file registered");
     check.equal(last_word_text(menus.empty() ? nullptr : menus[0]),
                 std::string("mh_accept\\text\\usascii\\menus"), "menus directory reaches the host");
 
@@ -121,7 +103,7 @@ TEST(ModuleHandShake, AcceptedHostRunsTheApplicationWithTheChosenDirectories) {
     auto button = calls_of("KelMenubuttonActionSet");
     check.that(button.size() == 1 && button[0]->words.size() == 5, "button bound");
     if (button.size() == 1 && button[0]->words.size() == 5) {
-      auto action = reinterpret_cast<ButtonActionFn>(uintptr_t(button[0]->words[2]));
+      auto action = reinterpret_cast<KelButtonActionFn>(uintptr_t(button[0]->words[2]));
       action(nullptr, 0);
       auto shown = calls_of("KelMessageDisplay");
       check.that(!shown.empty() && shown[0]->words.size() == 13,
@@ -142,12 +124,14 @@ TEST(ModuleHandShake, OlderHostsAreRefusedWithTheRequiredVersion) {
     for (auto [release, build] :
          {std::pair{"21", "1999429"}, std::pair{"20", "11999429"}, std::pair{"17.1", "2002100"},
           std::pair{"G-03", "2002100"}, std::pair{"05", "2002100"}}) {
+      kel_wchar message[64] = {};
       HandShake hs;
       hs.release = release;
       hs.build = build;
-      check.equal(hs.run(m, table), KEL_VERSION_MISMATCH, std::string(release) + ": result");
-      check.that(std::u16string(hs.message) == u"4400t|1999430",
-                 std::string(release) + ": message");
+      hs.message = message;
+      check.equal(hs.with(table).run(m.initialize), KEL_VERSION_MISMATCH,
+                  std::string(release) + ": result");
+      check.that(std::u16string(message) == u"4400t|1999430", std::string(release) + ": message");
     }
     check.that(calls.empty(), "a refused module called the host");
     check.finish();
@@ -162,7 +146,7 @@ TEST(ModuleHandShake, NewerReleaseWithBuildZeroIsAccepted) {
     HandShake hs;
     hs.release = "22";
     hs.build = "0";
-    check.equal(hs.run(m, table), 0, "result");
+    check.equal(hs.with(table).run(m.initialize), 0, "result");
     check.equal(calls_of("KelMenuFileRegister").size(), size_t(1), "application initialised");
     check.finish();
   });
@@ -175,7 +159,7 @@ TEST(ModuleHandShake, HostRefusingTheVersionGetsGeneralErrorAndNoApplication) {
     Table table;
     results[row_of("keldev_pass_version_info")] = 0;
     HandShake hs;
-    check.equal(hs.run(m, table), KEL_TK_GENERAL_ERROR, "result");
+    check.equal(hs.with(table).run(m.initialize), KEL_TK_GENERAL_ERROR, "result");
     check.equal(calls_of("keldev_pass_version_info").size(), size_t(1), "asked");
     check.that(calls_of("KelMenuFileRegister").empty(), "application initialised");
     check.finish();
@@ -191,7 +175,7 @@ TEST(ModuleHandShake, MissingVersionFunctionCountsAsAccepted) {
       if (row != row_of("keldev_pass_version_info")) others.push_back(row);
     Table table(others);
     HandShake hs;
-    check.equal(hs.run(m, table), 0, "result");
+    check.equal(hs.with(table).run(m.initialize), 0, "result");
     check.equal(calls_of("KelMenuFileRegister").size(), size_t(1), "application initialised");
     check.finish();
   });

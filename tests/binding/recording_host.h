@@ -105,6 +105,33 @@ class Table {
   std::vector<KelHostFunctionEntry> entries_;
 };
 
+// One hand-shake as a host makes it, with a context handle and marked words in the places the
+// module keeps without reading.
+struct HandShake {
+  static constexpr int32_t kHandle = 0x0BADF00D;
+  const char* release = "21";
+  const char* build = "2002100";
+  const char* text_root = "";
+  int32_t language = 0;
+  const KelHostFunctionEntry* table = nullptr;
+  int32_t count = 0;
+  kel_wchar* message = nullptr;
+
+  // Calls the module linked into the test program, or the entry point of a loaded one.
+  int32_t run(KelInitializeFn* initialize = user_initialize_plus) const {
+    return initialize(reinterpret_cast<void*>(0x11), reinterpret_cast<void*>(0x22), release, build,
+                      nullptr, message, text_root, reinterpret_cast<void*>(0x88),
+                      "second host string", kHandle, reinterpret_cast<void*>(0xBB), table, count,
+                      language);
+  }
+  HandShake& with(Table& t) {
+    const auto& entries = t.entries();
+    table = entries.data();
+    count = static_cast<int32_t>(entries.size());
+    return *this;
+  }
+};
+
 inline size_t row_of(const char* name) {
   for (size_t i = 0; i < row_count; ++i)
     if (std::string(rows[i].name) == name) return i;

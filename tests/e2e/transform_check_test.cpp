@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -13,6 +12,7 @@
 
 #include "child_output.h"
 #include "host/host.h"
+#include "mirax_model.h"
 #include "platform/program.h"
 
 namespace mirax {
@@ -72,52 +72,30 @@ Frame turned(Vec3 u, double degrees, Vec3 origin, double scale = 1.0) {
   return f;
 }
 
-Csys csys(const char* name, const Frame& frame, int id) {
-  Csys c;
-  c.name = name;
-  c.wide_name = std::u16string(name, name + std::strlen(name));
-  c.frame = frame;
-  c.id = id;
-  return c;
-}
-
-Model model(const char* name, ModelType type) {
-  Model m;
-  m.name = name;
-  m.wide_name = std::u16string(name, name + std::strlen(name));
-  m.type = type;
-  return m;
-}
-
-void add_component(Model& parent, int child, const Frame& placement) {
-  parent.components.push_back(
-      {child, placement, static_cast<int>(parent.csys.size() + parent.components.size()) + 1});
-}
-
 // TOP { csys top_ref (scaled by 2, turned), probe; A { csys probe, a_ref (scaled by 0.5);
 // B { probe }, D { E { probe, e_ref } } }, C { probe } }.
 Assembly test_assembly() {
-  Assembly a;
-  enum { TOP, A, B, C, D, E };
-  a.models = {model("TOP", ModelType::assembly), model("A", ModelType::assembly),
-              model("B", ModelType::part),       model("C", ModelType::part),
-              model("D", ModelType::assembly),   model("E", ModelType::part)};
-  a.top = TOP;
-  auto& m = a.models;
-  m[TOP].csys = {csys("top_ref", turned({1, 2, 3}, 33, {4, -7, 12}, 2.0), 1),
-                 csys("probe", turned({0, 0, 1}, 10, {1, 1, 1}), 2)};
-  m[A].csys = {csys("Probe", turned({1, 0, 0}, 25, {3, 0, -2}), 1),
-               csys("a_ref", turned({-2, 1, 5}, 140, {-6, 9, 2}, 0.5), 2)};
-  m[B].csys = {csys("PROBE", turned({1, 1, 0}, 70, {0, 5, 5}), 1)};
-  m[C].csys = {csys("probe", turned({0, 1, 0}, -45, {2, 2, 0}), 1)};
-  m[E].csys = {csys("probe", turned({3, -1, 2}, 200, {7, 1, -3}), 1),
-               csys("e_ref", turned({3, -1, 2}, 200, {7, 1, -3}), 2)};
-  add_component(m[TOP], A, turned({0, 0, 1}, 30, {100, 20, -5}));
-  add_component(m[TOP], C, turned({1, -1, 1}, 75, {-40, 0, 8}));
-  add_component(m[A], B, turned({0, 1, 1}, 120, {10, -3, 6}));
-  add_component(m[A], D, turned({1, 0, 0}, -60, {0, 50, 0}));
-  add_component(m[D], E, turned({2, 2, 1}, 15, {-5, 5, 25}));
-  return a;
+  return testsupport::AssemblyBuilder()
+      .model("TOP", ModelType::assembly)
+      .csys("top_ref", turned({1, 2, 3}, 33, {4, -7, 12}, 2.0))
+      .csys("probe", turned({0, 0, 1}, 10, {1, 1, 1}))
+      .component("A", turned({0, 0, 1}, 30, {100, 20, -5}))
+      .component("C", turned({1, -1, 1}, 75, {-40, 0, 8}))
+      .model("A", ModelType::assembly)
+      .csys("Probe", turned({1, 0, 0}, 25, {3, 0, -2}))
+      .csys("a_ref", turned({-2, 1, 5}, 140, {-6, 9, 2}, 0.5))
+      .component("B", turned({0, 1, 1}, 120, {10, -3, 6}))
+      .component("D", turned({1, 0, 0}, -60, {0, 50, 0}))
+      .model("B")
+      .csys("PROBE", turned({1, 1, 0}, 70, {0, 5, 5}))
+      .model("C")
+      .csys("probe", turned({0, 1, 0}, -45, {2, 2, 0}))
+      .model("D", ModelType::assembly)
+      .component("E", turned({2, 2, 1}, 15, {-5, 5, 25}))
+      .model("E")
+      .csys("probe", turned({3, -1, 2}, 200, {7, 1, -3}))
+      .csys("e_ref", turned({3, -1, 2}, 200, {7, 1, -3}))
+      .build();
 }
 
 std::filesystem::path build_root() {

@@ -24,6 +24,9 @@ TEST(CommandLine, FailRulesAndStatuses) {
   EXPECT_EQ(parse({}).session.faults.status, KEL_TK_GENERAL_ERROR);
   EXPECT_EQ(parse({"--fail-status", "KEL_TK_E_NOT_FOUND"}).session.faults.status,
             KEL_TK_E_NOT_FOUND);
+  const FailRule about = parse({"--fail", "KelMdlNameGet@SUB:2"}).session.faults.rules.at(0);
+  EXPECT_EQ(about.function + "|" + std::to_string(about.call) + "|" + about.subject,
+            "KelMdlNameGet|0|SUB:2");
 }
 
 TEST(CommandLine, BadCommandLinesNameTheOption) {
@@ -36,6 +39,8 @@ TEST(CommandLine, BadCommandLinesNameTheOption) {
       {{"--fail", "KelMdlNameGet:-1"}, "--fail"},
       {{"--fail", "KelMdlNameGet:two"}, "--fail"},
       {{"--fail", "KelMdlNameGet_v"}, "--fail"},
+      {{"--fail", "KelMdlNameGet@"}, "--fail"},
+      {{"--fail", "KelFoo@SUB"}, "--fail"},
       {{"--fail"}, "--fail"},
       {{"--fail-status", "0"}, "--fail-status"},
       {{"--fail-status", "KEL_TK_NO_SUCH"}, "--fail-status"},

@@ -9,17 +9,12 @@
 #include "host/frame_math.h"
 #include "host/host.h"
 #include "host/text_files.h"
+#include "mirax_model.h"
 
 namespace mirax {
 namespace {
 
-class FixedAnswers : public Answers {
- public:
-  std::optional<std::u16string> reply;
-  std::optional<CsysLocation> picked;
-  std::optional<std::u16string> name() override { return reply; }
-  std::optional<CsysLocation> pick(const Assembly&) override { return picked; }
-};
+using testsupport::FixedAnswers;
 
 // TOP { csys REF; SUB (turned 90 degrees about z, at 10,0,0) { P (turned 90 about x, at 0,5,0) } }.
 Assembly sample() {
@@ -109,6 +104,35 @@ TEST_F(HostFunctions, FailRulesFailTheirCallOnlyAndEveryCallIsCounted) {
   EXPECT_EQ(host.calls(), counts);
   EXPECT_TRUE(is_host_function("KelMdlTypeGet") && is_host_function("kel_term_plus"));
   EXPECT_FALSE(is_host_function("KelMdlTypeGet_v") || is_host_function("KelNoSuchThing"));
+}
+
+// A rule with a subject fails every call about its model or csys, whichever argument names it
+// (a model, a pick, a feature), and no other call.
+TEST_F(HostFunctions, SubjectRulesFailTheCallsAboutTheirModelOrCsysOnly) {
+  host.set_faults({{{"KelMdlTypeGet", 0, "SUB"},
+                    {"KelSelectionModelitemGet", 0, "CS_B"},
+                    {"KelAsmcompMdlGet", 0, "P"}},
+                   KEL_TK_CANT_OPEN});
+  const auto model = [&](const char* name) -> KelMdl {
+    return const_cast<Model*>(&assembly.models[static_cast<size_t>(assembly.find(name))]);
+  };
+  int type = 0;
+  EXPECT_EQ(call("KelMdlTypeGet_v", model("SUB"), &type), KEL_TK_CANT_OPEN);
+  EXPECT_EQ(call("KelMdlTypeGet_v", model("TOP"), &type), KEL_TK_NO_ERROR);
+  for (const std::string csys : {"CS_B", "CS_A"}) {
+    answers.picked = resolve_reference(assembly, "SUB/P/" + csys);
+    KelSelection* sel = nullptr;
+    int count = 0;
+    KelModelitem item{};
+    ASSERT_EQ(call("KelSelect_v", "csys", 1, nullptr, nullptr, nullptr, nullptr, &sel, &count),
+              KEL_TK_NO_ERROR);
+    EXPECT_EQ(call("KelSelectionModelitemGet_v", sel[0], &item),
+              csys == "CS_B" ? KEL_TK_CANT_OPEN : KEL_TK_NO_ERROR);
+  }
+  KelFeature to_p{kItemFeature, 1, model("SUB")}, to_sub{kItemFeature, 2, model("TOP")};
+  KelMdl out = nullptr;
+  EXPECT_EQ(call("KelAsmcompMdlGet_v", &to_p, &out), KEL_TK_CANT_OPEN);
+  EXPECT_EQ(call("KelAsmcompMdlGet_v", &to_sub, &out), KEL_TK_NO_ERROR);
 }
 
 KelError count_action(KelFeature* f, KelError, void* data) {
