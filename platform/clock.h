@@ -18,8 +18,9 @@ int platform_localtime(int64_t seconds, platform_tm* out);
 // The second count of local fields (isdst as the standard library reads it, -1 to let it decide);
 // `tm` is normalised. -1 when the fields cannot be converted.
 int64_t platform_mktime(platform_tm* tm);
-// The standard library's 26-character text of the local time ("Wed Jun 30 21:49:08 1993\n"),
-// written into `out` (at least 32 bytes); 1, or 0 when it cannot be made.
+// The standard library's 26-character text of the local time ("Wed Jun 30 21:49:08 1993\n"), a
+// one-digit day written with a zero ("Jun 05") on both platforms, into `out` (at least 32
+// bytes); 1, or 0 when it cannot be made.
 int platform_ctime(int64_t seconds, char* out);
 // Reads the time-zone setting again (after TZ changed).
 void platform_time_zone_reset(void);

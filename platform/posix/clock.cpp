@@ -55,6 +55,7 @@ int platform_ctime(int64_t seconds, char* out) {
   time_t t = (time_t)seconds;
   char buffer[64];
   if (!ctime_r(&t, buffer) || strlen(buffer) > 31) return 0;
+  if (buffer[8] == ' ') buffer[8] = '0';  // a one-digit day as the Windows call writes it: "05"
   strcpy(out, buffer);
   return 1;
 }

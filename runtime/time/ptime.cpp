@@ -50,6 +50,12 @@ struct DayCache {
   int dst = -1;
 } g_to_local_cache;
 int g_remembered_dst = -1;
+// The clocks tests put in place of the platform's (null: the platform's).
+ptime_clock_fn g_clock = nullptr;
+ptime_clock_fn g_delay_clock = nullptr;
+
+int64_t seconds_now() { return g_clock ? g_clock() : platform_time_now(); }
+int64_t delay_ms_now() { return g_delay_clock ? g_delay_clock() : platform_steady_ms(); }
 
 int leap(int year) { return is_leap_year(year); }
 
@@ -71,7 +77,7 @@ platform_tm to_platform(const ptime* r, int isdst) {
 }
 
 ptime* now_into(ptime* record, int local) {
-  int64_t now = platform_time_now() + g_offset;
+  int64_t now = seconds_now() + g_offset;
   if (now <= 0) return nullptr;
   ptime* r = record ? record : &g_now_record;
   platform_tm t;
@@ -113,7 +119,7 @@ int compare_fields(const ptime* a, const ptime* b) {
 
 // The current ctime text with a one-digit day's blank replaced by '0'.
 bool ctime_now(char* text) {
-  if (!platform_ctime(platform_time_now(), text)) return false;
+  if (!platform_ctime(seconds_now(), text)) return false;
   if (text[8] == ' ') text[8] = '0';
   return true;
 }
@@ -251,7 +257,7 @@ int ptime_compare(const ptime* a, const ptime* b) {
 
 int pdate_now(pdate* record, int64_t* seconds) {
   if (!record) return 0;
-  int64_t s = seconds && *seconds ? *seconds : platform_time_now();
+  int64_t s = seconds && *seconds ? *seconds : seconds_now();
   platform_tm t;
   if (!platform_localtime(s, &t)) return 0;
   record->seconds = (uint8_t)t.sec, record->minutes = (uint8_t)t.min,
@@ -272,7 +278,7 @@ int pdate_to_ptime(const pdate* c, ptime* f) {
 
 char* time_stamp_short(char* buffer) {
   char text[TIME_TEXT_SIZE];
-  if (!platform_ctime(platform_time_now(), text)) return nullptr;
+  if (!platform_ctime(seconds_now(), text)) return nullptr;
   snprintf(buffer, TIME_TEXT_SIZE, "%2.2s-%3.3s-%2.2s %8.8s", text + 8, text + 4, text + 22,
            text + 11);
   return buffer;
@@ -296,7 +302,7 @@ char* time_stamp_compact(char* buffer) {
 
 int today_ymd(int* year, int* month, int* day) {
   platform_tm t;
-  if (!platform_localtime(platform_time_now(), &t)) return 0;
+  if (!platform_localtime(seconds_now(), &t)) return 0;
   if (year) *year = t.year + 1900;
   if (month) *month = t.mon + 1;
   if (day) *day = t.mday;
@@ -367,9 +373,9 @@ int spg_delay(int tenths) {
   const int divisor = order_debug_level_is(73) ? 100 : 10;
   const int64_t target = (tenths * 1000 + divisor / 2) / divisor;
   // One steady millisecond counter measured from the first measurement of the process.
-  if (g_delay_base < 0) g_delay_base = platform_steady_ms();
-  const int64_t first = platform_steady_ms() - g_delay_base;
-  while (platform_steady_ms() - g_delay_base - first < target) {
+  if (g_delay_base < 0) g_delay_base = delay_ms_now();
+  const int64_t first = delay_ms_now() - g_delay_base;
+  while (delay_ms_now() - g_delay_base - first < target) {
   }
   return 0;
 }
@@ -417,6 +423,18 @@ int process_user_time(int32_t out[2]) {
   platform_process_times(&kernel, &user);
   out[0] = (int32_t)(user / 1000000), out[1] = (int32_t)(user % 1000000);
   return 0;
+}
+
+ptime_clock_fn ptime_clock_set(ptime_clock_fn fn) {
+  const ptime_clock_fn old = g_clock;
+  g_clock = fn;
+  return old;
+}
+
+ptime_clock_fn ptime_delay_clock_set(ptime_clock_fn fn) {
+  const ptime_clock_fn old = g_delay_clock;
+  g_delay_clock = fn;
+  return old;
 }
 
 int32_t random_int32(void) {

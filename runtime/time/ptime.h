@@ -71,4 +71,11 @@ double wall_seconds(void);
 int process_kernel_time(int32_t out[2]);
 int process_user_time(int32_t out[2]);
 int32_t random_int32(void);
+
+// Stand-ins for tests: the current time in seconds since 1970 (universal) that the current-time
+// records, the stamps and today_ymd read, and the millisecond counter spg_delay waits on. Each
+// setter returns the one it replaces; null puts back the platform's.
+typedef int64_t (*ptime_clock_fn)(void);
+ptime_clock_fn ptime_clock_set(ptime_clock_fn seconds_now);
+ptime_clock_fn ptime_delay_clock_set(ptime_clock_fn milliseconds_now);
 KEL_END_C

@@ -1,13 +1,12 @@
 // Numeric checks of the report's values: the real module runs inside the simulated host on
 // models with arbitrary rotations and with rotated and uniformly scaled references, and every
 // listed value is compared with the product computed here (own matrix product, Gauss-Jordan
-// inverse). Each run happens in its own process, since the module's state is process-wide.
+// inverse).
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 
 #include "child_output.h"
@@ -110,9 +109,8 @@ constexpr const char* kModule = "test.dll";
 constexpr const char* kModule = "test.so";
 #endif
 
-// Child process: one session with the reply "probe" and the given pick; exits 0 on success.
-[[noreturn]] void run_and_exit(const Assembly& a, const std::string& reference,
-                               const std::filesystem::path& dir) {
+// One session with the reply "probe" and the given pick, writing its report into `dir`.
+void run_session_into(const Assembly& a, const std::string& reference, const std::string& dir) {
   ScriptedAnswers scripted;
   scripted.name = u"probe";
   scripted.reference = resolve_reference(a, reference);
@@ -122,13 +120,10 @@ constexpr const char* kModule = "test.so";
   SessionOptions options;
   options.module = (build_root() / kModule).string();
   options.text_root = build_root().string();
-  options.directory = dir.string();
+  options.directory = dir;
   const SessionResult result = run_session(options, a, *answers, out, err);
-  if (result.status != kExitOk || !result.report_written) {
-    std::cerr << err.str();
-    std::exit(10 + result.status);
-  }
-  std::exit(0);
+  EXPECT_EQ(result.status, kExitOk) << err.str();
+  EXPECT_TRUE(result.report_written) << err.str();
 }
 
 struct Row {
@@ -162,17 +157,14 @@ std::vector<double> expected_values(const M4& csys_world, const M4& ref) {
 
 class Transforms : public ::testing::Test {
  protected:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-
-  // Runs the command and checks every row against the independently computed values.
+  // Runs the command in a new process (the module's state is process-wide) and checks every row
+  // against the independently computed values.
   void check(const std::string& reference, const M4& ref_world) {
     const Assembly a = test_assembly();
-    // Named alike in the child, which runs this test anew in a folder of its own.
-    dir_ = testsupport::child_output_path(std::to_string(++run_).c_str()) + ".d";
-    const std::filesystem::path dir = dir_;
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    EXPECT_EXIT(run_and_exit(a, reference, dir), ::testing::ExitedWithCode(0), "");
+    dir_ = std::filesystem::absolute("report").string();
+    std::filesystem::create_directories(dir_);
+    testsupport::run_child([&] { run_session_into(a, reference, dir_); }, testsupport::exits(0),
+                           {.start = testsupport::ChildStart::Fresh});
 
     const auto& m = a.models;
     const M4 pa = as_matrix(m[0].components[0].placement);
@@ -187,7 +179,7 @@ class Transforms : public ::testing::Test {
         {"D", {}},
         {"E", expected_values(product(as_matrix(m[5].csys[0].frame), pe), ref_world)},
         {"C", expected_values(product(as_matrix(m[3].csys[0].frame), pc), ref_world)}};
-    const auto rows = read_rows(dir / "csyspos.txt");
+    const auto rows = read_rows(std::filesystem::path(dir_) / "csyspos.txt");
     ASSERT_EQ(rows.size(), want.size());
     for (size_t i = 0; i < rows.size(); ++i) {
       SCOPED_TRACE(rows[i].name);
@@ -198,9 +190,6 @@ class Transforms : public ::testing::Test {
     }
   }
 
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  int run_ = 0;
   std::string dir_;
 };
 

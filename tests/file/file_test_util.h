@@ -1,18 +1,13 @@
-// Helpers for the file and version tests: whole-file bytes and the runtime's reports, caught
+// Helpers for the file and version tests: writing whole files and the runtime's reports, caught
 // in a log file instead of stopping the process.
 #pragma once
 #include <fstream>
-#include <iterator>
 #include <string>
 
+#include "child_output.h"
 #include "runtime/diag/diag.h"
 
 namespace filetest {
-
-inline std::string read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 inline void write_bytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -36,7 +31,7 @@ class Reports {
   }
   // Everything reported so far; the log starts anew.
   std::string take() {
-    std::string text = read_bytes(kLog);
+    std::string text = testsupport::read_file(kLog);
     write_bytes(kLog, "");
     return text;
   }

@@ -53,7 +53,7 @@ class Model {
     ASSERT_EQ(pfu_fclose(&file_), PFU_SUCCESS);
     fclose(oracle_);
     oracle_ = nullptr;
-    EXPECT_EQ(filetest::read_bytes("pfu.bin"), filetest::read_bytes("oracle.bin"));
+    EXPECT_EQ(testsupport::read_file("pfu.bin"), testsupport::read_file("oracle.bin"));
   }
 
  private:
@@ -131,7 +131,7 @@ class Model {
     const long length = (long)(random() % (size() + 1));
     ASSERT_EQ(pfu_ftruncate(file_, length), PFU_SUCCESS);
     fclose(oracle_);
-    const std::string bytes = filetest::read_bytes("oracle.bin");
+    const std::string bytes = testsupport::read_file("oracle.bin");
     filetest::write_bytes("oracle.bin", bytes.substr(0, (size_t)length));
     oracle_ = fopen("oracle.bin", "r+b");
     set_oracle_buffer();

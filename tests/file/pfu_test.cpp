@@ -10,9 +10,9 @@
 #include "runtime/file/pfu.h"
 #include "runtime/xar/xar.h"
 
-using filetest::read_bytes;
 using filetest::Reports;
 using filetest::write_bytes;
+using testsupport::read_file;
 
 namespace {
 
@@ -30,7 +30,7 @@ TEST(PfuText, LineEndsAreConvertedBothWays) {
     ASSERT_EQ(pfu_fputs(file, written), PFU_SUCCESS);
     ASSERT_EQ(pfu_fclose(&file), PFU_SUCCESS);
     EXPECT_EQ(file, nullptr);
-    EXPECT_EQ(read_bytes("t.txt"), "a\r\nb") << written;
+    EXPECT_EQ(read_file("t.txt"), "a\r\nb") << written;
   }
   // Requests above half the buffer go straight through: 3000 converted bytes need a heap area.
   std::string big(3000, 'x');
@@ -38,7 +38,7 @@ TEST(PfuText, LineEndsAreConvertedBothWays) {
   PF_File_Ptr file = open_file("big.txt", 6, PFU_Text, 64);
   ASSERT_EQ(pfu_fwrite(file, (int)big.size(), big.data()), PFU_SUCCESS);
   ASSERT_EQ(pfu_fclose(&file), PFU_SUCCESS);
-  EXPECT_EQ(read_bytes("big.txt").size(), big.size() + 1);
+  EXPECT_EQ(read_file("big.txt").size(), big.size() + 1);
 
   // Through the buffer (at most half its size) CRs are dropped; larger requests come unconverted.
   file = open_file("t.txt", 1, PFU_Text, 64);
@@ -74,7 +74,7 @@ TEST(PfuState, ReadsAndWritesAlternateOnlyThroughSeekOrFlush) {
   EXPECT_EQ(pfu_fwrite(file, 1, "X"), PFU_SUCCESS);
   EXPECT_EQ(pfu_ftell(file), 3);
   ASSERT_EQ(pfu_fclose(&file), PFU_SUCCESS);
-  EXPECT_EQ(read_bytes("s.bin"), "abXd");
+  EXPECT_EQ(read_file("s.bin"), "abXd");
 
   // Opened for reading only or writing only.
   file = open_file("s.bin", 1, PFU_Binary, 16);
@@ -99,7 +99,7 @@ TEST(PfuOpen, AccessCodesAndKinds) {
   EXPECT_EQ(pfu_fopen("new.bin", 16, PFU_Binary, 0, &file), PFU_SUCCESS);
   EXPECT_EQ(file, nullptr);
   EXPECT_TRUE(filetest::exists("new.bin"));
-  EXPECT_EQ(read_bytes("new.bin"), "");
+  EXPECT_EQ(read_file("new.bin"), "");
   EXPECT_EQ(pfu_fopen("new.bin", 16, PFU_Binary, 0, &file), PFU_EXISTS);
 
   for (int access : {0, 4, 5, 8, 9, 12, 15, 17, 32}) {
@@ -117,14 +117,14 @@ TEST(PfuOpen, AccessCodesAndKinds) {
   EXPECT_TRUE(pfu_abs_path(file->path));
   EXPECT_STREQ(pfu_path_tail(file->path), "k.bin");
   pfu_fclose(&file);
-  EXPECT_EQ(read_bytes("k.bin"), "Jello");
+  EXPECT_EQ(read_file("k.bin"), "Jello");
   file = open_file("k.bin", 11, PFU_Binary, 8);
   pfu_fputs(file, "!");
   pfu_fclose(&file);
-  EXPECT_EQ(read_bytes("k.bin"), "Jello!");
+  EXPECT_EQ(read_file("k.bin"), "Jello!");
   file = open_file("k.bin", 6, PFU_Binary, 8);
   pfu_fclose(&file);
-  EXPECT_EQ(read_bytes("k.bin"), "");
+  EXPECT_EQ(read_file("k.bin"), "");
   EXPECT_EQ(pfu_fopen("no|such|dir|f", 1, PFU_Binary, 8, &file), PFU_NO_ENTRY);
 
   // A name of 256 characters does not fit the path buffer: reported, and nothing is opened.
@@ -208,7 +208,7 @@ TEST(PfuCopy, PiecesUpToTheEnd) {
     EXPECT_EQ(copied, c.copied) << c.n;
     pfu_fclose(&from);
     pfu_fclose(&to);
-    EXPECT_EQ(read_bytes("dst.bin"), data.substr(0, (size_t)c.copied));
+    EXPECT_EQ(read_file("dst.bin"), data.substr(0, (size_t)c.copied));
   }
 }
 
@@ -226,7 +226,7 @@ void send_and_receive(PF_File_Ptr writer, PF_File_Ptr reader) {
   // Both files are text files: LF on the way, CR LF on disk.
   std::string expected;
   for (int i = 0; i < 250; ++i) expected += "line " + std::to_string(i) + "\r\n";
-  EXPECT_EQ(read_bytes("in.txt"), expected);
+  EXPECT_EQ(read_file("in.txt"), expected);
 }
 
 }  // namespace
@@ -288,7 +288,7 @@ TEST(PfuStreams, EndOfTextByteIsRefusedInAFile) {
   EXPECT_EQ(pfu_send_file("ctl.txt", sink), PFU_TRAP);
   EXPECT_NE(reports.take().find("is not permitted in text files"), std::string::npos);
   pfu_fclose(&sink);
-  EXPECT_EQ(read_bytes("sink.bin"), "ab");
+  EXPECT_EQ(read_file("sink.bin"), "ab");
   EXPECT_EQ(pfu_send_file("missing.txt|x", sink), PFU_NO_ENTRY);
 }
 

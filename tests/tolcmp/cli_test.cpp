@@ -32,7 +32,7 @@ Outcome tolcmp(std::vector<std::string> args) {
   return Outcome{status, GetCapturedStdout(), GetCapturedStderr()};
 }
 
-using Command = InTempDir;
+using Command = ToleranceTest;
 
 TEST_F(Command, OptionsAndExitStatus) {
   write("a.txt", "<< ABS_EPS = 1.0e-3\n1.0 2.0\nx y\n");

@@ -17,7 +17,7 @@ struct Case {
   double abs_eps = 1e-6, rel_eps = 1e-3;
 };
 
-using Ordered = InTempDir;
+using Ordered = ToleranceTest;
 
 TEST_F(Ordered, RulesOfTheComparison) {
   const std::vector<Case> cases = {
@@ -141,7 +141,7 @@ TEST_F(Ordered, LineNumbersBeyond32Bits) {
   EXPECT_NE(report().find("\nLine: 3000000000    Differ: 1   2"), std::string::npos);
 }
 
-using Unordered = InTempDir;
+using Unordered = ToleranceTest;
 
 TEST_F(Unordered, LinesInAnyOrder) {
   write("a.txt", "1.0 2.0\n<< ABS_EPS 1.0e-2\n3.0 4.0\nx y\n");

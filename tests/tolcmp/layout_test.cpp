@@ -33,11 +33,11 @@ std::string layout_file(const std::map<int, std::string>& changed = {}, int coun
   return text;
 }
 
-using Layout = InTempDir;
+using Layout = ToleranceTest;
 
 int layout_compare(const std::string& a, const std::string& b) {
-  InTempDir::write("a.txt", a);
-  InTempDir::write("b.txt", b);
+  ToleranceTest::write("a.txt", a);
+  ToleranceTest::write("b.txt", b);
   return tolerance_compare_layout("a.txt", "b.txt");
 }
 

@@ -53,7 +53,7 @@ std::string notation(double v, int which) {
   return text;
 }
 
-using Numdiff = InTempDir;
+using Numdiff = ToleranceTest;
 
 TEST_F(Numdiff, SameVerdictOnAGeneratedCorpus) {
   if (!numdiff_installed())

@@ -1,5 +1,6 @@
-// Tolerance-comparison tests (each runs in a fresh temporary current folder, where the report file
-// lands) with the standard-output lines off unless a test turns them on.
+// Tolerance-comparison tests with the standard-output lines off unless a test turns them on. Their
+// files and the report file are written in the current folder, the one the test main makes for
+// each test.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 #include "child_output.h"
 #include "runtime/tolcmp/tolcmp.h"
 
-class InTempDir : public ::testing::Test {
+class ToleranceTest : public ::testing::Test {
  public:
   void SetUp() override { tolerance_console_set(0); }
   void TearDown() override { tolerance_console_set(1); }

@@ -15,8 +15,8 @@
 #include "runtime/xar/xar.h"
 
 using filetest::exists;
-using filetest::read_bytes;
 using filetest::write_bytes;
+using testsupport::read_file;
 
 namespace {
 
@@ -158,7 +158,7 @@ TEST(VersionedFiles, OnlyTheUnversionedFile) {
   ASSERT_NE(out, nullptr);
   fputs("two", out);
   fclose(out);
-  EXPECT_EQ(read_bytes("d/x.abc.2"), "two");
+  EXPECT_EQ(read_file("d/x.abc.2"), "two");
   EXPECT_EQ(highest("d\\x.abc"), 2);
   kel_wchar found[VERSION_PATH_MAX];
   int version = 0;
