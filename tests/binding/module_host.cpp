@@ -2,16 +2,15 @@
 // function table and checks the hand-shake from the outside.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
+#include <source_location>
 #include <string>
 
-#include "fresh_process.h"
+#include "child_output.h"
 #include "platform/dynload.h"
 #include "recording_host.h"
 
 using namespace recording_host;
-using fresh_process::Checks;
 
 namespace {
 
@@ -23,25 +22,25 @@ using ButtonActionFn = int (*)(void*, int);
 
 constexpr int32_t kHandle = 4321;
 constexpr uint32_t kOwnVersion = 211999430;
+// A module is loaded and handed over once per process: each case runs in a new run of this
+// program.
+const testsupport::ChildOptions kFresh{.start = testsupport::ChildStart::Fresh};
 
 struct Module {
   InitializeFn initialize = nullptr;
   TerminateFn terminate = nullptr;
 };
 
-Module load(Checks& check) {
+// Loads the built module into `m`; a fatal failure when it cannot be had.
+void load(Module& m) {
   platform_library* library = platform_library_open(KEL_TEST_MODULE_PATH);
-  check.that(library != nullptr,
-             std::string("cannot load " KEL_TEST_MODULE_PATH ": ") + platform_library_error());
-  if (!library) check.finish();
-  Module m;
+  ASSERT_NE(library, nullptr) << "cannot load " KEL_TEST_MODULE_PATH ": "
+                              << platform_library_error();
   m.initialize =
       reinterpret_cast<InitializeFn>(platform_library_symbol(library, "user_initialize_plus"));
   m.terminate =
       reinterpret_cast<TerminateFn>(platform_library_symbol(library, "user_terminate_plus"));
-  check.that(m.initialize && m.terminate, "entry points not exported");
-  if (!m.initialize || !m.terminate) check.finish();
-  return m;
+  ASSERT_TRUE(m.initialize && m.terminate) << "entry points not exported";
 }
 
 struct HandShake {
@@ -80,143 +79,139 @@ void make_tree(const std::string& root, std::initializer_list<const char*> langu
     std::filesystem::create_directories(root + "/text/" + language);
 }
 
-// Accepted hand-shake with `root` and `language`; the menus directory the application
-// registered its menu file in.
-std::string registered_menus_directory(const char* root, int32_t language) {
-  Checks check;
-  Module m = load(check);
-  Table table;
-  HandShake hs;
-  hs.text_root = root;
-  hs.language = language;
-  check.equal(hs.run(m, table), 0, "hand-shake");
-  auto registered = calls_of("KelMenuFileRegister");
-  return registered.size() == 1 ? last_word_text(registered[0]) : "(no single menu registration)";
+// In a new run of this program, an accepted hand-shake with `root` and `language`: the menus
+// directory the application registered its menu file in is `expected`.
+void expect_registered_menus_directory(
+    const char* root, int32_t language, const char* expected,
+    std::source_location where = std::source_location::current()) {
+  testsupport::run_child(
+      [&] {
+        Module m;
+        ASSERT_NO_FATAL_FAILURE(load(m));
+        Table table;
+        HandShake hs;
+        hs.text_root = root;
+        hs.language = language;
+        EXPECT_EQ(hs.run(m, table), 0) << "hand-shake";
+        auto registered = calls_of("KelMenuFileRegister");
+        ASSERT_EQ(registered.size(), 1u) << "menu registrations";
+        EXPECT_EQ(last_word_text(registered[0]), expected);
+      },
+      testsupport::exits(0), kFresh, where);
 }
 
 }  // namespace
 
 TEST(ModuleHandShake, AcceptedHostRunsTheApplicationWithTheChosenDirectories) {
-  fresh_process::run([] {
-    Checks check;
-    make_tree("mh_accept", {"usascii"});
-    Module m = load(check);
-    Table table;
-    HandShake hs;
-    hs.text_root = "mh_accept";
-    check.equal(hs.run(m, table), 0, "result");
-    check.that(hs.message[0] == 0, "message written on success");
+  testsupport::run_child(
+      [] {
+        make_tree("mh_accept", {"usascii"});
+        Module m;
+        ASSERT_NO_FATAL_FAILURE(load(m));
+        Table table;
+        HandShake hs;
+        hs.text_root = "mh_accept";
+        EXPECT_EQ(hs.run(m, table), 0) << "result";
+        EXPECT_EQ(hs.message[0], 0) << "message written on success";
 
-    auto version = calls_of("keldev_pass_version_info");
-    check.that(version.size() == 1 && version[0]->handle == kHandle &&
-                   version[0]->words == std::vector<uint32_t>{kOwnVersion},
-               "own version passed to the host");
-    auto menus = calls_of("KelMenuFileRegister");
-    check.that(menus.size() == 1 && menus[0]->handle == kHandle && menus[0]->words.size() == 4,
-               "menu file registered");
-    check.equal(last_word_text(menus.empty() ? nullptr : menus[0]),
-                std::string("mh_accept\\text\\usascii\\menus"), "menus directory reaches the host");
+        auto version = calls_of("keldev_pass_version_info");
+        ASSERT_EQ(version.size(), 1u) << "own version passed to the host";
+        EXPECT_EQ(version[0]->handle, kHandle);
+        EXPECT_EQ(version[0]->words, std::vector<uint32_t>{kOwnVersion});
+        auto menus = calls_of("KelMenuFileRegister");
+        ASSERT_EQ(menus.size(), 1u) << "menu file registered";
+        EXPECT_EQ(menus[0]->handle, kHandle);
+        EXPECT_EQ(menus[0]->words.size(), 4u);
+        EXPECT_EQ(last_word_text(menus[0]), "mh_accept\\text\\usascii\\menus")
+            << "menus directory reaches the host";
 
-    // Press the button: the command's first message goes out with the text directory.
-    auto button = calls_of("KelMenubuttonActionSet");
-    check.that(button.size() == 1 && button[0]->words.size() == 5, "button bound");
-    if (button.size() == 1 && button[0]->words.size() == 5) {
-      auto action = reinterpret_cast<ButtonActionFn>(uintptr_t(button[0]->words[2]));
-      action(nullptr, 0);
-      auto shown = calls_of("KelMessageDisplay");
-      check.that(!shown.empty() && shown[0]->words.size() == 13,
-                 "message shown with 12 words and the directory");
-      check.equal(last_word_text(shown.empty() ? nullptr : shown[0]),
-                  std::string("mh_accept\\text\\usascii"), "text directory reaches the host");
-    }
-    check.equal(m.terminate(), 12, "termination gives the application's result");
-    check.finish();
-  });
+        // Press the button: the command's first message goes out with the text directory.
+        auto button = calls_of("KelMenubuttonActionSet");
+        ASSERT_EQ(button.size(), 1u) << "button bound";
+        ASSERT_EQ(button[0]->words.size(), 5u) << "button bound";
+        auto action = reinterpret_cast<ButtonActionFn>(uintptr_t(button[0]->words[2]));
+        action(nullptr, 0);
+        auto shown = calls_of("KelMessageDisplay");
+        ASSERT_FALSE(shown.empty()) << "message shown";
+        EXPECT_EQ(shown[0]->words.size(), 13u) << "message shown with 12 words and the directory";
+        EXPECT_EQ(last_word_text(shown[0]), "mh_accept\\text\\usascii")
+            << "text directory reaches the host";
+        EXPECT_EQ(m.terminate(), 12) << "termination gives the application's result";
+      },
+      testsupport::exits(0), kFresh);
 }
 
 TEST(ModuleHandShake, OlderHostsAreRefusedWithTheRequiredVersion) {
-  fresh_process::run([] {
-    Checks check;
-    Module m = load(check);
-    Table table;
-    for (auto [release, build] :
-         {std::pair{"21", "1999429"}, std::pair{"20", "11999429"}, std::pair{"17.1", "2002100"},
-          std::pair{"G-03", "2002100"}, std::pair{"05", "2002100"}}) {
-      HandShake hs;
-      hs.release = release;
-      hs.build = build;
-      check.equal(hs.run(m, table), KEL_VERSION_MISMATCH, std::string(release) + ": result");
-      check.that(std::u16string(hs.message) == u"4400t|1999430",
-                 std::string(release) + ": message");
-    }
-    check.that(calls.empty(), "a refused module called the host");
-    check.finish();
-  });
+  testsupport::run_child(
+      [] {
+        Module m;
+        ASSERT_NO_FATAL_FAILURE(load(m));
+        Table table;
+        for (auto [release, build] :
+             {std::pair{"21", "1999429"}, std::pair{"20", "11999429"}, std::pair{"17.1", "2002100"},
+              std::pair{"G-03", "2002100"}, std::pair{"05", "2002100"}}) {
+          HandShake hs;
+          hs.release = release;
+          hs.build = build;
+          EXPECT_EQ(hs.run(m, table), KEL_VERSION_MISMATCH) << release;
+          EXPECT_EQ(std::u16string(hs.message), u"4400t|1999430") << release;
+        }
+        EXPECT_TRUE(calls.empty()) << "a refused module called the host";
+      },
+      testsupport::exits(0), kFresh);
 }
 
 TEST(ModuleHandShake, NewerReleaseWithBuildZeroIsAccepted) {
-  fresh_process::run([] {
-    Checks check;
-    Module m = load(check);
-    Table table;
-    HandShake hs;
-    hs.release = "22";
-    hs.build = "0";
-    check.equal(hs.run(m, table), 0, "result");
-    check.equal(calls_of("KelMenuFileRegister").size(), size_t(1), "application initialised");
-    check.finish();
-  });
+  testsupport::run_child(
+      [] {
+        Module m;
+        ASSERT_NO_FATAL_FAILURE(load(m));
+        Table table;
+        HandShake hs;
+        hs.release = "22";
+        hs.build = "0";
+        EXPECT_EQ(hs.run(m, table), 0) << "result";
+        EXPECT_EQ(calls_of("KelMenuFileRegister").size(), 1u) << "application initialised";
+      },
+      testsupport::exits(0), kFresh);
 }
 
 TEST(ModuleHandShake, HostRefusingTheVersionGetsGeneralErrorAndNoApplication) {
-  fresh_process::run([] {
-    Checks check;
-    Module m = load(check);
-    Table table;
-    results[row_of("keldev_pass_version_info")] = 0;
-    HandShake hs;
-    check.equal(hs.run(m, table), KEL_TK_GENERAL_ERROR, "result");
-    check.equal(calls_of("keldev_pass_version_info").size(), size_t(1), "asked");
-    check.that(calls_of("KelMenuFileRegister").empty(), "application initialised");
-    check.finish();
-  });
+  testsupport::run_child(
+      [] {
+        Module m;
+        ASSERT_NO_FATAL_FAILURE(load(m));
+        Table table;
+        results[row_of("keldev_pass_version_info")] = 0;
+        HandShake hs;
+        EXPECT_EQ(hs.run(m, table), KEL_TK_GENERAL_ERROR) << "result";
+        EXPECT_EQ(calls_of("keldev_pass_version_info").size(), 1u) << "asked";
+        EXPECT_TRUE(calls_of("KelMenuFileRegister").empty()) << "application initialised";
+      },
+      testsupport::exits(0), kFresh);
 }
 
 TEST(ModuleHandShake, MissingVersionFunctionCountsAsAccepted) {
-  fresh_process::run([] {
-    Checks check;
-    Module m = load(check);
-    std::vector<size_t> others;
-    for (size_t row = 0; row < row_count; ++row)
-      if (row != row_of("keldev_pass_version_info")) others.push_back(row);
-    Table table(others);
-    HandShake hs;
-    check.equal(hs.run(m, table), 0, "result");
-    check.equal(calls_of("KelMenuFileRegister").size(), size_t(1), "application initialised");
-    check.finish();
-  });
+  testsupport::run_child(
+      [] {
+        Module m;
+        ASSERT_NO_FATAL_FAILURE(load(m));
+        std::vector<size_t> others;
+        for (size_t row = 0; row < row_count; ++row)
+          if (row != row_of("keldev_pass_version_info")) others.push_back(row);
+        Table table(others);
+        HandShake hs;
+        EXPECT_EQ(hs.run(m, table), 0) << "result";
+        EXPECT_EQ(calls_of("KelMenuFileRegister").size(), 1u) << "application initialised";
+      },
+      testsupport::exits(0), kFresh);
 }
 
 TEST(ModuleHandShake, MenusDirectoryFallsBackToUsasciiThenToTheTextRoot) {
   make_tree("mh_both", {"usascii", "japanese"});
   make_tree("mh_us", {"usascii"});
   make_tree("mh_none", {});
-  fresh_process::run([] {
-    Checks check;
-    check.equal(registered_menus_directory("mh_both", 1),
-                std::string("mh_both\\text\\japanese\\menus"), "japanese");
-    check.finish();
-  });
-  fresh_process::run([] {
-    Checks check;
-    check.equal(registered_menus_directory("mh_us", 1), std::string("mh_us\\text\\usascii\\menus"),
-                "usascii");
-    check.finish();
-  });
-  fresh_process::run([] {
-    Checks check;
-    check.equal(registered_menus_directory("mh_none", 1), std::string("mh_none\\text\\menus"),
-                "text root");
-    check.finish();
-  });
+  expect_registered_menus_directory("mh_both", 1, "mh_both\\text\\japanese\\menus");
+  expect_registered_menus_directory("mh_us", 1, "mh_us\\text\\usascii\\menus");
+  expect_registered_menus_directory("mh_none", 1, "mh_none\\text\\menus");
 }
