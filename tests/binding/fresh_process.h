@@ -1,9 +1,12 @@
-// Serious-error reports caught in the test process, so that a test started in a process of its
-// own can check which reports a call made.
+// Checks in a process of its own, where process-wide state (the binding record, the stubs' bound
+// addresses, the diagnostics' first-report decisions) starts from its load values, and the
+// serious-error reports caught there.
 #pragma once
+#include <source_location>
 #include <string>
 #include <vector>
 
+#include "child_output.h"
 #include "runtime/diag/diag.h"
 
 namespace fresh_process {
@@ -26,6 +29,13 @@ inline void catch_reports() {
   host_dialog_mode_set(0);
   order_debug_level_set(-1);
   serious_error_callback_set(record_report);
+}
+
+// Runs `body` in a new run of this program; its checks count for the running test.
+template <class Body>
+void in_own_process(Body&& body, std::source_location where = std::source_location::current()) {
+  testsupport::run_child(body, testsupport::exits(0), {.start = testsupport::ChildStart::Fresh},
+                         where);
 }
 
 }  // namespace fresh_process

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "binding/host_binding.h"
-#include "child_output.h"
+#include "fresh_process.h"
 #include "binding/local_calls.h"
 
 namespace {
@@ -308,9 +308,7 @@ void visits() {
   EXPECT_EQ(KelPathsetEntriesVisit(nullptr, filter, action, nullptr), KEL_TK_BAD_INPUTS);
 }
 
-// The hand-shake binds the stubs for good: in a new run of this program.
-TEST(LocalCalls, PathEntryVisit) {
-  testsupport::run_child(visits, testsupport::exits(0), {.start = testsupport::ChildStart::Fresh});
-}
+// The hand-shake binds the stubs for good: in a process of its own.
+TEST(LocalCalls, PathEntryVisit) { fresh_process::in_own_process(visits); }
 
 }  // namespace

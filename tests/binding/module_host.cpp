@@ -6,11 +6,12 @@
 #include <source_location>
 #include <string>
 
-#include "child_output.h"
+#include "fresh_process.h"
 #include "platform/dynload.h"
 #include "recording_host.h"
 
 using namespace recording_host;
+using fresh_process::in_own_process;
 
 namespace {
 
@@ -22,9 +23,6 @@ using ButtonActionFn = int (*)(void*, int);
 
 constexpr int32_t kHandle = 4321;
 constexpr uint32_t kOwnVersion = 211999430;
-// A module is loaded and handed over once per process: each case runs in a new run of this
-// program.
-const testsupport::ChildOptions kFresh{.start = testsupport::ChildStart::Fresh};
 
 struct Module {
   InitializeFn initialize = nullptr;
@@ -84,7 +82,7 @@ void make_tree(const std::string& root, std::initializer_list<const char*> langu
 void expect_registered_menus_directory(
     const char* root, int32_t language, const char* expected,
     std::source_location where = std::source_location::current()) {
-  testsupport::run_child(
+  in_own_process(
       [&] {
         Module m;
         ASSERT_NO_FATAL_FAILURE(load(m));
@@ -97,114 +95,104 @@ void expect_registered_menus_directory(
         ASSERT_EQ(registered.size(), 1u) << "menu registrations";
         EXPECT_EQ(last_word_text(registered[0]), expected);
       },
-      testsupport::exits(0), kFresh, where);
+      where);
 }
 
 }  // namespace
 
 TEST(ModuleHandShake, AcceptedHostRunsTheApplicationWithTheChosenDirectories) {
-  testsupport::run_child(
-      [] {
-        make_tree("mh_accept", {"usascii"});
-        Module m;
-        ASSERT_NO_FATAL_FAILURE(load(m));
-        Table table;
-        HandShake hs;
-        hs.text_root = "mh_accept";
-        EXPECT_EQ(hs.run(m, table), 0) << "result";
-        EXPECT_EQ(hs.message[0], 0) << "message written on success";
+  in_own_process([] {
+    make_tree("mh_accept", {"usascii"});
+    Module m;
+    ASSERT_NO_FATAL_FAILURE(load(m));
+    Table table;
+    HandShake hs;
+    hs.text_root = "mh_accept";
+    EXPECT_EQ(hs.run(m, table), 0) << "result";
+    EXPECT_EQ(hs.message[0], 0) << "message written on success";
 
-        auto version = calls_of("keldev_pass_version_info");
-        ASSERT_EQ(version.size(), 1u) << "own version passed to the host";
-        EXPECT_EQ(version[0]->handle, kHandle);
-        EXPECT_EQ(version[0]->words, std::vector<uint32_t>{kOwnVersion});
-        auto menus = calls_of("KelMenuFileRegister");
-        ASSERT_EQ(menus.size(), 1u) << "menu file registered";
-        EXPECT_EQ(menus[0]->handle, kHandle);
-        EXPECT_EQ(menus[0]->words.size(), 4u);
-        EXPECT_EQ(last_word_text(menus[0]), "mh_accept\\text\\usascii\\menus")
-            << "menus directory reaches the host";
+    auto version = calls_of("keldev_pass_version_info");
+    ASSERT_EQ(version.size(), 1u) << "own version passed to the host";
+    EXPECT_EQ(version[0]->handle, kHandle);
+    EXPECT_EQ(version[0]->words, std::vector<uint32_t>{kOwnVersion});
+    auto menus = calls_of("KelMenuFileRegister");
+    ASSERT_EQ(menus.size(), 1u) << "menu file registered";
+    EXPECT_EQ(menus[0]->handle, kHandle);
+    EXPECT_EQ(menus[0]->words.size(), 4u);
+    EXPECT_EQ(last_word_text(menus[0]), "mh_accept\\text\\usascii\\menus")
+        << "menus directory reaches the host";
 
-        // Press the button: the command's first message goes out with the text directory.
-        auto button = calls_of("KelMenubuttonActionSet");
-        ASSERT_EQ(button.size(), 1u) << "button bound";
-        ASSERT_EQ(button[0]->words.size(), 5u) << "button bound";
-        auto action = reinterpret_cast<ButtonActionFn>(uintptr_t(button[0]->words[2]));
-        action(nullptr, 0);
-        auto shown = calls_of("KelMessageDisplay");
-        ASSERT_FALSE(shown.empty()) << "message shown";
-        EXPECT_EQ(shown[0]->words.size(), 13u) << "message shown with 12 words and the directory";
-        EXPECT_EQ(last_word_text(shown[0]), "mh_accept\\text\\usascii")
-            << "text directory reaches the host";
-        EXPECT_EQ(m.terminate(), 12) << "termination gives the application's result";
-      },
-      testsupport::exits(0), kFresh);
+    // Press the button: the command's first message goes out with the text directory.
+    auto button = calls_of("KelMenubuttonActionSet");
+    ASSERT_EQ(button.size(), 1u) << "button bound";
+    ASSERT_EQ(button[0]->words.size(), 5u) << "button bound";
+    auto action = reinterpret_cast<ButtonActionFn>(uintptr_t(button[0]->words[2]));
+    action(nullptr, 0);
+    auto shown = calls_of("KelMessageDisplay");
+    ASSERT_FALSE(shown.empty()) << "message shown";
+    EXPECT_EQ(shown[0]->words.size(), 13u) << "message shown with 12 words and the directory";
+    EXPECT_EQ(last_word_text(shown[0]), "mh_accept\\text\\usascii")
+        << "text directory reaches the host";
+    EXPECT_EQ(m.terminate(), 12) << "termination gives the application's result";
+  });
 }
 
 TEST(ModuleHandShake, OlderHostsAreRefusedWithTheRequiredVersion) {
-  testsupport::run_child(
-      [] {
-        Module m;
-        ASSERT_NO_FATAL_FAILURE(load(m));
-        Table table;
-        for (auto [release, build] :
-             {std::pair{"21", "1999429"}, std::pair{"20", "11999429"}, std::pair{"17.1", "2002100"},
-              std::pair{"G-03", "2002100"}, std::pair{"05", "2002100"}}) {
-          HandShake hs;
-          hs.release = release;
-          hs.build = build;
-          EXPECT_EQ(hs.run(m, table), KEL_VERSION_MISMATCH) << release;
-          EXPECT_EQ(std::u16string(hs.message), u"4400t|1999430") << release;
-        }
-        EXPECT_TRUE(calls.empty()) << "a refused module called the host";
-      },
-      testsupport::exits(0), kFresh);
+  in_own_process([] {
+    Module m;
+    ASSERT_NO_FATAL_FAILURE(load(m));
+    Table table;
+    for (auto [release, build] :
+         {std::pair{"21", "1999429"}, std::pair{"20", "11999429"}, std::pair{"17.1", "2002100"},
+          std::pair{"G-03", "2002100"}, std::pair{"05", "2002100"}}) {
+      HandShake hs;
+      hs.release = release;
+      hs.build = build;
+      EXPECT_EQ(hs.run(m, table), KEL_VERSION_MISMATCH) << release;
+      EXPECT_EQ(std::u16string(hs.message), u"4400t|1999430") << release;
+    }
+    EXPECT_TRUE(calls.empty()) << "a refused module called the host";
+  });
 }
 
 TEST(ModuleHandShake, NewerReleaseWithBuildZeroIsAccepted) {
-  testsupport::run_child(
-      [] {
-        Module m;
-        ASSERT_NO_FATAL_FAILURE(load(m));
-        Table table;
-        HandShake hs;
-        hs.release = "22";
-        hs.build = "0";
-        EXPECT_EQ(hs.run(m, table), 0) << "result";
-        EXPECT_EQ(calls_of("KelMenuFileRegister").size(), 1u) << "application initialised";
-      },
-      testsupport::exits(0), kFresh);
+  in_own_process([] {
+    Module m;
+    ASSERT_NO_FATAL_FAILURE(load(m));
+    Table table;
+    HandShake hs;
+    hs.release = "22";
+    hs.build = "0";
+    EXPECT_EQ(hs.run(m, table), 0) << "result";
+    EXPECT_EQ(calls_of("KelMenuFileRegister").size(), 1u) << "application initialised";
+  });
 }
 
 TEST(ModuleHandShake, HostRefusingTheVersionGetsGeneralErrorAndNoApplication) {
-  testsupport::run_child(
-      [] {
-        Module m;
-        ASSERT_NO_FATAL_FAILURE(load(m));
-        Table table;
-        results[row_of("keldev_pass_version_info")] = 0;
-        HandShake hs;
-        EXPECT_EQ(hs.run(m, table), KEL_TK_GENERAL_ERROR) << "result";
-        EXPECT_EQ(calls_of("keldev_pass_version_info").size(), 1u) << "asked";
-        EXPECT_TRUE(calls_of("KelMenuFileRegister").empty()) << "application initialised";
-      },
-      testsupport::exits(0), kFresh);
+  in_own_process([] {
+    Module m;
+    ASSERT_NO_FATAL_FAILURE(load(m));
+    Table table;
+    results[row_of("keldev_pass_version_info")] = 0;
+    HandShake hs;
+    EXPECT_EQ(hs.run(m, table), KEL_TK_GENERAL_ERROR) << "result";
+    EXPECT_EQ(calls_of("keldev_pass_version_info").size(), 1u) << "asked";
+    EXPECT_TRUE(calls_of("KelMenuFileRegister").empty()) << "application initialised";
+  });
 }
 
 TEST(ModuleHandShake, MissingVersionFunctionCountsAsAccepted) {
-  testsupport::run_child(
-      [] {
-        Module m;
-        ASSERT_NO_FATAL_FAILURE(load(m));
-        std::vector<size_t> others;
-        for (size_t row = 0; row < row_count; ++row)
-          if (row != row_of("keldev_pass_version_info")) others.push_back(row);
-        Table table(others);
-        HandShake hs;
-        EXPECT_EQ(hs.run(m, table), 0) << "result";
-        EXPECT_EQ(calls_of("KelMenuFileRegister").size(), 1u) << "application initialised";
-      },
-      testsupport::exits(0), kFresh);
+  in_own_process([] {
+    Module m;
+    ASSERT_NO_FATAL_FAILURE(load(m));
+    std::vector<size_t> others;
+    for (size_t row = 0; row < row_count; ++row)
+      if (row != row_of("keldev_pass_version_info")) others.push_back(row);
+    Table table(others);
+    HandShake hs;
+    EXPECT_EQ(hs.run(m, table), 0) << "result";
+    EXPECT_EQ(calls_of("KelMenuFileRegister").size(), 1u) << "application initialised";
+  });
 }
 
 TEST(ModuleHandShake, MenusDirectoryFallsBackToUsasciiThenToTheTextRoot) {
