@@ -292,7 +292,7 @@ TEST(FirstCall, JisHexBackToTheCharacterUsesTheLanguageOfTheFirstCall) {
       [] {
         lang_code_set(LANG_CODE_JAPANESE);
         for (auto [digits, character] : {std::pair{"3021", u'\u4e9c'}, std::pair{"2422", u'\u3042'},
-                                      std::pair{"00b1", u'\uff71'}}) {
+                                         std::pair{"00b1", u'\uff71'}}) {
           kel_wchar wc = 0;
           EXPECT_EQ(jis_hex_to_wide(&wc, digits), 1) << digits;
           EXPECT_EQ(wc, character) << digits;
