@@ -11,7 +11,8 @@
 #include "stub_callers.h"
 
 using namespace recording_host;
-using fresh_process::Checks;
+using fresh_process::catch_reports;
+using fresh_process::in_own_process;
 using fresh_process::reports;
 
 namespace {
@@ -144,8 +145,7 @@ TEST(HostFunctionFind, EmptyTableIsNeverRead) {
 }
 
 TEST(HandShake, OlderHostsAreRefusedBeforeAnythingIsSetUp) {
-  fresh_process::run([] {
-    Checks check;
+  in_own_process([] {
     Table table;
     struct Case {
       const char* release;
@@ -171,30 +171,28 @@ TEST(HandShake, OlderHostsAreRefusedBeforeAnythingIsSetUp) {
       hs.message = message;
       hs.with(table);
       if (c.host_version >= kOwnVersion) {  // "G-03" wins over the number; a big build still passes
-        check.equal(hs.run(), 0, what + ": accepted");
+        EXPECT_EQ(hs.run(), 0) << what << ": accepted";
         continue;
       }
-      check.equal(hs.run(), KEL_VERSION_MISMATCH, what + ": result");
-      check.that(wide(message) == u"4400t|1999430", what + ": message");
-      check.equal(host_version_get(), c.host_version, what + ": host version");
-      check.that(kel_binding.table == nullptr && kel_binding.table_count == 0,
-                 what + ": table stored");
-      check.that(calls.empty(), what + ": the host was called");
-      check.that(*text_directory_get() == 0 && *menus_directory_get() == 0,
-                 what + ": directories set");
-      check.equal(kel_binding.context_handle, HandShake::kHandle, what + ": handle kept");
+      EXPECT_EQ(hs.run(), KEL_VERSION_MISMATCH) << what << ": result";
+      EXPECT_EQ(wide(message), u"4400t|1999430") << what << ": message";
+      EXPECT_EQ(host_version_get(), c.host_version) << what << ": host version";
+      EXPECT_EQ(kel_binding.table, nullptr) << what << ": table stored";
+      EXPECT_EQ(kel_binding.table_count, 0) << what << ": table stored";
+      EXPECT_TRUE(calls.empty()) << what << ": the host was called";
+      EXPECT_STREQ(text_directory_get(), "") << what << ": directories set";
+      EXPECT_STREQ(menus_directory_get(), "") << what << ": directories set";
+      EXPECT_EQ(kel_binding.context_handle, HandShake::kHandle) << what << ": handle kept";
     }
     // Without a message buffer the refusal still comes back.
     HandShake no_buffer;
     no_buffer.build = "1";
-    check.equal(no_buffer.run(), KEL_VERSION_MISMATCH, "no message buffer");
-    check.finish();
+    EXPECT_EQ(no_buffer.run(), KEL_VERSION_MISMATCH) << "no message buffer";
   });
 }
 
 TEST(HandShake, AcceptedHostGetsTheOwnVersionAndTheBindingIsKept) {
-  fresh_process::run([] {
-    Checks check;
+  in_own_process([] {
     Table table;
     make_tree("hs_accept", {"usascii"});
     for (auto [release, build, host_version] :
@@ -207,67 +205,62 @@ TEST(HandShake, AcceptedHostGetsTheOwnVersionAndTheBindingIsKept) {
       hs.build = build;
       hs.text_root = "hs_accept";
       hs.with(table);
-      check.equal(hs.run(), 0, what + ": result");
-      check.equal(host_version_get(), host_version, what + ": host version");
-      check.that(version_calls() == 1 && calls[0].row == kVersionRow &&
-                     calls[0].handle == HandShake::kHandle &&
-                     calls[0].words == std::vector<uint32_t>{uint32_t(kOwnVersion)},
-                 what + ": version passed to the host");
-      check.that(kel_binding.table == table.entries().data() &&
-                     kel_binding.table_count == int32_t(row_count),
-                 what + ": table stored as handed over");
+      EXPECT_EQ(hs.run(), 0) << what << ": result";
+      EXPECT_EQ(host_version_get(), host_version) << what << ": host version";
+      ASSERT_EQ(version_calls(), 1u) << what;
+      EXPECT_EQ(calls[0].row, kVersionRow) << what;
+      EXPECT_EQ(calls[0].handle, HandShake::kHandle) << what;
+      EXPECT_EQ(calls[0].words, std::vector<uint32_t>{uint32_t(kOwnVersion)}) << what;
+      EXPECT_EQ(kel_binding.table, table.entries().data()) << what;
+      EXPECT_EQ(kel_binding.table_count, int32_t(row_count)) << what;
       char release_copy[16], build_copy[16];
-      check.equal(host_version_strings_get(release_copy, build_copy), 1, what + ": strings");
-      check.that(std::string(release_copy) == release && std::string(build_copy) == build,
-                 what + ": copies");
-      check.that(kel_binding.release == release && kel_binding.build == build, what + ": kept");
+      EXPECT_EQ(host_version_strings_get(release_copy, build_copy), 1) << what << ": strings";
+      EXPECT_STREQ(release_copy, release) << what;
+      EXPECT_STREQ(build_copy, build) << what;
+      EXPECT_EQ(kel_binding.release, release) << what << ": kept";
+      EXPECT_EQ(kel_binding.build, build) << what << ": kept";
     }
-    check.that(std::string(kel_binding.second_string) == "second host string", "second string");
-    check.equal(kel_binding.reserved8, reinterpret_cast<void*>(0x88), "argument 8");
-    check.equal(kel_binding.reserved11, reinterpret_cast<void*>(0xBB), "argument 11");
-    check.finish();
+    EXPECT_STREQ(kel_binding.second_string, "second host string");
+    EXPECT_EQ(kel_binding.reserved8, reinterpret_cast<void*>(0x88));
+    EXPECT_EQ(kel_binding.reserved11, reinterpret_cast<void*>(0xBB));
   });
 }
 
 TEST(HandShake, HostRefusingTheVersionEndsWithGeneralErrorAfterTheSetUp) {
-  fresh_process::run([] {
-    Checks check;
+  in_own_process([] {
     Table table;
     results[kVersionRow] = 0;
     HandShake hs;
     hs.text_root = "hs_refuse";
     hs.with(table);
-    check.equal(hs.run(), KEL_TK_GENERAL_ERROR, "refused");
-    check.equal(version_calls(), size_t(1), "asked once");
-    check.that(kel_binding.table == table.entries().data(), "table stored");
-    check.that(std::string(text_directory_get()) == "hs_refuse\\text", "directories set");
-    check.finish();
+    EXPECT_EQ(hs.run(), KEL_TK_GENERAL_ERROR) << "refused";
+    EXPECT_EQ(version_calls(), 1u) << "asked once";
+    EXPECT_EQ(kel_binding.table, table.entries().data()) << "table stored";
+    EXPECT_STREQ(text_directory_get(), "hs_refuse\\text") << "directories set";
   });
 }
 
 TEST(HandShake, MissingVersionFunctionIsReportedAndCountsAsAccepted) {
-  fresh_process::run([] {
-    Checks check;
-    fresh_process::catch_reports();
+  in_own_process([] {
+    catch_reports();
     std::vector<size_t> others;
     for (size_t row = 0; row < row_count; ++row)
       if (row != kVersionRow) others.push_back(row);
     Table table(others);
     HandShake hs;
     hs.with(table);
-    check.equal(hs.run(), 0, "hand-shake goes on");
-    check.that(!reports.empty() && reports[0].where == "keldev_pass_version_info_v" &&
-                   reports[0].message == "couldn't find pointer to Mirax-side function",
-               "missing version function reported");
-    check.finish();
+    EXPECT_EQ(hs.run(), 0) << "hand-shake goes on";
+    ASSERT_FALSE(reports.empty()) << "missing version function not reported";
+    EXPECT_EQ(reports[0].where, "keldev_pass_version_info_v");
+    EXPECT_EQ(reports[0].message, "couldn't find pointer to Mirax-side function");
   });
 }
 
 TEST(HandShake, DirectoriesFollowTheLanguageThenUsasciiThenTheTextRoot) {
-  fresh_process::run([] {
-    Checks check;
+  in_own_process([] {
     Table table;
-    make_tree("hs_both", {"usascii", "japanese"});
+    // Beside each language's folder, one named by a second name of that language, never chosen.
+    make_tree("hs_both", {"usascii", "japanese", "russian", "ru", "chinese_tw", "cht"});
     make_tree("hs_us", {"usascii"});
     make_tree("hs_none", {});
     make_tree("hs_file", {});
@@ -280,6 +273,8 @@ TEST(HandShake, DirectoriesFollowTheLanguageThenUsasciiThenTheTextRoot) {
     } cases[] = {
         {"hs_both", 1, "hs_both\\text\\japanese", "hs_both\\text\\japanese\\menus"},
         {"hs_both", 0, "hs_both\\text\\usascii", "hs_both\\text\\usascii\\menus"},
+        {"hs_both", 4, "hs_both\\text\\russian", "hs_both\\text\\russian\\menus"},
+        {"hs_both", 9, "hs_both\\text\\chinese_tw", "hs_both\\text\\chinese_tw\\menus"},
         {"hs_us", 1, "hs_us\\text\\usascii", "hs_us\\text\\usascii\\menus"},
         {"hs_us", 2, "hs_us\\text\\usascii", "hs_us\\text\\usascii\\menus"},
         {"hs_us", 99, "hs_us\\text\\usascii", "hs_us\\text\\usascii\\menus"},
@@ -295,26 +290,21 @@ TEST(HandShake, DirectoriesFollowTheLanguageThenUsasciiThenTheTextRoot) {
       hs.text_root = c.root;
       hs.language = c.language;
       hs.with(table);
-      check.equal(hs.run(), 0, what + ": result");
-      check.equal(std::string(text_directory_get()), std::string(c.text),
-                  what + ": text directory");
-      check.equal(std::string(menus_directory_get()), std::string(c.menus),
-                  what + ": menus directory");
+      EXPECT_EQ(hs.run(), 0) << what << ": result";
+      EXPECT_STREQ(text_directory_get(), c.text) << what;
+      EXPECT_STREQ(menus_directory_get(), c.menus) << what;
     }
     // A root ending in a backslash still finds its folders.
     HandShake trailing;
     trailing.text_root = "hs_us\\";
     trailing.with(table);
     trailing.run();
-    check.equal(std::string(text_directory_get()), std::string("hs_us\\\\text\\usascii"),
-                "trailing");
-    check.finish();
+    EXPECT_STREQ(text_directory_get(), "hs_us\\\\text\\usascii") << "trailing";
   });
 }
 
 TEST(HandShake, OverlongAndMissingHostTextsStayInsideTheirBuffers) {
-  fresh_process::run([] {
-    Checks check;
+  in_own_process([] {
     Table table;
     std::string long_release = "22" + std::string(998, 'x');
     std::string long_build = "2002100" + std::string(993, 'x');
@@ -324,35 +314,34 @@ TEST(HandShake, OverlongAndMissingHostTextsStayInsideTheirBuffers) {
     hs.build = long_build.c_str();
     hs.text_root = long_root.c_str();
     hs.with(table);
-    check.equal(hs.run(), 0, "accepted");
+    EXPECT_EQ(hs.run(), 0) << "accepted";
     char release_copy[16], build_copy[16];
     host_version_strings_get(release_copy, build_copy);
-    check.equal(std::string(release_copy), long_release.substr(0, 15), "release cut to 15");
-    check.equal(std::string(build_copy), long_build.substr(0, 15), "build cut to 15");
-    check.equal(std::string(text_directory_get()), std::string(255, 'r'), "text directory cut");
-    check.equal(std::string(menus_directory_get()), std::string(255, 'r'), "menus directory cut");
+    EXPECT_EQ(std::string(release_copy), long_release.substr(0, 15)) << "release cut to 15";
+    EXPECT_EQ(std::string(build_copy), long_build.substr(0, 15)) << "build cut to 15";
+    EXPECT_EQ(std::string(text_directory_get()), std::string(255, 'r')) << "text directory cut";
+    EXPECT_EQ(std::string(menus_directory_get()), std::string(255, 'r')) << "menus directory cut";
 
     // A root just short of the limit keeps as much of the formatted directory as fits.
     std::string root_250(250, 's');
     hs.text_root = root_250.c_str();
     hs.run();
-    check.equal(std::string(text_directory_get()), root_250 + "\\text", "text fits");
-    check.equal(std::string(menus_directory_get()), (root_250 + "\\text\\menus").substr(0, 255),
-                "menus cut");
+    EXPECT_EQ(std::string(text_directory_get()), root_250 + "\\text") << "text fits";
+    EXPECT_EQ(std::string(menus_directory_get()), (root_250 + "\\text\\menus").substr(0, 255))
+        << "menus cut";
 
     // Missing texts and table.
     HandShake empty;
     empty.release = nullptr;
     empty.build = nullptr;
     empty.text_root = nullptr;
-    check.equal(empty.run(), KEL_VERSION_MISMATCH, "no release is older");
+    EXPECT_EQ(empty.run(), KEL_VERSION_MISMATCH) << "no release is older";
     empty.release = "22";
     empty.table = nullptr;
     empty.count = 1179;
-    check.equal(empty.run(), 0, "no table");
-    check.equal(kel_binding.table_count, 0, "no table means no entries");
-    check.equal(std::string(text_directory_get()), std::string("\\text"), "no root");
-    check.finish();
+    EXPECT_EQ(empty.run(), 0) << "no table";
+    EXPECT_EQ(kel_binding.table_count, 0) << "no table means no entries";
+    EXPECT_STREQ(text_directory_get(), "\\text") << "no root";
   });
 }
 

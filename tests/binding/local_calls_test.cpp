@@ -2,13 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "binding/host_binding.h"
-#include "child_output.h"
+#include "fresh_process.h"
 #include "binding/local_calls.h"
 
 namespace {
@@ -265,7 +264,7 @@ struct VisitCase {
   std::vector<std::string> calls;
 };
 
-int visits() {
+void visits() {
   static const KelHostFunctionEntry table[] = {
       {reinterpret_cast<void*>(host_array_size), "KelArraySizeGet_v"},
       {reinterpret_cast<void*>(host_pass_version), "keldev_pass_version_info_v"},
@@ -293,7 +292,6 @@ int visits() {
   };
   KelPathset set = {};
   set.entries = g_entries;
-  int failures = 0;
   int n = 0;
   for (const VisitCase& c : cases) {
     ++n;
@@ -301,23 +299,16 @@ int visits() {
     std::copy(c.filters, c.filters + 4, g_filter);
     std::copy(c.actions, c.actions + 4, g_action);
     g_calls.clear();
-    const KelError r =
-        KelPathsetEntriesVisit(&set, c.with_filter ? filter : nullptr,
-                               c.with_action ? action : nullptr, const_cast<char*>("."));
-    if (r != c.result || g_calls != c.calls) {
-      std::string got;
-      for (auto& s : g_calls) got += s + " ";
-      std::fprintf(stderr, "visit case %d: result %d, calls %s\n", n, r, got.c_str());
-      ++failures;
-    }
+    EXPECT_EQ(KelPathsetEntriesVisit(&set, c.with_filter ? filter : nullptr,
+                                     c.with_action ? action : nullptr, const_cast<char*>(".")),
+              c.result)
+        << "case " << n;
+    EXPECT_EQ(g_calls, c.calls) << "case " << n;
   }
-  if (KelPathsetEntriesVisit(nullptr, filter, action, nullptr) != KEL_TK_BAD_INPUTS) ++failures;
-  return failures;
+  EXPECT_EQ(KelPathsetEntriesVisit(nullptr, filter, action, nullptr), KEL_TK_BAD_INPUTS);
 }
 
-TEST(LocalCalls, PathEntryVisit) {
-  testsupport::run_child([] { std::exit(visits()); }, ::testing::ExitedWithCode(0),
-                         {.start = testsupport::ChildStart::Fresh});
-}
+// The hand-shake binds the stubs for good: in a process of its own.
+TEST(LocalCalls, PathEntryVisit) { fresh_process::in_own_process(visits); }
 
 }  // namespace

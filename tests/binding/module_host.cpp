@@ -2,8 +2,8 @@
 // function table and checks the hand-shake from the outside.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
+#include <source_location>
 #include <string>
 
 #include "fresh_process.h"
@@ -12,7 +12,7 @@
 #include "recording_host.h"
 
 using namespace recording_host;
-using fresh_process::Checks;
+using fresh_process::in_own_process;
 
 namespace {
 
@@ -23,19 +23,16 @@ struct Module {
   KelTerminateFn* terminate = nullptr;
 };
 
-Module load(Checks& check) {
+// Loads the built module into `m`; a fatal failure when it cannot be had.
+void load(Module& m) {
   platform_library* library = platform_library_open(KEL_TEST_MODULE_PATH);
-  check.that(library != nullptr,
-             std::string("cannot load " KEL_TEST_MODULE_PATH ": ") + platform_library_error());
-  if (!library) check.finish();
-  Module m;
+  ASSERT_NE(library, nullptr) << "cannot load " KEL_TEST_MODULE_PATH ": "
+                              << platform_library_error();
   m.initialize =
       reinterpret_cast<KelInitializeFn*>(platform_library_symbol(library, "user_initialize_plus"));
   m.terminate =
       reinterpret_cast<KelTerminateFn*>(platform_library_symbol(library, "user_terminate_plus"));
-  check.that(m.initialize && m.terminate, "entry points not exported");
-  if (!m.initialize || !m.terminate) check.finish();
-  return m;
+  ASSERT_TRUE(m.initialize && m.terminate) << "entry points not exported";
 }
 
 std::vector<const Call*> calls_of(const char* name) {
@@ -59,67 +56,72 @@ void make_tree(const std::string& root, std::initializer_list<const char*> langu
     std::filesystem::create_directories(root + "/text/" + language);
 }
 
-// Accepted hand-shake with `root` and `language`; the menus directory the application
-// registered its menu file in.
-std::string registered_menus_directory(const char* root, int32_t language) {
-  Checks check;
-  Module m = load(check);
-  Table table;
-  HandShake hs;
-  hs.text_root = root;
-  hs.language = language;
-  check.equal(hs.with(table).run(m.initialize), 0, "hand-shake");
-  auto registered = calls_of("KelMenuFileRegister");
-  return registered.size() == 1 ? last_word_text(registered[0]) : "(no single menu registration)";
+// In a new run of this program, an accepted hand-shake with `root` and `language`: the menus
+// directory the application registered its menu file in is `expected`.
+void expect_registered_menus_directory(
+    const char* root, int32_t language, const char* expected,
+    std::source_location where = std::source_location::current()) {
+  in_own_process(
+      [&] {
+        Module m;
+        ASSERT_NO_FATAL_FAILURE(load(m));
+        Table table;
+        HandShake hs;
+        hs.text_root = root;
+        hs.language = language;
+        EXPECT_EQ(hs.with(table).run(m.initialize), 0) << "hand-shake";
+        auto registered = calls_of("KelMenuFileRegister");
+        ASSERT_EQ(registered.size(), 1u) << "menu registrations";
+        EXPECT_EQ(last_word_text(registered[0]), expected);
+      },
+      where);
 }
 
 }  // namespace
 
 TEST(ModuleHandShake, AcceptedHostRunsTheApplicationWithTheChosenDirectories) {
-  fresh_process::run([] {
-    Checks check;
+  in_own_process([] {
     make_tree("mh_accept", {"usascii"});
-    Module m = load(check);
+    Module m;
+    ASSERT_NO_FATAL_FAILURE(load(m));
     Table table;
     kel_wchar message[64] = {};
     HandShake hs;
     hs.text_root = "mh_accept";
     hs.message = message;
-    check.equal(hs.with(table).run(m.initialize), 0, "result");
-    check.that(message[0] == 0, "message written on success");
+    EXPECT_EQ(hs.with(table).run(m.initialize), 0) << "result";
+    EXPECT_EQ(message[0], 0) << "message written on success";
 
     auto version = calls_of("keldev_pass_version_info");
-    check.that(version.size() == 1 && version[0]->handle == HandShake::kHandle &&
-                   version[0]->words == std::vector<uint32_t>{kOwnVersion},
-               "own version passed to the host");
+    ASSERT_EQ(version.size(), 1u) << "own version passed to the host";
+    EXPECT_EQ(version[0]->handle, HandShake::kHandle);
+    EXPECT_EQ(version[0]->words, std::vector<uint32_t>{kOwnVersion});
     auto menus = calls_of("KelMenuFileRegister");
-    check.that(
-        menus.size() == 1 && menus[0]->handle == HandShake::kHandle && menus[0]->words.size() == 4,
-        "menu file registered");
-    check.equal(last_word_text(menus.empty() ? nullptr : menus[0]),
-                std::string("mh_accept\\text\\usascii\\menus"), "menus directory reaches the host");
+    ASSERT_EQ(menus.size(), 1u) << "menu file registered";
+    EXPECT_EQ(menus[0]->handle, HandShake::kHandle);
+    EXPECT_EQ(menus[0]->words.size(), 4u);
+    EXPECT_EQ(last_word_text(menus[0]), "mh_accept\\text\\usascii\\menus")
+        << "menus directory reaches the host";
 
     // Press the button: the command's first message goes out with the text directory.
     auto button = calls_of("KelMenubuttonActionSet");
-    check.that(button.size() == 1 && button[0]->words.size() == 5, "button bound");
-    if (button.size() == 1 && button[0]->words.size() == 5) {
-      auto action = reinterpret_cast<KelButtonActionFn>(uintptr_t(button[0]->words[2]));
-      action(nullptr, 0);
-      auto shown = calls_of("KelMessageDisplay");
-      check.that(!shown.empty() && shown[0]->words.size() == 13,
-                 "message shown with 12 words and the directory");
-      check.equal(last_word_text(shown.empty() ? nullptr : shown[0]),
-                  std::string("mh_accept\\text\\usascii"), "text directory reaches the host");
-    }
-    check.equal(m.terminate(), 12, "termination gives the application's result");
-    check.finish();
+    ASSERT_EQ(button.size(), 1u) << "button bound";
+    ASSERT_EQ(button[0]->words.size(), 5u) << "button bound";
+    auto action = reinterpret_cast<KelButtonActionFn>(uintptr_t(button[0]->words[2]));
+    action(nullptr, 0);
+    auto shown = calls_of("KelMessageDisplay");
+    ASSERT_FALSE(shown.empty()) << "message shown";
+    EXPECT_EQ(shown[0]->words.size(), 13u) << "message shown with 12 words and the directory";
+    EXPECT_EQ(last_word_text(shown[0]), "mh_accept\\text\\usascii")
+        << "text directory reaches the host";
+    EXPECT_EQ(m.terminate(), 12) << "termination gives the application's result";
   });
 }
 
 TEST(ModuleHandShake, OlderHostsAreRefusedWithTheRequiredVersion) {
-  fresh_process::run([] {
-    Checks check;
-    Module m = load(check);
+  in_own_process([] {
+    Module m;
+    ASSERT_NO_FATAL_FAILURE(load(m));
     Table table;
     for (auto [release, build] :
          {std::pair{"21", "1999429"}, std::pair{"20", "11999429"}, std::pair{"17.1", "2002100"},
@@ -129,55 +131,50 @@ TEST(ModuleHandShake, OlderHostsAreRefusedWithTheRequiredVersion) {
       hs.release = release;
       hs.build = build;
       hs.message = message;
-      check.equal(hs.with(table).run(m.initialize), KEL_VERSION_MISMATCH,
-                  std::string(release) + ": result");
-      check.that(std::u16string(message) == u"4400t|1999430", std::string(release) + ": message");
+      EXPECT_EQ(hs.with(table).run(m.initialize), KEL_VERSION_MISMATCH) << release;
+      EXPECT_EQ(std::u16string(message), u"4400t|1999430") << release;
     }
-    check.that(calls.empty(), "a refused module called the host");
-    check.finish();
+    EXPECT_TRUE(calls.empty()) << "a refused module called the host";
   });
 }
 
 TEST(ModuleHandShake, NewerReleaseWithBuildZeroIsAccepted) {
-  fresh_process::run([] {
-    Checks check;
-    Module m = load(check);
+  in_own_process([] {
+    Module m;
+    ASSERT_NO_FATAL_FAILURE(load(m));
     Table table;
     HandShake hs;
     hs.release = "22";
     hs.build = "0";
-    check.equal(hs.with(table).run(m.initialize), 0, "result");
-    check.equal(calls_of("KelMenuFileRegister").size(), size_t(1), "application initialised");
-    check.finish();
+    EXPECT_EQ(hs.with(table).run(m.initialize), 0) << "result";
+    EXPECT_EQ(calls_of("KelMenuFileRegister").size(), 1u) << "application initialised";
   });
 }
 
 TEST(ModuleHandShake, HostRefusingTheVersionGetsGeneralErrorAndNoApplication) {
-  fresh_process::run([] {
-    Checks check;
-    Module m = load(check);
+  in_own_process([] {
+    Module m;
+    ASSERT_NO_FATAL_FAILURE(load(m));
     Table table;
     results[row_of("keldev_pass_version_info")] = 0;
     HandShake hs;
-    check.equal(hs.with(table).run(m.initialize), KEL_TK_GENERAL_ERROR, "result");
-    check.equal(calls_of("keldev_pass_version_info").size(), size_t(1), "asked");
-    check.that(calls_of("KelMenuFileRegister").empty(), "application initialised");
-    check.finish();
+    EXPECT_EQ(hs.with(table).run(m.initialize), KEL_TK_GENERAL_ERROR) << "result";
+    EXPECT_EQ(calls_of("keldev_pass_version_info").size(), 1u) << "asked";
+    EXPECT_TRUE(calls_of("KelMenuFileRegister").empty()) << "application initialised";
   });
 }
 
 TEST(ModuleHandShake, MissingVersionFunctionCountsAsAccepted) {
-  fresh_process::run([] {
-    Checks check;
-    Module m = load(check);
+  in_own_process([] {
+    Module m;
+    ASSERT_NO_FATAL_FAILURE(load(m));
     std::vector<size_t> others;
     for (size_t row = 0; row < row_count; ++row)
       if (row != row_of("keldev_pass_version_info")) others.push_back(row);
     Table table(others);
     HandShake hs;
-    check.equal(hs.with(table).run(m.initialize), 0, "result");
-    check.equal(calls_of("KelMenuFileRegister").size(), size_t(1), "application initialised");
-    check.finish();
+    EXPECT_EQ(hs.with(table).run(m.initialize), 0) << "result";
+    EXPECT_EQ(calls_of("KelMenuFileRegister").size(), 1u) << "application initialised";
   });
 }
 
@@ -185,22 +182,7 @@ TEST(ModuleHandShake, MenusDirectoryFallsBackToUsasciiThenToTheTextRoot) {
   make_tree("mh_both", {"usascii", "japanese"});
   make_tree("mh_us", {"usascii"});
   make_tree("mh_none", {});
-  fresh_process::run([] {
-    Checks check;
-    check.equal(registered_menus_directory("mh_both", 1),
-                std::string("mh_both\\text\\japanese\\menus"), "japanese");
-    check.finish();
-  });
-  fresh_process::run([] {
-    Checks check;
-    check.equal(registered_menus_directory("mh_us", 1), std::string("mh_us\\text\\usascii\\menus"),
-                "usascii");
-    check.finish();
-  });
-  fresh_process::run([] {
-    Checks check;
-    check.equal(registered_menus_directory("mh_none", 1), std::string("mh_none\\text\\menus"),
-                "text root");
-    check.finish();
-  });
+  expect_registered_menus_directory("mh_both", 1, "mh_both\\text\\japanese\\menus");
+  expect_registered_menus_directory("mh_us", 1, "mh_us\\text\\usascii\\menus");
+  expect_registered_menus_directory("mh_none", 1, "mh_none\\text\\menus");
 }

@@ -6,7 +6,8 @@
 #include "stub_callers.h"
 
 using namespace recording_host;
-using fresh_process::Checks;
+using fresh_process::catch_reports;
+using fresh_process::in_own_process;
 using fresh_process::reports;
 
 namespace {
@@ -23,6 +24,20 @@ std::vector<uint32_t> words_for(size_t row) {
 
 std::string symbol(size_t row) { return std::string(rows[row].name) + "_v"; }
 
+// The reports caught so far, one "where: message" line each.
+std::string caught() {
+  std::string text;
+  for (const auto& r : reports) text += r.where + ": " + r.message + "\n";
+  return text;
+}
+
+// The rows of the host functions called so far, in order.
+std::vector<size_t> rows_called() {
+  std::vector<size_t> called;
+  for (const Call& c : calls) called.push_back(c.row);
+  return called;
+}
+
 // What a stub returns when it reached the host and the host gave `host_result`.
 int64_t bound_result(size_t row, int32_t host_result) {
   return rows[row].kind == Kind::no_result ? kNoResult : host_result;
@@ -38,15 +53,15 @@ int64_t unbound_result(size_t row) {
 
 // Calls every stub once and checks that each reached its own host function with the handle and
 // exactly its words (and the directory for the rows that add one).
-void call_every_stub_bound(Checks& check, const char* phase) {
+void call_every_stub_bound(const char* phase) {
   for (size_t row = 0; row < row_count; ++row) {
     std::string what = std::string(phase) + " " + rows[row].name;
     std::vector<uint32_t> w = words_for(row);
     calls.clear();
     int64_t result = callers[row](w.data());
-    check.equal(result, bound_result(row, results[row]), what + ": result");
+    EXPECT_EQ(result, bound_result(row, results[row])) << what << ": result";
     if (calls.size() != 1) {
-      check.that(false, what + ": " + std::to_string(calls.size()) + " host calls");
+      ADD_FAILURE() << what << ": " << calls.size() << " host calls";
       continue;
     }
     std::vector<uint32_t> expected = w;
@@ -54,9 +69,9 @@ void call_every_stub_bound(Checks& check, const char* phase) {
       expected.push_back(uint32_t(uintptr_t(text_directory_get())));
     if (rows[row].kind == Kind::menus_dir)
       expected.push_back(uint32_t(uintptr_t(menus_directory_get())));
-    check.equal(calls[0].row, row, what + ": wrong host function");
-    check.equal(calls[0].handle, kHandle, what + ": handle");
-    check.that(calls[0].words == expected, what + ": words");
+    EXPECT_EQ(calls[0].row, row) << what << ": wrong host function";
+    EXPECT_EQ(calls[0].handle, kHandle) << what << ": handle";
+    EXPECT_EQ(calls[0].words, expected) << what << ": words";
   }
 }
 
@@ -69,9 +84,8 @@ TEST(StubList, RowsAreInTheHostTableOrder) {
 }
 
 TEST(Stubs, EveryStubReportsWhileMissingThenBindsOnceAndForwardsItsWords) {
-  fresh_process::run([] {
-    Checks check;
-    fresh_process::catch_reports();
+  in_own_process([] {
+    catch_reports();
     std::strcpy(text_directory_get(), "root\\text\\usascii");
     std::strcpy(menus_directory_get(), "root\\text\\usascii\\menus");
 
@@ -83,32 +97,29 @@ TEST(Stubs, EveryStubReportsWhileMissingThenBindsOnceAndForwardsItsWords) {
       std::vector<uint32_t> w = words_for(row);
       calls.clear();
       reports.clear();
-      check.equal(callers[row](w.data()), unbound_result(row), what + ": result");
-      check.that(calls.empty(), what + ": reached the host");
+      EXPECT_EQ(callers[row](w.data()), unbound_result(row)) << what << ": result";
+      EXPECT_TRUE(calls.empty()) << what << ": reached the host";
       std::string where = rows[row].kind == Kind::bare_name ? rows[row].name : symbol(row);
-      check.that(reports.size() == 1 && reports[0].where == where && reports[0].message == kMissing,
-                 what + ": report");
+      EXPECT_EQ(caught(), where + ": " + kMissing + "\n") << what;
     }
 
     // The failed look-ups were not remembered: with the full table every stub binds.
     Table full;
     install(full, kHandle);
     reports.clear();
-    call_every_stub_bound(check, "first bound call of");
-    check.that(reports.empty(), "a bound stub reported");
+    call_every_stub_bound("first bound call of");
+    EXPECT_TRUE(reports.empty()) << "a bound stub reported";
 
     // Bound for good: with the table gone the calls still reach the same host functions.
     install(empty, kHandle);
-    call_every_stub_bound(check, "second bound call of");
-    check.that(reports.empty(), "a bound stub looked its function up again");
-    check.finish();
+    call_every_stub_bound("second bound call of");
+    EXPECT_TRUE(reports.empty()) << "a bound stub looked its function up again";
   });
 }
 
 TEST(Stubs, AMissingFunctionReportsOnEveryCallUntilTheTableHasIt) {
-  fresh_process::run([] {
-    Checks check;
-    fresh_process::catch_reports();
+  in_own_process([] {
+    catch_reports();
     size_t free_row = row_of("KelValueFree");
     size_t quorrin_row = row_of("KelIsQuorrin");
     size_t mdl_row = row_of("KelMdlCurrentGet");
@@ -116,11 +127,11 @@ TEST(Stubs, AMissingFunctionReportsOnEveryCallUntilTheTableHasIt) {
     install(without, 7);
     for (int i = 0; i < 3; ++i) {
       KelValueFree(nullptr);
-      check.equal(KelIsQuorrin(), 0, "KelIsQuorrin unbound");
-      check.equal(KelMdlCurrentGet(nullptr), KEL_TK_GENERAL_ERROR, "KelMdlCurrentGet unbound");
+      EXPECT_EQ(KelIsQuorrin(), 0) << "KelIsQuorrin unbound";
+      EXPECT_EQ(KelMdlCurrentGet(nullptr), KEL_TK_GENERAL_ERROR) << "KelMdlCurrentGet unbound";
     }
-    check.equal(reports.size(), size_t(9), "one report per call");
-    check.that(calls.empty(), "reached the host");
+    EXPECT_EQ(reports.size(), size_t(9)) << "one report per call";
+    EXPECT_TRUE(calls.empty()) << "reached the host";
 
     Table with({free_row, quorrin_row, mdl_row});
     install(with, 7);
@@ -128,23 +139,19 @@ TEST(Stubs, AMissingFunctionReportsOnEveryCallUntilTheTableHasIt) {
     results[quorrin_row] = 1;
     int value = 5;
     KelValueFree(&value);
-    check.equal(KelIsQuorrin(), 1, "KelIsQuorrin bound");
-    check.equal(KelMdlCurrentGet(&value), results[mdl_row], "KelMdlCurrentGet bound");
-    check.that(reports.empty(), "reported once bound");
-    check.that(calls.size() == 3 && calls[0].row == free_row && calls[1].row == quorrin_row &&
-                   calls[2].row == mdl_row,
-               "host calls after the table was corrected");
-    check.that(
-        calls.size() == 3 && calls[0].words == std::vector<uint32_t>{uint32_t(uintptr_t(&value))},
-        "KelValueFree's word");
-    check.finish();
+    EXPECT_EQ(KelIsQuorrin(), 1) << "KelIsQuorrin bound";
+    EXPECT_EQ(KelMdlCurrentGet(&value), results[mdl_row]) << "KelMdlCurrentGet bound";
+    EXPECT_TRUE(reports.empty()) << "reported once bound";
+    ASSERT_EQ(rows_called(), (std::vector<size_t>{free_row, quorrin_row, mdl_row}))
+        << "host calls after the table was corrected";
+    EXPECT_EQ(calls[0].words, (std::vector<uint32_t>{uint32_t(uintptr_t(&value))}))
+        << "KelValueFree's word";
   });
 }
 
 TEST(Stubs, GtolleadersFreeAlsoFreesTheArrayOnlyOnSuccess) {
-  fresh_process::run([] {
-    Checks check;
-    fresh_process::catch_reports();
+  in_own_process([] {
+    catch_reports();
     size_t gtol = row_of("KelGtolleadersFree");
     size_t array_free = row_of("KelArrayFree");
     int leaders = 0;
@@ -154,27 +161,25 @@ TEST(Stubs, GtolleadersFreeAlsoFreesTheArrayOnlyOnSuccess) {
     Table only_gtol({gtol});
     install(only_gtol, 3);
     results[gtol] = KEL_TK_NO_ERROR;
-    check.equal(KelGtolleadersFree(&leaders), KEL_TK_GENERAL_ERROR, "free missing");
-    check.that(reports.size() == 1 && reports[0].where == "KelArrayFree_v",
-               "missing free reported");
+    EXPECT_EQ(KelGtolleadersFree(&leaders), KEL_TK_GENERAL_ERROR) << "free missing";
+    EXPECT_EQ(caught(), std::string("KelArrayFree_v: ") + kMissing + "\n");
 
     Table both({gtol, array_free});
     install(both, 3);
     results[array_free] = 777;
     calls.clear();
-    check.equal(KelGtolleadersFree(&leaders), 777, "success gives KelArrayFree's result");
-    check.that(calls.size() == 2 && calls[0].row == gtol && calls[1].row == array_free &&
-                   calls[1].words == std::vector<uint32_t>{word} && calls[1].handle == 3,
-               "the same array is freed through KelArrayFree");
+    EXPECT_EQ(KelGtolleadersFree(&leaders), 777) << "success gives KelArrayFree's result";
+    ASSERT_EQ(rows_called(), (std::vector<size_t>{gtol, array_free}));
+    EXPECT_EQ(calls[1].words, (std::vector<uint32_t>{word})) << "the same array is freed";
+    EXPECT_EQ(calls[1].handle, 3);
 
     results[gtol] = KEL_TK_GENERAL_ERROR;
     calls.clear();
-    check.equal(KelGtolleadersFree(&leaders), KEL_TK_GENERAL_ERROR, "failure returned as it came");
-    check.equal(calls.size(), size_t(1), "no free after a failure");
+    EXPECT_EQ(KelGtolleadersFree(&leaders), KEL_TK_GENERAL_ERROR) << "failure returned as it came";
+    EXPECT_EQ(calls.size(), size_t(1)) << "no free after a failure";
     results[gtol] = KEL_TK_E_NOT_FOUND;
-    check.equal(KelGtolleadersFree(&leaders), KEL_TK_E_NOT_FOUND,
-                "other status returned as it came");
-    check.finish();
+    EXPECT_EQ(KelGtolleadersFree(&leaders), KEL_TK_E_NOT_FOUND)
+        << "other status returned as it came";
   });
 }
 
@@ -194,8 +199,7 @@ void (*opaque(void (*function)()))() {
 }  // namespace
 
 TEST(Stubs, RecordsByValueTravelAsTheirWords) {
-  fresh_process::run([] {
-    Checks check;
+  in_own_process([] {
     size_t instr_free = row_of("KelInstrFree");
     size_t instr_add = row_of("KelSrfcollectionInstrAdd");
     Table table({instr_free, instr_add});
@@ -209,18 +213,13 @@ TEST(Stubs, RecordsByValueTravelAsTheirWords) {
     auto add_by_record = reinterpret_cast<KelError (*)(void*, Instr)>(
         opaque(reinterpret_cast<void (*)()>(&KelSrfcollectionInstrAdd)));
     int collection = 0;
-    check.equal(free_by_record(Instr{1, -2, 3}), results[instr_free], "KelInstrFree result");
-    check.equal(add_by_record(&collection, Instr{4, 5, -6}), results[instr_add], "InstrAdd result");
-    check.that(calls.size() == 2, "two host calls");
-    if (calls.size() == 2) {
-      check.that(
-          calls[0].handle == 11 && calls[0].words == std::vector<uint32_t>{1, uint32_t(-2), 3},
-          "KelInstrFree words");
-      check.that(calls[1].words ==
-                     std::vector<uint32_t>{uint32_t(uintptr_t(&collection)), 4, 5, uint32_t(-6)},
-                 "KelSrfcollectionInstrAdd words");
-    }
-    check.finish();
+    EXPECT_EQ(free_by_record(Instr{1, -2, 3}), results[instr_free]) << "KelInstrFree result";
+    EXPECT_EQ(add_by_record(&collection, Instr{4, 5, -6}), results[instr_add]) << "InstrAdd result";
+    ASSERT_EQ(calls.size(), 2u) << "two host calls";
+    EXPECT_EQ(calls[0].handle, 11);
+    EXPECT_EQ(calls[0].words, (std::vector<uint32_t>{1, uint32_t(-2), 3}));
+    EXPECT_EQ(calls[1].words,
+              (std::vector<uint32_t>{uint32_t(uintptr_t(&collection)), 4, 5, uint32_t(-6)}));
   });
 }
 
@@ -233,20 +232,17 @@ int32_t host_term_plus(int32_t handle) {
 }  // namespace
 
 TEST(Stubs, PlusTerminateGivesTheHostOnlyTheHandle) {
-  fresh_process::run([] {
-    Checks check;
-    fresh_process::catch_reports();
+  in_own_process([] {
+    catch_reports();
     Table without;
     install(without, 99);
-    check.equal(KelPlusTerminate(), KEL_TK_GENERAL_ERROR, "missing entry");
-    check.that(reports.size() == 1 && reports[0].where == "kel_term_plus" &&
-                   reports[0].message == kMissing,
-               "missing entry reported under its own name");
+    EXPECT_EQ(KelPlusTerminate(), KEL_TK_GENERAL_ERROR) << "missing entry";
+    EXPECT_EQ(caught(), std::string("kel_term_plus: ") + kMissing + "\n")
+        << "missing entry reported under its own name";
     Table with;
     with.add("kel_term_plus", reinterpret_cast<void*>(&host_term_plus));
     install(with, 99);
-    check.equal(KelPlusTerminate(), 42, "host result");
-    check.that(term_calls == std::vector<int32_t>{99}, "called once with the handle");
-    check.finish();
+    EXPECT_EQ(KelPlusTerminate(), 42) << "host result";
+    EXPECT_EQ(term_calls, (std::vector<int32_t>{99})) << "called once with the handle";
   });
 }

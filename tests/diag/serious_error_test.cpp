@@ -7,14 +7,18 @@
 #include <cstdio>
 #include <string>
 
-#include "diag_test_support.h"
+#include "child_output.h"
 #include "runtime/diag/diag.h"
 #include "runtime/diag/trap.h"
 
 namespace {
 
-using diagtest::exits_with;
-using diagtest::run_child;
+using testsupport::exits;
+using testsupport::run_child;
+using testsupport::stops;
+
+// The first report fixes the decisions for the process: every child starts anew.
+const testsupport::ChildOptions kFresh{.start = testsupport::ChildStart::Fresh};
 
 enum class Callback { None, Continue, Stop };
 enum class Outcome { Silent, Continues, Stops };
@@ -62,23 +66,22 @@ class DbgErrCrashSwitches : public ::testing::TestWithParam<Switches> {};
 
 TEST_P(DbgErrCrashSwitches, DecideToContinueOrStop) {
   const Switches s = GetParam();
-  const int code = s.outcome == Outcome::Stops ? 2 : 0;
   const std::string out = run_child(
       [&] {
         serious_error_reporting_set(s.reporting);
         order_debug_level_set(s.level);
         host_dialog_mode_set(s.dialog_mode);
         if (s.show_dialog_env)
-          diagtest::set_env("DBG_ERR_SHOW_DIALOG", "1");
+          testsupport::set_env("DBG_ERR_SHOW_DIALOG", "1");
         else
-          diagtest::unset_env("DBG_ERR_SHOW_DIALOG");
+          testsupport::unset_env("DBG_ERR_SHOW_DIALOG");
         if (s.callback == Callback::Continue) serious_error_callback_set(callback_continue);
         if (s.callback == Callback::Stop) serious_error_callback_set(callback_stop);
         int result =
             dbg_err_crash("KelThingGet_v", "couldn't find pointer to %s-side function", "Mirax");
         std::printf("returned %d\n", result);
       },
-      exits_with(code));
+      s.outcome == Outcome::Stops ? stops() : exits(0), kFresh);
 
   if (s.outcome == Outcome::Silent) {
     EXPECT_EQ(out, "returned 0\n");
@@ -108,7 +111,7 @@ TEST(DbgErrCrash, DecisionsAreKeptFromTheFirstReport) {
         order_debug_level_set(-1);
         std::printf("second %d\n", dbg_err_crash("second", "m"));
       },
-      exits_with(0));
+      exits(0), kFresh);
   EXPECT_EQ(out,
             "first:  \n"
             "dbg_err_crash() -- continuing from serious error (ORDER_DEBUG).\n"
@@ -124,10 +127,10 @@ TEST(DbgErrCrash, DecisionsAreKeptFromTheFirstReport) {
         serious_error_callback_set(callback_continue);
         dbg_err_crash("first", "a");
         host_dialog_mode_set(1);
-        diagtest::unset_env("DBG_ERR_SHOW_DIALOG");
+        testsupport::unset_env("DBG_ERR_SHOW_DIALOG");
         std::printf("second %d\n", dbg_err_crash("second", "b"));
       },
-      exits_with(0));
+      exits(0), kFresh);
   EXPECT_EQ(out,
             "first:  a\nasked(first|a)\n"
             "dbg_err_crash() -- continuing from serious error (ORDER_DEBUG).\n"
@@ -161,7 +164,7 @@ TEST(DbgErrCrash, HooksReceiveTheStopTextCutTo255Characters) {
         const std::string long_message(400, 'x');
         dbg_err_crash("where", "%s", long_message.c_str());
       },
-      exits_with(2));
+      stops(), kFresh);
   const std::string cut = "where  :" + std::string(255 - 8, 'x');
   EXPECT_EQ(out, "where:  " + std::string(400, 'x') + "\n" + "wide[E,0]: " + cut + "\n" +
                      "wide[E,0]: dbg_err_crash() -- crashing out in ORDER_DEBUG ONLY.\n"
@@ -176,7 +179,7 @@ TEST(DbgErrCrash, ContinuingPassesTheDummyKeyAndAStopThatComesBackReturnsOne) {
         keyed_message_hook_set(print_keyed_hook);
         std::printf("returned %d\n", dbg_err_crash(nullptr, "not printed %d", 1));
       },
-      exits_with(0));
+      exits(0), kFresh);
   EXPECT_EQ(out,
             "dbg_err_crash() -- continuing from serious error (ORDER_DEBUG).\n"
             "keyed[dummy message]: dbg_err_crash() - continuing from serious error (ORDER_DEBUG).\n"
@@ -190,7 +193,7 @@ TEST(DbgErrCrash, ContinuingPassesTheDummyKeyAndAStopThatComesBackReturnsOne) {
         debug_setup(1);
         std::printf("returned %d\n", dbg_err_crash(nullptr, nullptr));
       },
-      exits_with(0));
+      exits(0), kFresh);
   EXPECT_EQ(out,
             "dbg_err_crash() -- crashing out in ORDER_DEBUG ONLY.\n"
             "signal 11\n"
@@ -213,7 +216,7 @@ TEST(Notes, PrintOnlyWhenSwitchedOn) {
         serious_error_reporting_set(0);
         std::printf("%d %d\n", order_debug_note("n", "a"), info_note("i", "still"));
       },
-      exits_with(0));
+      exits(0), kFresh);
   EXPECT_EQ(out,
             "off 0 0\n"
             "level 0: 1 0\n"
@@ -235,7 +238,7 @@ TEST(Notes, StartValuesKeepEveryReportSilent) {
         report_info("info", "not shown");
         std::printf("%d\n", results);
       },
-      exits_with(0));
+      exits(0), kFresh);
   EXPECT_EQ(out, "1\n");
 }
 
@@ -269,7 +272,7 @@ TEST(ErrorBreak, ReportsTheMessageAsTextAndFiresClassTwo) {
           std::printf("resumed, pop %d\n", trap_pop());
         }
       },
-      exits_with(0));
+      exits(0), kFresh);
   EXPECT_EQ(out,
             "keyed[100% sure]: -\n"
             "error_break:  100% sure\n"
@@ -295,7 +298,7 @@ TEST(FuncTab, MisplacedEntryIsReportedOnceAndFoundBySearch) {
         std::printf("9 %d\n", get_func_from_functab(table, 9) == nullptr);
         std::printf("-3 %d\n", get_func_from_functab(table, -3) == nullptr);
       },
-      exits_with(0));
+      exits(0), kFresh);
   const std::string report =
       "get_func_from_functab:  functable[key].key != key:  fix the fucntable.\n"
       "dbg_err_crash() -- continuing from serious error (ORDER_DEBUG).\n";

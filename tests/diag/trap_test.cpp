@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "diag_test_support.h"
+#include "child_output.h"
 #include "runtime/diag/diag.h"
 #include "runtime/diag/thread.h"
 #include "runtime/diag/trap.h"
@@ -231,12 +231,12 @@ TEST_F(Traps, ErrorBreakFiresClassTwo) {
 }
 
 TEST_F(Traps, FputsOrTrapWritesOrFiresClassEight) {
-  const std::string path = ::testing::TempDir() + "diag_fputs_or_trap.txt";
+  const std::string path = "diag_fputs_or_trap.txt";  // in the test's own folder
   std::FILE* out = std::fopen(path.c_str(), "w");
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(fputs_or_trap(out, "%d-%s", 12, "ab"), 5);
   std::fclose(out);
-  EXPECT_EQ(diagtest::read_text(path), "12-ab");
+  EXPECT_EQ(testsupport::read_text(path), "12-ab");
 
   std::FILE* read_only = std::fopen(path.c_str(), "r");
   ASSERT_NE(read_only, nullptr);
@@ -252,11 +252,12 @@ TEST_F(Traps, FputsOrTrapWritesOrFiresClassEight) {
   EXPECT_TRUE(jumped);
   EXPECT_EQ(trap_pop(), 1);
   std::fclose(read_only);
-  std::remove(path.c_str());
 }
 
 TEST(TrapStorage, FramesSurviveTheMoveIntoTheThreadSlotAndAFullTableFallsBack) {
-  std::string out = diagtest::run_child(
+  // The slot table starts empty only in a process of its own.
+  const testsupport::ChildOptions fresh{.start = testsupport::ChildStart::Fresh};
+  std::string out = testsupport::run_child(
       [] {
         static jmp_buf frame;
         if (setjmp(frame) == 0) {
@@ -268,10 +269,10 @@ TEST(TrapStorage, FramesSurviveTheMoveIntoTheThreadSlotAndAFullTableFallsBack) {
           std::printf("taken %d\n", trap_pop());
         }
       },
-      diagtest::exits_with(0));
+      testsupport::exits(0), fresh);
   EXPECT_EQ(out, "taken 1\n");
 
-  out = diagtest::run_child(
+  out = testsupport::run_child(
       [] {
         int key = 0;
         while (tls_key_create(&key, 0, 0, 0) == THREAD_OK) {
@@ -285,7 +286,7 @@ TEST(TrapStorage, FramesSurviveTheMoveIntoTheThreadSlotAndAFullTableFallsBack) {
           std::printf("taken %d\n", trap_pop());
         }
       },
-      diagtest::exits_with(0));
+      testsupport::exits(0), fresh);
   EXPECT_EQ(out,
             "init_trap_tls: ZV: Too many of this resource have already been created.\ntaken 1\n");
 }

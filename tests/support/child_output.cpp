@@ -44,6 +44,10 @@ class FailureRecorder : public ::testing::ScopedFakeTestPartResultReporter {
   std::string path_;
 };
 
+// The child's recorders, never destroyed: reachable from here, so that the leak check of a child
+// that ends with exit() finds nothing.
+FailureRecorder* volatile recorders[2];
+
 // Reports the failures the child recorded as failures of the running test; true when one was
 // fatal (an ASSERT_* left the child's body early).
 bool report_child_failures(const std::string& text) {
@@ -124,8 +128,9 @@ void enter(const Files& files) {
     std::abort();
   // This thread's reporter comes first (a check of the parent, such as EXPECT_NONFATAL_FAILURE,
   // may have set one); other threads report to the global one. Neither is ever destroyed.
-  new FailureRecorder(FailureRecorder::INTERCEPT_ALL_THREADS, files.failures);
-  new FailureRecorder(FailureRecorder::INTERCEPT_ONLY_CURRENT_THREAD, files.failures);
+  recorders[0] = new FailureRecorder(FailureRecorder::INTERCEPT_ALL_THREADS, files.failures);
+  recorders[1] =
+      new FailureRecorder(FailureRecorder::INTERCEPT_ONLY_CURRENT_THREAD, files.failures);
 }
 
 void leave() {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -13,7 +14,7 @@
 #include "runtime/text/kel_printf.h"
 #include "runtime/text/lang.h"
 #include "runtime/text/mbconv.h"
-#include "tests/text/own_process.h"
+#include "child_output.h"
 
 namespace {
 
@@ -283,55 +284,78 @@ TEST_F(Conversion, JisHexFormsOnlyInJapaneseMode) {
   EXPECT_EQ(jis_hex_to_wide(&wc, "zz"), 0);
 }
 
+// The language of the first call is kept: these run in a new run of this program.
+const testsupport::ChildOptions kFresh{.start = testsupport::ChildStart::Fresh};
+
 TEST(FirstCall, JisHexBackToTheCharacterUsesTheLanguageOfTheFirstCall) {
-  IN_OWN_PROCESS({
-    lang_code_set(LANG_CODE_JAPANESE);
-    kel_wchar wc = 0;
-    CHILD_CHECK(jis_hex_to_wide(&wc, "3021") == 1 && wc == u'\u4e9c');
-    CHILD_CHECK(jis_hex_to_wide(&wc, "2422") == 1 && wc == u'\u3042');
-    CHILD_CHECK(jis_hex_to_wide(&wc, "00b1") == 1 && wc == u'\uff71');
-    char text[8];
-    CHILD_CHECK(wide_to_jis_hex(text, u"\u4e02") == 1 && strcmp(text, "30a1") == 0);
-    CHILD_CHECK(jis_hex_to_wide(&wc, text) == 1 && wc == u'\u4e02');
-    // The language seen first stays: the code is still unpacked as EUC, then read as western text.
-    lang_code_set(LANG_CODE_USASCII);
-    kel_wchar code = 0xB0A1;
-    CHILD_CHECK(wc16towc32(&code) == 1 && code == u'\u00b0');
-  });
+  testsupport::run_child(
+      [] {
+        lang_code_set(LANG_CODE_JAPANESE);
+        for (auto [digits, character] : {std::pair{"3021", u'\u4e9c'}, std::pair{"2422", u'\u3042'},
+                                         std::pair{"00b1", u'\uff71'}}) {
+          kel_wchar wc = 0;
+          EXPECT_EQ(jis_hex_to_wide(&wc, digits), 1) << digits;
+          EXPECT_EQ(wc, character) << digits;
+        }
+        char text[8];
+        EXPECT_EQ(wide_to_jis_hex(text, u"\u4e02"), 1);
+        EXPECT_STREQ(text, "30a1");
+        kel_wchar wc = 0;
+        EXPECT_EQ(jis_hex_to_wide(&wc, text), 1);
+        EXPECT_EQ(wc, u'\u4e02');
+        // The language seen first stays: the code is still unpacked as EUC, then read as western
+        // text.
+        lang_code_set(LANG_CODE_USASCII);
+        kel_wchar code = 0xB0A1;
+        EXPECT_EQ(wc16towc32(&code), 1);
+        EXPECT_EQ(code, u'\u00b0');
+      },
+      testsupport::exits(0), kFresh);
 }
 
 TEST(FirstCall, PackedCodesFollowTheLanguageSeenFirst) {
-  IN_OWN_PROCESS({
-    lang_code_set(LANG_CODE_USASCII);
-    kel_wchar code = 0;
-    CHILD_CHECK(unicode_to_dbcs_code(&code, u'\u00e9') == 1 && code == u'\u00e9');
-    // Single-byte at the first call: later multibyte sessions keep the values unchanged.
-    lang_code_set(LANG_CODE_KOREAN);
-    CHILD_CHECK(unicode_to_dbcs_code(&code, u'\ud55c') == 1 && code == u'\ud55c');
-    code = 0xC7D1;
-    CHILD_CHECK(wc16towc32(&code) == 1 && code == 0xC7D1);
-  });
+  testsupport::run_child(
+      [] {
+        lang_code_set(LANG_CODE_USASCII);
+        kel_wchar code = 0;
+        EXPECT_EQ(unicode_to_dbcs_code(&code, u'\u00e9'), 1);
+        EXPECT_EQ(code, u'\u00e9');
+        // Single-byte at the first call: later multibyte sessions keep the values unchanged.
+        lang_code_set(LANG_CODE_KOREAN);
+        EXPECT_EQ(unicode_to_dbcs_code(&code, u'\ud55c'), 1);
+        EXPECT_EQ(code, u'\ud55c');
+        code = 0xC7D1;
+        EXPECT_EQ(wc16towc32(&code), 1);
+        EXPECT_EQ(code, 0xC7D1);
+      },
+      testsupport::exits(0), kFresh);
 }
 
 TEST(FirstCall, KoreanPackedCodesKeepBothBytes) {
-  IN_OWN_PROCESS({
-    lang_code_set(LANG_CODE_KOREAN);
-    CHILD_CHECK(unicode_to_wchar(u'\ud55c') == 0xC7D1);
-    CHILD_CHECK(is_korean_wide_space(unicode_to_wchar(u'\u3000'), LANG_CODE_KOREAN) == 1);
-    CHILD_CHECK(is_korean_wide_space(0x1A1A1, LANG_CODE_KOREAN) == 1);
-    CHILD_CHECK(is_korean_wide_space(0xA1A1, LANG_CODE_JAPANESE) == 0);
-    // Lead bytes 0x8E and 0x8F are ordinary lead bytes of this code page, with trail bytes below
-    // 0x80.
-    for (const char* pair : {"\x8e\x41", "\x8f\x52", "\xc7\xd1"}) {
-      kel_wchar w[4] = {};
-      strtows(w, pair);
-      CHILD_CHECK(w[0] != 0 && w[0] != u'?' && w[1] == 0);
-      kel_wchar packed = unicode_to_wchar(w[0]);
-      CHILD_CHECK(packed == ((static_cast<unsigned char>(pair[0]) << 8) |
-                             static_cast<unsigned char>(pair[1])));
-      CHILD_CHECK(wc16towc32(&packed) == 1 && packed == w[0]);
-    }
-  });
+  testsupport::run_child(
+      [] {
+        lang_code_set(LANG_CODE_KOREAN);
+        EXPECT_EQ(unicode_to_wchar(u'\ud55c'), 0xC7D1);
+        EXPECT_EQ(is_korean_wide_space(unicode_to_wchar(u'\u3000'), LANG_CODE_KOREAN), 1);
+        EXPECT_EQ(is_korean_wide_space(0x1A1A1, LANG_CODE_KOREAN), 1);
+        EXPECT_EQ(is_korean_wide_space(0xA1A1, LANG_CODE_JAPANESE), 0);
+        // Lead bytes 0x8E and 0x8F are ordinary lead bytes of this code page, with trail bytes
+        // below 0x80.
+        for (const char* pair : {"\x8e\x41", "\x8f\x52", "\xc7\xd1"}) {
+          SCOPED_TRACE(hex(pair));
+          kel_wchar w[4] = {};
+          strtows(w, pair);
+          EXPECT_NE(w[0], 0);
+          EXPECT_NE(w[0], u'?');
+          EXPECT_EQ(w[1], 0);
+          kel_wchar packed = unicode_to_wchar(w[0]);
+          EXPECT_EQ(packed, (static_cast<unsigned char>(pair[0]) << 8) |
+                                static_cast<unsigned char>(pair[1]));
+          EXPECT_EQ(wc16towc32(&packed), 1);
+          EXPECT_EQ(packed, w[0]);
+        }
+      },
+      testsupport::exits(0), kFresh);
 }
 
 TEST(Classify, IntegersAndReals) {
@@ -395,22 +419,25 @@ TEST_F(Conversion, EucStreamsReadEveryKindOfCharacter) {
   fclose(f);
 }
 
-// Standard input replaced by a file holding `content`; restored afterwards.
+// Standard input replaced by a file holding `content`, in the test's own folder; afterwards the
+// null device, so that the folder can go.
 class ConsoleInput : public Conversion {
  protected:
   void feed(const std::string& content) {
-    path_ = ::testing::TempDir() + "console_input.txt";
-    FILE* f = fopen(path_.c_str(), "wb");
+    FILE* f = fopen("console_input.txt", "wb");
     ASSERT_NE(f, nullptr);
     fwrite(content.data(), 1, content.size(), f);
     fclose(f);
-    ASSERT_NE(freopen(path_.c_str(), "rb", stdin), nullptr);
+    ASSERT_NE(freopen("console_input.txt", "rb", stdin), nullptr);
   }
   void TearDown() override {
     Conversion::TearDown();
-    remove(path_.c_str());
+#ifdef _WIN32
+    EXPECT_NE(freopen("NUL", "rb", stdin), nullptr);
+#else
+    EXPECT_NE(freopen("/dev/null", "rb", stdin), nullptr);
+#endif
   }
-  std::string path_;
 };
 
 TEST_F(ConsoleInput, LinesLongerThanTheBoundAreCutAndTheRestOfTheLineDropped) {

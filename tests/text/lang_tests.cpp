@@ -1,18 +1,19 @@
-// The session language: table look-ups, the set-up from the environment (each in a process of its
-// own, since the first call decides), the locale switches and the file checks.
+// The session language: what its names choose, the set-up from the environment (each in a process
+// of its own, since the first call decides), the locale switches and the file checks.
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <functional>
+#include <source_location>
 #include <string>
 
 #include "platform/locale.h"
 #include "runtime/diag/diag.h"
 #include "runtime/text/lang.h"
 #include "runtime/text/mbconv.h"
-#include "tests/text/own_process.h"
+#include "child_output.h"
 
 namespace {
 
@@ -34,7 +35,13 @@ void clean_env() {
     env(name, nullptr);
 }
 
-bool equals(const char* a, const char* b) { return a && b && strcmp(a, b) == 0; }
+const testsupport::ChildOptions kFresh{.start = testsupport::ChildStart::Fresh};
+
+// Runs `body` in a new run of this program: the first call decides the session language.
+void in_own_process(const std::function<void()>& body,
+                    const std::source_location where = std::source_location::current()) {
+  testsupport::run_child(body, testsupport::exits(0), kFresh, where);
+}
 
 std::string captured_stdout(int (*action)()) {
   ::testing::internal::CaptureStdout();
@@ -42,45 +49,58 @@ std::string captured_stdout(int (*action)()) {
   return ::testing::internal::GetCapturedStdout();
 }
 
-TEST(LanguageTable, NamesAndCodes) {
-  EXPECT_STREQ(lang_name_from_code(0), "usascii");
-  EXPECT_STREQ(lang_name_from_code(6), "usascii");
-  EXPECT_STREQ(lang_name_from_code(11), "usascii");
-  EXPECT_STREQ(lang_name_from_code(4), "russian");
-  EXPECT_STREQ(lang_name_from_code(9), "chinese_tw");
-  EXPECT_STREQ(lang_name_from_code(10), "chinese_cn");
-  EXPECT_STREQ(lang_name_from_code(12), "");
-  EXPECT_STREQ(lang_name_from_code(-1), "");
-  EXPECT_EQ(lang_code_from_name(nullptr), -1);
-  EXPECT_EQ(lang_code_from_name(""), -2);
-  EXPECT_EQ(lang_code_from_name(" \t\x80\xff"), -2);
-  EXPECT_EQ(lang_code_from_name("JAPANESE"), 1);
-  EXPECT_EQ(lang_code_from_name(" japanese"), -1);
-  EXPECT_EQ(lang_code_from_name("c"), 0);
-  EXPECT_EQ(lang_code_from_name("Chinese-Simplified"), 10);
-  EXPECT_EQ(lang_code_from_name("cht"), 9);
-  EXPECT_EQ(lang_code_from_name("ru"), 4);
-  EXPECT_EQ(lang_code_from_name("rus"), -1);
-  EXPECT_EQ(lang_code_from_name("korea"), -1);
-  for (int code = -1; code <= 12; ++code) {
-    EXPECT_EQ(lang_code_known(code), code >= 0 && code <= 11) << code;
-    EXPECT_EQ(lang_is_multibyte(code),
-              code == 1 || code == 6 || code == 8 || code == 9 || code == 10)
-        << code;
-    EXPECT_EQ(lang_is_custom(code), code == 6 || code == 11) << code;
-  }
+// A language's name, by any of its names and in any case, decides the code page text converts
+// with, and whether the session is a custom one, which alone takes a text folder of its own.
+TEST(LanguageTable, NamesChooseTheCodePageAndTheTextFolder) {
+  struct Row {
+    const char* name;
+    const char16_t* wide;  // a character of the language
+    const char* bytes;     // its 8-bit form in the language's code page
+    bool custom;
+  };
+  const Row rows[] = {
+      {"C", u"\u00e9", "\xe9", false},
+      {"usascii", u"\u00e9", "\xe9", false},
+      {"French", u"\u00e9", "\xe9", false},
+      {"german", u"\u00fc", "\xfc", false},
+      {"ru", u"\u0416", "\xc6", false},
+      {"RUSSIAN", u"\u0416", "\xc6", false},
+      {"japanese", u"\u3042", "\xa4\xa2", false},
+      {"Korean", u"\ud55c", "\xc7\xd1", false},
+      {"cht", u"\u4e2d", "\xa4\xa4", false},
+      {"Chinese-Traditional", u"\u4e2d", "\xa4\xa4", false},
+      {"chinese_cn", u"\u4e2d", "\xd6\xd0", false},
+      {"chs", u"\u4e2d", "\xd6\xd0", false},
+      {"rus", u"\u00e9", "\xe9", true},
+      {"korea", u"\u00e9", "\xe9", true},
+      {" japanese", u"\u00e9", "\xe9", true},
+  };
+  in_own_process([&] {
+    clean_env();
+    env("CUSTOM_LOCALE_TEXT_DIR", "own_text");
+    for (const Row& row : rows) {
+      env("KEL_LANG", row.name);
+      lang_setup();
+      char text[8] = {};
+      EXPECT_STREQ(wstostr(text, row.wide), row.bytes) << row.name;
+      kel_wchar back[8] = {};
+      EXPECT_EQ(std::u16string(strtows(back, row.bytes)), row.wide) << row.name;
+      char dir[32] = "";
+      EXPECT_EQ(custom_locale_text_dir(dir), row.custom ? 1 : 0) << row.name;
+    }
+  });
 }
 
 TEST(LanguageSetup, KelLangWinsAndBecomesLang) {
-  IN_OWN_PROCESS({
+  in_own_process([] {
     clean_env();
     env("KEL_LANG", "japanese");
     env("LANG", "french");
-    CHILD_CHECK(lang_code_get() == 1);
-    CHILD_CHECK(equals(getenv("LANG"), "japanese"));
-    CHILD_CHECK(euc_flag_get() == 1);
-    CHILD_CHECK(equals(platform_locale_current(1), "C"));
-    CHILD_CHECK(equals(lang_env_get(), "japanese"));
+    EXPECT_EQ(lang_code_get(), LANG_CODE_JAPANESE);
+    EXPECT_STREQ(getenv("LANG"), "japanese");
+    EXPECT_EQ(euc_flag_get(), 1);
+    EXPECT_STREQ(platform_locale_current(1), "C");
+    EXPECT_STREQ(lang_env_get(), "japanese");
   });
 }
 
@@ -95,177 +115,185 @@ TEST(LanguageSetup, CharacterTypeFollowsTheLanguage) {
                       {"chinese_cn", 0}, {"russian", 0xC0}, {"french", 0xE9},
                       {"german", 0xFC},  {"italian", 0xE0}, {"spanish", 0xF1}};
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    IN_OWN_PROCESS({
+    in_own_process([&] {
       clean_env();
       env("KEL_LANG", row.name);
-      CHILD_CHECK(lang_code_get() == lang_code_from_name(row.name));
-      CHILD_CHECK(row.letter ? isalpha(row.letter) != 0 : MB_CUR_MAX >= 2);
-      CHILD_CHECK(equals(platform_locale_current(1), "C"));
+      EXPECT_EQ(lang_code_get(), lang_code_from_name(row.name)) << row.name;
+      if (row.letter)
+        EXPECT_TRUE(isalpha(row.letter)) << row.name;
+      else
+        EXPECT_GE(MB_CUR_MAX, 2u) << row.name;
+      EXPECT_STREQ(platform_locale_current(1), "C") << row.name;
     });
   }
-  IN_OWN_PROCESS({  // and US ASCII stays plain
+  in_own_process([] {  // and US ASCII stays plain
     clean_env();
     env("KEL_LANG", "usascii");
-    CHILD_CHECK(lang_code_get() == 0);
-    CHILD_CHECK(!isalpha(0xE9) && MB_CUR_MAX == 1);
+    EXPECT_EQ(lang_code_get(), LANG_CODE_USASCII);
+    EXPECT_FALSE(isalpha(0xE9));
+    EXPECT_EQ(MB_CUR_MAX, 1u);
   });
 }
 
 // A custom multibyte locale converts through its own double-byte code page.
 TEST(LanguageSetup, CustomMultibyteLocaleConvertsThroughItsCodePage) {
 #ifdef _WIN32
-  const char* locale = ".936";
+  static const char* const locale = ".936";
 #else
-  const char* locale = "zh_CN.GBK";
+  static const char* const locale = "zh_CN.GBK";
 #endif
-  IN_OWN_PROCESS({
-    clean_env();
-    env("KEL_LANG", locale);
-    env("CUSTOM_LOCALE_IS_MULTIBYTE", "TRUE");
-    CHILD_CHECK(lang_code_get() == LANG_CODE_CUSTOM_MB);
-    if (platform_locale_double_byte_code_page() == 0)
-      std::_Exit(0);  // the platform has no such locale
-    kel_wchar wide[8] = {};
-    strtows(wide,
-            "\xd6\xd0"
-            "A");
-    CHILD_CHECK(wide[0] == 0x4E2D && wide[1] == u'A' && wide[2] == 0);
-    char text[8] = {};
-    wstostr(text, wide);
-    CHILD_CHECK(equals(text,
-                       "\xd6\xd0"
-                       "A"));
-  });
+  const std::string out = testsupport::run_child(
+      [] {
+        clean_env();
+        env("KEL_LANG", locale);
+        env("CUSTOM_LOCALE_IS_MULTIBYTE", "TRUE");
+        EXPECT_EQ(lang_code_get(), LANG_CODE_CUSTOM_MB);
+        if (platform_locale_double_byte_code_page() == 0) {
+          std::printf("no such locale");
+          return;
+        }
+        kel_wchar wide[8] = {};
+        EXPECT_EQ(std::u16string(strtows(wide,
+                                         "\xd6\xd0"
+                                         "A")),
+                  u"\u4e2dA");
+        char text[8] = {};
+        EXPECT_STREQ(wstostr(text, wide),
+                     "\xd6\xd0"
+                     "A");
+      },
+      testsupport::exits(0), kFresh);
+  if (out == "no such locale") GTEST_SKIP() << "the platform has no " << locale << " locale";
 }
 
 TEST(LanguageSetup, LangIsReadIgnoringCase) {
-  IN_OWN_PROCESS({
+  in_own_process([] {
     clean_env();
     env("LANG", "JAPANESE");
-    CHILD_CHECK(lang_code_get() == 1);
-    CHILD_CHECK(lang_setup() == 1);
+    EXPECT_EQ(lang_code_get(), LANG_CODE_JAPANESE);
+    EXPECT_EQ(lang_setup(), LANG_CODE_JAPANESE);
   });
-  IN_OWN_PROCESS({
+  in_own_process([] {
     clean_env();
     env("LANG", "ru");
-    CHILD_CHECK(lang_code_get() == 4);
-    CHILD_CHECK(equals(lang_name_from_code(lang_code_get()), "russian"));
-    CHILD_CHECK(euc_flag_get() == 0);
+    EXPECT_EQ(lang_code_get(), LANG_CODE_RUSSIAN);
+    EXPECT_STREQ(lang_name_from_code(lang_code_get()), "russian");
+    EXPECT_EQ(euc_flag_get(), 0);
   });
 }
 
 TEST(LanguageSetup, UnknownNamesGiveACustomLanguage) {
-  IN_OWN_PROCESS({
+  in_own_process([] {
     clean_env();
     env("LANG", " japanese");
-    CHILD_CHECK(lang_code_get() == 11);
-    CHILD_CHECK(lang_setup() == -1);
+    EXPECT_EQ(lang_code_get(), LANG_CODE_CUSTOM_SB);
+    EXPECT_EQ(lang_setup(), -1);
     char dir[32] = "unchanged";
-    CHILD_CHECK(custom_locale_text_dir(dir) == 0 && equals(dir, "unchanged"));
+    EXPECT_EQ(custom_locale_text_dir(dir), 0);
+    EXPECT_STREQ(dir, "unchanged");
     env("CUSTOM_LOCALE_TEXT_DIR", "mytext");
-    CHILD_CHECK(custom_locale_text_dir(dir) == 1 && equals(dir, "mytext"));
+    EXPECT_EQ(custom_locale_text_dir(dir), 1);
+    EXPECT_STREQ(dir, "mytext");
     env("CUSTOM_LOCALE_TEXT_DIR", std::string(32, 'd').c_str());
-    CHILD_CHECK(custom_locale_text_dir(dir) == 0 && equals(dir, "mytext"));
-    CHILD_CHECK(equals(platform_locale_current(1), "C"));
+    EXPECT_EQ(custom_locale_text_dir(dir), 0);
+    EXPECT_STREQ(dir, "mytext");
+    EXPECT_STREQ(platform_locale_current(1), "C");
   });
-  IN_OWN_PROCESS({
+  in_own_process([] {
     clean_env();
     env("LANG", "xx_YY");
     env("CUSTOM_LOCALE_IS_MULTIBYTE", "TRUE");
-    CHILD_CHECK(lang_code_get() == 6);
+    EXPECT_EQ(lang_code_get(), LANG_CODE_CUSTOM_MB);
     // Read once: a later change does not count.
     env("CUSTOM_LOCALE_IS_MULTIBYTE", "false");
-    CHILD_CHECK(custom_locale_code() == 6);
+    EXPECT_EQ(custom_locale_code(), LANG_CODE_CUSTOM_MB);
   });
-  IN_OWN_PROCESS({
+  in_own_process([] {
     clean_env();
     env("LANG", "xx_YY");
     env("CUSTOM_LOCALE_IS_MULTIBYTE", (std::string(28, ' ') + "TRUE").c_str());
-    CHILD_CHECK(lang_code_get() == 11);
+    EXPECT_EQ(lang_code_get(), LANG_CODE_CUSTOM_SB);
   });
 }
 
 TEST(LanguageSetup, BlankKelLangIsReportedAndLangDecides) {
-  IN_OWN_PROCESS({
+  in_own_process([] {
     clean_env();
     env("KEL_LANG", "   ");
     env("LANG", "german");
     ::testing::internal::CaptureStdout();
-    int code = lang_code_get();
-    std::string printed = ::testing::internal::GetCapturedStdout();
-    CHILD_CHECK(code == 3);
-    CHILD_CHECK(printed == "WANRNING: KEL_LANG=    is an invalid setting.\n");
-    CHILD_CHECK(equals(getenv("LANG"), "german"));
+    const int code = lang_code_get();
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "WANRNING: KEL_LANG=    is an invalid setting.\n");
+    EXPECT_EQ(code, LANG_CODE_GERMAN);
+    EXPECT_STREQ(getenv("LANG"), "german");
   });
 }
 
 TEST(LanguageSetup, BlankLangGivesTheCLocaleSilently) {
-  IN_OWN_PROCESS({
+  in_own_process([] {
     clean_env();
     env("LANG", " ");
-    ::testing::internal::CaptureStdout();
-    int result = lang_setup();
-    std::string printed = ::testing::internal::GetCapturedStdout();
-    CHILD_CHECK(result == -2);
-    CHILD_CHECK(lang_code_get() == 0);
-    CHILD_CHECK(printed.empty());
-    CHILD_CHECK(equals(platform_locale_current(0), "C"));
+    EXPECT_EQ(captured_stdout(lang_setup), "");
+    EXPECT_EQ(lang_setup(), -2);
+    EXPECT_EQ(lang_code_get(), LANG_CODE_USASCII);
+    EXPECT_STREQ(platform_locale_current(0), "C");
   });
 }
 
 TEST(LanguageSetup, NoVariableGivesTheDefaultAndWarnsOnlyWhenDebugging) {
-  IN_OWN_PROCESS({
+  in_own_process([] {
     clean_env();
-    std::string printed = captured_stdout(lang_code_get);
-    CHILD_CHECK(lang_code_get() == 0);
-    CHILD_CHECK(printed.empty());
+    EXPECT_EQ(captured_stdout(lang_code_get), "");
+    EXPECT_EQ(lang_code_get(), LANG_CODE_USASCII);
     order_debug_level_set(1);
-    printed = captured_stdout(lang_setup);
+    EXPECT_EQ(captured_stdout(lang_setup),
+              "\nWARNING: LANG environment is not set. Using default (USASCII).\n");
     order_debug_level_set(0);
-    CHILD_CHECK(printed == "\nWARNING: LANG environment is not set. Using default (USASCII).\n");
   });
 }
 
 TEST(LanguageSetup, LongKelLangValuesAreCopiedWhole) {
-  IN_OWN_PROCESS({
+  in_own_process([] {
     clean_env();
-    std::string value = "xx_" + std::string(5000, 'y');
+    const std::string value = "xx_" + std::string(5000, 'y');
     env("KEL_LANG", value.c_str());
-    CHILD_CHECK(lang_code_get() == 11);
-    CHILD_CHECK(equals(getenv("LANG"), value.c_str()));
+    EXPECT_EQ(lang_code_get(), LANG_CODE_CUSTOM_SB);
+    EXPECT_STREQ(getenv("LANG"), value.c_str());
     // The set-up again replaces the assignment.
     env("KEL_LANG", "korean");
-    CHILD_CHECK(lang_setup() == 8 && equals(getenv("LANG"), "korean"));
+    EXPECT_EQ(lang_setup(), LANG_CODE_KOREAN);
+    EXPECT_STREQ(getenv("LANG"), "korean");
   });
 }
 
 TEST(LanguageSetup, ForcedCLocaleStaysForEveryKnownName) {
-  IN_OWN_PROCESS({
+  in_own_process([] {
     clean_env();
     env("LANG", "german");
-    CHILD_CHECK(lang_code_get() == 3);
-    CHILD_CHECK(lang_force_c() == 0);
-    CHILD_CHECK(lang_code_get() == 0);
-    CHILD_CHECK(equals(getenv("LANG"), "C") && equals(getenv("LC_ALL"), "C") &&
-                equals(getenv("KEL_LANG"), "C"));
+    EXPECT_EQ(lang_code_get(), LANG_CODE_GERMAN);
+    EXPECT_EQ(lang_force_c(), 0);
+    EXPECT_EQ(lang_code_get(), LANG_CODE_USASCII);
+    for (const char* name : {"LANG", "LC_ALL", "KEL_LANG"}) EXPECT_STREQ(getenv(name), "C") << name;
     env("KEL_LANG", "german");
-    CHILD_CHECK(lang_setup() == 3);
-    CHILD_CHECK(lang_code_get() == 0);
-    CHILD_CHECK(equals(platform_locale_current(0), "C"));
+    EXPECT_EQ(lang_setup(), LANG_CODE_GERMAN);
+    EXPECT_EQ(lang_code_get(), LANG_CODE_USASCII);
+    EXPECT_STREQ(platform_locale_current(0), "C");
     // A name not in the table still gives a custom language.
     env("KEL_LANG", "xx_YY");
-    CHILD_CHECK(lang_setup() == -1 && lang_code_get() == 11);
+    EXPECT_EQ(lang_setup(), -1);
+    EXPECT_EQ(lang_code_get(), LANG_CODE_CUSTOM_SB);
   });
 }
 
 TEST(LanguageSetup, DefaultPutsTheDefaultLanguageIntoTheEnvironment) {
-  IN_OWN_PROCESS({
+  in_own_process([] {
     clean_env();
     env("LANG", "korean");
-    CHILD_CHECK(lang_code_get() == 8);
-    CHILD_CHECK(lang_set_default() == 0);
-    CHILD_CHECK(lang_code_get() == 0 && equals(getenv("LANG"), "usascii"));
+    EXPECT_EQ(lang_code_get(), LANG_CODE_KOREAN);
+    EXPECT_EQ(lang_set_default(), 0);
+    EXPECT_EQ(lang_code_get(), LANG_CODE_USASCII);
+    EXPECT_STREQ(getenv("LANG"), "usascii");
   });
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "child_output.h"
 #include "runtime/diag/diag.h"
 #include "runtime/text/kel_printf.h"
 #include "runtime/text/kel_printf_internal.h"
@@ -205,21 +206,18 @@ TEST(PrintRules, WideStringsPrintInTheir8BitForm) {
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%ws", big.c_str())), std::string(3000, 'w'));
 }
 
-namespace {
-// Under the Japanese session a precision keeps whole two-byte EUC characters; exits 0 when it does.
-void cut_euc_under_japanese() {
-  lang_code_set(1);
-  const kel_wchar two_byte[] = {0x3042, 0x3044, 0x3046, 0};  // hiragana, two EUC bytes each
-  const std::string cut = text_or_null(kel_sprintf(nullptr, "%.3ws|%.4ws", two_byte, two_byte));
-  const std::string single = text_or_null(kel_sprintf(nullptr, "%.3ws", u"abcdef"));
-  fprintf(stderr, "[%s][%s]", cut.c_str(), single.c_str());
-  exit(cut == "\xA4\xA2|\xA4\xA2\xA4\xA4" && single == "abc" ? 0 : 1);
-}
-}  // namespace
-
+// Under the Japanese session a precision keeps whole two-byte EUC characters. In a child: the
+// session language is process-wide.
 TEST(PrintRules, WidePrecisionCutsWholeEucCharacters) {
-  // Own process: the session language is process-wide.
-  EXPECT_EXIT(cut_euc_under_japanese(), testing::ExitedWithCode(0), "");
+  testsupport::run_child(
+      [] {
+        lang_code_set(1);
+        const kel_wchar two_byte[] = {0x3042, 0x3044, 0x3046, 0};  // hiragana, two EUC bytes each
+        EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%.3ws|%.4ws", two_byte, two_byte)),
+                  "\xA4\xA2|\xA4\xA2\xA4\xA4");
+        EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%.3ws", u"abcdef")), "abc");
+      },
+      testsupport::exits(0));
 }
 
 TEST(PrintRules, MultibyteCharactersOfTheFormatAreCopiedWhole) {
@@ -253,27 +251,25 @@ TEST(PrintRules, PathsPrintWithBackslashes) {
             "[][]");
 }
 
-namespace {
 // With fatal reports printed but not stopping, an over-long path is reported in the middle of a
-// call; exits 0 when neither that call's text nor the previous result were disturbed.
-void report_inside_a_call() {
-  debug_setup(1);
-  fatal_hook_set([](const char*) { return 0; });
-  const char* previous = kel_sprintf(nullptr, "previous %d", 1);
-  const std::string too_long(300, 'p');
-  std::string result;
-  const std::string printed = stdout_of([&] {
-    result = text_or_null(kel_sprintf(nullptr, "<%d%pd%s>", 5, too_long.c_str(), previous));
-  });
-  fprintf(stderr, "[%s][%s]", result.c_str(), printed.c_str());
-  const bool reported = printed.find("FATAL ERROR in WSTRCOPY_X") != std::string::npos &&
-                        printed.find("OVERFLOW.") != std::string::npos;
-  exit(result == "<5previous 1>" && reported ? 0 : 1);
-}
-}  // namespace
-
+// call, disturbing neither that call's text nor the previous result. In a child: the report
+// switches are process-wide.
 TEST(PrintRules, AReportMadeWhileFormattingDisturbsNothing) {
-  EXPECT_EXIT(report_inside_a_call(), testing::ExitedWithCode(0), "");
+  testsupport::run_child(
+      [] {
+        debug_setup(1);
+        fatal_hook_set([](const char*) { return 0; });
+        const char* previous = kel_sprintf(nullptr, "previous %d", 1);
+        const std::string too_long(300, 'p');
+        std::string result;
+        const std::string printed = stdout_of([&] {
+          result = text_or_null(kel_sprintf(nullptr, "<%d%pd%s>", 5, too_long.c_str(), previous));
+        });
+        EXPECT_EQ(result, "<5previous 1>");
+        EXPECT_NE(printed.find("FATAL ERROR in WSTRCOPY_X"), std::string::npos) << printed;
+        EXPECT_NE(printed.find("OVERFLOW."), std::string::npos) << printed;
+      },
+      testsupport::exits(0));
 }
 
 TEST(PrintRules, UnknownConversionsRefuseTheWholeCall) {
