@@ -34,28 +34,26 @@ TEST(XarOps, AllocOrResizeExtendAppend) {
   XAR_FREE(&a);
 }
 
-[[noreturn]] static void size_mismatch_child() {
-  fresh_process::Checks check;
-  fresh_process::catch_reports();
-  int* a = ints({1, 2});
-  xar_alloc_or_resize(&a, 4, 8, 2);
-  xar_alloc_or_extend(&a, 1, 2, 2);
-  xar_alloc_or_append(&a, 1, 3, 2, nullptr);
-  check.equal(XAR_COUNT(&a), 6, "each operation carried on");
-  const char* names[] = {"xar_alloc_or_resize", "xar_alloc_or_extend", "xar_alloc_or_append"};
-  const char* messages[] = {"inconsistent size: old (4) != request (8) - SERIOUS ERROR.",
-                            "inconsistent size: old (4) != request (2) - SERIOUS ERROR.",
-                            "inconsistent size: old (4) != request (3) - SERIOUS ERROR."};
-  check.equal(fresh_process::reports.size(), size_t(3), "three reports");
-  for (size_t i = 0; i < 3 && i < fresh_process::reports.size(); ++i) {
-    check.equal(fresh_process::reports[i].where, std::string(names[i]), names[i]);
-    check.equal(fresh_process::reports[i].message, std::string(messages[i]), messages[i]);
-  }
-  check.finish();
-}
-
 TEST(XarOps, InconsistentObjectSizeIsReportedAndCarriesOn) {
-  EXPECT_EXIT(size_mismatch_child(), testing::ExitedWithCode(0), "");
+  testsupport::run_child(
+      [] {
+        fresh_process::catch_reports();
+        int* a = ints({1, 2});
+        xar_alloc_or_resize(&a, 4, 8, 2);
+        xar_alloc_or_extend(&a, 1, 2, 2);
+        xar_alloc_or_append(&a, 1, 3, 2, nullptr);
+        EXPECT_EQ(XAR_COUNT(&a), 6) << "each operation carried on";
+        const char* names[] = {"xar_alloc_or_resize", "xar_alloc_or_extend", "xar_alloc_or_append"};
+        const char* messages[] = {"inconsistent size: old (4) != request (8) - SERIOUS ERROR.",
+                                  "inconsistent size: old (4) != request (2) - SERIOUS ERROR.",
+                                  "inconsistent size: old (4) != request (3) - SERIOUS ERROR."};
+        ASSERT_EQ(fresh_process::reports.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) {
+          EXPECT_EQ(fresh_process::reports[i].where, names[i]);
+          EXPECT_EQ(fresh_process::reports[i].message, messages[i]);
+        }
+      },
+      testsupport::exits(0));
 }
 
 TEST(XarOps, InsertRemoveDelete) {
@@ -89,27 +87,24 @@ TEST(XarOps, InsertRemoveDelete) {
   XAR_FREE(&a);
 }
 
-[[noreturn]] static void bad_requests_child() {
-  fresh_process::Checks check;
-  fresh_process::catch_reports();
-  int* a = ints({1, 2, 3});
-  int out[4];
-  check.that(xar_delete(&a, 2, 2, out) == nullptr, "delete past the end gives null");
-  check.that(xar_delete(&a, -1, 1, out) == nullptr, "negative index gives null");
-  xar_swap(a, 0, 3);
-  xar_swap(nullptr, 0, 0);
-  check.equal(contents(a), V({1, 2, 3}), "array untouched");
-  check.equal(fresh_process::reports.size(), size_t(4), "four reports");
-  for (size_t i = 0; i < fresh_process::reports.size(); ++i) {
-    check.equal(fresh_process::reports[i].where, std::string(i < 2 ? "xar_delete" : "xar_swap"),
-                "where");
-    check.equal(fresh_process::reports[i].message, std::string("Invalid request"), "message");
-  }
-  check.finish();
-}
-
 TEST(XarOps, BadDeleteAndSwapRequestsAreReported) {
-  EXPECT_EXIT(bad_requests_child(), testing::ExitedWithCode(0), "");
+  testsupport::run_child(
+      [] {
+        fresh_process::catch_reports();
+        int* a = ints({1, 2, 3});
+        int out[4];
+        EXPECT_EQ(xar_delete(&a, 2, 2, out), nullptr) << "delete past the end";
+        EXPECT_EQ(xar_delete(&a, -1, 1, out), nullptr) << "negative index";
+        xar_swap(a, 0, 3);
+        xar_swap(nullptr, 0, 0);
+        EXPECT_EQ(contents(a), V({1, 2, 3}));
+        ASSERT_EQ(fresh_process::reports.size(), 4u);
+        for (size_t i = 0; i < 4; ++i) {
+          EXPECT_EQ(fresh_process::reports[i].where, i < 2 ? "xar_delete" : "xar_swap") << i;
+          EXPECT_EQ(fresh_process::reports[i].message, "Invalid request") << i;
+        }
+      },
+      testsupport::exits(0));
 }
 
 TEST(XarOps, SwapAndReverse) {
@@ -346,24 +341,18 @@ TEST(ArrRoutines, ReverseAndRotate) {
 
 TEST(ArrRoutines, RotateTemporaryComesFromTheStackOnlyForSmallArrays) {
   // With every backing request failing, only the rotation that needs no getmem succeeds.
-  EXPECT_EXIT(
-      {
+  testsupport::run_child(
+      [] {
         int v[101];
         for (int i = 0; i < 101; ++i) v[i] = i;
         mem_backing_fail_after(0);
-        const int small = arr_rotate(v, 4, 1, 100);
-        mem_backing_fail_after(-1);
-        std::exit(small == 1 && v[0] == 1 && v[99] == 0 ? 0 : 1);
+        EXPECT_EQ(arr_rotate(v, 4, 1, 100), 1);
+        EXPECT_EQ(v[0], 1);
+        EXPECT_EQ(v[99], 0);
+        // One int more needs getmem, which fails: with no trap to take the break, it stops.
+        arr_rotate(v, 4, 1, 101);
       },
-      testing::ExitedWithCode(0), "");
-  // One int more needs getmem, which fails: the process stops, or the rotation reports 0.
-  break_output([] {
-    int v[101] = {};
-    mem_backing_fail_after(0);
-    const int large = arr_rotate(v, 4, 1, 101);
-    mem_backing_fail_after(-1);
-    if (large != 0) std::exit(1);
-  });
+      testsupport::stops());
 }
 
 TEST(ArrRoutinesStops, WrongCallsAndBadPointers) {
