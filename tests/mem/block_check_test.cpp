@@ -12,8 +12,7 @@
 namespace {
 
 using memtest::ArenaBacking;
-using memtest::output_path;
-using memtest::read_text;
+using memtest::stop_output;
 using ::testing::HasSubstr;
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
@@ -106,43 +105,35 @@ TEST(HeapBlockCheck, SizeAndInfoOfInvalidPointers) {
 using HeapCorruptionStop = ArenaBacking;
 
 TEST_F(HeapCorruptionStop, SecondReleaseOfABlock) {
-  const std::string out = output_path("double_release");
-  MEM_EXPECT_STOP(
-      {
-        void* p = getmem(40);
-        rlsmem(p);
-        rlsmem(p);
-      },
-      out);
-  EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n"));
+  EXPECT_THAT(stop_output([] {
+                void* p = getmem(40);
+                rlsmem(p);
+                rlsmem(p);
+              }),
+              HasSubstr("rlsmem:  memory chain is corrupt\n"));
 }
 
 TEST_F(HeapCorruptionStop, SecondReleaseAfterTheMemoryWasReused) {
-  const std::string out = output_path("reused_release");
-  MEM_EXPECT_STOP(
-      {
-        void* p = getmem(40);
-        rlsmem(p);
-        memset((char*)p - 8, 0, 64);  // the backing allocator's new owner writes over it
-        rlsmem(p);
-      },
-      out);
-  EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n"));
+  EXPECT_THAT(stop_output([] {
+                void* p = getmem(40);
+                rlsmem(p);
+                memset((char*)p - 8, 0, 64);  // the backing allocator's new owner writes over it
+                rlsmem(p);
+              }),
+              HasSubstr("rlsmem:  memory chain is corrupt\n"));
 }
 
 // Large blocks may get mappings of their own that are gone once released: the second release
 // must be found without reading the block.
 TEST(HeapCorruption, SecondReleaseOfALargeBlock) {
   for (int size : {200 * 1024, 2 * 1024 * 1024}) {
-    const std::string out = output_path(("large_release_" + std::to_string(size)).c_str());
-    MEM_EXPECT_STOP(
-        {
-          void* p = getmem(size);
-          rlsmem(p);
-          rlsmem(p);
-        },
-        out);
-    EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n")) << size;
+    EXPECT_THAT(stop_output([&] {
+                  void* p = getmem(size);
+                  rlsmem(p);
+                  rlsmem(p);
+                }),
+                HasSubstr("rlsmem:  memory chain is corrupt\n"))
+        << size;
   }
 }
 
@@ -150,17 +141,13 @@ void note_exit(int code) { printf("exit handler %d\n", code); }
 
 // The stop runs the exit handlers, whose list sits in the broken chain: it must stop once.
 TEST(HeapCorruption, StopWithExitHandlersReportsOnce) {
-  const std::string out = output_path("stop_once");
-  MEM_EXPECT_STOP(
-      {
-        exit_handler_add(note_exit);
-        void* p = getmem(40);
-        getmem(40);
-        hdr(p)->prev = nullptr;
-        rlsmem(p);
-      },
-      out);
-  const std::string text = read_text(out);
+  const std::string text = stop_output([] {
+    exit_handler_add(note_exit);
+    void* p = getmem(40);
+    getmem(40);
+    hdr(p)->prev = nullptr;
+    rlsmem(p);
+  });
   const auto count = [&](const std::string& line) {
     size_t n = 0;
     for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
@@ -172,39 +159,30 @@ TEST(HeapCorruption, StopWithExitHandlersReportsOnce) {
 }
 
 TEST(HeapCorruption, ReleaseOfAPointerIntoABlock) {
-  const std::string out = output_path("middle_release");
-  MEM_EXPECT_STOP(
-      {
-        char* p = (char*)getmem(64);
-        rlsmem(p + 16);
-      },
-      out);
-  EXPECT_THAT(read_text(out), HasSubstr("rlsmem:  memory chain is corrupt\n"));
+  EXPECT_THAT(stop_output([] {
+                char* p = (char*)getmem(64);
+                rlsmem(p + 16);
+              }),
+              HasSubstr("rlsmem:  memory chain is corrupt\n"));
 }
 
 TEST(HeapCorruption, ResizeNextToADamagedNeighbour) {
-  const std::string out = output_path("damaged_resize");
-  MEM_EXPECT_STOP(
-      {
-        void* a = getmem(8);
-        void* b = getmem(8);
-        tail(a)->next = hdr(a);  // written through the block's own tail
-        relocmem(b, 100);
-      },
-      out);
-  EXPECT_THAT(read_text(out), HasSubstr("manage_memory:  memory chain is corrupt\n"));
+  EXPECT_THAT(stop_output([] {
+                void* a = getmem(8);
+                void* b = getmem(8);
+                tail(a)->next = hdr(a);  // written through the block's own tail
+                relocmem(b, 100);
+              }),
+              HasSubstr("manage_memory:  memory chain is corrupt\n"));
 }
 
 TEST(HeapCorruption, AppendAfterADamagedLastArea) {
-  const std::string out = output_path("damaged_append");
-  MEM_EXPECT_STOP(
-      {
-        void* a = getmem(8);
-        tail(a)->next = hdr(a);
-        getmem(8);
-      },
-      out);
-  EXPECT_THAT(read_text(out), HasSubstr("manage_memory:  memory chain is corrupt\n"));
+  EXPECT_THAT(stop_output([] {
+                void* a = getmem(8);
+                tail(a)->next = hdr(a);
+                getmem(8);
+              }),
+              HasSubstr("manage_memory:  memory chain is corrupt\n"));
 }
 
 TEST(HeapBlockDump, QuietAndVerboseForms) {
@@ -269,46 +247,41 @@ TEST(HeapSummary, LinesAgreeWithTheCounters) {
   rlsmem(a);
 }
 
+// The chain walk ends the process abnormally at once, without the runtime's stop.
+template <class Body>
+std::string aborted_output(Body&& body,
+                           const std::source_location where = std::source_location::current()) {
+  return testsupport::run_child(body, testsupport::ends_badly(), {}, where);
+}
+
 TEST(HeapChainCheck, StopsAtAnInvalidBlock) {
-  const std::string out = output_path("chain_invalid");
-  MEM_EXPECT_STOP(
-      {
-        getmem(8);
-        void* b = getmem(8);
-        getmem(8);
-        hdr(b)->prev = nullptr;
-        checkmem_chain();
-      },
-      out);
-  const std::string text = read_text(out);
+  const std::string text = aborted_output([] {
+    getmem(8);
+    void* b = getmem(8);
+    getmem(8);
+    hdr(b)->prev = nullptr;
+    checkmem_chain();
+  });
   EXPECT_THAT(text, HasSubstr(" Invalid block found\n"));
   EXPECT_THAT(text, HasSubstr("LOOKS BAD"));
   EXPECT_EQ(text.find(" The chain of"), std::string::npos);
 }
 
 TEST(HeapChainCheck, StopsAtAMarkedBlockThatIsNoXarray) {
-  const std::string out = output_path("chain_xarray");
-  MEM_EXPECT_STOP(
-      {
-        getmem_xar(64, 1);
-        checkmem_chain();
-      },
-      out);
-  EXPECT_THAT(read_text(out),
+  EXPECT_THAT(aborted_output([] {
+                getmem_xar(64, 1);
+                checkmem_chain();
+              }),
               HasSubstr("Found a memory block containing invalid expandable array.\n"));
 }
 
 // A damaged size word must not send the check past the block to look for the trailer.
 TEST(HeapChainCheck, StopsAtAnXarrayWhoseSizeWordIsDamaged) {
-  const std::string out = output_path("chain_xarray_size");
-  MEM_EXPECT_STOP(
-      {
-        void* x = XAR_ALLOC(4, 8, 1);
-        *((uint32_t*)x - 2) |= 0x7FF00;  // the units far beyond the block
-        checkmem_chain();
-      },
-      out);
-  EXPECT_THAT(read_text(out),
+  EXPECT_THAT(aborted_output([] {
+                void* x = XAR_ALLOC(4, 8, 1);
+                *((uint32_t*)x - 2) |= 0x7FF00;  // the units far beyond the block
+                checkmem_chain();
+              }),
               HasSubstr("Found a memory block containing invalid expandable array.\n"));
 }
 

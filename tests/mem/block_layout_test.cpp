@@ -111,23 +111,26 @@ TEST(HeapBlockLayout, BlocksAreLinkedInAllocationOrder) {
 
 TEST(HeapBlockLayout, ReleasingTheOnlyBlockEmptiesTheChain) {
   // In a child, so that the chain can be emptied of whatever the process holds.
-  EXPECT_EXIT(
-      {
+  testsupport::run_child(
+      [] {
         forget_memory_chain();
-        bool ok = first_memory_area() == nullptr;
+        EXPECT_EQ(first_memory_area(), nullptr);
         Counters before = counters();
         void* p = getmem(100);
-        ok = ok && first_memory_area() == p && mem_manager.last_area == header(p);
-        ok = ok && header(p)->prev == nullptr;
+        EXPECT_EQ(first_memory_area(), p);
+        EXPECT_EQ(mem_manager.last_area, header(p));
+        EXPECT_EQ(header(p)->prev, nullptr);
         Counters during = counters();
         rlsmem(p);
         Counters after = counters();
-        ok = ok && first_memory_area() == nullptr && mem_manager.last_area == nullptr;
-        ok = ok && after.count == before.count && after.user == before.user;
-        ok = ok && after.peak == during.peak && during.peak >= during.system;
-        exit(ok ? 0 : 1);
+        EXPECT_EQ(first_memory_area(), nullptr);
+        EXPECT_EQ(mem_manager.last_area, nullptr);
+        EXPECT_EQ(after.count, before.count);
+        EXPECT_EQ(after.user, before.user);
+        EXPECT_EQ(after.peak, during.peak);
+        EXPECT_GE(during.peak, during.system);
       },
-      ::testing::ExitedWithCode(0), "");
+      testsupport::exits(0));
 }
 
 TEST(HeapBlockLayout, XarrayFlagFollowsTheLastAllocationOrResize) {
@@ -249,7 +252,7 @@ namespace {
 
 TEST_F(HeapFill, KeptBlocksAreFilledWholeAndStayOutOfTheChain) {
   // In a child: the kept blocks come from the arena and stay on the process's kept list.
-  const std::string out = testsupport::run_child(
+  testsupport::run_child(
       [] {
         mem_manager.keep_released = 1;
         unsigned char* big = (unsigned char*)getmem(5000);
@@ -259,12 +262,13 @@ TEST_F(HeapFill, KeptBlocksAreFilledWholeAndStayOutOfTheChain) {
         unsigned char* moved = (unsigned char*)relocmem(small, 40);  // a kept block always moves
         rlsmem(big);
         mem_manager.keep_released = 0;
-        printf("%d %d %d %d %d\n", moved != small, all_bytes(small - 8, 0, 40, 0xFF),
-               all_bytes(big - 8, 0, 5016, 0xFF),  // no edge-only fill for kept blocks
-               all_bytes(moved, 0, 20, 0x5A), check_memory_block(moved) == MEM_BLOCK_OK);
+        EXPECT_NE(moved, small);
+        EXPECT_TRUE(all_bytes(small - 8, 0, 40, 0xFF));
+        EXPECT_TRUE(all_bytes(big - 8, 0, 5016, 0xFF));  // no edge-only fill for kept blocks
+        EXPECT_TRUE(all_bytes(moved, 0, 20, 0x5A));
+        EXPECT_EQ(check_memory_block(moved), MEM_BLOCK_OK);
       },
-      ::testing::ExitedWithCode(0));
-  EXPECT_EQ(out, "1 1 1 1 1\n");
+      testsupport::exits(0));
 }
 
 TEST(HeapSettings, AlwaysMoveSetterReportsOnlyInDebugMode) {

@@ -14,9 +14,10 @@
 
 namespace {
 
-using memtest::output_path;
-using memtest::read_text;
+using memtest::stop_output;
 using ::testing::HasSubstr;
+using testsupport::exits;
+using testsupport::run_child;
 using testsupport::set_env;
 using Bytes = unsigned char*;
 
@@ -180,49 +181,40 @@ TEST(ClumpStops, LookalikesDamageDoubleReleaseAndDebugMode) {
   EXPECT_EQ(debug_getmem_size(block + 200), -1);
   rlsmem(block);
 
-  const std::string out = output_path("stops");
-  MEM_EXPECT_STOP(
-      {
-        void* p = clump_getmem(register_clump("damaged", 40));
-        clump_of(p)->self = nullptr;
-        rlsmem(p);
-      },
-      out);
-  EXPECT_THAT(read_text(out), HasSubstr("rlsmem_clump:  clump corruption"));
-  MEM_EXPECT_STOP(
-      {
-        serious_error_reporting_set(1);
-        const int d = register_clump("twice", 40);
-        void* keep = clump_getmem(d);
-        void* p = clump_getmem(d);
-        ((ClumpSlot*)((char*)keep + 88))->marker = 7;  // the free slot after p
-        checkmem_chain_clump(nullptr, nullptr);
-        rlsmem(p);
-        rlsmem(p);
-      },
-      out);
-  const std::string text = read_text(out);
+  EXPECT_THAT(stop_output([] {
+                void* p = clump_getmem(register_clump("damaged", 40));
+                clump_of(p)->self = nullptr;
+                rlsmem(p);
+              }),
+              HasSubstr("rlsmem_clump:  clump corruption"));
+  const std::string text = stop_output([] {
+    serious_error_reporting_set(1);
+    const int d = register_clump("twice", 40);
+    void* keep = clump_getmem(d);
+    void* p = clump_getmem(d);
+    ((ClumpSlot*)((char*)keep + 88))->marker = 7;  // the free slot after p
+    checkmem_chain_clump(nullptr, nullptr);
+    rlsmem(p);
+    rlsmem(p);
+  });
   EXPECT_THAT(text, HasSubstr("checkmem_chain_clump():   object corruption"));
   EXPECT_THAT(text, HasSubstr("release of already released object"));
   EXPECT_THAT(text, HasSubstr("rlsmem:  memory chain is corrupt"));
-  MEM_EXPECT_STOP(
-      {
-        order_debug_level_set(1);
-        relocmem(clump_getmem(register_clump("fixed", 16)), 16);
-      },
-      out);
-  EXPECT_THAT(read_text(out),
+  EXPECT_THAT(stop_output([] {
+                order_debug_level_set(1);
+                relocmem(clump_getmem(register_clump("fixed", 16)), 16);
+              }),
               HasSubstr("relocmem_clump: Cannot reallocate a user registered clump!\n"));
 }
 
 TEST(ClumpRegistry, FullRegistryAndObjectsTooBigForTwoSlots) {
-  EXPECT_EXIT(
-      {
+  run_child(
+      [] {
         while (register_clump("fill", 8) >= 0) {
         }
-        exit(kel::clump::entry_count == 500 ? 0 : 1);
+        EXPECT_EQ(kel::clump::entry_count, 500);
       },
-      ::testing::ExitedWithCode(0), "");
+      exits(0));
   EXPECT_EQ(register_clump("huge", 32745), -1);
   const int id = register_clump("half", 32744);
   EXPECT_EQ(clump_objects_per_clump(id), 2);
@@ -232,25 +224,26 @@ TEST(ClumpRegistry, FullRegistryAndObjectsTooBigForTwoSlots) {
 // Settings change process-wide state, so they run in children.
 TEST(ClumpSettings, AutomaticClumpsReportAndClumpSizeLimits) {
   for (const char* value : {"true", "TRUE ", "TRUE"}) {
-    EXPECT_EXIT(
-        {
+    run_child(
+        [&] {
           set_env("AUTO_CLUMPS_ON", value);
           read_memory_settings();
           void* a = getmem(24);
-          if (strcmp(value, "TRUE") != 0) exit(clump_object_id(a) == -1 ? 0 : 1);
-          const bool ok =
-              clump_object_id(a) >= 0 && clump_object_id(a) == clump_object_id(getmem(20)) &&
-              clump_object_id(getmem(2049)) == -1 && clump_object_size(getmem(2048)) == 2048 &&
-              clump_object_id(getmem_or_null(24)) == -1 &&
-              clump_object_size(relocmem(a, 100)) == 104;
-          exit(ok ? 0 : 1);
+          if (strcmp(value, "TRUE") != 0) {
+            EXPECT_EQ(clump_object_id(a), -1) << value;
+            return;
+          }
+          EXPECT_GE(clump_object_id(a), 0);
+          EXPECT_EQ(clump_object_id(a), clump_object_id(getmem(20)));
+          EXPECT_EQ(clump_object_id(getmem(2049)), -1);
+          EXPECT_EQ(clump_object_size(getmem(2048)), 2048);
+          EXPECT_EQ(clump_object_id(getmem_or_null(24)), -1);
+          EXPECT_EQ(clump_object_size(relocmem(a, 100)), 104);
         },
-        ::testing::ExitedWithCode(0), "");
+        exits(0));
   }
-  const std::string out = output_path("settings");
-  EXPECT_EXIT(
-      {
-        memtest::send_stdout_to(out);
+  const std::string text = run_child(
+      [] {
         print_memory_settings();  // nothing on: nothing printed
         set_env("CLUMP_MODE_OFF", "TRUE");
         read_memory_settings();
@@ -261,18 +254,15 @@ TEST(ClumpSettings, AutomaticClumpsReportAndClumpSizeLimits) {
         set_env("CLUMP_SIZE", "8192");
         read_memory_settings();
         print_memory_settings();
-        bool ok =
-            clump_objects_per_clump(register_clump("s", 380)) == 20 && find_auto_clump(24) == -1;
+        EXPECT_EQ(clump_objects_per_clump(register_clump("s", 380)), 20);
+        EXPECT_EQ(find_auto_clump(24), -1);
         for (const char* bad : {"abc", "100", "4135", "262145", "65536x"}) {
           set_env("CLUMP_SIZE", bad);
           read_memory_settings();
-          ok = ok && clump_size_setting() == 65536;
+          EXPECT_EQ(clump_size_setting(), 65536) << bad;
         }
-        fflush(stdout);
-        exit(ok ? 0 : 1);
       },
-      ::testing::ExitedWithCode(0), "");
-  const std::string text = read_text(out);
+      exits(0));
   EXPECT_EQ(text.substr(0, text.find("CLUMP_SIZE")),
             "************** Memory debug settings ************\n"
             "Standard mem clumps are disabled.\n"
@@ -289,19 +279,14 @@ TEST(ClumpSettings, AutomaticClumpsReportAndClumpSizeLimits) {
 }
 
 TEST(ClumpReport, TableRowsAndPercent) {
-  const std::string out = output_path("table");
-  EXPECT_EXIT(
-      {
-        memtest::send_stdout_to(out);
+  const std::string text = run_child(
+      [] {
         const int a = register_clump("KelFile", 380);
         unregister_clump(register_clump("a name longer than twenty-five", 16));
         for (int i = 0; i < 50; ++i) clump_getmem(a);
         print_clump_table();
-        fflush(stdout);
-        exit(0);
       },
-      ::testing::ExitedWithCode(0), "");
-  const std::string text = read_text(out);
+      exits(0));
   EXPECT_EQ(text.substr(0, 153),
             "Registered Name           size Active     Per Clump Num Clumps Percent Full\n"
             "------------------------- ---- ---------- --------- ---------- ------------\n"

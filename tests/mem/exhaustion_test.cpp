@@ -12,11 +12,11 @@
 
 namespace {
 
-using memtest::output_path;
-using memtest::read_text;
 using ::testing::HasSubstr;
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
+using testsupport::exits;
+using testsupport::run_child;
 
 struct Snapshot {
   int count, user, system, peak;
@@ -150,53 +150,49 @@ TEST_F(HeapExhaustion, MemoryBreakReturnsToTheTrapFrameWithChainIntact) {
 }
 
 TEST(HeapExhaustionStop, MemoryBreakWithoutATrapStops) {
-  const std::string out = output_path("no_trap");
-  MEM_EXPECT_STOP(
-      {
-        mem_backing_fail_after(0);
-        void* p = getmem(100);
-        // Reaching here means the break came back; writing would hit a null block.
-        printf("returned %p\n", p);
-      },
-      out);
-  const std::string text = read_text(out);
+  const std::string text = memtest::stop_output([] {
+    mem_backing_fail_after(0);
+    void* p = getmem(100);
+    // Reaching here means the break came back; writing would hit a null block.
+    printf("returned %p\n", p);
+  });
   EXPECT_THAT(text,
               HasSubstr(" Serious error - out of virtual memory. Starting recovery attempt.\n"));
   EXPECT_EQ(text.find("returned"), std::string::npos);
 }
 
 TEST(MemoryStartUp, LockFailureExitsWithStatus1) {
-  const std::string out = output_path("lock_failure");
-  EXPECT_EXIT(
-      {
-        memtest::send_stdout_to(out);
-        kel_lock_fail_creation(1);
-        init_memory_locks();
-        exit(0);
-      },
-      ::testing::ExitedWithCode(1), "");
-  EXPECT_EQ(read_text(out), "Unable to initialize memory manager locks.  Exiting.\n");
+  EXPECT_EQ(run_child(
+                [] {
+                  kel_lock_fail_creation(1);
+                  init_memory_locks();
+                },
+                exits(1)),
+            "Unable to initialize memory manager locks.  Exiting.\n");
 }
 
 int after_init_calls = 0;
 void count_after_init() { ++after_init_calls; }
 
 TEST(MemoryStartUp, StartUpAllocatesNothingAndCallsAfterInit) {
-  EXPECT_EXIT(
-      {
+  run_child(
+      [] {
         int before = 0;
         int after = 0;
         getmem_counters(&before, nullptr, nullptr, nullptr);
-        bool ok = init_memory_manager(count_after_init) == 0 && after_init_calls == 1;
-        ok = ok && init_memory_manager(nullptr) == 0 && after_init_calls == 1;
+        EXPECT_EQ(init_memory_manager(count_after_init), 0);
+        EXPECT_EQ(after_init_calls, 1);
+        EXPECT_EQ(init_memory_manager(nullptr), 0);
+        EXPECT_EQ(after_init_calls, 1);
         getmem_counters(&after, nullptr, nullptr, nullptr);
-        ok = ok && after == before && mem_manager.vm_backing == vm_mode();
+        EXPECT_EQ(after, before);
+        EXPECT_EQ(mem_manager.vm_backing, vm_mode());
         void* p = getmem(10);
-        ok = ok && p && check_memory_block(p) == MEM_BLOCK_OK;
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(check_memory_block(p), MEM_BLOCK_OK);
         rlsmem(p);
-        exit(ok ? 0 : 1);
       },
-      ::testing::ExitedWithCode(0), "");
+      exits(0), {.start = testsupport::ChildStart::Fresh});
 }
 
 }  // namespace

@@ -1,11 +1,7 @@
 #include "mem_test_support.h"
 
-#include "child_output.h"
-
 #include <stdio.h>
 #include <string.h>
-
-#include <cstdio>
 
 namespace memtest {
 namespace {
@@ -39,18 +35,5 @@ void arena_release(void*) {}
 
 void ArenaBacking::SetUp() { mem_set_backing(arena_allocate, arena_reallocate, arena_release); }
 void ArenaBacking::TearDown() { mem_set_backing(nullptr, nullptr, nullptr); }
-
-void send_stdout_to(const std::string& path) {
-  std::fflush(stdout);
-  if (!std::freopen(path.c_str(), "w", stdout)) std::abort();
-}
-
-std::string output_path(const char* name) { return testsupport::child_output_path(name); }
-
-std::string read_text(const std::string& path) {
-  std::string text = testsupport::read_text(path);
-  std::remove(path.c_str());
-  return text;
-}
 
 }  // namespace memtest

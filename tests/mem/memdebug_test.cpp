@@ -13,12 +13,13 @@
 
 namespace {
 
-using ::testing::ExitedWithCode;
 using ::testing::HasSubstr;
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 using testsupport::ChildStart;
+using testsupport::exits;
 using testsupport::run_child;
+using testsupport::stops;
 
 std::string hex(const void* p) {
   char text[32];
@@ -138,15 +139,13 @@ TEST(UnreleasedMemoryFile, SecondRunReportsWhatTheFirstLeft) {
     if (write) memdebug_write();
     memdebug_stop();
   };
-  run_child([&] { program(60, true); }, ExitedWithCode(0), {.tag = "1"});
+  run_child([&] { program(60, true); }, exits(0), {.tag = "1"});
   const std::string written = testsupport::read_text(file);
-  const std::string second =
-      run_child([&] { program(60, false); }, ExitedWithCode(0), {.tag = "2"});
-  const std::string changed =
-      run_child([&] { program(61, false); }, ExitedWithCode(0), {.tag = "3"});
+  const std::string second = run_child([&] { program(60, false); }, exits(0), {.tag = "2"});
+  const std::string changed = run_child([&] { program(61, false); }, exits(0), {.tag = "3"});
   // An empty file never reports.
   if (parent) fclose(fopen(file.c_str(), "w"));
-  const std::string empty = run_child([&] { program(60, false); }, ExitedWithCode(0), {.tag = "4"});
+  const std::string empty = run_child([&] { program(60, false); }, exits(0), {.tag = "4"});
   if (!parent) return;
 
   // a, b, then the resize of a
@@ -185,7 +184,7 @@ TEST(KeptBlocks, OverwriteOfAKeptBlockIsFoundAndStops) {
         char* q = (char*)getmem(100);
         rlsmem(p);
         rlsmem(q);
-        printf("%d kept\n", check_released_blocks());
+        EXPECT_EQ(check_released_blocks(), 2);
         // Blocks released while the list cannot grow go back instead of being lost.
         int count = 0;
         getmem_counters(&count, nullptr, nullptr, nullptr);
@@ -199,16 +198,16 @@ TEST(KeptBlocks, OverwriteOfAKeptBlockIsFoundAndStops) {
         CaptureStdout();
         const int kept = check_released_blocks();
         GetCapturedStdout();
-        printf("%d blocks, %d\n", after - count, kept > 2 && kept < 1202);
+        EXPECT_EQ(after, count);
+        EXPECT_GT(kept, 2);
+        EXPECT_LT(kept, 1202);
         q[-8 + 50] = 1;  // header 8 bytes before the user bytes
         check_released_blocks();
       },
-      ExitedWithCode(2));
+      stops());
   EXPECT_THAT(out, ::testing::StartsWith("No overwrite for 0 blocks and 0 bytes.\n"
-                                         "No overwrite for 2 blocks and 160 bytes.\n"
-                                         "2 kept\n"));
-  EXPECT_THAT(out, ::testing::EndsWith("0 blocks, 1\n"
-                                       "Released memory block 1 has been overwritten.\n"
+                                         "No overwrite for 2 blocks and 160 bytes.\n"));
+  EXPECT_THAT(out, ::testing::EndsWith("\nReleased memory block 1 has been overwritten.\n"
                                        "Serious internal error; cannot continue.\n"));
 }
 
@@ -318,7 +317,6 @@ const char* const kKnownSetReports = R"( *** MEMORY USAGE STATISTICS REPORT ***
             total = 260 + 4 = 264
 
  ********************************************** 
-last = fresh: 1
 )";
 
 // A known set of blocks, xarrays and clump objects, reported as the increment over what the
@@ -355,28 +353,27 @@ TEST(MemoryStatistics, ReportsOfAKnownSet) {
         sink = fopen(fresh.c_str(), "w");
         memory_statistics_report(sink);
         fclose(sink);
-        printf("last = fresh: %d\n", testsupport::read_text(last) == testsupport::read_text(fresh));
+        EXPECT_EQ(testsupport::read_text(last), testsupport::read_text(fresh));
         for (const std::string* name : {&base, &last, &fresh}) std::remove(name->c_str());
         (void)a, (void)b, (void)d, (void)o1, (void)o2, (void)y;
       },
-      ExitedWithCode(0), {.start = ChildStart::Fresh});
+      exits(0), {.start = ChildStart::Fresh});
   EXPECT_EQ(out, kKnownSetReports);
 }
 
 TEST(MemoryStatistics, ManySizesSpillIntoOther) {
-  const std::string out = run_child(
+  run_child(
       [] {
         for (int size = 1; size <= 1100; ++size) getmem(size * 8);
         static mem_snapshot s;
         memory_snapshot(&s);
-        int other_sizes_ok = 1;
-        for (int r = 1; r < 1024; ++r) other_sizes_ok &= s.getmem_size[r] == 8 * (1024 - r);
-        printf("%d %d %d %d\n", s.getmem_rows, s.getmem_count[0], other_sizes_ok,
-               s.getmem_bytes[0]);
+        // Rows 1..1023 take the sizes first met (8..8184); the 77 larger ones are "other".
+        EXPECT_EQ(s.getmem_rows, 1024);
+        for (int r = 1; r < 1024; ++r) ASSERT_EQ(s.getmem_size[r], 8 * (1024 - r)) << r;
+        EXPECT_EQ(s.getmem_count[0], 77);
+        EXPECT_EQ(s.getmem_bytes[0], 8 * (1024 + 1100) * 77 / 2);
       },
-      ExitedWithCode(0), {.start = ChildStart::Fresh});
-  // Rows 1..1023 take the sizes first met (8..8184); the 77 larger ones are "other".
-  EXPECT_EQ(out, "1024 77 1 " + std::to_string(8 * (1024 + 1100) * 77 / 2) + "\n");
+      exits(0), {.start = ChildStart::Fresh});
 }
 
 }  // namespace

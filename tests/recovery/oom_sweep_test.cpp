@@ -170,8 +170,8 @@ TEST(OomSweepFirstCall, PrintWithPathsAndWideText) {
   testsupport::oom_sweep_first_call([&] {
     const char* text = kel_sprintf(nullptr, "<%d%pd|%s|%ws|%1200s>", 7, path.c_str(), field.c_str(),
                                    wide.c_str(), "x");
-    if (!text || strncmp(text, "<7dir\\sub\\", 10) != 0)
-      printf("FAULT: wrong text %.40s\n", text ? text : "(null)");
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(strncmp(text, "<7dir\\sub\\", 10), 0) << text;
   });
 }
 
@@ -190,9 +190,10 @@ TEST(OomSweepFirstCall, WideStringConversions) {
   testsupport::oom_sweep_first_call([&] { rlsmem(text_to_new_wide(text.c_str())); });
   testsupport::oom_sweep_first_call([&] { rlsmem(wide_to_new_text(wide.c_str())); });
   testsupport::oom_sweep_first_call([&] {
-    if (wide_icmp_text(wide.c_str(), text.c_str()) != 0 ||
-        wide_cmp_text(wide.c_str(), text.c_str()) == 0)
-      fputs("FAULT: compare\n", stdout);
+    const int ignoring_case = wide_icmp_text(wide.c_str(), text.c_str());
+    const int exact = wide_cmp_text(wide.c_str(), text.c_str());
+    EXPECT_EQ(ignoring_case, 0);
+    EXPECT_NE(exact, 0);
   });
 }
 
@@ -201,8 +202,9 @@ TEST(OomSweepFirstCall, ScanIntoWideTargets) {
   testsupport::oom_sweep_first_call([&] {
     int n = 0;
     kel_wchar word[700];
-    if (kel_sscanf(line.c_str(), "%d %ws", &n, word) != 2 || n != 12)
-      fputs("FAULT: scan\n", stdout);
+    const int fields = kel_sscanf(line.c_str(), "%d %ws", &n, word);
+    EXPECT_EQ(fields, 2);
+    EXPECT_EQ(n, 12);
   });
 }
 

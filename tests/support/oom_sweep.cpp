@@ -126,7 +126,9 @@ OomSweepResult oom_sweep(const std::function<void()>& op,
   return sweep(op, after_recovery, limit, same_bytes ? 2 : 1);
 }
 
-void oom_sweep_first_call(const std::function<void()>& op) {
+void oom_sweep_first_call(const std::function<void()>& op, const std::source_location where) {
+  const ::testing::ScopedTrace caller(where.file_name(), static_cast<int>(where.line()),
+                                      "out-of-memory sweep of a first call");
   // Both processes end with the trap records and the print engine made, as a sweep does.
   const std::string once = in_new_process("once", [&] {
     prepare_traps();
@@ -143,13 +145,12 @@ void oom_sweep_first_call(const std::function<void()>& op) {
       // Stops at the first run that completes: the operation has then run to the end once.
       result = sweep(op, {}, 10000, 0);
     });
-    if (!result.completed) fputs("FAULT: never completed\n", stdout);
-    if (result.recoveries == 0) fputs("FAULT: never allocated\n", stdout);
-    if (!result.failure.empty()) fprintf(stdout, "FAULT: %s\n", result.failure.c_str());
+    EXPECT_TRUE(result.completed) << "the operation never completed";
+    EXPECT_GT(result.recoveries, 0) << "the operation never allocated";
+    EXPECT_EQ(result.failure, "");
     fputs(line.c_str(), stdout);
   });
   EXPECT_NE(growth_of(once), "") << once;
-  EXPECT_EQ(swept.find("FAULT: "), std::string::npos) << swept;
   EXPECT_EQ(growth_of(swept), growth_of(once)) << "blocks kept by a swept run, then by a plain run";
 }
 

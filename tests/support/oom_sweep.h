@@ -2,6 +2,7 @@
 // when memory runs out at any of its allocations.
 #pragma once
 #include <functional>
+#include <source_location>
 #include <string>
 
 namespace testsupport {
@@ -33,8 +34,10 @@ OomSweepResult oom_sweep(const std::function<void()>& op,
 // from scratch: one runs `op` once, the other sweeps it and then runs it to completion; both
 // must end with the same number of blocks more than they started with (a cache's size may
 // differ with the history of its growth, its count may not). The chain and the print
-// engine are still checked after every recovery. Adds failures to the running test.
-void oom_sweep_first_call(const std::function<void()>& op);
+// engine are still checked after every recovery. Adds failures to the running test, traced to
+// the caller's line.
+void oom_sweep_first_call(const std::function<void()>& op,
+                          std::source_location where = std::source_location::current());
 
 }  // namespace testsupport
 

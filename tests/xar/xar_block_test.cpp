@@ -253,13 +253,14 @@ TEST(XarBlockFresh, DebugXarReservesNoSlot) {
         static char assignment[] = "DEBUG_XAR=0";
         platform_env_put(assignment);
         void* a = XAR_ALLOC(0, 8, 10);
-        const bool empty = capacity(a) == 0 && raw(a).units == 2;
+        EXPECT_EQ(capacity(a), 0);
+        EXPECT_EQ(raw(a).units, 2);
         int64_t v = 5;
         XAR_APPEND(&a, 1, &v);
-        const bool moved = raw(a).zone == -2 && capacity(a) == 10;
-        std::exit(empty && moved ? 0 : 1);
+        EXPECT_EQ(raw(a).zone, -2);
+        EXPECT_EQ(capacity(a), 10);
       },
-      testing::ExitedWithCode(0), {.start = testsupport::ChildStart::Fresh});
+      testsupport::exits(0), {.start = testsupport::ChildStart::Fresh});
 }
 
 TEST(XarBlockStops, MisuseStopsPrintAndEnd) {
@@ -376,19 +377,26 @@ TEST(XarBlockStops, StaleUserPointerAfterRelocation) {
 
 TEST(XarBlockStops, MemoryBreaks) {
   // Growth past the largest count: reported, and the array is left as it was.
-  const std::string too_big = break_output([] {
-    void* a = XAR_ALLOC(255998, 8, 1);
-    if (XAR_EXTEND(&a, 1) || xar_is_invalid(&a) || XAR_COUNT(&a) != 255998) std::exit(1);
-  });
+  const std::string too_big = testsupport::run_child(
+      [] {
+        void* a = XAR_ALLOC(255998, 8, 1);
+        EXPECT_EQ(XAR_EXTEND(&a, 1), nullptr);
+        EXPECT_FALSE(xar_is_invalid(&a));
+        EXPECT_EQ(XAR_COUNT(&a), 255998);
+      },
+      testsupport::exits(0));
   EXPECT_TRUE(contains(too_big, " XAR_PRE_RELOC:  too big array\n")) << too_big;
   // Growth that finds no memory (here: a zone whose chunks are too small for the new block)
   // is reported, and the array stays valid and unchanged.
-  const std::string no_memory = break_output([] {
-    int* a = static_cast<int*>(xar_alloc_in_zone(xar_zone_create(64), 2, 4, 1));
-    a[0] = 1;
-    a[1] = 2;
-    void* r = XAR_EXTEND(&a, 20);
-    if (r || xar_is_invalid(&a) || contents(a) != std::vector<int>{1, 2}) std::exit(1);
-  });
+  const std::string no_memory = testsupport::run_child(
+      [] {
+        int* a = static_cast<int*>(xar_alloc_in_zone(xar_zone_create(64), 2, 4, 1));
+        a[0] = 1;
+        a[1] = 2;
+        EXPECT_EQ(XAR_EXTEND(&a, 20), nullptr);
+        EXPECT_FALSE(xar_is_invalid(&a));
+        EXPECT_EQ(contents(a), (std::vector<int>{1, 2}));
+      },
+      testsupport::exits(0));
   EXPECT_TRUE(contains(no_memory, " XAR_EXTEND:  out of memory\n")) << no_memory;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <source_location>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -57,35 +58,11 @@ inline bool spare_is_zero(const void* user) {
   return true;
 }
 
-constexpr int kReturned = 77;  // exit code of a child whose action came back
-
-// Runs `action` in a child process and returns its standard output. The child must end through
-// the fatal stop (exit code 2), or, when `may_return`, may also come back from the action (exit
-// code kReturned). Actions end the child with 1 on a failed check.
+// Runs `action` in a child that must end with the runtime's fatal stop; returns what it printed.
 template <class F>
-std::string child_output(F action, bool may_return) {
-  return testsupport::run_child(
-      [&] {
-        action();
-        std::fflush(stdout);
-        std::exit(kReturned);
-      },
-      [may_return](int status) {
-        return testing::ExitedWithCode(2)(status) ||
-               (may_return && testing::ExitedWithCode(kReturned)(status));
-      });
-}
-
-// For stops, which end the process.
-template <class F>
-std::string stop_output(F action) {
-  return child_output(action, false);
-}
-
-// For reports after which control may come back (the memory break returns when no trap takes it).
-template <class F>
-std::string break_output(F action) {
-  return child_output(action, true);
+std::string stop_output(F action,
+                        const std::source_location where = std::source_location::current()) {
+  return testsupport::run_child(action, testsupport::stops(), {}, where);
 }
 
 inline bool contains(const std::string& s, const std::string& part) {

@@ -95,19 +95,16 @@ TEST(XarZone, ArraysInAZone) {
 }
 
 TEST(XarZone, ZoneFaultsBreak) {
-  // Each fault either stops or comes back without handing out memory.
-  break_output([] {
-    if (xar_zone_alloc(12345, 8) != nullptr) std::exit(1);
-  });
-  break_output([] {
-    const int z = xar_zone_create(100);
-    if (xar_zone_alloc(z, 101) != nullptr) std::exit(1);
-  });
-  break_output([] {
-    const int z = xar_zone_create(100);
-    xar_zone_destroy(z);
-    if (xar_alloc_in_zone(z, 1, 4, 1) != nullptr) std::exit(1);
-  });
+  // Each fault comes back without handing out memory.
+  testsupport::run_child(
+      [] {
+        EXPECT_EQ(xar_zone_alloc(12345, 8), nullptr);
+        const int z = xar_zone_create(100);
+        EXPECT_EQ(xar_zone_alloc(z, 101), nullptr);
+        xar_zone_destroy(z);
+        EXPECT_EQ(xar_alloc_in_zone(z, 1, 4, 1), nullptr);
+      },
+      testsupport::exits(0));
 }
 
 TEST(XarPmm, SupportCalls) {
