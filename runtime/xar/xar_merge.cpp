@@ -248,6 +248,10 @@ int xar_merge_doubles(void* p_xar, const double* values, int n, double tolerance
   // A first walk over the array as it stands counts what will be added, so that the array
   // grows once, before anything changes; the second inserts within that room.
   const int c0 = XAR_COUNT(p_xar);
+  if (c0 == 0) {  // an empty or absent array takes every value
+    if (n > 0) xar_alloc_or_append(p_xar, n, sizeof(double), 1, values);
+    return n;
+  }
   const double* x0 = reinterpret_cast<const double*>(load_user(p_xar));
   int added = 0;
   for (int j = 0, i = 0; j < c0 && i < n;) {
