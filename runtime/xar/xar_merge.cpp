@@ -114,8 +114,26 @@ void put(const Output& out, int k, const void* value) {
   }
 }
 
+// True when the array at p_xar is absent or has objects of `size` bytes.
+bool object_size_is(const void* p_xar, int size) {
+  if (!p_xar || !load_user(p_xar)) return true;
+  int object_size = 0;
+  XAR_PARAMS(p_xar, &object_size, nullptr, nullptr, nullptr);
+  return object_size == size;
+}
+
+// An existing output is written in place with 4-byte entries: one of another object size would
+// be overrun (or its objects filled with pointers), so it is refused.
+bool output_fits(const void* p, bool harray) {
+  return !p || object_size_is(harray ? load_user(p) : p, 4);
+}
+
 int merge(const char* where, Input a, Input b, xar_merge_compare_fn compare, void* user_data,
           void* p_out, void* p_sides) {
+  if (!output_fits(p_out, a.harray) || !output_fits(p_sides, a.harray)) {
+    misuse_stop(where, "output object size is not 4");
+    return 0;
+  }
   const int na = a.count(), nb = b.count();
   int size = 4;
   if (a.xar) size = a.object_size();
@@ -243,6 +261,10 @@ void merge_sorted_harrays_copy(const void* a, const void* b, xar_merge_compare_f
 }
 
 int xar_merge_doubles(void* p_xar, const double* values, int n, double tolerance) {
+  if (!object_size_is(p_xar, int(sizeof(double)))) {
+    misuse_stop("xar_merge_doubles", "object size is not 8");
+    return 0;
+  }
   // Values out of order are taken as they come: each is merged at or after the place the
   // previous one reached, so nothing that was there is lost and the array only grows.
   // A first walk over the array as it stands counts what will be added, so that the array
