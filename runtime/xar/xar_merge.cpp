@@ -130,6 +130,10 @@ bool output_fits(const void* p, bool harray) {
 
 int merge(const char* where, Input a, Input b, xar_merge_compare_fn compare, void* user_data,
           void* p_out, void* p_sides) {
+  if (!p_out) {
+    misuse_stop(where, "null output");
+    return 0;
+  }
   if (!output_fits(p_out, a.harray) || !output_fits(p_sides, a.harray)) {
     misuse_stop(where, "output object size is not 4");
     return 0;
@@ -189,6 +193,10 @@ void free_temporary(void* arg) {
 // The merge into a temporary pointer array, then a new array of copies of the merged objects.
 void merge_copy(const char* where, Input a, Input b, xar_merge_compare_fn compare, void* user_data,
                 void* p_result, void* p_sides) {
+  if (!p_result) {
+    misuse_stop(where, "null output");
+    return;
+  }
   // The sides go to a temporary array too, which takes the place of the caller's only once the
   // result exists, so that a memory break leaves the caller's sides as they were.
   CopyState state{nullptr, a.harray};
@@ -261,6 +269,10 @@ void merge_sorted_harrays_copy(const void* a, const void* b, xar_merge_compare_f
 }
 
 int xar_merge_doubles(void* p_xar, const double* values, int n, double tolerance) {
+  if (!p_xar || n < 0 || (n > 0 && !values)) {
+    misuse_stop("xar_merge_doubles", "invalid input");
+    return 0;
+  }
   if (!object_size_is(p_xar, int(sizeof(double)))) {
     misuse_stop("xar_merge_doubles", "object size is not 8");
     return 0;

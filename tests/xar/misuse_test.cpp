@@ -7,6 +7,7 @@
 #include "runtime/diag/diag.h"
 #include "runtime/mem/mem.h"
 #include "runtime/xar/har.h"
+#include "runtime/xar/xar_ptr.h"
 #include "xar_test_util.h"
 
 namespace {
@@ -14,6 +15,7 @@ namespace {
 int compare_ints(const void* a, const void* b, void*) {
   return *static_cast<const int*>(a) - *static_cast<const int*>(b);
 }
+void no_offsprings(void*) {}
 const int kInts[] = {1, 2};
 const double kDoubles[] = {1.0};
 
@@ -61,8 +63,20 @@ const Row kRows[] = {
        har_free(&a);
      },
      "merge_sorted_harrays:  output object size is not 4"},
+    {4, false, [](void** t) { merge_sorted_xarrays(*t, *t, compare_ints, nullptr, nullptr, t); },
+     "merge_sorted_xarrays:  null output"},
+    {4, false,
+     [](void** t) { merge_sorted_xarrays_copy(*t, nullptr, compare_ints, nullptr, nullptr, t); },
+     "merge_sorted_xarrays:  null output"},
+    {4, true,
+     [](void** t) { merge_sorted_harrays_copy(*t, nullptr, compare_ints, nullptr, nullptr, t); },
+     "merge_sorted_harrays:  null output"},
     {4, false, [](void** t) { xar_merge_doubles(t, kDoubles, 1, 0.0); },
      "xar_merge_doubles:  object size is not 8"},
+    {4, false, [](void** t) { xar_ptr_alloc_or_resize(t, -1, 1, nullptr, no_offsprings); },
+     "xar_ptr_alloc_or_resize : ***\n\tbad parameter: n"},
+    {4, false, [](void** t) { str_alloc_or_copy(kDoubles, *t, -1); },
+     "str_alloc_or_copy : ***\n\tbad parameter: size"},
 };
 
 TEST(XarMisuse, RefusedWithTargetAndNeighbourUnchanged) {
