@@ -114,8 +114,30 @@ void put(const Output& out, int k, const void* value) {
   }
 }
 
+// True when the array at p_xar is absent or has objects of `size` bytes.
+bool object_size_is(const void* p_xar, int size) {
+  if (!p_xar || !load_user(p_xar)) return true;
+  int object_size = 0;
+  XAR_PARAMS(p_xar, &object_size, nullptr, nullptr, nullptr);
+  return object_size == size;
+}
+
+// An existing output is written in place with 4-byte entries: one of another object size would
+// be overrun (or its objects filled with pointers), so it is refused.
+bool output_fits(const void* p, bool harray) {
+  return !p || object_size_is(harray ? load_user(p) : p, 4);
+}
+
 int merge(const char* where, Input a, Input b, xar_merge_compare_fn compare, void* user_data,
           void* p_out, void* p_sides) {
+  if (!p_out) {
+    misuse_stop(where, "null output");
+    return 0;
+  }
+  if (!output_fits(p_out, a.harray) || !output_fits(p_sides, a.harray)) {
+    misuse_stop(where, "output object size is not 4");
+    return 0;
+  }
   const int na = a.count(), nb = b.count();
   int size = 4;
   if (a.xar) size = a.object_size();
@@ -171,6 +193,10 @@ void free_temporary(void* arg) {
 // The merge into a temporary pointer array, then a new array of copies of the merged objects.
 void merge_copy(const char* where, Input a, Input b, xar_merge_compare_fn compare, void* user_data,
                 void* p_result, void* p_sides) {
+  if (!p_result) {
+    misuse_stop(where, "null output");
+    return;
+  }
   // The sides go to a temporary array too, which takes the place of the caller's only once the
   // result exists, so that a memory break leaves the caller's sides as they were.
   CopyState state{nullptr, a.harray};
@@ -243,11 +269,23 @@ void merge_sorted_harrays_copy(const void* a, const void* b, xar_merge_compare_f
 }
 
 int xar_merge_doubles(void* p_xar, const double* values, int n, double tolerance) {
+  if (!p_xar || n < 0 || (n > 0 && !values)) {
+    misuse_stop("xar_merge_doubles", "invalid input");
+    return 0;
+  }
+  if (!object_size_is(p_xar, int(sizeof(double)))) {
+    misuse_stop("xar_merge_doubles", "object size is not 8");
+    return 0;
+  }
   // Values out of order are taken as they come: each is merged at or after the place the
   // previous one reached, so nothing that was there is lost and the array only grows.
   // A first walk over the array as it stands counts what will be added, so that the array
   // grows once, before anything changes; the second inserts within that room.
   const int c0 = XAR_COUNT(p_xar);
+  if (c0 == 0) {  // an empty or absent array takes every value
+    if (n > 0) xar_alloc_or_append(p_xar, n, sizeof(double), 1, values);
+    return n;
+  }
   const double* x0 = reinterpret_cast<const double*>(load_user(p_xar));
   int added = 0;
   for (int j = 0, i = 0; j < c0 && i < n;) {

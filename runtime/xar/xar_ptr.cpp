@@ -49,6 +49,10 @@ void xar_ptr_alloc_or_resize(void* p_xar, int n, int extension, xar_ptr_create_f
     report_fatal("xar_ptr_alloc_or_resize", "bad parameter: p_xar");
     return;
   }
+  if (n < 0) {
+    report_fatal("xar_ptr_alloc_or_resize", "bad parameter: n");
+    return;
+  }
   const int old = count_of(p_xar);
   for (int i = n; i < old; ++i) {
     void* p = pointers(p_xar)[i];
@@ -203,6 +207,10 @@ void* str_alloc_or_copy(const void* from, void* to, int size) {
   }
   if (from && from == to) {
     report_fatal("str_alloc_or_copy", "bad parametres: p_str_from or p_str_to");
+    return nullptr;
+  }
+  if (size < 0) {
+    report_fatal("str_alloc_or_copy", "bad parameter: size");
     return nullptr;
   }
   if (!to) to = getmem(size);

@@ -93,6 +93,21 @@ TEST(Merge, XarraysAndHarraysAgainstSetUnion) {
   for (void* x : {(void*)&a, (void*)&b, (void*)&d, (void*)&out, (void*)&sides}) XAR_FREE(x);
 }
 
+// Disjoint sorted sets merge as std::merge does, into an absent, an empty or a filled array.
+TEST(MergeDoubles, AgainstStdMerge) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 30; ++round) {
+    std::vector<double> a, values, expected;
+    for (int v = 0; v < 40; ++v) (rng() % 3 ? values : a).push_back(v);
+    if (round % 3 < 2) a.clear();
+    std::merge(a.begin(), a.end(), values.begin(), values.end(), std::back_inserter(expected));
+    double* x = round % 3 == 0 ? nullptr : xar_of(a, 1);
+    EXPECT_EQ(xar_merge_doubles(&x, values.data(), int(values.size()), 0.0), int(expected.size()));
+    EXPECT_EQ(contents(x), expected);
+    XAR_FREE(&x);
+  }
+}
+
 TEST(MergeDoubles, ToleranceAndValuesOutOfOrder) {
   double* x = xar_of<double>({2.0, 5.0}, 1);
   const double values[] = {1.0, 2.05, 7.0};
