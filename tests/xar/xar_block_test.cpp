@@ -3,7 +3,10 @@
 
 #include "platform/locale.h"
 #include "runtime/diag/diag.h"
+#include "runtime/mem/clump.h"
 #include "runtime/mem/mem.h"
+#include "runtime/xar/har.h"
+#include "oom_sweep.h"
 
 using namespace xar_test;
 
@@ -399,4 +402,31 @@ TEST(XarBlockStops, MemoryBreaks) {
       },
       testsupport::exits(0));
   EXPECT_TRUE(contains(no_memory, " XAR_EXTEND:  out of memory\n")) << no_memory;
+}
+
+// With automatic clumps a small array starts in a clump and grows through larger clumps to the
+// heap; a harray's segments and outer array do the same. A move that runs out of memory leaves
+// the array as it was.
+TEST(XarBlockFresh, GrowsOutOfAutomaticClumps) {
+  testsupport::run_child(
+      [] {
+        testsupport::set_env("AUTO_CLUMPS_ON", "TRUE");
+        read_memory_settings();
+        int* a = static_cast<int*>(XAR_ALLOC(0, 4, 1));
+        EXPECT_GE(clump_object_size(reinterpret_cast<char*>(a) - 8), 0);
+        for (int i = 0; i < 3000; ++i) *static_cast<int*>(XAR_APPEND(&a, 1, nullptr)) = i;
+        for (int i = 0; i < 3000; ++i) ASSERT_EQ(a[i], i);
+        int* b = static_cast<int*>(XAR_ALLOC(0, 4, 1));
+        while (XAR_COUNT(&b) < capacity(b)) XAR_APPEND(&b, 1, nullptr);
+        const int full = XAR_COUNT(&b);
+        EXPECT_OOM_SAFE([&] { XAR_APPEND(&b, 1, nullptr); },
+                        [&] { EXPECT_EQ(XAR_COUNT(&b), full); });
+        void* h = har_alloc(8, 1);
+        for (int64_t i = 0; i < 300000; ++i) har_append(&h, 1, &i);
+        for (int i = 0; i < 300000; i += 999) ASSERT_EQ(*(int64_t*)har_object(&h, i, 0, 0), i);
+        har_free(&h);
+        XAR_FREE(&a);
+        XAR_FREE(&b);
+      },
+      testsupport::exits(0));
 }
