@@ -29,6 +29,29 @@ void release_building(void* arg) {
   XAR_FREE(&b->xar);
 }
 
+// Frees what the objects own and resizes the array; false, after the report, when the array
+// holds objects of another size and is left alone. Growth, the one step that can run out of
+// memory, comes before the release, so a memory break leaves every object owning what it did.
+bool str_resize(void* p_xar, int n, int object_size, int extension, xar_str_free_fn free) {
+  if (!p_xar) {
+    report_fatal("xar_str_alloc_or_resize", "bad parameter: xar");
+    return false;
+  }
+  int old_size = object_size, count = 0;
+  if (load_user(p_xar)) XAR_PARAMS(p_xar, &old_size, nullptr, &count, nullptr);
+  if (old_size != object_size) {
+    report_fatal("xar_str_alloc_or_resize",
+                 "inconsistent size: old (%d) != request (%d) - SERIOUS ERROR.", old_size,
+                 object_size);
+    return false;
+  }
+  if (n > count) xar_alloc_or_resize(p_xar, n, object_size, extension);
+  if (free)
+    for (int i = 0; i < count; ++i) free(load_user(p_xar) + i * object_size);
+  if (n <= count) xar_alloc_or_resize(p_xar, n, object_size, extension);
+  return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -212,25 +235,7 @@ void* str_alloc_or_copy(const void* from, void* to, int size) {
 
 void xar_str_alloc_or_resize(void* p_xar, int n, int object_size, int extension,
                              xar_str_free_fn free) {
-  if (!p_xar) {
-    report_fatal("xar_str_alloc_or_resize", "bad parameter: xar");
-    return;
-  }
-  if (load_user(p_xar)) {
-    int old_size = 0;
-    XAR_PARAMS(p_xar, &old_size, nullptr, nullptr, nullptr);
-    if (old_size != object_size) {
-      report_fatal("xar_str_alloc_or_resize",
-                   "inconsistent size: old (%d) != request (%d) - SERIOUS ERROR.", old_size,
-                   object_size);
-      return;
-    }
-    if (free) {
-      const int count = count_of(p_xar);
-      for (int i = 0; i < count; ++i) free(load_user(p_xar) + i * object_size);
-    }
-  }
-  xar_alloc_or_resize(p_xar, n, object_size, extension);
+  str_resize(p_xar, n, object_size, extension, free);
 }
 
 void xar_str_free(void* p_xar, xar_str_free_fn free) {

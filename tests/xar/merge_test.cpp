@@ -203,6 +203,10 @@ TEST(OwningXarrays, PointersStructuresAndStrings) {
   xar_str_copy(&x, &y, free_owner, copy_owner);
   xar_str_delete(&y, 0, 2, free_owner);
   EXPECT_EQ(*y[0].values, 20);
+  // Growth comes before the release: running out of memory leaves y owning its value.
+  EXPECT_OOM_SAFE([&] { xar_str_alloc_or_resize(&y, 40, sizeof(Owner), 1, free_owner); },
+                  [&] { EXPECT_EQ(*y[0].values, 20); });
+  y[0].values = static_cast<int*>(getmem(8));
   xar_str_free(&y, free_owner);
   xar_str_free(&x, free_owner);
   for (auto& o : plain) rlsmem(o.values);
