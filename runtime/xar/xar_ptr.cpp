@@ -277,7 +277,7 @@ void* array_to_xar_str_copy(const void* from, void* p_to, int count, int object_
     report_fatal("array_to_xar_str_copy", "bad parameters");
     return nullptr;
   }
-  xar_str_alloc_or_resize(p_to, count, object_size, extension, free);
+  if (!str_resize(p_to, count, object_size, extension, free)) return nullptr;
   byte* dst = load_user(p_to);
   for (int i = 0; i < count; ++i)
     copy(static_cast<const byte*>(from) + i * object_size, dst + i * object_size);
@@ -294,7 +294,7 @@ void* xar_str_copy(const void* p_from, void* p_to, xar_str_free_fn free, xar_str
   if (!src) return nullptr;
   int size = 0, extension = 0, count = 0;
   XAR_PARAMS(p_from, &size, &extension, &count, nullptr);
-  xar_str_alloc_or_resize(p_to, count, size, extension, free);
+  if (!str_resize(p_to, count, size, extension, free)) return nullptr;
   byte* dst = load_user(p_to);
   for (int i = 0; i < count; ++i) copy(static_cast<const byte*>(src) + i * size, dst + i * size);
   return load_user(p_to);
