@@ -207,6 +207,7 @@ TEST(OwningXarrays, PointersStructuresAndStrings) {
   EXPECT_OOM_SAFE([&] { xar_str_alloc_or_resize(&y, 40, sizeof(Owner), 1, free_owner); },
                   [&] { EXPECT_EQ(*y[0].values, 20); });
   y[0].values = static_cast<int*>(getmem(8));
+  EXPECT_OOM_SAFE([&] { xar_str_copy(&x, &y, free_owner, copy_owner); }, nullptr);
   // A target of another object size is refused and nothing in or past it is written.
   int64_t* narrow = static_cast<int64_t*>(XAR_ALLOC(1, 8, 1));
   EXPECT_EQ(xar_str_copy(&x, &narrow, free_owner, copy_owner), nullptr);
