@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include "runtime/diag/diag.h"
+#include "runtime/mem/clump.h"
 #include "runtime/mem/mem.h"
 #include "runtime/xar/xar_block.h"
 
@@ -59,6 +60,18 @@ KEL_NOINLINE void* append_slow(void* p_xar, int n, const byte* s) {
   byte* dst = static_cast<byte*>(XAR_EXTEND(p_xar, n));
   if (dst && s) memcpy(dst, s, size_t(n) * View{load_user(p_xar)}.object_size());
   return dst;
+}
+
+// Writes the header and trailer of a grown block (a heap array counts its relocations in the
+// zone field) and hands it to the owner.
+void* finish_extend(void* p_xar, byte* block, int units, int extension, int size, int zone,
+                    int count, int n) {
+  int new_zone = zone;
+  if (zone < 0 && zone > kMinZoneField) new_zone = zone - 1;
+  write_header(block, units, extension, size);
+  write_trailer(block, units, new_zone, count + n);
+  store_user(p_xar, block + XAR_HDR_SIZE);
+  return block + XAR_HDR_SIZE + count * size;
 }
 
 }  // namespace
@@ -163,10 +176,23 @@ void* XAR_EXTEND(void* p_xar, int n) {
   if (c < 0) return nullptr;
   const int units = ((c * size - 1) >> 3) + 3;
 
+  // A clump object moves to a new home taken before it is released, so a failed move leaves the
+  // array as it was; the old trailer's bytes are data space in the copy and must be zero.
+  byte* old_trailer = v.trailer();
+  if (zone < 0 && clump_object_size(v.block()) >= 0) {
+    const int trailer_at = int(old_trailer - v.block());
+    byte* block = static_cast<byte*>(relocmem_xar(v.block(), units * 8, 1));
+    if (!block) {
+      memory_break(" XAR_EXTEND", "out of memory");
+      return nullptr;
+    }
+    memset(block + trailer_at, 0, XAR_TRL_SIZE);
+    return finish_extend(p_xar, block, units, extension, size, zone, count, n);
+  }
+
   // Poison the old trailer so that stale user pointers fail the check, and keep the bytes
   // that become data space zero. A failing resize gives it back before the memory break, so
   // the array is left exactly as it was.
-  byte* old_trailer = v.trailer();
   byte saved[XAR_TRL_SIZE];
   memcpy(saved, old_trailer, sizeof saved);
   memset(old_trailer, 0, XAR_TRL_SIZE);
@@ -183,12 +209,7 @@ void* XAR_EXTEND(void* p_xar, int n) {
     memory_break(" XAR_EXTEND", "out of memory");
     return nullptr;
   }
-  int new_zone = zone;
-  if (zone < 0 && zone > kMinZoneField) new_zone = zone - 1;
-  write_header(block, units, extension, size);
-  write_trailer(block, units, new_zone, count + n);
-  store_user(p_xar, block + XAR_HDR_SIZE);
-  return block + XAR_HDR_SIZE + count * size;
+  return finish_extend(p_xar, block, units, extension, size, zone, count, n);
 }
 
 void* XAR_SHRINK(void* p_xar, int n) {

@@ -29,6 +29,78 @@ void release_building(void* arg) {
   XAR_FREE(&b->xar);
 }
 
+// The growing half of a structure resize: the object count before it, or -1 after the report when
+// the array holds objects of another size and is left alone. Growth, the one step that can run
+// out of memory, comes before any release.
+int str_grow(void* p_xar, int n, int object_size, int extension) {
+  if (!p_xar) {
+    report_fatal("xar_str_alloc_or_resize", "bad parameter: xar");
+    return -1;
+  }
+  int old_size = object_size, count = 0;
+  if (load_user(p_xar)) XAR_PARAMS(p_xar, &old_size, nullptr, &count, nullptr);
+  if (old_size != object_size) {
+    report_fatal("xar_str_alloc_or_resize",
+                 "inconsistent size: old (%d) != request (%d) - SERIOUS ERROR.", old_size,
+                 object_size);
+    return -1;
+  }
+  if (n > count) xar_alloc_or_resize(p_xar, n, object_size, extension);
+  return count;
+}
+
+// The releasing half: frees what objects from..count-1 own, then shrinks to n when not grown.
+void str_release(void* p_xar, int n, int from, int count, int object_size, int extension,
+                 xar_str_free_fn free) {
+  if (free)
+    for (int i = from; i < count; ++i) free(load_user(p_xar) + i * object_size);
+  if (n <= count) xar_alloc_or_resize(p_xar, n, object_size, extension);
+}
+
+// Copies under construction: on a memory break what the finished ones own and their block go.
+struct Copies {
+  byte* objects;
+  int done;
+  int size;
+  xar_str_free_fn free;
+};
+
+void release_copies(void* arg) {
+  Copies* c = static_cast<Copies*>(arg);
+  if (c->free)
+    for (int i = 0; i < c->done; ++i) c->free(c->objects + i * c->size);
+  rlsmem(c->objects);
+}
+
+// Copies n objects over the first n of the array, of which the first `owned` own memory. All
+// copies are made first, in a block of their own; only then are the old objects released and
+// replaced, so a memory break in a copy leaves the array as it was.
+void copy_structures(void* p_to, const byte* src, int n, int size, int owned, xar_str_free_fn free,
+                     xar_str_copy_fn copy) {
+  if (n == 0) return;
+  Copies c{nullptr, 0, size, free};
+  const int registered = undo_begin(release_copies, &c);
+  c.objects = static_cast<byte*>(getmem(n * size));
+  for (; c.done < n; ++c.done) copy(src + c.done * size, c.objects + c.done * size);
+  undo_end(registered);
+  byte* dst = load_user(p_to);
+  if (free)
+    for (int i = 0; i < n && i < owned; ++i) free(dst + i * size);
+  memcpy(dst, c.objects, size_t(n) * size);
+  rlsmem(c.objects);
+}
+
+// A structure copy: the target must hold objects of the source's size (else null after the
+// report); it gets n copies, and the objects past n are released last.
+void* copy_into(const byte* src, void* p_to, int n, int size, int extension, xar_str_free_fn free,
+                xar_str_copy_fn copy) {
+  const int count = str_grow(p_to, n, size, extension);
+  if (count < 0) return nullptr;
+  copy_structures(p_to, src, n, size, count, free, copy);
+  str_release(p_to, n, n, count, size, extension, free);
+  return load_user(p_to);
+}
+
 }  // namespace
 
 extern "C" {
@@ -220,25 +292,8 @@ void* str_alloc_or_copy(const void* from, void* to, int size) {
 
 void xar_str_alloc_or_resize(void* p_xar, int n, int object_size, int extension,
                              xar_str_free_fn free) {
-  if (!p_xar) {
-    report_fatal("xar_str_alloc_or_resize", "bad parameter: xar");
-    return;
-  }
-  if (load_user(p_xar)) {
-    int old_size = 0;
-    XAR_PARAMS(p_xar, &old_size, nullptr, nullptr, nullptr);
-    if (old_size != object_size) {
-      report_fatal("xar_str_alloc_or_resize",
-                   "inconsistent size: old (%d) != request (%d) - SERIOUS ERROR.", old_size,
-                   object_size);
-      return;
-    }
-    if (free) {
-      const int count = count_of(p_xar);
-      for (int i = 0; i < count; ++i) free(load_user(p_xar) + i * object_size);
-    }
-  }
-  xar_alloc_or_resize(p_xar, n, object_size, extension);
+  const int count = str_grow(p_xar, n, object_size, extension);
+  if (count >= 0) str_release(p_xar, n, 0, count, object_size, extension, free);
 }
 
 void xar_str_free(void* p_xar, xar_str_free_fn free) {
@@ -280,11 +335,7 @@ void* array_to_xar_str_copy(const void* from, void* p_to, int count, int object_
     report_fatal("array_to_xar_str_copy", "bad parameters");
     return nullptr;
   }
-  xar_str_alloc_or_resize(p_to, count, object_size, extension, free);
-  byte* dst = load_user(p_to);
-  for (int i = 0; i < count; ++i)
-    copy(static_cast<const byte*>(from) + i * object_size, dst + i * object_size);
-  return load_user(p_to);
+  return copy_into(static_cast<const byte*>(from), p_to, count, object_size, extension, free, copy);
 }
 
 void* xar_str_copy(const void* p_from, void* p_to, xar_str_free_fn free, xar_str_copy_fn copy) {
@@ -297,10 +348,7 @@ void* xar_str_copy(const void* p_from, void* p_to, xar_str_free_fn free, xar_str
   if (!src) return nullptr;
   int size = 0, extension = 0, count = 0;
   XAR_PARAMS(p_from, &size, &extension, &count, nullptr);
-  xar_str_alloc_or_resize(p_to, count, size, extension, free);
-  byte* dst = load_user(p_to);
-  for (int i = 0; i < count; ++i) copy(static_cast<const byte*>(src) + i * size, dst + i * size);
-  return load_user(p_to);
+  return copy_into(static_cast<const byte*>(src), p_to, count, size, extension, free, copy);
 }
 
 // ---- string xarrays ----

@@ -218,6 +218,18 @@ TEST(OwningXarrays, PointersStructuresAndStrings) {
   xar_str_copy(&x, &y, free_owner, copy_owner);
   xar_str_delete(&y, 0, 2, free_owner);
   EXPECT_EQ(*y[0].values, 20);
+  // Growth comes before the release: running out of memory leaves y owning its value.
+  EXPECT_OOM_SAFE([&] { xar_str_alloc_or_resize(&y, 40, sizeof(Owner), 1, free_owner); },
+                  [&] { EXPECT_EQ(*y[0].values, 20); });
+  y[0].values = static_cast<int*>(getmem(8));
+  EXPECT_OOM_SAFE([&] { xar_str_copy(&x, &y, free_owner, copy_owner); }, nullptr);
+  // A target of another object size is refused and nothing in or past it is written.
+  int64_t* narrow = static_cast<int64_t*>(XAR_ALLOC(1, 8, 1));
+  EXPECT_EQ(xar_str_copy(&x, &narrow, free_owner, copy_owner), nullptr);
+  EXPECT_EQ(array_to_xar_str_copy(plain, &narrow, 3, sizeof(Owner), 1, free_owner, copy_owner),
+            nullptr);
+  EXPECT_EQ(check_memory_block(reinterpret_cast<char*>(narrow) - 8) + narrow[0], 0);
+  XAR_FREE(&narrow);
   xar_str_free(&y, free_owner);
   xar_str_free(&x, free_owner);
   for (auto& o : plain) rlsmem(o.values);

@@ -3,7 +3,10 @@
 
 #include "platform/locale.h"
 #include "runtime/diag/diag.h"
+#include "runtime/mem/clump.h"
 #include "runtime/mem/mem.h"
+#include "runtime/xar/har.h"
+#include "oom_sweep.h"
 
 using namespace xar_test;
 
@@ -399,4 +402,25 @@ TEST(XarBlockStops, MemoryBreaks) {
       },
       testsupport::exits(0));
   EXPECT_TRUE(contains(no_memory, " XAR_EXTEND:  out of memory\n")) << no_memory;
+}
+
+// With automatic clumps a small array starts in a clump and grows through larger clumps to the
+// heap, as do a harray's segments; a move out of a clump that runs out of memory changes nothing.
+TEST(XarBlockFresh, GrowsOutOfAutomaticClumps) {
+  testsupport::run_child(
+      [] {
+        testsupport::set_env("AUTO_CLUMPS_ON", "TRUE");
+        read_memory_settings();
+        int* a = static_cast<int*>(XAR_ALLOC(0, 4, 1));
+        EXPECT_GE(clump_object_size(reinterpret_cast<char*>(a) - 8), 0);
+        EXPECT_OOM_SAFE([&] { XAR_RESIZE(&a, capacity(a) + 1); },
+                        [&] { EXPECT_EQ(XAR_COUNT(&a), 0); });
+        XAR_RESIZE(&a, 0);
+        void* h = har_alloc(8, 1);
+        for (int i = 0; i < 3000; ++i) XAR_APPEND(&a, 1, &i);
+        for (int64_t i = 0; i < 300000; ++i) har_append(&h, 1, &i);
+        for (int i = 0; i < 3000; i += 7)
+          ASSERT_EQ(*static_cast<int64_t*>(har_object(&h, i * 99, nullptr, nullptr)), a[i] * 99);
+      },
+      testsupport::exits(0));
 }
