@@ -141,11 +141,10 @@ inline Clump* clump_around(const void* ptr) {
 
 // ---- recognising a clump object ----
 
-// The clump of the object at `ptr` when `ptr` is an object start inside a live clump, else null.
-// A clump or slot header that disagrees with where the clump lies is damage of a real clump and
-// stops.
-Clump* clump_of_object(const void* ptr) {
-  Clump* c = clump_around(ptr);
+// The clump of the object at `ptr` when `ptr` is an object start inside the live clump `c` (the
+// clump around `ptr`, or null), else null. A clump or slot header that disagrees with where the
+// clump lies is damage of a real clump and stops.
+Clump* clump_object_in(Clump* c, const void* ptr) {
   if (!c) return nullptr;
   if (c->self != c || c->id < 0 || c->id >= entry_count) {
     misuse_stop("rlsmem_clump", "clump corruption: own address is wrong");
@@ -167,6 +166,9 @@ Clump* clump_of_object(const void* ptr) {
   misuse_stop("rlsmem_clump", "clump corruption: slot header is wrong");
   return nullptr;
 }
+
+// The clump of the object at `ptr` when `ptr` is an object start inside a live clump, else null.
+Clump* clump_of_object(const void* ptr) { return clump_object_in(clump_around(ptr), ptr); }
 
 // The clump holding the object in use at `ptr`, or null.
 Clump* clump_in_use(const void* ptr) {
@@ -364,10 +366,15 @@ void* clump_getmem_xar(int id, int xarray_flag) {
 int rlsmem_clump(void* ptr) {
   if (KEL_LIKELY(live_clumps == 0)) return 0;
   kel_lock_take(&clump_lock);
-  Clump* c = clump_of_object(ptr);
+  Clump* around = clump_around(ptr);
+  Clump* c = clump_object_in(around, ptr);
   if (!c) {
     kel_lock_release(&clump_lock);
-    return 0;
+    if (!around) return 0;
+    // Inside a live clump but no object start (the clump's own block, for one): never a heap
+    // block to release. Refused as the heap refuses a bad release; nothing is released.
+    misuse_stop("rlsmem", "memory chain is corrupt");
+    return 1;
   }
   ClumpSlot* s = slot_of(ptr);
   if (!marker_in_use(s->marker)) {

@@ -200,6 +200,8 @@ TEST(ClumpStops, LookalikesDamageDoubleReleaseAndDebugMode) {
   EXPECT_THAT(text, HasSubstr("checkmem_chain_clump():   object corruption"));
   EXPECT_THAT(text, HasSubstr("release of already released object"));
   EXPECT_THAT(text, HasSubstr("rlsmem:  memory chain is corrupt"));
+  EXPECT_THAT(stop_output([] { rlsmem(clump_of(clump_getmem(register_clump("own", 40)))); }),
+              HasSubstr("rlsmem:  memory chain is corrupt"));
   EXPECT_THAT(stop_output([] {
                 order_debug_level_set(1);
                 relocmem(clump_getmem(register_clump("fixed", 16)), 16);
