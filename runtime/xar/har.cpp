@@ -5,6 +5,8 @@
 // back what the call took and leaves the harray as it was.
 #include "runtime/xar/har.h"
 
+#include <limits.h>
+
 #include "runtime/diag/diag.h"
 #include "runtime/mem/mem.h"
 #include "runtime/xar/xar_block.h"
@@ -89,8 +91,14 @@ void append_objects(void* p_har, int n, const byte* src, const void* p_src_har) 
   const int room = m - lv.count();
   const int first_take = room < n ? room : n;
   const int beyond = n - first_take;
-  const int added = (beyond + m - 1) / m;
+  const int added = beyond / m + (beyond % m != 0);  // rounded up without overflowing
   const int old_total = (segs - 1) * m + lv.count();
+  // More objects than a count can hold, or more segments than the outer array can: as with an
+  // xarray that cannot grow, the recoverable memory break.
+  if (n > INT_MAX - old_total || added > max_count(4) - segs) {
+    memory_break("har_append", "too big array");
+    return;
+  }
 
   Partial built{nullptr, segs};
   const int registered = added ? undo_begin(free_partial, &built) : 0;

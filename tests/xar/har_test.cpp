@@ -172,6 +172,11 @@ TEST(Harray, OutOfMemoryLeavesItAsItWas) {
   void* fresh = nullptr;
   EXPECT_OOM_SAFE([&] { fresh = har_alloc(16, 4); }, [&] { EXPECT_EQ(fresh, nullptr); });
   expect_same(&copy, model);
+  for (const int n : {2147483600, 300000000}) {  // past what a count, then the segments, can hold
+    const auto sweep = testsupport::oom_sweep([&] { har_append(&har, n, nullptr); }, unchanged, 3);
+    EXPECT_EQ(sweep.recoveries, 3) << n;
+    EXPECT_EQ(sweep.failure, "");
+  }
   XAR_FREE(&x);
   har_free(&fresh);
   har_free(&copy);
