@@ -36,7 +36,8 @@ int init_clump_lock(void);
 int find_auto_clump(int size);
 // A zero-filled object of clump `id`, or null.
 void* clump_getmem_xar(int id, int xarray_flag);
-// 1 if `ptr` was a clump object and has been released, 0 if it is not a clump object.
+// 1 if `ptr` was a clump object and has been released (or, refused with a report, lies inside a
+// live clump without being an object), 0 if it is not a clump object.
 int rlsmem_clump(void* ptr);
 // The object moved to a new home of `size` bytes, or null if `ptr` is not a clump object.
 void* relocmem_clump(void* ptr, int size);
