@@ -31,8 +31,9 @@ enum {
 // Start-up of a program that uses the runtime: locks, then the memory settings, then after_init().
 // Allocation works without it. Returns 0.
 int init_memory_manager(void (*after_init)(void));
-// Copies the vm mode, creates the memory-manager, vm and clump locks and the per-thread trap
-// storage. Exits the process with status 1 when a lock cannot be created. Returns 1.
+// Copies the vm mode (refused, with a message, while heap blocks are live), creates the
+// memory-manager, vm and clump locks and the per-thread trap storage. Exits the process with status
+// 1 when a lock cannot be created. Returns 1.
 int init_memory_locks(void);
 
 // A zero-filled block of `size` bytes; null for size 0. Exhaustion raises the memory break.

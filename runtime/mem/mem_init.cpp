@@ -8,7 +8,16 @@
 #include "runtime/mem/vm.h"
 
 int init_memory_locks(void) {
-  mem_manager.vm_backing = vm_mode();
+  // A block must go back to the allocator it came from, so the backing changes only while the
+  // chain holds no block.
+  const int backing = vm_mode() ? 1 : 0;
+  if (backing != mem_manager.vm_backing && mem_manager.first_area) {
+    printf("init_memory_locks: heap blocks are live; vm backing stays %s.\n",
+           mem_manager.vm_backing ? "on" : "off");
+    fflush(stdout);
+  } else {
+    mem_manager.vm_backing = backing;
+  }
   if (!kel_lock_create(&mem_manager_lock)) {
     printf("Unable to initialize memory manager locks.  Exiting.\n");
     fflush(stdout);

@@ -10,3 +10,7 @@ int kel_lock_create(kel_lock* lock) {
 }
 
 void kel_lock_fail_creation(int fail) { lock_creation_fails = fail; }
+
+// The linkable forms of the header's inline calls.
+void(kel_lock_take)(kel_lock* lock) { kel_lock_take_inline(lock); }
+void(kel_lock_release)(kel_lock* lock) { kel_lock_release_inline(lock); }

@@ -167,6 +167,12 @@ int har_count(const void* p_har) {
   return total;
 }
 
+// The linkable forms of the header's inline look-up and append.
+void*(har_object)(const void* p_har, int index, int* segment, int* offset) {
+  return har_object_inline(p_har, index, segment, offset);
+}
+void(har_append)(void* p_har, int n, const void* src) { har_append_inline(p_har, n, src); }
+
 void* har_object_at(const void* p_har, int index, int* segment, int* offset) {
   byte* outer = p_har ? load_user(p_har) : nullptr;
   if (!outer || index < 0) {

@@ -16,13 +16,14 @@ enum { HAR_MAX_SEGMENT_GROWTH = 196608 };  // bytes a segment grows by at most
 void* har_alloc(int object_size, int extension);
 int har_count(const void* p_har);
 // Object `index`, or null; `segment` and `offset` (optional) get -1 when there is none.
-// Look-ups are on the path of every random access, so the usual case is answered inline (below)
-// and the rest by har_object_at.
-static inline void* har_object(const void* p_har, int index, int* segment, int* offset);
+// Look-ups are on the path of every random access, so a caller of this header has the usual
+// case answered inline (har_object_inline, below) and the rest by har_object_at; har_object is
+// also a linkable function for callers that declare it themselves.
+void* har_object(const void* p_har, int index, int* segment, int* offset);
 void* har_object_at(const void* p_har, int index, int* segment, int* offset);
 // Appends n objects, copied from `src` when not null (else zero); the usual case, room in the
-// last segment, is answered inline (below) and the rest by har_append_at.
-static inline void har_append(void* p_har, int n, const void* src);
+// last segment, is answered inline (har_append_inline, below) and the rest by har_append_at.
+void har_append(void* p_har, int n, const void* src);
 void har_append_at(void* p_har, int n, const void* src);
 void* har_extend_one(void* p_har);
 void* har_last(const void* p_har);
@@ -61,7 +62,7 @@ typedef struct har_divisor {
 } har_divisor;
 extern har_divisor har_last_divisor;
 
-static inline void* har_object(const void* p_har, int index, int* segment, int* offset) {
+static inline void* har_object_inline(const void* p_har, int index, int* segment, int* offset) {
   // Every segment but the last is full, so an object in any other segment is found by the
   // division alone; the last segment, a size not cached and the outputs go out of line.
   unsigned char* outer;
@@ -120,7 +121,7 @@ static inline void* har_append_in_place(unsigned char* u, int n, const void* src
   return dst;
 }
 
-static inline void har_append(void* p_har, int n, const void* src) {
+static inline void har_append_inline(void* p_har, int n, const void* src) {
   unsigned char* outer;
   if (p_har && n > 0) {
     memcpy(&outer, p_har, sizeof outer);
@@ -138,5 +139,9 @@ static inline void har_append(void* p_har, int n, const void* src) {
   }
   har_append_at(p_har, n, src);
 }
+
+// Callers of this header take the inline paths; `(har_object)` names the linkable function.
+#define har_object(p_har, index, segment, offset) har_object_inline(p_har, index, segment, offset)
+#define har_append(p_har, n, src)                 har_append_inline(p_har, n, src)
 
 KEL_END_C

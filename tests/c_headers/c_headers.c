@@ -5,6 +5,8 @@
 
 #include "public_headers.h"
 
+int linked_by_name(void);  // linked_by_name.c
+
 static int failures = 0;
 
 static void check(int ok, const char* what) {
@@ -26,5 +28,6 @@ int main(void) {
     memset(block, 'x', 16);
     rlsmem(block);
   }
+  check(linked_by_name(), "har_object, har_append and the lock calls linked by name");
   return failures == 0 ? 0 : 1;
 }

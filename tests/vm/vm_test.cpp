@@ -393,6 +393,30 @@ TEST(VmAttach, DamagedSegmentsEndInTheirCheck) {
   }
 }
 
+// Switching the backing with a block live would hand that block to the other allocator: the
+// switch is refused, and each block goes back to the allocator it came from.
+TEST(VmBacking, NoSwitchWhileBlocksAreLive) {
+  Segment s(320 + 16 * 65536);
+  testsupport::run_child(
+      [&] {
+        vm_set_main_segment(s.base(), 0);
+        void* library = getmem(100);
+        vm_set_mode(1);
+        init_memory_locks();
+        const int before = s.seg()->blocks_allocated;
+        rlsmem(library);
+        init_memory_locks();
+        void* in_segment = getmem(100);
+        EXPECT_EQ(s.seg()->blocks_allocated, before + 1);
+        vm_set_mode(0);
+        init_memory_locks();
+        rlsmem(in_segment);
+        EXPECT_EQ(s.seg()->blocks_allocated, before);
+        EXPECT_EQ(vm_check_segment(s.base()), 0);
+      },
+      testsupport::exits(0), {.start = testsupport::ChildStart::Fresh});
+}
+
 // The heap with vm backing: every block lies in the main segment and goes back to it.
 TEST(VmBacking, HeapBlocksComeFromTheMainSegment) {
   Segment s(320 + 16 * 65536);
