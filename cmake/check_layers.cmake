@@ -13,11 +13,6 @@ endif()
 
 set(foundation diag mem xar text order)
 
-# Includes that break the order today and are being removed; each entry is
-# "<including file>|<included file>". An entry that no longer occurs fails the check, so that
-# the list only shrinks.
-set(known_exceptions)
-
 # The layer of a project path: base, platform, runtime, binding, or the top folder for app,
 # host and tools; empty for anything else.
 function(layer_of path out)
@@ -46,7 +41,6 @@ list(FILTER files INCLUDE REGEX "\\.(h|hpp|c|cpp|def|inc)$")
 list(SORT files)
 
 set(violations "")
-set(seen_exceptions "")
 set(runtime_edges "")
 foreach(file ${files})
   layer_of(${file} from_layer)
@@ -76,11 +70,7 @@ foreach(file ${files})
       set(bad TRUE)  # app, host and tools stand side by side
     endif()
     if(bad)
-      if("${file}|${target}" IN_LIST known_exceptions)
-        list(APPEND seen_exceptions "${file}|${target}")
-      else()
-        list(APPEND violations "${file} (${from_layer}) includes ${target} (${to_layer})")
-      endif()
+      list(APPEND violations "${file} (${from_layer}) includes ${target} (${to_layer})")
     endif()
     if(from_layer STREQUAL "runtime" AND to_layer STREQUAL "runtime")
       string(REGEX REPLACE "^runtime/([^/]+)/.*" "\\1" from_folder "${file}")
@@ -94,13 +84,6 @@ foreach(file ${files})
       endif()
     endif()
   endforeach()
-endforeach()
-
-foreach(exception ${known_exceptions})
-  if(NOT exception IN_LIST seen_exceptions)
-    list(APPEND violations
-         "the known exception \"${exception}\" no longer occurs: delete it from this check")
-  endif()
 endforeach()
 
 # Cycles among the runtime folders above the foundation: the foundation counts as one folder,

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "child_output.h"
+#include "fresh_process.h"
 #include "oom_sweep.h"
 #include "runtime/diag/diag.h"
 #include "runtime/sys/hostname.h"
@@ -44,12 +44,6 @@ const kel_hostent* fake_resolver(const char* name) {
 int64_t fake_clock() { return fake_now; }
 int64_t ticking_clock() { return fake_now++; }
 
-// Runs `body` in a new process of its own, where the cache starts empty.
-template <class Body>
-void in_fresh_process(Body body) {
-  testsupport::run_child(body, testsupport::exits(0), {.start = testsupport::ChildStart::Fresh});
-}
-
 void use_fakes() {
   kel_host_resolver_set(fake_resolver);
   kel_host_clock_set(fake_clock);
@@ -68,7 +62,7 @@ void expect_host(const char* name, int n) {
 }
 
 TEST(HostCache, ShortcutAliasesAndEviction) {
-  in_fresh_process([] {
+  fresh_process::in_own_process([] {
     use_fakes();
     EXPECT_EQ(nullptr, kel_gethostbyname(""));  // no shortcut before a success
     EXPECT_EQ(1, resolver_calls);
@@ -116,7 +110,7 @@ TEST(HostCache, ShortcutAliasesAndEviction) {
 
 // Names of 64 characters or more are answered without being cached.
 TEST(HostCache, LongNamesAreNotCached) {
-  in_fresh_process([] {
+  fresh_process::in_own_process([] {
     use_fakes();
     std::string name = "h9" + std::string(70, '9');
     kel_hostent* h = kel_gethostbyname(name.c_str());
@@ -147,7 +141,7 @@ TEST(HostCache, Trace) {
 
 // Running out of memory while an entry is filled or replaced leaves the cache as it was.
 TEST(HostCache, OutOfMemoryLeavesTheCacheWhole) {
-  in_fresh_process([] {
+  fresh_process::in_own_process([] {
     use_fakes();
     kel_host_clock_set(ticking_clock);  // no ties: the least recently used is plain
     static int next = 0;
@@ -176,7 +170,7 @@ TEST(HostCache, OutOfMemoryLeavesTheCacheWhole) {
 // The platform's resolver, on a numeric address (answered without the hosts file or a name
 // server): the cache keeps a copy of its answer.
 TEST(HostCache, ResolvesANumericAddress) {
-  in_fresh_process([] {
+  fresh_process::in_own_process([] {
     kel_hostent* h = kel_gethostbyname("127.0.0.1");
     ASSERT_NE(nullptr, h);
     ASSERT_NE(nullptr, h->h_addr_list);

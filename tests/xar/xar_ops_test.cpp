@@ -3,7 +3,7 @@
 
 #include "runtime/diag/diag.h"
 #include "runtime/mem/mem.h"
-#include "tests/binding/fresh_process.h"
+#include "fresh_process.h"
 
 using namespace xar_test;
 using V = std::vector<int>;
