@@ -232,7 +232,11 @@ void* har_last(const void* p_har) {
 }
 
 void har_shrink(void* p_har, int n) {
-  if (n <= 0 || !outer_of(p_har, "har_shrink")) return;
+  if (n == 0 || !outer_of(p_har, "har_shrink")) return;
+  if (n < 0 || n > har_count(p_har)) {
+    misuse_stop("har_shrink", "invalid request");
+    return;
+  }
   while (n > 0) {
     byte* outer = load_user(p_har);
     const int segs = View{outer}.count();
@@ -297,6 +301,7 @@ void* har_extract(const void* p_har, int start, int n, int extension) {
   const int total = har_count(p_har);
   if (n < 0 || n > max_count(size) || start < 0 || start > total - n) return nullptr;
   byte* x = static_cast<byte*>(XAR_ALLOC(n, size, extension ? extension : n));
+  if (!x) return nullptr;  // refused (a negative extension)
   for (int done = 0; done < n;) {
     int seg = 0, off = 0;
     const byte* src = static_cast<const byte*>(har_object(p_har, start + done, &seg, &off));
@@ -310,10 +315,11 @@ void* har_extract(const void* p_har, int start, int n, int extension) {
 
 void* har_copy(const void* p_src, void* p_dst) {
   byte* src = p_src ? load_user(p_src) : nullptr;
-  if (!src || !outer_of(p_src, "har_copy")) {
+  if (!src) {
     if (p_dst) store_user(p_dst, nullptr);
     return nullptr;
   }
+  if (!outer_of(p_src, "har_copy")) return nullptr;  // the destination keeps what it had
   const int n = View{src}.count();
   Partial built{nullptr, 0};
   const int registered = undo_begin(free_partial, &built);
@@ -347,7 +353,7 @@ void har_concat(void* p_dst, const void* p_src) {
 
 void har_free(void* p_har) {
   if (!p_har || !load_user(p_har)) return;
-  byte* outer = require(p_har, "har_free");
+  byte* outer = outer_of(p_har, "har_free");
   if (!outer) return;
   const int n = View{outer}.count();
   for (int i = 0; i < n; ++i) XAR_FREE(&segments(outer)[i]);

@@ -125,9 +125,10 @@ static inline void har_append_inline(void* p_har, int n, const void* src) {
   unsigned char* outer;
   if (p_har && n > 0) {
     memcpy(&outer, p_har, sizeof outer);
-    uint16_t head = 0;
-    if (outer) memcpy(&head, outer - 2, 2);
-    if (head == XAR_HEAD_MAGIC) {
+    // The outer array's object size and head magic: an xarray of another size is no harray.
+    uint32_t shape = 0;
+    if (outer) memcpy(&shape, outer - 4, 4);
+    if (shape == ((uint32_t)XAR_HEAD_MAGIC << 16 | 4)) {
       uint32_t word;
       int32_t segments;
       memcpy(&word, outer - 8, 4);

@@ -114,18 +114,34 @@ void put(const Output& out, int k, const void* value) {
   }
 }
 
-// True when the array at p_xar is absent or has objects of `size` bytes.
+// True when the array at p_xar is absent or a valid one with objects of `size` bytes.
 bool object_size_is(const void* p_xar, int size) {
   if (!p_xar || !load_user(p_xar)) return true;
-  int object_size = 0;
-  XAR_PARAMS(p_xar, &object_size, nullptr, nullptr, nullptr);
-  return object_size == size;
+  return !xar_is_invalid(p_xar) && View{load_user(p_xar)}.object_size() == size;
+}
+
+// An input that is absent, or a valid xarray, or an outer array of 4-byte objects whose first
+// segment is valid.
+bool input_ok(const Input& in) {
+  byte* u = static_cast<byte*>(const_cast<void*>(in.xar));
+  if (!u) return true;
+  if (!block_ok(u)) return false;
+  return !in.harray || (View{u}.object_size() == 4 && block_ok(*reinterpret_cast<byte**>(u)));
 }
 
 // An existing output is written in place with 4-byte entries: one of another object size would
 // be overrun (or its objects filled with pointers), so it is refused.
 bool output_fits(const void* p, bool harray) {
   return !p || object_size_is(harray ? load_user(p) : p, 4);
+}
+
+// Valid inputs, and a compare when both have objects; else the misuse stop.
+bool inputs_ok(const char* where, const Input& a, const Input& b, xar_merge_compare_fn compare) {
+  const char* bad = !input_ok(a) || !input_ok(b)                 ? "invalid array"
+                    : !compare && a.count() > 0 && b.count() > 0 ? "null compare"
+                                                                 : nullptr;
+  if (bad) misuse_stop(where, bad);
+  return !bad;
 }
 
 int merge(const char* where, Input a, Input b, xar_merge_compare_fn compare, void* user_data,
@@ -138,6 +154,7 @@ int merge(const char* where, Input a, Input b, xar_merge_compare_fn compare, voi
     misuse_stop(where, "output object size is not 4");
     return 0;
   }
+  if (!inputs_ok(where, a, b, compare)) return 0;
   const int na = a.count(), nb = b.count();
   int size = 4;
   if (a.xar) size = a.object_size();
@@ -197,6 +214,7 @@ void merge_copy(const char* where, Input a, Input b, xar_merge_compare_fn compar
     misuse_stop(where, "null output");
     return;
   }
+  if (!inputs_ok(where, a, b, compare)) return;
   // The sides go to a temporary array too, which takes the place of the caller's only once the
   // result exists, so that a memory break leaves the caller's sides as they were.
   CopyState state{nullptr, a.harray};
@@ -331,7 +349,7 @@ int xar_merge_doubles(void* p_xar, const double* values, int n, double tolerance
 }
 
 void ORDER_ARRAY(int n, void* data, void** pointers, int size) {
-  if (n < 0 || size <= 0) {
+  if (n < 0 || size <= 0 || (n > 0 && (!data || !pointers))) {
     printf("%s:  %s\n", "ORDER_ARRAY", "invalid input");
     return;
   }

@@ -1,4 +1,6 @@
 // Element operations on xarrays and the plain-array routines they are built on.
+#include <limits.h>
+
 #include "runtime/diag/diag.h"
 #include "runtime/mem/mem.h"
 #include "runtime/xar/xar_block.h"
@@ -48,21 +50,26 @@ void copy_inner(byte* dst, const byte* u, int offset, int bytes, int used, int g
 
 namespace {
 
-bool arr_args_ok(int object_size, const int* count, int index, int n) {
-  return object_size > 0 && count && *count >= 0 && index >= 0 && index <= *count && n >= 0;
+bool arr_args_ok(const void* buffer, int object_size, const int* count, int index, int n) {
+  return object_size > 0 && count && *count >= 0 && index >= 0 && index <= *count && n >= 0 &&
+         (buffer || n == 0);
 }
 
-void check_size(const char* where, const void* p_xar, int object_size) {
-  int old_size = 0;
-  XAR_PARAMS(p_xar, &old_size, nullptr, nullptr, nullptr);
-  if (old_size != object_size)
-    dbg_err_crash(where, "inconsistent size: old (%d) != request (%d) - SERIOUS ERROR.", old_size,
-                  object_size);
+// True when the existing array holds objects of `object_size` bytes. Otherwise the report, and
+// the call is refused: the caller would read or write its n objects in slots of another size.
+bool size_matches(const char* where, const void* p_xar, int object_size) {
+  if (!require(p_xar, "XAR_PARAMS")) return false;
+  const int old_size = View{load_user(p_xar)}.object_size();
+  if (old_size == object_size) return true;
+  dbg_err_crash(where, "inconsistent size: old (%d) != request (%d) - SERIOUS ERROR.", old_size,
+                object_size);
+  return false;
 }
 
 // The count of `src` when its objects have the destination's size; otherwise a note and the
 // fatal stop, and -1 if that returns.
 int count_of_alike(const char* where, const void* p_xar, const void* src) {
+  if (!require(p_xar, "XAR_PARAMS") || !require(&src, "XAR_PARAMS")) return -1;
   int dst_size = 0, src_size = 0, src_count = 0;
   XAR_PARAMS(p_xar, &dst_size, nullptr, nullptr, nullptr);
   XAR_PARAMS(&src, &src_size, nullptr, &src_count, nullptr);
@@ -74,12 +81,18 @@ int count_of_alike(const char* where, const void* p_xar, const void* src) {
 
 bool is_null_array(const void* p_xar) { return p_xar && !load_user(p_xar); }
 
+// Hands a new array to the owner's pointer. A null one that is not the empty answer of
+// XAR_ALLOC (count and extension 0) was refused, and the owner keeps what it had.
+void store_new(void* p_dst, void* copy, int count, int extension) {
+  if (copy || (count == 0 && extension == 0)) store_user(p_dst, copy);
+}
+
 }  // namespace
 
 extern "C" {
 
 void* arr_insert(void* buffer, int object_size, int* count, int index, int n, const void* src) {
-  if (!arr_args_ok(object_size, count, index, n)) {
+  if (!arr_args_ok(buffer, object_size, count, index, n)) {
     stop_plain("arr_insert", "wrong call.");
     return nullptr;
   }
@@ -102,7 +115,7 @@ void* arr_insert(void* buffer, int object_size, int* count, int index, int n, co
 }
 
 void* arr_delete(void* buffer, int object_size, int* count, int index, int n, void* dst) {
-  if (!arr_args_ok(object_size, count, index, n) || index + n > *count) {
+  if (!arr_args_ok(buffer, object_size, count, index, n) || n > *count - index) {
     stop_plain("arr_delete", "wrong call.");
     return nullptr;
   }
@@ -130,7 +143,7 @@ int arr_reverse(void* buffer, int n, int object_size) {
 }
 
 int arr_rotate(void* buffer, int object_size, int k, int n) {
-  if (!buffer || k < 0 || k >= n) return 0;
+  if (!buffer || k < 0 || k >= n || object_size <= 0 || n > INT_MAX / object_size) return 0;
   if (k == 0) return 1;
   byte* base = static_cast<byte*>(buffer);
   const int total = object_size * n;
@@ -150,8 +163,7 @@ void xar_alloc_or_resize(void* p_xar, int n, int object_size, int extension) {
     store_user(p_xar, XAR_ALLOC(n, object_size, extension));
     return;
   }
-  check_size("xar_alloc_or_resize", p_xar, object_size);
-  XAR_RESIZE(p_xar, n);
+  if (size_matches("xar_alloc_or_resize", p_xar, object_size)) XAR_RESIZE(p_xar, n);
 }
 
 void* xar_alloc_or_extend(void* p_xar, int n, int object_size, int extension) {
@@ -160,15 +172,14 @@ void* xar_alloc_or_extend(void* p_xar, int n, int object_size, int extension) {
     store_user(p_xar, u);
     return u;
   }
-  check_size("xar_alloc_or_extend", p_xar, object_size);
-  return XAR_EXTEND(p_xar, n);
+  return size_matches("xar_alloc_or_extend", p_xar, object_size) ? XAR_EXTEND(p_xar, n) : nullptr;
 }
 
 void* xar_alloc_or_append(void* p_xar, int n, int object_size, int extension, const void* src) {
   if (is_null_array(p_xar))
     store_user(p_xar, XAR_ALLOC(0, object_size, extension));
-  else
-    check_size("xar_alloc_or_append", p_xar, object_size);
+  else if (!size_matches("xar_alloc_or_append", p_xar, object_size))
+    return nullptr;
   return XAR_APPEND(p_xar, n, src);
 }
 
@@ -178,7 +189,7 @@ void* xar_insert(void* p_xar, int index, int n, const void* src) {
   const int size = View{u}.object_size();
   int count = View{u}.count();
   // Bad indices stop before the array is touched.
-  if (!arr_args_ok(size, &count, index, n)) return arr_insert(u, size, &count, index, n, src);
+  if (!arr_args_ok(u, size, &count, index, n)) return arr_insert(u, size, &count, index, n, src);
   const byte* s = static_cast<const byte*>(src);
   if (s && s >= u && s < u + index * size) report_fatal("xar_insert", "xarray may be relocated.");
   if (n > XAR_MAX_BYTES / size) {  // too big: let the growth rule report it
@@ -271,7 +282,7 @@ void* xar_copy(const void* p_src, void* p_dst) {
 }
 
 void xar_copy_as(const void* p_src, int object_size, int extension, void* p_dst) {
-  if (!p_dst) return;
+  if (!p_dst || (!is_null_array(p_src) && !require(p_src, "XAR_COUNT"))) return;
   const int count = XAR_COUNT(p_src);
   byte* copy = static_cast<byte*>(XAR_ALLOC(count, object_size, extension));
   if (copy && count > 0) {
@@ -280,14 +291,14 @@ void xar_copy_as(const void* p_src, int object_size, int extension, void* p_dst)
     const int dst_bytes = count * object_size;
     memcpy(copy, load_user(p_src), size_t(src_bytes < dst_bytes ? src_bytes : dst_bytes));
   }
-  store_user(p_dst, copy);
+  store_new(p_dst, copy, count, extension);
 }
 
 void xar_from_array(const void* src, int count, int object_size, int extension, void* p_dst) {
   if (!p_dst) return;
   byte* copy = static_cast<byte*>(XAR_ALLOC(count, object_size, extension));
   if (copy && src && count > 0) memcpy(copy, src, size_t(count) * object_size);
-  store_user(p_dst, copy);
+  store_new(p_dst, copy, count, extension);
 }
 
 void xar_concat(void* p_xar, const void* src) {

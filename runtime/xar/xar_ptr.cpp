@@ -13,6 +13,39 @@ namespace {
 inline void** pointers(void* p_xar) { return reinterpret_cast<void**>(load_user(p_xar)); }
 inline int count_of(const void* p_xar) { return XAR_COUNT(p_xar); }
 
+// A pointer array that may be read as one: a null address, an invalid array or objects of another
+// size than a pointer are reported with the routine's name and refused. An absent array is sound.
+bool pointers_ok(const void* p_xar, const char* where) {
+  if (!p_xar) {
+    report_fatal(where, "bad parameter: p_xar");
+    return false;
+  }
+  if (!load_user(p_xar)) return true;
+  if (!require(p_xar, "XAR_PARAMS")) return false;
+  if (View{load_user(p_xar)}.object_size() == 4) return true;
+  report_fatal(where, "object size is not 4");
+  return false;
+}
+
+// A callback the routine cannot do without: false after the report when it is null.
+bool given(bool present, const char* where, const char* message) {
+  if (!present) report_fatal(where, message);
+  return present;
+}
+
+// The walks of the clear calls: every non-null pointer goes to `release` (its address) or else
+// to `fn` (its value), then the count becomes 0. False when the call was refused (`missing`
+// names the absent callback).
+bool clear_pointers(void* p_xar, xar_ptr_release_fn release, xar_ptr_fn fn, const char* where,
+                    const char* missing) {
+  if (!pointers_ok(p_xar, where) || !given(release || fn, where, missing)) return false;
+  const int n = count_of(p_xar);
+  for (int i = 0; i < n; ++i)
+    if (void* p = pointers(p_xar)[i]) release ? void(release(&p)) : fn(p);
+  if (n) XAR_SHRINK(p_xar, n);
+  return true;
+}
+
 // A pointer array under construction: on a memory break, the blocks it owns from `from` on and
 // the array itself are released; entries below `from` still belong to someone else.
 struct Building {
@@ -45,8 +78,13 @@ int str_grow(void* p_xar, int n, int object_size, int extension) {
                  object_size);
     return -1;
   }
+  if (n < 0 || n > xar_max_count(object_size)) {
+    report_fatal("xar_str_alloc_or_resize", "bad parameter: n");
+    return -1;
+  }
   if (n > count) xar_alloc_or_resize(p_xar, n, object_size, extension);
-  return count;
+  // A growth that was refused without a trap to go to leaves the array short: nothing happens.
+  return XAR_COUNT(p_xar) < n ? -1 : count;
 }
 
 // The releasing half: frees what objects from..count-1 own, then shrinks to n when not grown.
@@ -117,11 +155,8 @@ int release_and_null(void* p_pointer) {
 
 void xar_ptr_alloc_or_resize(void* p_xar, int n, int extension, xar_ptr_create_fn create,
                              xar_ptr_fn free_offsprings) {
-  if (!p_xar) {
-    report_fatal("xar_ptr_alloc_or_resize", "bad parameter: p_xar");
-    return;
-  }
-  if (n < 0) {
+  if (!pointers_ok(p_xar, "xar_ptr_alloc_or_resize")) return;
+  if (n < 0 || n > xar_max_count(4)) {
     report_fatal("xar_ptr_alloc_or_resize", "bad parameter: n");
     return;
   }
@@ -158,21 +193,14 @@ void xar_ptr_alloc_or_resize(void* p_xar, int n, int extension, xar_ptr_create_f
 }
 
 void xar_ptr_free_offsprings(void* p_xar, xar_ptr_fn free_offsprings) {
-  if (!p_xar) {
-    report_fatal("xar_ptr_free_offsprings", "bad parameter: p_xar");
-    return;
-  }
-  if (!free_offsprings) return;
+  if (!pointers_ok(p_xar, "xar_ptr_free_offsprings") || !free_offsprings) return;
   const int n = count_of(p_xar);
   for (int i = 0; i < n; ++i)
     if (void* p = pointers(p_xar)[i]) free_offsprings(p);
 }
 
 void xar_ptr_free(void* p_xar, xar_ptr_fn free_offsprings) {
-  if (!p_xar) {
-    report_fatal("xar_ptr_free", "bad parameter: p_xar");
-    return;
-  }
+  if (!pointers_ok(p_xar, "xar_ptr_free")) return;
   if (free_offsprings) {
     const int n = count_of(p_xar);
     for (int i = 0; i < n; ++i)
@@ -185,22 +213,22 @@ void xar_ptr_free(void* p_xar, xar_ptr_fn free_offsprings) {
 }
 
 void xar_ptr_clear_with(void* p_xar, xar_ptr_release_fn release) {
-  const int n = count_of(p_xar);
-  for (int i = 0; i < n; ++i)
-    if (void* p = pointers(p_xar)[i]) release(&p);
-  if (n) XAR_SHRINK(p_xar, n);
+  clear_pointers(p_xar, release, nullptr, "xar_ptr_clear_with", "bad parameter: release");
 }
 
 void xar_ptr_clear(void* p_xar) { xar_ptr_clear_with(p_xar, release_and_null); }
 
 void xar_ptr_free_with(void* p_xar, xar_ptr_release_fn release) {
-  xar_ptr_clear_with(p_xar, release);
-  XAR_FREE(p_xar);
+  if (clear_pointers(p_xar, release, nullptr, "xar_ptr_clear_with", "bad parameter: release"))
+    XAR_FREE(p_xar);
 }
 
 void xar_ptr_free_all(void* p_xar) { xar_ptr_free_with(p_xar, release_and_null); }
 
 void xar_ptr_remove_with(void* p_xar, int index, int n, xar_ptr_release_fn release) {
+  if (!pointers_ok(p_xar, "xar_ptr_remove_with") ||
+      !given(release, "xar_ptr_remove_with", "bad parameter: release"))
+    return;
   const int count = count_of(p_xar);
   if (index < 0 || n < 0 || index > count - n) {
     xar_remove(p_xar, index, n);  // reports the bad range
@@ -216,7 +244,9 @@ void xar_ptr_remove(void* p_xar, int index, int n) {
 }
 
 void* xar_ptr_dup(const void* src, xar_ptr_copy_fn copy) {
-  if (!src) return nullptr;
+  if (!src || !pointers_ok(&src, "xar_ptr_dup") ||
+      !given(copy, "xar_ptr_dup", "bad parameter: copy"))
+    return nullptr;
   Building b{nullptr, 0, 0};
   const int registered = undo_begin(release_building, &b);
   b.xar = xar_copy(&src, nullptr);
@@ -231,7 +261,9 @@ void* xar_ptr_dup(const void* src, xar_ptr_copy_fn copy) {
 }
 
 void* xar_ptr_deep_copy(const void* src, int size) {
-  if (!src) return nullptr;
+  if (!src || !pointers_ok(&src, "xar_ptr_deep_copy") ||
+      !given(size >= 0, "xar_ptr_deep_copy", "bad parameter: size"))
+    return nullptr;
   const int n = count_of(&src);
   int extension = 1;
   XAR_PARAMS(&src, nullptr, &extension, nullptr, nullptr);
@@ -253,18 +285,16 @@ void* xar_ptr_deep_copy(const void* src, int size) {
 }
 
 void xar_ptr_each_clear(void* p_xar, xar_ptr_fn fn) {
-  const int n = count_of(p_xar);
-  for (int i = 0; i < n; ++i)
-    if (void* p = pointers(p_xar)[i]) fn(p);
-  if (n) XAR_SHRINK(p_xar, n);
+  clear_pointers(p_xar, nullptr, fn, "xar_ptr_each_clear", "bad parameter: fn");
 }
 
 void xar_ptr_each_free(void* p_xar, xar_ptr_fn fn) {
-  xar_ptr_each_clear(p_xar, fn);
-  XAR_FREE(p_xar);
+  if (clear_pointers(p_xar, nullptr, fn, "xar_ptr_each_clear", "bad parameter: fn"))
+    XAR_FREE(p_xar);
 }
 
 void xar_xar_free(void* p_xar) {
+  if (!pointers_ok(p_xar, "xar_xar_free")) return;
   const int n = count_of(p_xar);
   for (int i = 0; i < n; ++i) XAR_FREE(&pointers(p_xar)[i]);
   XAR_FREE(p_xar);
@@ -301,7 +331,7 @@ void xar_str_free(void* p_xar, xar_str_free_fn free) {
     report_fatal("xar_str_free", "bad parameter: xar");
     return;
   }
-  if (!load_user(p_xar)) return;
+  if (!load_user(p_xar) || !require(p_xar, "XAR_PARAMS")) return;
   if (free) {
     int size = 0, count = 0;
     XAR_PARAMS(p_xar, &size, nullptr, &count, nullptr);
@@ -315,7 +345,7 @@ void xar_str_delete(void* p_xar, int index, int n, xar_str_free_fn free) {
     report_fatal("xar_str_delete", "bad parameter: xar");
     return;
   }
-  if (!load_user(p_xar)) return;
+  if (!load_user(p_xar) || !require(p_xar, "XAR_PARAMS")) return;
   int size = 0, count = 0;
   XAR_PARAMS(p_xar, &size, nullptr, &count, nullptr);
   if (index < 0 || n < 0 || index > count - n) {
@@ -330,7 +360,7 @@ void xar_str_delete(void* p_xar, int index, int n, xar_str_free_fn free) {
 void* array_to_xar_str_copy(const void* from, void* p_to, int count, int object_size, int extension,
                             xar_str_free_fn free, xar_str_copy_fn copy) {
   if (!from && count == 0 && p_to) return nullptr;
-  if (!p_to || (from && from == load_user(p_to)) || (count > 0 && !from) || count < 0 ||
+  if (!p_to || (from && from == load_user(p_to)) || (count > 0 && (!from || !copy)) || count < 0 ||
       object_size <= 0 || extension < 0) {
     report_fatal("array_to_xar_str_copy", "bad parameters");
     return nullptr;
@@ -339,7 +369,7 @@ void* array_to_xar_str_copy(const void* from, void* p_to, int count, int object_
 }
 
 void* xar_str_copy(const void* p_from, void* p_to, xar_str_free_fn free, xar_str_copy_fn copy) {
-  if (!p_from || !p_to || p_from == p_to ||
+  if (!p_from || !p_to || p_from == p_to || !copy ||
       (load_user(p_from) && load_user(p_from) == load_user(p_to))) {
     report_fatal("xar_str_copy", "bad parameters");
     return nullptr;
@@ -354,7 +384,12 @@ void* xar_str_copy(const void* p_from, void* p_to, xar_str_free_fn free, xar_str
 // ---- string xarrays ----
 
 void resize_string_xarray(void* p_xar, int n) {
-  if (!p_xar || n < 0) {
+  int size = 4;  // of an existing array, which must hold pointers
+  if (p_xar && load_user(p_xar)) {
+    if (!require(p_xar, "XAR_PARAMS")) return;
+    size = View{load_user(p_xar)}.object_size();
+  }
+  if (!p_xar || n < 0 || size != 4) {
     dbg_err_crash("resize_string_xarray", "invalid call");
     return;
   }
@@ -368,7 +403,7 @@ void resize_string_xarray(void* p_xar, int n) {
 }
 
 void free_string_xarray(void* p_xar) {
-  if (!p_xar || !load_user(p_xar)) return;
+  if (!p_xar || !load_user(p_xar) || !pointers_ok(p_xar, "free_string_xarray")) return;
   const int count = count_of(p_xar);
   for (int i = 0; i < count; ++i) rlsmem(pointers(p_xar)[i]);
   XAR_FREE(p_xar);
@@ -377,6 +412,13 @@ void free_string_xarray(void* p_xar) {
 int set_string_xarray(const char* const* strings, int n, void* p_xar) {
   // The copies are made first, in an array of their own, so that a memory break leaves the
   // old strings in place; only then are the old ones released.
+  bool bad = !p_xar || n < 0 || n > xar_max_count(4) || (n > 0 && !strings);
+  for (int i = 0; !bad && i < n; ++i) bad = !strings[i];
+  if (bad) {
+    report_fatal("set_string_xarray", "bad parameters");
+    return 0;
+  }
+  if (!pointers_ok(p_xar, "set_string_xarray")) return 0;
   Building b{nullptr, 0, 0};
   const int registered = undo_begin(release_building, &b);
   b.xar = XAR_ALLOC(n, 4, 2);

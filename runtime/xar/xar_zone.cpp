@@ -1,5 +1,7 @@
 // Zones (arenas of getmem chunks in which xarrays can live), the persistent-memory support calls
 // and the debugging views of an xarray block.
+#include <limits.h>
+
 #include <initializer_list>
 
 #include "runtime/diag/diag.h"
@@ -93,7 +95,8 @@ int xar_zone_chunk_size(int zone) {
 }
 
 void* xar_zone_alloc(int zone, int size) {
-  size = ((size - 1) / 8) * 8 + 8;
+  // A negative size, or one that rounding would overflow, is refused like one past the chunk.
+  size = size < 0 || size > INT_MAX - 8 ? 0 : ((size - 1) / 8) * 8 + 8;
   ZoneRecord* z = zone_record(zone);
   if (!z) return nullptr;
   if (size <= 0 || uint32_t(size) > z->chunk_size) {
