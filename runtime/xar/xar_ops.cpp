@@ -208,6 +208,7 @@ void* xar_insert(void* p_xar, int index, int n, const void* src) {
 }
 
 void* xar_remove(void* p_xar, int index, int n) {
+  if (is_null_array(p_xar) && index == 0 && n == 0) return nullptr;  // nothing from nothing
   byte* u = require(p_xar, "XAR_PARAMS");
   if (!u) return nullptr;
   int count = View{u}.count();

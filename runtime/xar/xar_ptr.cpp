@@ -62,10 +62,9 @@ void release_building(void* arg) {
   XAR_FREE(&b->xar);
 }
 
-// The growing half of a structure resize: the object count before it, or -1 after the report when
-// the array holds objects of another size and is left alone. Growth, the one step that can run
-// out of memory, comes before any release.
-int str_grow(void* p_xar, int n, int object_size, int extension) {
+// The checks of a structure resize to n objects: the object count, or -1 after the report when
+// the address is null, the array holds objects of another size or n is out of range.
+int str_count(void* p_xar, int n, int object_size) {
   if (!p_xar) {
     report_fatal("xar_str_alloc_or_resize", "bad parameter: xar");
     return -1;
@@ -82,9 +81,14 @@ int str_grow(void* p_xar, int n, int object_size, int extension) {
     report_fatal("xar_str_alloc_or_resize", "bad parameter: n");
     return -1;
   }
+  return count;
+}
+
+// The growing half: room for n objects, the one step that can run out of memory, before any
+// release. False when the growth was refused without a trap to go to: then nothing happens.
+bool str_grow(void* p_xar, int n, int count, int object_size, int extension) {
   if (n > count) xar_alloc_or_resize(p_xar, n, object_size, extension);
-  // A growth that was refused without a trap to go to leaves the array short: nothing happens.
-  return XAR_COUNT(p_xar) < n ? -1 : count;
+  return XAR_COUNT(p_xar) >= n;
 }
 
 // The releasing half: frees what objects from..count-1 own, then shrinks to n when not grown.
@@ -110,31 +114,29 @@ void release_copies(void* arg) {
   rlsmem(c->objects);
 }
 
-// Copies n objects over the first n of the array, of which the first `owned` own memory. All
-// copies are made first, in a block of their own; only then are the old objects released and
-// replaced, so a memory break in a copy leaves the array as it was.
-void copy_structures(void* p_to, const byte* src, int n, int size, int owned, xar_str_free_fn free,
-                     xar_str_copy_fn copy) {
-  if (n == 0) return;
-  Copies c{nullptr, 0, size, free};
-  const int registered = undo_begin(release_copies, &c);
-  c.objects = static_cast<byte*>(getmem(n * size));
-  for (; c.done < n; ++c.done) copy(src + c.done * size, c.objects + c.done * size);
-  undo_end(registered);
-  byte* dst = load_user(p_to);
-  if (free)
-    for (int i = 0; i < n && i < owned; ++i) free(dst + i * size);
-  memcpy(dst, c.objects, size_t(n) * size);
-  rlsmem(c.objects);
-}
-
 // A structure copy: the target must hold objects of the source's size (else null after the
-// report); it gets n copies, and the objects past n are released last.
+// report); it gets n copies, and the objects past n are released last. The copies are made
+// first, in a block of their own, and the target grows next: a memory break in either gives the
+// copies back and leaves the target as it was. Only then are the old objects replaced.
 void* copy_into(const byte* src, void* p_to, int n, int size, int extension, xar_str_free_fn free,
                 xar_str_copy_fn copy) {
-  const int count = str_grow(p_to, n, size, extension);
+  const int count = str_count(p_to, n, size);
   if (count < 0) return nullptr;
-  copy_structures(p_to, src, n, size, count, free, copy);
+  Copies c{nullptr, 0, size, free};
+  const int registered = undo_begin(release_copies, &c);
+  if (n) c.objects = static_cast<byte*>(getmem(n * size));
+  for (; c.done < n; ++c.done) copy(src + c.done * size, c.objects + c.done * size);
+  const bool grown = str_grow(p_to, n, count, size, extension);
+  undo_end(registered);
+  if (!grown) {
+    release_copies(&c);
+    return nullptr;
+  }
+  byte* dst = load_user(p_to);
+  if (free)
+    for (int i = 0; i < n && i < count; ++i) free(dst + i * size);
+  if (n) memcpy(dst, c.objects, size_t(n) * size);
+  rlsmem(c.objects);
   str_release(p_to, n, n, count, size, extension, free);
   return load_user(p_to);
 }
@@ -322,8 +324,9 @@ void* str_alloc_or_copy(const void* from, void* to, int size) {
 
 void xar_str_alloc_or_resize(void* p_xar, int n, int object_size, int extension,
                              xar_str_free_fn free) {
-  const int count = str_grow(p_xar, n, object_size, extension);
-  if (count >= 0) str_release(p_xar, n, 0, count, object_size, extension, free);
+  const int count = str_count(p_xar, n, object_size);
+  if (count >= 0 && str_grow(p_xar, n, count, object_size, extension))
+    str_release(p_xar, n, 0, count, object_size, extension, free);
 }
 
 void xar_str_free(void* p_xar, xar_str_free_fn free) {

@@ -16,6 +16,7 @@
 #include "runtime/text/mbconv.h"
 #include "runtime/text/wstr.h"
 #include "runtime/xar/xar.h"
+#include "runtime/xar/xar_ptr.h"
 
 namespace {
 
@@ -136,6 +137,62 @@ TEST(OomSweep, GrowingXarrays) {
     XAR_FREE(&a);
     XAR_FREE(&b);
   }
+}
+
+// Structure copies, from an xarray and from a plain array, into a target that is absent, shorter
+// or longer than the source: after every recovery the target holds its old objects (or all the
+// new ones), each owning a sound value block; the completed run holds copies of the source, and
+// freeing both gives back every block.
+struct Owner {
+  int* value;
+};
+void free_owner(void* o) { rlsmem(static_cast<Owner*>(o)->value); }
+void copy_owner(const void* from, void* to) {
+  int* v = static_cast<int*>(getmem(sizeof(int)));
+  *v = *static_cast<const Owner*>(from)->value;
+  static_cast<Owner*>(to)->value = v;
+}
+Owner* owners(int n, int first) {
+  Owner* x = n ? static_cast<Owner*>(XAR_ALLOC(n, sizeof(Owner), 1)) : nullptr;
+  for (int i = 0; i < n; ++i) *(x[i].value = static_cast<int*>(getmem(sizeof(int)))) = first + i;
+  return x;
+}
+Ints values(Owner* x) {
+  Ints v;
+  for (int i = 0; i < XAR_COUNT(&x); ++i)
+    v.push_back(check_memory_block(x[i].value) == MEM_BLOCK_OK ? *x[i].value : -1);
+  return v;
+}
+
+TEST(OomSweep, StructureCopies) {
+  testsupport::oom_sweep([] { rlsmem(getmem(8)); });  // what the sweep keeps from its first run
+  int blocks = 0;
+  getmem_counters(&blocks, nullptr, nullptr, nullptr);
+  for (const bool plain : {false, true})
+    for (const int target_count : {0, 2, 9}) {
+      SCOPED_TRACE(std::string(plain ? "array_to_xar_str_copy" : "xar_str_copy") + " into " +
+                   std::to_string(target_count));
+      Owner* src = owners(5, 10);
+      Owner* target = owners(target_count, 100);
+      const Ints old = values(target), copied = values(src);
+      EXPECT_OOM_SAFE(
+          [&] {
+            if (plain)
+              array_to_xar_str_copy(src, &target, 5, sizeof(Owner), 1, free_owner, copy_owner);
+            else
+              xar_str_copy(&src, &target, free_owner, copy_owner);
+          },
+          [&] {
+            const Ints now = values(target);
+            EXPECT_TRUE(now == old || now == copied) << testing::PrintToString(now);
+          });
+      EXPECT_EQ(values(target), copied);
+      xar_str_free(&target, free_owner);
+      xar_str_free(&src, free_owner);
+      int now = 0;
+      getmem_counters(&now, nullptr, nullptr, nullptr);
+      EXPECT_EQ(now, blocks);
+    }
 }
 
 // Each allocation that needs a new chunk grows the zone's two chunk lists now and then: they

@@ -37,15 +37,6 @@ alignas(8) const char kZeros[32] = {};
 const void* const kForeign = kZeros + 16;  // no xarray header before it
 int g_zone = -1;                           // a zone with one chunk of 64 bytes
 
-// A stop raised by the runtime comes back once; a real fault, or a second stop of one call
-// (the routine went on after refusing), ends the child.
-volatile std::sig_atomic_t raised = 0;
-void return_once(int signal_number) {
-  raised = raised + 1;
-  if (raised > 1) std::_Exit(99);
-  std::signal(signal_number, return_once);
-}
-
 // The target: an xarray or a harray of three objects of the row's size, or a plain 24-byte
 // block that is no xarray.
 enum Kind { X, H, P };
@@ -390,7 +381,7 @@ void run_row(const Row& row, bool check) {
   memset(guard, 0x5A, 64);
   void* const was = target;
   const std::string before = state(row, target);
-  raised = 0;
+  xar_test::stops_raised = 0;
   call_trapped(row.call, &target);
   ASSERT_EQ(target, was);
   if (check) {
@@ -413,8 +404,7 @@ TEST(XarMisuse, RefusedWithTargetHeapAndNeighbourUnchanged) {
   const int rows = int(std::size(kRows));
   const std::string out = testsupport::run_child(
       [&] {
-        std::signal(SIGSEGV, return_once);
-        debug_setup(1);  // stops come back to the refusing routine
+        xar_test::catch_stops();
         serious_error_reporting_set(1);
         for (int i = 0; i < 64; ++i) kel_sprintf(nullptr, "%d", i);  // the engine's buffers
         g_zone = xar_zone_create(64);

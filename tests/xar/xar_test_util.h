@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "child_output.h"
+#include "runtime/diag/diag.h"
 #include "runtime/xar/xar.h"
 
 namespace xar_test {
@@ -63,6 +65,20 @@ template <class F>
 std::string stop_output(F action,
                         const std::source_location where = std::source_location::current()) {
   return testsupport::run_child(action, testsupport::stops(), {}, where);
+}
+
+// Stops raised by the runtime come back to the stopping routine (debug mode, the raised signal
+// caught), one between two resets of `stops_raised`: a real fault, which comes back again and
+// again, or a second stop (a routine that went on after refusing) ends the process with 99.
+inline volatile std::sig_atomic_t stops_raised = 0;
+inline void return_once(int signal_number) {
+  stops_raised = stops_raised + 1;
+  if (stops_raised > 1) std::_Exit(99);
+  std::signal(signal_number, return_once);
+}
+inline void catch_stops() {
+  std::signal(SIGSEGV, return_once);
+  debug_setup(1);
 }
 
 inline bool contains(const std::string& s, const std::string& part) {
