@@ -77,13 +77,16 @@ TEST(XarPtrModel, RandomSequencesAgainstAVectorOfOwnedObjects) {
               xar_ptr_remove_with(&a, index, count - index + 1, release_counted);
               ++refused;
               break;
-            case 5: xar_ptr_remove_with(&a, index, n, release_counted), drop(index, index + n, true); break;
+            case 5:
+              xar_ptr_remove_with(&a, index, n, release_counted), drop(index, index + n, true);
+              break;
             case 6: xar_ptr_remove(&a, index, n), drop(index, index + n, false); break;
             case 7: xar_ptr_clear_with(&a, release_counted), drop(0, count, true); break;
             case 8: xar_ptr_clear(&a), drop(0, count, false); break;
             case 9: xar_ptr_each_clear(&a, free_counted), drop(0, count, true); break;
             case 10:
-              pick(2) ? xar_ptr_each_free(&a, free_counted) : xar_ptr_free_with(&a, release_counted);
+              pick(2) ? xar_ptr_each_free(&a, free_counted)
+                      : xar_ptr_free_with(&a, release_counted);
               drop(0, count, true);
               freed = true;
               break;
