@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <functional>
 #include <algorithm>
 #include <set>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "runtime/order/pqueue.h"
+#include "runtime/xar/har.h"
+#include "runtime/xar/xar.h"
 
 namespace {
 
@@ -52,6 +55,53 @@ TEST(PriorityQueue, AgreesWithAnOrderedModel) {
       pqueue_free(&q);
       EXPECT_EQ(q, nullptr);
     }
+  }
+}
+
+int plain(void*, int a, int b) { return (a > b) - (a < b); }
+
+// Past the int xarray's ceiling (511,996 slots) the queue goes on in its overflow harray and loses
+// nothing: after a permutation of 0 .. n - 1 the slots hold it as a heap, and pops come in order.
+TEST(PriorityQueue, HoldsMoreItemsThanAnXarray) {
+  const int n = 530000, stride = 7919, ceiling = xar_max_count(sizeof(int));  // coprime
+  for (int direction : {PQUEUE_SMALLEST_FIRST, PQUEUE_LARGEST_FIRST}) {
+    pqueue* q = pqueue_create(direction ? plain : nullptr, nullptr, direction ? 16 : n, direction);
+    ASSERT_NE(q, nullptr);
+    for (int i = 0; i < n; ++i) pqueue_push(q, int((long long)i * stride % n));
+    ASSERT_EQ(q->size, n);
+    EXPECT_EQ(XAR_COUNT(&q->items), ceiling);
+    ASSERT_EQ(har_count(&q->overflow), n - ceiling);
+    std::vector<int> slots(q->items, q->items + ceiling);
+    for (int i = 0; i < n - ceiling; ++i)
+      slots.push_back(*static_cast<int*>(har_object(&q->overflow, i, nullptr, nullptr)));
+    for (int i = 1; i < n; ++i)
+      ASSERT_EQ(slots[(i - 1) / 2] < slots[i], direction == PQUEUE_SMALLEST_FIRST) << i;
+    std::sort(slots.begin(), slots.end());
+    for (int i = 0; i < n; ++i) ASSERT_EQ(slots[i], i);
+    for (int k = 0; k < 3000; ++k) ASSERT_EQ(pqueue_pop(q), direction ? n - 1 - k : k);
+    pqueue_free(&q);
+  }
+}
+
+// Without a comparison the sift down runs bottom-up, with one it takes the documented steps: the
+// same ints end in the same slots, ties included.
+TEST(PriorityQueue, ValuesAndAComparisonLeaveTheSameSlots) {
+  std::mt19937 rng(5);
+  for (int direction : {PQUEUE_SMALLEST_FIRST, PQUEUE_LARGEST_FIRST}) {
+    pqueue* a = pqueue_create(nullptr, nullptr, 0, direction);
+    pqueue* b = pqueue_create(plain, nullptr, 0, direction);
+    for (int step = 0; step < 20000; ++step) {
+      if (!a->size || rng() % 3 < (step < 10000 ? 2u : 1u)) {
+        const int item = int(rng() % 50);
+        pqueue_push(a, item);
+        pqueue_push(b, item);
+      } else {
+        ASSERT_EQ(pqueue_pop(a), pqueue_pop(b));
+      }
+      ASSERT_EQ(0, std::memcmp(a->items, b->items, a->size * sizeof(int))) << "step " << step;
+    }
+    pqueue_free(&a);
+    pqueue_free(&b);
   }
 }
 
