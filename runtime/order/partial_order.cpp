@@ -104,22 +104,27 @@ void sortpartl_set_direct_refs(Sort* s) {
       const int info_a = (code >> SORTPARTL_BEFORE_SHIFT) & 15,
                 info_b = (code >> SORTPARTL_AFTER_SHIFT) & 15;
       if ((info_a | info_b) & 8) flagged = true;
-      if (a == SORTPARTL_UNBREAKABLE && b == SORTPARTL_UNBREAKABLE) {
+      const bool both_unbreakable = a == SORTPARTL_UNBREAKABLE && b == SORTPARTL_UNBREAKABLE;
+      if (a <= 0 || b <= 0) {
+        if (a > b) add_edge(s, r, t, info_a);
+        if (b > a) add_edge(s, t, r, info_b);
+        continue;
+      }
+      // A two-node cycle loses its weaker edge, as a longer loop would. When that edge is
+      // unbreakable (two strength-4 edges, or one against a stronger edge) the loop stays whole,
+      // as it would around three nodes, and its items are left unplaced.
+      if (s->loop_log && a > 1 && b > 1 && !both_unbreakable) {
+        const int members[2] = {r, t};
+        log_loop(s, members, 2);
+      }
+      const bool cut_r_t = !both_unbreakable && compare_edges(s, r, t, a, t, r, b) < 0;
+      if ((cut_r_t ? a : b) == SORTPARTL_UNBREAKABLE) {
         info_note("sortpartl_set_direct_refs", "unbreakable loop found -- between %d and %d", r, t);
         add_edge(s, r, t, info_a);
         add_edge(s, t, r, info_b);
-      } else if (a <= 0 || b <= 0) {
-        if (a > b) add_edge(s, r, t, info_a);
-        if (b > a) add_edge(s, t, r, info_b);
       } else {
-        if (s->loop_log && a > 1 && b > 1) {
-          const int members[2] = {r, t};
-          log_loop(s, members, 2);
-        }
-        if (compare_edges(s, r, t, a, t, r, b) < 0)
-          add_edge(s, t, r, info_b);
-        else
-          add_edge(s, r, t, info_a);
+        if (!cut_r_t) add_edge(s, r, t, info_a);
+        if (cut_r_t) add_edge(s, t, r, info_b);
       }
     }
   }

@@ -15,8 +15,7 @@ using namespace kel::order;
 
 namespace {
 
-constexpr int kStackPointers = 12;        // pointer lists up to this many live on the stack
-constexpr int kStackDoublePointers = 32;  // the same for sort_doubles
+constexpr int kStackPointers = 12;  // pointer lists up to this many live on the stack
 
 // ---- module-wide slots ----
 // What a wrapped sort passes to its two-argument compare, and whether a sort of that kind runs.
@@ -95,29 +94,40 @@ void gather_objects(int n, unsigned char* data, int size, unsigned char* block, 
 
 bool valid_request(int n, const void* data, int size, const char* where);
 
-// The common body of sort_array and its wrappers: pointer list and object buffer on the stack when
-// small, else in one scratch block. A wrapper's slot is claimed only once the guard that releases
-// it on a jump is in place.
+// sort_array's quicksort on the objects themselves: the compares of the pointer sort on the same
+// objects, and what it does to its pointers done to the objects, with swaps of the object size
+// known here; no list, no allocation, no final pass.
+void sort_in_place(int n, sort_compare_fn compare, unsigned char* data, int size) {
+  switch (size) {
+    case 4: sort_sequence(Objects<4>{data, size, compare}, n); break;
+    case 8: sort_sequence(Objects<8>{data, size, compare}, n); break;
+    case 16: sort_sequence(Objects<16>{data, size, compare}, n); break;
+    default: sort_sequence(Objects<0>{data, size, compare}, n); break;
+  }
+}
+
+// The common body of the wrapped sorts, whose compares break ties by address and so see the
+// objects where they stand: a pointer list (on the stack when small, else in one scratch block) is
+// sorted and the objects moved after it. The slot is claimed only once the guard that releases it
+// on a jump is in place.
 int sort_array_held(int n, sort_compare_fn compare, sort_value_compare_fn value_compare, void* data,
-                    int size, Slot* slot, const char* where, int stack_pointers = kStackPointers) {
+                    int size, Slot* slot, const char* where) {
   unsigned char* bytes = static_cast<unsigned char*>(data);
-  void* local_list[kStackDoublePointers];
+  void* local_list[kStackPointers];
   void** list = local_list;
-  const bool big_list = n > stack_pointers;
+  const bool big_list = n > kStackPointers;
   const bool gather = big_list && size <= kGatherBytes;
   Held held{nullptr, nullptr};
   Guard guard;
   guard_open(&guard, release_held, &held);
-  if (slot && !claim(slot, where)) {
+  if (!claim(slot, where)) {
     guard_close(&guard);
     return -1;
   }
   held.slot = slot;
   if (slot == &g_stable) g_stable.compare = compare;
   if (slot == &g_int) g_int.value_compare = value_compare;
-  const sort_compare_fn used = slot == &g_stable ? stable_compare
-                               : slot == &g_int  ? int_compare
-                                                 : compare;
+  const sort_compare_fn used = slot == &g_stable ? stable_compare : int_compare;
   if (valid_request(n, data, size, where)) {
     if (gather) {
       const int block_bytes = n * gather_unit(size);
@@ -188,7 +198,8 @@ void sort_pointers_indirect(int n, sort_compare_fn compare, sort_slot_fn slot_of
 }
 
 void sort_array(int n, sort_compare_fn compare, void* data, int size) {
-  sort_array_held(n, compare, nullptr, data, size, nullptr, "sort_array");
+  if (valid_request(n, data, size, "sort_array"))
+    sort_in_place(n, compare, static_cast<unsigned char*>(data), size);
 }
 
 int sort_array_stable(int n, sort_compare_fn compare, void* data, int size) {
@@ -200,8 +211,8 @@ int sort_ints(int n, sort_value_compare_fn value_compare, int* data) {
 }
 
 void sort_doubles(int n, double* values) {
-  sort_array_held(n, double_compare, nullptr, values, sizeof(double), nullptr, "sort_doubles",
-                  kStackDoublePointers);
+  if (valid_request(n, values, sizeof(double), "sort_doubles"))
+    sort_in_place(n, double_compare, reinterpret_cast<unsigned char*>(values), sizeof(double));
 }
 
 int compare_points(const void* p, const void* q) {

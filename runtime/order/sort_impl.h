@@ -1,5 +1,6 @@
 // The pointer quicksort and the permutation step shared by the sorting routines (internal).
 #pragma once
+#include <stdint.h>
 #include <string.h>
 #include "runtime/order/sort.h"
 
@@ -23,58 +24,123 @@ struct Indirect {
   void*& at(int i) const { return *slot(i); }
 };
 
-template <class A>
-inline void swap_at(const A& a, int i, int j) {
-  void* t = a.at(i);
-  a.at(i) = a.at(j);
-  a.at(j) = t;
-}
-
+// The sequences the quicksort works on, by index: compare(i, j) asks the caller's compare about
+// the elements at i and j, swap(i, j) exchanges them, and rotate(k, i) moves element i to k and
+// those at k .. i - 1 one up. Every element stays in the sequence while the compare runs, so a
+// compare that leaves by a trap's jump leaves a permutation of what was there.
+//
+// Pointers: a pointer list (or one reached through a slot function) sorted in place.
 template <class A, class C>
-void insertion_sort(const A& a, int lo, int hi, const C& cmp) {
-  for (int i = lo + 1; i <= hi; ++i) {
+struct Pointers {
+  A a;
+  C cmp;
+  int compare(int i, int j) const { return cmp(a.at(i), a.at(j)); }
+  void swap(int i, int j) const {
+    void* t = a.at(i);
+    a.at(i) = a.at(j);
+    a.at(j) = t;
+  }
+  void rotate(int k, int i) const {
     void* v = a.at(i);
-    int j = i;
-    while (j > lo && cmp(v, a.at(j - 1)) < 0) {
-      a.at(j) = a.at(j - 1);
-      --j;
+    for (; i > k; --i) a.at(i) = a.at(i - 1);
+    a.at(k) = v;
+  }
+};
+
+// Objects of kSize bytes (0: `size`, known at run time) moved in place: what a pointer sort does
+// to its pointers, done to the objects themselves, so that the same compares see the same objects
+// and leave them in the order the pointer sort and one permutation would.
+template <int kSize>
+struct Objects {
+  unsigned char* base;
+  int size;
+  sort_compare_fn f;
+  unsigned char* at(int i) const { return base + i * (kSize ? kSize : size); }
+  int compare(int i, int j) const { return f(at(i), at(j)); }
+  void swap(int i, int j) const {
+    unsigned char* x = at(i);
+    unsigned char* y = at(j);
+    if constexpr (kSize > 0) {
+      unsigned char t[kSize];
+      memcpy(t, x, kSize);
+      memcpy(x, y, kSize);
+      memcpy(y, t, kSize);
+    } else {
+      int k = 0;
+      for (; k + 4 <= size; k += 4) {  // a word at a time, then the odd bytes
+        uint32_t t, u;
+        memcpy(&t, x + k, 4);
+        memcpy(&u, y + k, 4);
+        memcpy(x + k, &u, 4);
+        memcpy(y + k, &t, 4);
+      }
+      for (; k < size; ++k) {
+        const unsigned char t = x[k];
+        x[k] = y[k];
+        y[k] = t;
+      }
     }
-    a.at(j) = v;
+  }
+  void rotate(int k, int i) const {
+    constexpr int kBuffer = kSize > 0 ? kSize : 256;
+    if (kSize == 0 && size > kBuffer) {
+      for (; i > k; --i) swap(i, i - 1);
+      return;
+    }
+    unsigned char t[kBuffer];
+    const size_t bytes = kSize ? size_t(kSize) : size_t(size);
+    memcpy(t, at(i), bytes);
+    if constexpr (kSize > 0 && kSize <= 16) {
+      for (; i > k; --i) memcpy(at(i), at(i - 1), kSize);
+    } else {
+      memmove(at(k + 1), at(k), bytes * size_t(i - k));
+    }
+    memcpy(at(k), t, bytes);
+  }
+};
+
+// Insertion sort: element i moves down past every element before it that it compares below; its
+// place is found first and the move made after, with no compare in between.
+template <class S>
+void insertion_sort(const S& s, int lo, int hi) {
+  for (int i = lo + 1; i <= hi; ++i) {
+    int k = i;
+    while (k > lo && s.compare(i, k - 1) < 0) --k;
+    if (k < i) s.rotate(k, i);
   }
 }
 
-template <class A, class C>
-void heap_sift(const A& a, int lo, int root, int n, const C& cmp) {
-  void* v = a.at(lo + root);
+// Sifts the element at lo + root down a heap of n elements starting at lo.
+template <class S>
+void heap_sift(const S& s, int lo, int root, int n) {
   for (;;) {
     int child = 2 * root + 1;
     if (child >= n) break;
-    if (child + 1 < n && cmp(a.at(lo + child), a.at(lo + child + 1)) < 0) ++child;
-    if (cmp(v, a.at(lo + child)) >= 0) break;
-    a.at(lo + root) = a.at(lo + child);
+    if (child + 1 < n && s.compare(lo + child, lo + child + 1) < 0) ++child;
+    if (s.compare(lo + root, lo + child) >= 0) break;
+    s.swap(lo + root, lo + child);
     root = child;
   }
-  a.at(lo + root) = v;
 }
 
 // The fallback for ranges the quicksort keeps splitting badly: O(n log n) whatever the input.
-template <class A, class C>
-void heap_sort(const A& a, int lo, int hi, const C& cmp) {
+template <class S>
+void heap_sort(const S& s, int lo, int hi) {
   const int n = hi - lo + 1;
-  for (int i = n / 2 - 1; i >= 0; --i) heap_sift(a, lo, i, n, cmp);
+  for (int i = n / 2 - 1; i >= 0; --i) heap_sift(s, lo, i, n);
   for (int end = n - 1; end > 0; --end) {
-    swap_at(a, lo, lo + end);
-    heap_sift(a, lo, 0, end, cmp);
+    s.swap(lo, lo + end);
+    heap_sift(s, lo, 0, end);
   }
 }
 
 // Moves the median of the elements at i, j and k to position j.
-template <class A, class C>
-void median_to(const A& a, int i, int j, int k, const C& cmp) {
-  if (cmp(a.at(j), a.at(i)) < 0) swap_at(a, i, j);
-  if (cmp(a.at(k), a.at(j)) < 0) {
-    swap_at(a, j, k);
-    if (cmp(a.at(j), a.at(i)) < 0) swap_at(a, i, j);
+template <class S>
+void median_to(const S& s, int i, int j, int k) {
+  if (s.compare(j, i) < 0) s.swap(i, j);
+  if (s.compare(k, j) < 0) {
+    s.swap(j, k);
+    if (s.compare(j, i) < 0) s.swap(i, j);
   }
 }
 
@@ -85,30 +151,35 @@ inline int floor_log2(int n) {
 }
 
 // Quicksort of the inclusive range lo .. hi with the middle element as pivot; the pivot itself is
-// never compared with itself. The smaller part is sorted first (by recursion, so the depth stays
-// below log2 n) and the larger one next (by the loop).
+// never compared with itself (the scans skip the position it holds, which a swap may change). The
+// smaller part is sorted first (by recursion, so the depth stays below log2 n) and the larger one
+// next (by the loop).
 //
 // Guard: a split whose smaller part holds less than a sixteenth of the range is bad. Random input
-// rarely meets two on the way down, and then the middle pivot stays. Once a range has come through
-// kBadBeforeMedian bad splits, its sub-ranges take the median of three spread elements as pivot
-// (moved to the middle); once more than `bad_left` have happened, the range is heap-sorted.
+// meets one on an eighth of its splits, so some of its ranges come through two. Once a range has
+// come through kBadBeforeMedian bad splits, its sub-ranges take the median of three spread elements
+// as pivot (moved to the middle); once more than `bad_left` have happened, the range is
+// heap-sorted.
 //
 // The scans stop at the range ends even when an inconsistent compare would send them further.
 constexpr int kBadBeforeMedian = 2;
 
-template <class A, class C>
-void quick_sort(const A& a, int lo, int hi, const C& cmp, int bad_left, int bad_seen) {
+template <class S>
+void quick_sort(const S& s, int lo, int hi, int bad_left, int bad_seen) {
   while (hi - lo >= 9) {
     const int len = hi - lo + 1;
-    const int mid = (lo + hi) / 2;
-    if (bad_seen >= kBadBeforeMedian) median_to(a, lo + len / 4, mid, hi - len / 4, cmp);
-    void* const pivot = a.at(mid);
+    int pivot = (lo + hi) / 2;
+    if (bad_seen >= kBadBeforeMedian) median_to(s, lo + len / 4, pivot, hi - len / 4);
     int i = lo, j = hi;
     while (i <= j) {
-      while (i < hi && a.at(i) != pivot && cmp(a.at(i), pivot) < 0) ++i;
-      while (j > lo && a.at(j) != pivot && cmp(pivot, a.at(j)) < 0) --j;
+      while (i < hi && i != pivot && s.compare(i, pivot) < 0) ++i;
+      while (j > lo && j != pivot && s.compare(pivot, j) < 0) --j;
       if (i <= j) {
-        swap_at(a, i, j);
+        if (i != j) s.swap(i, j);
+        if (pivot == i)
+          pivot = j;
+        else if (pivot == j)
+          pivot = i;
         ++i;
         --j;
       }
@@ -117,25 +188,31 @@ void quick_sort(const A& a, int lo, int hi, const C& cmp, int bad_left, int bad_
     const int smaller = left < right ? left : right;
     if (smaller < len / 16) {
       if (--bad_left < 0) {
-        heap_sort(a, lo, hi, cmp);
+        heap_sort(s, lo, hi);
         return;
       }
       ++bad_seen;
     }
     if (left < right) {
-      if (left > 1) quick_sort(a, lo, j, cmp, bad_left, bad_seen);
+      if (left > 1) quick_sort(s, lo, j, bad_left, bad_seen);
       lo = i;
     } else {
-      if (right > 1) quick_sort(a, i, hi, cmp, bad_left, bad_seen);
+      if (right > 1) quick_sort(s, i, hi, bad_left, bad_seen);
       hi = j;
     }
   }
-  if (hi > lo) insertion_sort(a, lo, hi, cmp);
+  if (hi > lo) insertion_sort(s, lo, hi);
 }
 
-template <class A, class C>
-void sort_range(const A& a, int n, const C& cmp) {
-  if (n > 1) quick_sort(a, 0, n - 1, cmp, floor_log2(n) + 1, 0);
+template <class S>
+void sort_sequence(const S& s, int n) {
+  if (n > 1) quick_sort(s, 0, n - 1, floor_log2(n) + 1, 0);
+}
+
+// A pointer sequence sorted by a caller's compare.
+template <class A>
+void sort_range(const A& a, int n, const Fn& cmp) {
+  sort_sequence(Pointers<A, Fn>{a, cmp}, n);
 }
 
 // Rearranges n objects so that slot k receives the object pointers[k] points at, following each

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <functional>
 #include <algorithm>
 #include <set>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "runtime/order/pqueue.h"
+#include "runtime/xar/har.h"
+#include "runtime/xar/xar.h"
 
 namespace {
 
@@ -19,12 +22,17 @@ int by_tens(void* calls, int a, int b) {
   return a / 10 - b / 10;
 }
 
+int plain(void*, int a, int b) { return (a > b) - (a < b); }
+
+// Beside each queue ordered by values runs a twin ordered by a comparison of the same values: the
+// one sifts down bottom-up, the other by the documented steps, and their slots hold the same ints.
 TEST(PriorityQueue, AgreesWithAnOrderedModel) {
   std::mt19937 rng(11);
   for (int direction : {PQUEUE_SMALLEST_FIRST, PQUEUE_LARGEST_FIRST}) {
     for (bool callback : {false, true}) {
       int calls = 0;
       pqueue* q = pqueue_create(callback ? by_tens : nullptr, &calls, 0, direction);
+      pqueue* twin = pqueue_create(plain, nullptr, 0, direction);
       // The model: the items in queue order, best first; items of equal rank tie.
       auto rank = [callback](int a) { return callback ? long(a / 10) : long(a); };
       auto cmp = [&](int a, int b) {
@@ -38,9 +46,11 @@ TEST(PriorityQueue, AgreesWithAnOrderedModel) {
           const int item =
               callback ? int(rng() % 1000) : (rng() % 4 ? int(rng() % 100) : wide[rng() % 6]);
           pqueue_push(q, item);
+          pqueue_push(twin, item);
           model.insert(item);
         } else {
           const int top = pqueue_pop(q);
+          pqueue_pop(twin);
           auto [first, end] = model.equal_range(*model.begin());
           const auto it = std::find(first, end, top);
           ASSERT_NE(it, end) << top << " popped before " << *model.begin();
@@ -48,10 +58,41 @@ TEST(PriorityQueue, AgreesWithAnOrderedModel) {
         }
         ASSERT_EQ(q->size, int(model.size()));
         ASSERT_EQ(pqueue_is_empty(q), model.empty());
+        if (!callback) {
+          ASSERT_EQ(0, std::memcmp(q->items, twin->items, q->size * sizeof(int)));
+        }
       }
+      pqueue_free(&twin);
       pqueue_free(&q);
       EXPECT_EQ(q, nullptr);
     }
+  }
+}
+
+// Past the int xarray's ceiling (511,996 slots) the queue goes on in its overflow harray and loses
+// nothing: after a permutation of 0 .. n - 1 the slots hold it as a heap, and pops come in order.
+TEST(PriorityQueue, HoldsMoreItemsThanAnXarray) {
+  const int n = 530000, stride = 7919, ceiling = xar_max_count(sizeof(int));  // coprime
+  for (int direction : {PQUEUE_SMALLEST_FIRST, PQUEUE_LARGEST_FIRST}) {
+    pqueue* q = pqueue_create(direction ? plain : nullptr, nullptr, direction ? 16 : n, direction);
+    ASSERT_NE(q, nullptr);
+    for (int i = 0; i < n; ++i) {  // in runs that mostly stop at their parent
+      const int item = int((long long)i * stride % n);
+      pqueue_push(q, direction ? n - 1 - item : item);
+    }
+    ASSERT_EQ(q->size, n);
+    EXPECT_EQ(XAR_COUNT(&q->items), ceiling);
+    ASSERT_EQ(har_count(&q->overflow), n - ceiling);
+    std::vector<int> slots(q->items, q->items + ceiling);
+    for (int i = 0; i < n - ceiling; ++i)
+      slots.push_back(*static_cast<int*>(har_object(&q->overflow, i, nullptr, nullptr)));
+    for (int i = 1; i < n; ++i)
+      ASSERT_EQ(slots[(i - 1) / 2] < slots[i], direction == PQUEUE_SMALLEST_FIRST) << i;
+    std::vector<char> seen(n);  // n slots holding n distinct items of 0 .. n - 1
+    for (int item : slots) seen[item < 0 || item >= n ? 0 : item] += 1;
+    ASSERT_EQ(std::count(seen.begin(), seen.end(), 1), n);
+    for (int k = 0; k < 3000; ++k) ASSERT_EQ(pqueue_pop(q), direction ? n - 1 - k : k);
+    pqueue_free(&q);
   }
 }
 

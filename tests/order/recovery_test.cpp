@@ -28,6 +28,16 @@ TEST(Recovery, QueueTreesAndPartialOrdersAreAsBefore) {
                   }));
   EXPECT_EQ(pqueue_pop(q), 3);
   pqueue_free(&q);
+  // At an xarray's ceiling the next push starts the overflow harray.
+  const int ceiling = xar_max_count(sizeof(int));
+  q = pqueue_create(nullptr, nullptr, ceiling, PQUEUE_SMALLEST_FIRST);
+  for (int i = 0; i < ceiling; ++i) pqueue_push(q, i);
+  EXPECT_OOM_SAFE(([&] { pqueue_push(q, -1); }), ([&] {
+                    EXPECT_EQ(q->size, ceiling);
+                    EXPECT_EQ(q->capacity, ceiling);
+                  }));
+  EXPECT_EQ(pqueue_pop(q), -1);
+  pqueue_free(&q);
   EXPECT_OOM_SAFE(([&] { pqueue_free(&q), q = pqueue_create(nullptr, nullptr, 4, 0); }),
                   ([&] { EXPECT_EQ(q, nullptr); }));
   pqueue_free(&q);
