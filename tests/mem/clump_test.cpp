@@ -190,14 +190,31 @@ TEST(Clump, OutOfMemoryLeavesRegistryAndClumpsAsBefore) {
 }
 
 // The marker is read only for a pointer inside a live clump, so bytes that merely look like a
-// slot header in a heap block are no clump object; damage of a real clump stops.
+// slot header in a heap block are no clump object, nor are such bytes inside a clump object
+// where no object starts, even when they name their own place; damage of a real clump stops.
 TEST(ClumpStops, LookalikesDamageDoubleReleaseAndDebugMode) {
+  const int id = register_clump("lookalikes", 400);
+  Bytes object = (Bytes)clump_getmem(id);
   Bytes block = (Bytes)getmem(256);
-  const ClumpSlot forged{10, -1, CLUMP_MARK_USED, -1};
-  memcpy(block + 192, &forged, sizeof forged);
-  EXPECT_EQ(clump_object_size(block + 200), -1);
-  EXPECT_EQ(debug_getmem_size(block + 200), -1);
+  for (Bytes inside : {block + 200, object + 200}) {
+    const int own = (int)(inside - ((Bytes)clump_of(object) + 32)) / 8;  // its place, if in object
+    const ClumpSlot forged{(int16_t)(inside == block + 200 ? 10 : own), -1, CLUMP_MARK_USED, -1};
+    memcpy(inside - 8, &forged, sizeof forged);
+    EXPECT_EQ(clump_object_size(inside), -1);
+    EXPECT_EQ(debug_getmem_size(inside), -1);
+  }
+  // Inside a live clump where no object starts: the clump's own block, or the forged object.
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_THAT(stop_output([&] {
+                  void* p = k % 2 ? (void*)clump_of(object) : (void*)(object + 200);
+                  k < 2 ? (void)rlsmem(p) : (void)relocmem(p, 100);
+                }),
+                HasSubstr(k < 2 ? "rlsmem:  memory chain is corrupt"
+                                : "relocmem:  memory chain is corrupt"));
+  }
   rlsmem(block);
+  rlsmem(object);
+  unregister_clump(id);
 
   EXPECT_THAT(stop_output([] {
                 void* p = clump_getmem(register_clump("damaged", 40));
@@ -218,8 +235,6 @@ TEST(ClumpStops, LookalikesDamageDoubleReleaseAndDebugMode) {
   EXPECT_THAT(text, HasSubstr("checkmem_chain_clump():   object corruption"));
   EXPECT_THAT(text, HasSubstr("release of already released object"));
   EXPECT_THAT(text, HasSubstr("rlsmem:  memory chain is corrupt"));
-  EXPECT_THAT(stop_output([] { rlsmem(clump_of(clump_getmem(register_clump("own", 40)))); }),
-              HasSubstr("rlsmem:  memory chain is corrupt"));
   EXPECT_THAT(stop_output([] {
                 order_debug_level_set(1);
                 relocmem(clump_getmem(register_clump("fixed", 16)), 16);

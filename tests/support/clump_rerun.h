@@ -7,12 +7,12 @@
 
 // A test of heap blocks as such (their layout, links, checks, counts or reports) skips itself
 // there: the blocks it examines are not heap blocks in that run.
-#define SKIP_WITH_AUTOMATIC_CLUMPS(what)                                                  \
-  do {                                                                                    \
-    if (auto_clumps_on()) {                                                               \
+#define SKIP_WITH_AUTOMATIC_CLUMPS(what)                                                 \
+  do {                                                                                   \
+    if (auto_clumps_on()) {                                                              \
       GTEST_SKIP() << "automatic clumps serve the small requests this test examines as " \
-                      "heap blocks: " what;                                               \
-    }                                                                                     \
+                      "heap blocks: " what;                                              \
+    }                                                                                    \
   } while (0)
 
 #include "runtime/mem/clump_store.h"
