@@ -194,7 +194,8 @@ int trap_fire(uint32_t code) {
 int trap_cleanup_add(trap_cleanup_fn function, const intptr_t args[16]) {
   TrapContext* context = current_context();
   if (!function || frame_count(context) == 0 || top_frame_is_firing(context)) return 0;
-  auto* cleanup = static_cast<TrapCleanup*>(getmem(sizeof(TrapCleanup)));
+  // A heap block, never an automatic clump's object: opening a clump registers a cleanup itself.
+  auto* cleanup = static_cast<TrapCleanup*>(manage_memory(sizeof(TrapCleanup), nullptr, 0, 0));
   if (!cleanup) return 0;
   cleanup->function = function;
   if (args) memcpy(cleanup->args, args, sizeof cleanup->args);

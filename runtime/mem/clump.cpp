@@ -30,6 +30,9 @@ kel_lock clump_lock = {0};
 ClumpEntry* sorted_index[CLUMP_REGISTRY_SIZE];  // entries by object size, then id
 int* size_cache = nullptr;                      // kCacheClasses ids, -1 where none
 int auto_entries = 0;                           // live automatic entries
+// Per entry, ceil(2^32 / (stride / 8)): a 16-bit slot offset n is a multiple of the stride in
+// units of 8 exactly when (uint32_t)(n * magic) < magic, which needs no division.
+uint32_t offset_magic[CLUMP_REGISTRY_SIZE];
 
 // ---- the memory-loop callbacks for clump objects ----
 
@@ -157,9 +160,11 @@ Clump* clump_object_in(Clump* c, const void* ptr) {
   if (a < first_object) return nullptr;
   const uintptr_t distance = a - first_object;
   const int own = slot_of(ptr)->own;
-  // The slot header names its own place: the usual case, without a division.
+  // The slot header names its own place, and that place is where a slot starts: the usual
+  // case, without a division. Bytes inside an object may name their own place too.
+  const uint32_t magic = offset_magic[c->id];
   if (KEL_LIKELY(own >= 0 && (uintptr_t)own * 8 == distance &&
-                 distance < (uintptr_t)e.per_clump * stride))
+                 distance < (uintptr_t)e.per_clump * stride && (uint32_t)own * magic < magic))
     return c;
   if (distance % stride != 0 || distance / stride >= (uintptr_t)e.per_clump)
     return nullptr;  // inside the clump, but not where an object starts
@@ -216,6 +221,7 @@ int register_entry(const char* name, int size, int kind) {
   e.per_clump = (int32_t)per;
   e.clump_bytes = clump_size;
   e.kind = kind;
+  offset_magic[id] = 0xFFFFFFFFu / (stride_of(size) / 8) + 1;
   if (kind == CLUMP_KIND_AUTO) auto_entries += 1;
   for (int i = 0; i < entry_count; ++i) sorted_index[i] = &entries[i];
   std::sort(sorted_index, sorted_index + entry_count, index_before);
@@ -401,10 +407,16 @@ int rlsmem_clump(void* ptr) {
 }
 
 void* relocmem_clump(void* ptr, int size) {
+  if (KEL_LIKELY(live_clumps == 0)) return nullptr;
   kel_lock_take(&clump_lock);
-  Clump* c = clump_in_use(ptr);
-  if (!c) {
+  Clump* around = clump_around(ptr);
+  Clump* c = clump_object_in(around, ptr);
+  if (!c || !marker_in_use(slot_of(ptr)->marker)) {
     kel_lock_release(&clump_lock);
+    if (!around) return nullptr;
+    // Inside a live clump but no object in use (the clump's own block, a released object, bytes
+    // inside an object): never a heap block to resize. Refused; nothing changes.
+    misuse_stop("relocmem", "memory chain is corrupt");
     return nullptr;
   }
   const ClumpEntry& e = entries[c->id];
@@ -424,6 +436,8 @@ void* relocmem_clump(void* ptr, int size) {
   rlsmem(ptr);
   return moved;
 }
+
+int clump_holds(const void* ptr) { return clump_around(ptr) != nullptr; }
 
 int clump_object_id(const void* ptr) {
   Clump* c = clump_in_use(ptr);

@@ -39,8 +39,11 @@ void* clump_getmem_xar(int id, int xarray_flag);
 // 1 if `ptr` was a clump object and has been released (or, refused with a report, lies inside a
 // live clump without being an object), 0 if it is not a clump object.
 int rlsmem_clump(void* ptr);
-// The object moved to a new home of `size` bytes, or null if `ptr` is not a clump object.
+// The object moved to a new home of `size` bytes, or null if `ptr` is not a clump object (refused
+// with a report when it lies inside a live clump without being an object in use).
 void* relocmem_clump(void* ptr, int size);
+// 1 if `ptr` lies inside the block of a live clump, else 0.
+int clump_holds(const void* ptr);
 // Object size for a clump object in use, else -1.
 int clump_object_size(const void* ptr);
 // 1 for a clump object in use with what getmem_block_info reports for it; every out-pointer may be

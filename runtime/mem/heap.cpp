@@ -418,7 +418,7 @@ void* relocmem_xar(void* ptr, int size, int xarray_flag) {
     pseg_release(ptr);
     return moved;
   }
-  if (clump_object_size(ptr) >= 0) return relocmem_clump(ptr, size);
+  if (clump_holds(ptr)) return relocmem_clump(ptr, size);
   return manage_memory(size, ptr, 0, xarray_flag);
 }
 

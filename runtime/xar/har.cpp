@@ -21,17 +21,18 @@ inline int max_count(int size) { return XAR_MAX_BYTES / size; }
 
 // index / (objects per segment) by a multiplication: the look-up is on every random access, and
 // a division would cost more than the rest of it. One size is cached; the quotient is exact for
-// every index below 2^31.
+// every index below 2^31 (see har_divisor).
 inline int quotient(const har_divisor& d, int index) {
-  uint32_t q = uint32_t((uint64_t(uint32_t(index)) * d.inverse) >> 32);
-  if (int64_t(q + 1) * d.per_segment <= index) ++q;
-  return int(q);
+  return int(uint32_t((uint64_t(uint32_t(index)) * d.magic) >> 32) >> d.shift);
 }
 
 inline const har_divisor& divisor_for(int size) {
   if (har_last_divisor.size != size) {
-    const int m = max_count(size);
-    har_last_divisor = {size, m, uint32_t((uint64_t(1) << 32) / uint32_t(m))};
+    const int m = max_count(size);  // from 31 to 2,047,984: l below is 5 to 21
+    int l = 0;
+    while ((1 << l) < m) ++l;
+    const uint64_t magic = ((uint64_t(1) << (31 + l)) + uint64_t(m) - 1) / uint64_t(m);
+    har_last_divisor = {size, m, uint32_t(magic), l - 1, uint32_t(m) * uint32_t(size)};
   }
   return har_last_divisor;
 }
@@ -140,7 +141,7 @@ void append_objects(void* p_har, int n, const byte* src, const void* p_src_har) 
 
 extern "C" {
 
-har_divisor har_last_divisor = {0, 0, 0};
+har_divisor har_last_divisor = {0, 0, 0, 0, 0};
 
 void* har_alloc(int object_size, int extension) {
   if (object_size <= 0 || object_size > XAR_MAX_OBJECT_SIZE) {

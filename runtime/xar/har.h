@@ -54,37 +54,45 @@ int xar_merge_doubles(void* p_xar, const double* values, int n, double tolerance
 void ORDER_ARRAY(int n, void* data, void** pointers, int size);
 
 // index / (objects per segment) by a multiplication for the object size of the last look-up
-// that needed it; kept by har_object_at.
+// that needed it; kept by har_object_at. With 2^(l-1) < per_segment <= 2^l, magic is
+// ceil(2^(31+l) / per_segment) and shift is l - 1: for every index below 2^31 the quotient is
+// ((index * magic) >> 32) >> shift exactly, and for any larger unsigned value it is at least the
+// true quotient (so never a full segment of a harray, which holds fewer than 2^31 objects).
 typedef struct har_divisor {
   int size;
   int per_segment;
-  uint32_t inverse;  // floor(2^32 / per_segment)
+  uint32_t magic;
+  int shift;
+  uint32_t segment_bytes;  // per_segment * size
 } har_divisor;
 extern har_divisor har_last_divisor;
 
 static inline void* har_object_inline(const void* p_har, int index, int* segment, int* offset) {
   // Every segment but the last is full, so an object in any other segment is found by the
-  // division alone; the last segment, a size not cached and the outputs go out of line.
+  // division alone; the last segment, a size not cached, a negative index (its quotient passes
+  // every full segment) and the outputs go out of line. Few instructions here let a loop of
+  // look-ups keep many memory reads in flight.
   unsigned char* outer;
-  if (!p_har || index < 0 || segment || offset) return har_object_at(p_har, index, segment, offset);
-  memcpy(&outer, p_har, sizeof outer);
-  if (!outer) return NULL;
-  unsigned char* first;
-  uint16_t size;
-  memcpy(&first, outer, sizeof first);
-  memcpy(&size, first - 4, 2);
-  const har_divisor d = har_last_divisor;
-  if (d.size == size) {
-    uint32_t q = (uint32_t)(((uint64_t)(uint32_t)index * d.inverse) >> 32);
-    if ((q + 1) * (uint32_t)d.per_segment <= (uint32_t)index) ++q;
-    uint32_t outer_word;
-    int32_t segments;
-    memcpy(&outer_word, outer - 8, 4);
-    memcpy(&segments, outer + (outer_word & 0x7FFFF) * 8 - 12, 4);
-    if ((int32_t)q < segments - 1) {
-      unsigned char* seg;
-      memcpy(&seg, outer + q * 4, sizeof seg);
-      return seg + (index - (int32_t)q * d.per_segment) * d.size;
+  if (p_har && !segment && !offset) {
+    memcpy(&outer, p_har, sizeof outer);
+    if (outer) {
+      unsigned char* first;
+      uint16_t size;
+      memcpy(&first, outer, sizeof first);
+      memcpy(&size, first - 4, 2);
+      const har_divisor d = har_last_divisor;
+      if (d.size == size) {
+        const uint32_t q = (uint32_t)(((uint64_t)(uint32_t)index * d.magic) >> 32) >> d.shift;
+        uint32_t outer_word;
+        int32_t segments;
+        memcpy(&outer_word, outer - 8, 4);
+        memcpy(&segments, outer + (outer_word & 0x7FFFF) * 8 - 12, 4);
+        if ((int32_t)q < segments - 1) {
+          unsigned char* seg;
+          memcpy(&seg, outer + q * 4, sizeof seg);
+          return seg + ((uint32_t)index * size - q * d.segment_bytes);
+        }
+      }
     }
   }
   return har_object_at(p_har, index, segment, offset);

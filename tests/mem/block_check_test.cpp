@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "clump_rerun.h"
 #include "mem_test_support.h"
 #include "runtime/diag/trap.h"
 #include "runtime/mem/mem_block.h"
@@ -21,6 +22,7 @@ MemBlockHeader* hdr(void* p) { return (MemBlockHeader*)((char*)p - 8); }
 MemBlockTail* tail(void* p) { return mem_tail_of(hdr(p)); }
 
 TEST(HeapBlockCheck, EachCodeForItsDamage) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("block header and tail codes");
   void* a = getmem(8);
   void* b = getmem(16);
   void* c = getmem(24);
@@ -66,6 +68,7 @@ TEST(HeapBlockCheck, EachCodeForItsDamage) {
 }
 
 TEST(HeapBlockCheck, WildFieldsFailWithoutBeingFollowed) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("block header and tail codes");
   void* a = getmem(8);
   void* b = getmem(16);
   MemBlockHeader* hb = hdr(b);
@@ -167,6 +170,7 @@ TEST(HeapCorruption, ReleaseOfAPointerIntoABlock) {
 }
 
 TEST(HeapCorruption, ResizeNextToADamagedNeighbour) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("damaged chain links");
   EXPECT_THAT(stop_output([] {
                 void* a = getmem(8);
                 void* b = getmem(8);
@@ -177,6 +181,7 @@ TEST(HeapCorruption, ResizeNextToADamagedNeighbour) {
 }
 
 TEST(HeapCorruption, AppendAfterADamagedLastArea) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("damaged chain links");
   EXPECT_THAT(stop_output([] {
                 void* a = getmem(8);
                 tail(a)->next = hdr(a);
@@ -186,6 +191,7 @@ TEST(HeapCorruption, AppendAfterADamagedLastArea) {
 }
 
 TEST(HeapBlockDump, QuietAndVerboseForms) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("the dump of one block");
   unsigned char* p = (unsigned char*)getmem(5);
   void* after = getmem(8);
   memset(p + 5, 0, 3);  // allocation leaves the padding as the backing allocator gave it
@@ -227,6 +233,7 @@ TEST(HeapBlockDump, QuietAndVerboseForms) {
 }
 
 TEST(HeapSummary, LinesAgreeWithTheCounters) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("the chain totals");
   void* a = getmem(10);
   void* x = XAR_ALLOC(4, 12, 3);  // a sound xarray block is accepted by the walk
   ASSERT_NE(x, nullptr);
@@ -255,6 +262,7 @@ std::string aborted_output(Body&& body,
 }
 
 TEST(HeapChainCheck, StopsAtAnInvalidBlock) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("the chain check");
   const std::string text = aborted_output([] {
     getmem(8);
     void* b = getmem(8);
@@ -268,6 +276,7 @@ TEST(HeapChainCheck, StopsAtAnInvalidBlock) {
 }
 
 TEST(HeapChainCheck, StopsAtAMarkedBlockThatIsNoXarray) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("the chain check");
   EXPECT_THAT(aborted_output([] {
                 getmem_xar(64, 1);
                 checkmem_chain();
@@ -277,6 +286,7 @@ TEST(HeapChainCheck, StopsAtAMarkedBlockThatIsNoXarray) {
 
 // A damaged size word must not send the check past the block to look for the trailer.
 TEST(HeapChainCheck, StopsAtAnXarrayWhoseSizeWordIsDamaged) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("the chain check");
   EXPECT_THAT(aborted_output([] {
                 void* x = XAR_ALLOC(4, 8, 1);
                 *((uint32_t*)x - 2) |= 0x7FF00;  // the units far beyond the block

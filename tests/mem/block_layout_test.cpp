@@ -1,6 +1,7 @@
 // Layout of heap blocks, the zero-fill and release-fill rules, resizing and the counters.
 #include <string.h>
 
+#include "clump_rerun.h"
 #include "mem_test_support.h"
 #include "runtime/diag/diag.h"
 #include "runtime/mem/mem_block.h"
@@ -29,6 +30,7 @@ bool all_bytes(const void* p, int from, int to, unsigned char value) {
 }
 
 TEST(HeapBlockLayout, OneByteBlockHasHeaderTailAndSystemSize24) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("block layout and links");
   Counters before = counters();
   MemBlockHeader* last_before = mem_manager.last_area;
   void* p = getmem(1);
@@ -59,6 +61,7 @@ TEST(HeapBlockLayout, OneByteBlockHasHeaderTailAndSystemSize24) {
 }
 
 TEST(HeapBlockLayout, TailFollowsTheRoundedSizeAndUserBytesAreZero) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("block layout and links");
   for (int size : {1, 7, 8, 9, 15, 16, 17, 100, 1000, 4093}) {
     unsigned char* p = (unsigned char*)getmem(size);
     ASSERT_NE(p, nullptr) << size;
@@ -88,6 +91,7 @@ TEST(HeapBlockLayout, ZeroSizeRequests) {
 }
 
 TEST(HeapBlockLayout, BlocksAreLinkedInAllocationOrder) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("block layout and links");
   void* a = getmem(10);
   void* b = getmem(20);
   void* c = getmem(30);
@@ -110,6 +114,7 @@ TEST(HeapBlockLayout, BlocksAreLinkedInAllocationOrder) {
 }
 
 TEST(HeapBlockLayout, ReleasingTheOnlyBlockEmptiesTheChain) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("block layout and links");
   // In a child, so that the chain can be emptied of whatever the process holds.
   testsupport::run_child(
       [] {
@@ -134,6 +139,7 @@ TEST(HeapBlockLayout, ReleasingTheOnlyBlockEmptiesTheChain) {
 }
 
 TEST(HeapBlockLayout, XarrayFlagFollowsTheLastAllocationOrResize) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("block layout and links");
   void* p = getmem_xar(40, 5);
   int xarray = 0;
   getmem_block_info(p, nullptr, nullptr, nullptr, nullptr, nullptr, &xarray);
@@ -150,6 +156,7 @@ TEST(HeapBlockLayout, XarrayFlagFollowsTheLastAllocationOrResize) {
 }
 
 TEST(HeapBlockLayout, LoopIndexIsResetByEveryResize) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("block layout and links");
   void* p = getmem_xar(24, 1);
   ASSERT_EQ(heap_block_set_loop_index(p, 1234), 1);
   EXPECT_EQ(heap_block_loop_index(p), 1234);
@@ -160,6 +167,7 @@ TEST(HeapBlockLayout, LoopIndexIsResetByEveryResize) {
 }
 
 TEST(HeapResize, GrowingKeepsContentsAndZeroesTheNewBytes) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("block layout and links");
   unsigned char* p = (unsigned char*)getmem(10);
   memset(p, 0x11, 10);
   Counters before = counters();
@@ -184,6 +192,7 @@ TEST(HeapResize, GrowingKeepsContentsAndZeroesTheNewBytes) {
 }
 
 TEST(HeapResize, ResizedBlockKeepsItsPlaceInTheChain) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("block layout and links");
   void* a = getmem(8);
   void* b = getmem(8);
   void* c = getmem(8);
@@ -202,6 +211,7 @@ TEST(HeapResize, ResizedBlockKeepsItsPlaceInTheChain) {
 }
 
 TEST(HeapResize, NullPointerAllocates) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("block layout and links");
   void* p = relocmem(nullptr, 12);
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(check_memory_block(p), MEM_BLOCK_OK);
@@ -229,6 +239,7 @@ TEST_F(HeapFill, LargeReleasedBlockIsFilledAtBothEnds) {
 }
 
 TEST_F(HeapFill, AlwaysMoveFillsTheOldCopy) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("the fill of released blocks");
   mem_set_always_move(1);
   unsigned char* p = (unsigned char*)getmem(30);
   memset(p, 0x33, 30);
@@ -251,6 +262,7 @@ TEST_F(HeapFill, AlwaysMoveFillsTheOldCopy) {
 namespace {
 
 TEST_F(HeapFill, KeptBlocksAreFilledWholeAndStayOutOfTheChain) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("the fill of released blocks");
   // In a child: the kept blocks come from the arena and stay on the process's kept list.
   testsupport::run_child(
       [] {

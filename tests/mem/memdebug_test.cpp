@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "clump_rerun.h"
 #include "mem_test_support.h"
 #include "runtime/mem/clump.h"
 #include "runtime/mem/mem_block.h"
@@ -33,6 +34,9 @@ int hook_calls = 0;
 // allocations more in pass `extra_pass`. Returns what was printed.
 template <class Get, class Release>
 std::string run_passes(Get get, Release release, void** leaked, int extra_pass = 0, int extra = 0) {
+  // The clumps that serve the passes (with automatic clumps on) exist before the first pass,
+  // which would otherwise count their blocks.
+  void* anchors[] = {getmem(24), getmem(10)};
   CaptureStdout();
   memory_loop_step();
   for (int pass = 1; pass <= 3; ++pass) {
@@ -41,7 +45,9 @@ std::string run_passes(Get get, Release release, void** leaked, int extra_pass =
     for (int i = 0; pass == extra_pass && i < extra; ++i) release(get(10));
     if (pass < 3) memory_loop_step();
   }
-  return GetCapturedStdout();
+  const std::string out = GetCapturedStdout();
+  for (void* p : anchors) rlsmem(p);
+  return out;
 }
 
 TEST(MemoryLoop, LeakOfThePassIsReportedInPassThree) {
@@ -120,6 +126,7 @@ TEST(MemoryLoop, DifferingPassesAndTooManyAllocationsCancel) {
 // The same program run twice: the first run writes the file, the second reports as they happen
 // the allocations that the first left live.
 TEST(UnreleasedMemoryFile, SecondRunReportsWhatTheFirstLeft) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("the blocks left at the end");
   // Where a child runs the test anew up to its own start (Windows), only the parent changes
   // the file, and everything is checked after the last child.
   const bool parent = !::testing::internal::InDeathTestChild();
@@ -176,6 +183,7 @@ TEST(UnreleasedMemoryFile, SecondRunReportsWhatTheFirstLeft) {
 }
 
 TEST(KeptBlocks, OverwriteOfAKeptBlockIsFoundAndStops) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("kept released blocks");
   const std::string out = run_child(
       [] {
         keep_released_start();
@@ -322,6 +330,7 @@ const char* const kKnownSetReports = R"( *** MEMORY USAGE STATISTICS REPORT ***
 // A known set of blocks, xarrays and clump objects, reported as the increment over what the
 // process held before, line by line.
 TEST(MemoryStatistics, ReportsOfAKnownSet) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("the statistics of a known set of blocks");
   const std::string out = run_child(
       [] {
         memory_last_statistics_report(nullptr);
@@ -362,6 +371,7 @@ TEST(MemoryStatistics, ReportsOfAKnownSet) {
 }
 
 TEST(MemoryStatistics, ManySizesSpillIntoOther) {
+  SKIP_WITH_AUTOMATIC_CLUMPS("the statistics of a known set of blocks");
   run_child(
       [] {
         for (int size = 1; size <= 1100; ++size) getmem(size * 8);

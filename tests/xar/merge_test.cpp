@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "clump_rerun.h"
 #include "oom_sweep.h"
 #include "runtime/mem/mem.h"
 #include "runtime/xar/har.h"
@@ -21,11 +22,7 @@ int compare_ints(const void* a, const void* b, void*) {
   return (x > y) - (x < y);
 }
 
-int blocks() {
-  int n = 0;
-  getmem_counters(&n, nullptr, nullptr, nullptr);
-  return n;
-}
+int blocks() { return testsupport::live_allocations(); }
 
 template <class T>
 T* xar_of(const std::vector<T>& v, int extension) {
@@ -195,7 +192,7 @@ TEST(OwningXarrays, PointersStructuresAndStrings) {
   EXPECT_EQ(blocks(), before - 37);
   void* kept[] = {a[0], a[2]};
   xar_ptr_free(&a, nullptr);  // a null callback releases only the array
-  EXPECT_EQ(check_memory_block(kept[0]), 0);
+  EXPECT_EQ(testsupport::allocation_intact(kept[0]), 0);
   for (void* p : kept) rlsmem(p);
 
   char** s = nullptr;
@@ -228,7 +225,7 @@ TEST(OwningXarrays, PointersStructuresAndStrings) {
   EXPECT_EQ(xar_str_copy(&x, &narrow, free_owner, copy_owner), nullptr);
   EXPECT_EQ(array_to_xar_str_copy(plain, &narrow, 3, sizeof(Owner), 1, free_owner, copy_owner),
             nullptr);
-  EXPECT_EQ(check_memory_block(reinterpret_cast<char*>(narrow) - 8) + narrow[0], 0);
+  EXPECT_EQ(testsupport::allocation_intact(reinterpret_cast<char*>(narrow) - 8) + narrow[0], 0);
   XAR_FREE(&narrow);
   xar_str_free(&y, free_owner);
   xar_str_free(&x, free_owner);
