@@ -24,6 +24,9 @@ int64_t platform_mktime(platform_tm* tm);
 int platform_ctime(int64_t seconds, char* out);
 // Reads the time-zone setting again (after TZ changed).
 void platform_time_zone_reset(void);
+// How many times platform_time_zone_reset has run: what was worked out under one zone setting
+// holds while this stays the same (and TZ too).
+uint32_t platform_time_zone_resets(void);
 // Wall clock: whole seconds and the milliseconds of the system clock.
 void platform_wall_clock(int64_t* seconds, int32_t* milliseconds);
 // Milliseconds of a steady counter (arbitrary start).

@@ -9,6 +9,8 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include <atomic>
+
 static_assert(sizeof(time_t) == 8, "the clock needs 64-bit time");
 
 namespace {
@@ -60,7 +62,16 @@ int platform_ctime(int64_t seconds, char* out) {
   return 1;
 }
 
-void platform_time_zone_reset(void) { tzset(); }
+namespace {
+std::atomic<uint32_t> g_zone_resets{0};
+}  // namespace
+
+void platform_time_zone_reset(void) {
+  tzset();
+  ++g_zone_resets;
+}
+
+uint32_t platform_time_zone_resets(void) { return g_zone_resets.load(); }
 
 void platform_wall_clock(int64_t* seconds, int32_t* milliseconds) {
   struct timespec ts;

@@ -1,7 +1,6 @@
 #include "platform/process.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,22 +26,69 @@ int wait_code(pid_t pid) {
   return status_code(status);
 }
 
-// Runs in the child: the working directory, then the interpreter.
-[[noreturn]] void exec_child(const char* line, int flags, const char* workdir) {
-  if (workdir && chdir(workdir) != 0) _exit(127);
-  if (flags & PLATFORM_RUN_SHELL) {
-    execl("/bin/sh", "sh", "-c", line, (char*)nullptr);
-  } else {
-    // "exec <line>": the shell splits the words and is replaced by the program.
-    size_t n = strlen(line);
-    char* direct = static_cast<char*>(malloc(n + 6));
-    if (direct) {
-      memcpy(direct, "exec ", 5);
-      memcpy(direct + 5, line, n + 1);
-      execl("/bin/sh", "sh", "-c", direct, (char*)nullptr);
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// The words of a direct start, split as the Windows C runtime splits a command line into
+// arguments: blanks and tabs separate words; double quotes group (in the first word, the
+// program, they do nothing else); 2n backslashes before a quote give n and the quote groups,
+// 2n + 1 give n and a literal quote; "" inside a group is a literal quote; other backslashes
+// stay. One block (free it): the null-terminated pointers, then their text, which never outgrows
+// the line. Null when memory runs out.
+char** split_words(const char* line) {
+  const size_t n = strlen(line), slots = n / 2 + 2;
+  char** words = static_cast<char**>(malloc(slots * sizeof(char*) + n + 1));
+  if (!words) return nullptr;
+  char* out = reinterpret_cast<char*>(words + slots);
+  size_t count = 0;
+  const char* p = line;
+  while (is_blank(*p)) ++p;
+  for (bool quoted = false; *p; quoted = false) {
+    words[count] = out;
+    if (count++ == 0) {
+      for (; *p && (quoted || !is_blank(*p)); ++p) {
+        if (*p == '"') {
+          quoted = !quoted;
+        } else {
+          *out++ = *p;
+        }
+      }
+    } else {
+      for (;; ++p) {
+        size_t slashes = 0;
+        for (; *p == '\\'; ++p) ++slashes;
+        bool literal = true;
+        if (*p == '"') {
+          if (slashes % 2 == 0 && quoted && p[1] == '"') {
+            ++p;
+          } else if (slashes % 2 == 0) {
+            literal = false;
+            quoted = !quoted;
+          }
+          slashes /= 2;
+        }
+        for (; slashes; --slashes) *out++ = '\\';
+        if (!*p || (!quoted && is_blank(*p))) break;
+        if (literal) *out++ = *p;
+      }
     }
+    *out++ = 0;
+    while (is_blank(*p)) ++p;
   }
-  _exit(127);
+  words[count] = nullptr;
+  return words;
+}
+
+// Starts the program from an intermediate child that ends at once and is reaped here: the
+// program is then nobody's child here and leaves no zombie when it ends. 1 when it started.
+int spawn_unowned(const char* program, const posix_spawn_file_actions_t* actions,
+                  const posix_spawnattr_t* attributes, char* const* argv) {
+  const pid_t middle = fork();
+  if (middle < 0) return 0;
+  if (middle == 0) {
+    pid_t child;
+    _exit(posix_spawnp(&child, program, actions, attributes, argv, environ) == 0 ? 0 : 127);
+  }
+  return wait_code(middle) == 0;
 }
 
 }  // namespace
@@ -56,34 +102,35 @@ int platform_system(const char* line) {
 int platform_process_run(const char* line, int flags, const char* workdir, int* exit_code,
                          uint32_t* pid) {
   const bool wait = (flags & PLATFORM_RUN_WAIT) != 0;
-  const bool detached = (flags & PLATFORM_RUN_DETACHED) != 0;
-  pid_t child = fork();
-  if (child < 0) {
-    if (exit_code) *exit_code = 0;
+  if (exit_code) *exit_code = 0;
+  char* shell[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(line),
+                   nullptr};
+  char** words = (flags & PLATFORM_RUN_SHELL) ? nullptr : split_words(line);
+  char* const* argv = (flags & PLATFORM_RUN_SHELL) ? shell : words;
+  const char* program = argv == shell ? "/bin/sh" : words ? words[0] : nullptr;
+  if (!program) {  // no memory, or a line of blanks
+    free(words);
     return 0;
   }
-  if (child == 0) {
-    if (detached) {
-      setsid();
-      if (!wait) {
-        // A grandchild runs the line, so that nobody has to wait for it.
-        pid_t grandchild = fork();
-        if (grandchild != 0) _exit(grandchild < 0 ? 127 : 0);
-      }
-    }
-    exec_child(line, flags, workdir);
-  }
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  if (workdir) posix_spawn_file_actions_addchdir_np(&actions, workdir);
+  if (flags & PLATFORM_RUN_DETACHED) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  pid_t child = 0;
+  const int started = (wait || pid)
+                          ? posix_spawnp(&child, program, &actions, &attributes, argv, environ) == 0
+                          : spawn_unowned(program, &actions, &attributes, argv);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  free(words);
+  if (!started) return 0;
   if (pid) *pid = (uint32_t)child;
   if (exit_code) *exit_code = 1;
-  if (detached && !wait) {
-    if (wait_code(child) != 0) {  // the intermediate child could not start the grandchild
-      if (exit_code) *exit_code = 0;
-      return 0;
-    }
-  } else if (wait && exit_code) {
-    *exit_code = wait_code(child);
-  } else if (wait) {
-    wait_code(child);
+  if (wait) {
+    const int code = wait_code(child);
+    if (exit_code) *exit_code = code;
   }
   return 1;
 }
@@ -96,6 +143,23 @@ int platform_spawn_wait(char* const* argv) {
     return -1;
   }
   return wait_code(child);
+}
+
+size_t platform_shell_quote(const char* word, size_t n, char* out) {
+  size_t length = 2;
+  for (size_t i = 0; i < n; i++) length += word[i] == '\'' ? 4 : 1;
+  if (!out) return length;
+  *out++ = '\'';
+  for (size_t i = 0; i < n; i++) {
+    if (word[i] == '\'') {
+      memcpy(out, "'\\''", 4);
+      out += 4;
+    } else {
+      *out++ = word[i];
+    }
+  }
+  memcpy(out, "'", 2);
+  return length;
 }
 
 int platform_is_program_file(const char* path) {

@@ -2,6 +2,8 @@
 
 #include <string.h>
 #include <time.h>
+
+#include <atomic>
 #include <windows.h>
 
 namespace {
@@ -51,7 +53,16 @@ int platform_ctime(int64_t seconds, char* out) {
   return 1;
 }
 
-void platform_time_zone_reset(void) { _tzset(); }
+namespace {
+std::atomic<uint32_t> g_zone_resets{0};
+}  // namespace
+
+void platform_time_zone_reset(void) {
+  _tzset();
+  ++g_zone_resets;
+}
+
+uint32_t platform_time_zone_resets(void) { return g_zone_resets.load(); }
 
 void platform_wall_clock(int64_t* seconds, int32_t* milliseconds) {
   FILETIME f;

@@ -137,6 +137,15 @@ int platform_spawn_wait(char* const* argv) {
   return (int)result;
 }
 
+size_t platform_shell_quote(const char* word, size_t n, char* out) {
+  if (out) {
+    out[0] = '"';
+    memcpy(out + 1, word, n);
+    memcpy(out + n + 1, "\"", 2);
+  }
+  return n + 2;
+}
+
 int platform_is_program_file(const char* path) {
   const char* dot = strrchr(path, '.');
   const char* slash = strrchr(path, '\\');

@@ -131,6 +131,10 @@ void kelshm_wake_process(int pid) {
 }
 
 uint32_t kelshm_getmem(int size) {
+  if (size < 0 || size >= KELSHM_CHANNEL_SIZE) {  // no channel can hold it: the vm would stop
+    report_fatal("kelshm_getmem", "out of memory.");
+    return 0;
+  }
   // Running out of memory for a new channel jumps out of here: the jump unlocks resource 0.
   static bool lock_registered = false;
   if (!lock_registered) lock_registered = trap_word_register(&g_records[0].lock_state) != 0;

@@ -65,25 +65,32 @@ char* copy_into(trap_block* held, const char* text, size_t n) {
   return out;
 }
 
-// path_quote into a held block.
-char* quote_path(trap_block* held, const char* path, size_t n, const char* rest) {
+// Whom a quoted line goes to: the command interpreter, or a direct start, whose line is split
+// into words as the C runtime splits a command line (double quotes group, on both platforms).
+enum class QuoteFor { Shell, Direct };
+
+// path_quote into a held block, followed by a blank and `rest` when given.
+char* quote_path(trap_block* held, const char* path, size_t n, const char* rest, QuoteFor to) {
   const bool wrap = memchr(path, '"', n) == nullptr && memchr(path, ' ', n) != nullptr;
-  size_t rest_n = rest ? strlen(rest) + 1 : 0;
-  char* out = static_cast<char*>(trap_block_get(held, (int)(n + rest_n + 3)));
-  char* w = out;
-  if (wrap) *w++ = '"';
-  memcpy(w, path, n);
-  w += n;
-  if (wrap) *w++ = '"';
+  const bool shell = wrap && to == QuoteFor::Shell;
+  const size_t path_n = shell ? platform_shell_quote(path, n, nullptr) : wrap ? n + 2 : n;
+  const size_t rest_n = rest ? strlen(rest) + 1 : 0;
+  char* out = static_cast<char*>(trap_block_get(held, (int)(path_n + rest_n + 1)));
+  if (shell) {
+    platform_shell_quote(path, n, out);
+  } else {
+    memcpy(out + (wrap ? 1 : 0), path, n);
+    if (wrap) out[0] = out[n + 1] = '"';
+  }
   if (rest) {
-    *w++ = ' ';
-    memcpy(w, rest, rest_n - 1);
+    out[path_n] = ' ';
+    memcpy(out + path_n + 1, rest, rest_n - 1);
   }
   return out;
 }
 
 // executable_quote into a held block.
-char* quote_line(trap_block* held, const char* line, int* found) {
+char* quote_line(trap_block* held, const char* line, int* found, QuoteFor to) {
   if (found) *found = 1;
   const size_t n = strlen(line);
   if (!strchr(line, ' ') || strchr(line, '"')) return copy_into(held, line, n);
@@ -94,10 +101,10 @@ char* quote_line(trap_block* held, const char* line, int* found) {
       size_t k = (size_t)(blank - line);
       memcpy(prefix, line, k);
       prefix[k] = 0;
-      if (is_program_file(prefix)) return quote_path(held, line, k, blank + 1);
+      if (is_program_file(prefix)) return quote_path(held, line, k, blank + 1, to);
     }
   }
-  if (is_program_file(line)) return quote_path(held, line, n, nullptr);
+  if (is_program_file(line)) return quote_path(held, line, n, nullptr, to);
   if (found) *found = 0;
   return copy_into(held, line, n);
 }
@@ -105,7 +112,8 @@ char* quote_line(trap_block* held, const char* line, int* found) {
 // Starts a line without waiting; the creation result.
 int process_start(const char* line, int through_shell, int use_tmp) {
   trap_block held = {nullptr, 0};
-  char* quoted = quote_line(&held, line, nullptr);
+  char* quoted =
+      quote_line(&held, line, nullptr, through_shell ? QuoteFor::Shell : QuoteFor::Direct);
   const char* tmp = use_tmp ? getenv("TMP") : nullptr;
   if (tmp && platform_path_access(tmp, 2) != 0) tmp = nullptr;
   int flags =
@@ -118,7 +126,7 @@ int process_start(const char* line, int through_shell, int use_tmp) {
 int command_run(const char* line, int mode, int* status) {
   if (status) *status = 0;
   trap_block held = {nullptr, 0};
-  char* quoted = quote_line(&held, line, nullptr);
+  char* quoted = quote_line(&held, line, nullptr, QuoteFor::Shell);
   pre_exec();
   int result = mode == 2 ? process_start(line, 1, 0) : platform_system(quoted);
   post_exec();
@@ -131,7 +139,8 @@ int command_run(const char* line, int mode, int* status) {
 int run_with_options(kel_exec_options* options, const char* line) {
   if (options->wait) options->shell = 0;
   trap_block held = {nullptr, 0};
-  char* quoted = quote_line(&held, line, nullptr);
+  char* quoted =
+      quote_line(&held, line, nullptr, options->shell ? QuoteFor::Shell : QuoteFor::Direct);
   pre_exec();
   int flags = options->wait ? PLATFORM_RUN_WAIT : 0;
   if (options->shell) flags |= PLATFORM_RUN_SHELL | PLATFORM_RUN_STD_HANDLES;
@@ -163,13 +172,13 @@ int is_program_file(const char* path) { return path && *path && platform_is_prog
 
 char* path_quote(const char* path) {
   trap_block held = {nullptr, 0};
-  quote_path(&held, path, strlen(path), nullptr);
+  quote_path(&held, path, strlen(path), nullptr, QuoteFor::Shell);
   return static_cast<char*>(trap_block_keep(&held));
 }
 
 char* executable_quote(const char* line, int* found) {
   trap_block held = {nullptr, 0};
-  quote_line(&held, line, found);
+  quote_line(&held, line, found, QuoteFor::Shell);
   return static_cast<char*>(trap_block_keep(&held));
 }
 

@@ -44,11 +44,14 @@ int kel_spawn_for_version_check(char* line);
 // kel_exec_command(1, "%s", command).
 int Dcl_com(const char* command);
 
-// The line with its leading program path quoted when that path holds blanks (a new block from
-// getmem; the caller releases it). *found (when given) = 1 when the line needed no quoting or a
-// program file was found, else 0.
+// The line with its leading program path quoted for the command interpreter when that path holds
+// blanks (a new block from getmem; the caller releases it). *found (when given) = 1 when the line
+// needed no quoting or a program file was found, else 0. Direct starts split their line as the
+// C runtime splits a command line (double quotes group, backslashes escape only quotes), so no
+// shell ever expands their words.
 char* executable_quote(const char* line, int* found);
-// A copy of `path`, wrapped in double quotes when it holds a blank and no quote.
+// A copy of `path`, quoted for the command interpreter when it holds a blank and no double quote:
+// between double quotes on Windows, single quotes on Linux (a single quote inside as '\'').
 char* path_quote(const char* path);
 int is_program_file(const char* path);
 KEL_END_C

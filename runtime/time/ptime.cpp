@@ -42,12 +42,27 @@ int64_t g_offset = 0;
 ptime g_now_record;
 int64_t g_delay_base = -1;
 bool g_seeded = false;
-// The local-universal difference of the last universal day converted to local time; kept only
-// for days on which the difference does not change.
+// What the local-universal difference depends on besides the day: the zone setting of the last
+// reset, and TZ's text (the C library may read it again on its own).
+struct Zone {
+  uint32_t resets, tz_hash;
+  bool operator==(const Zone&) const = default;
+};
+
+Zone zone_now() {
+  const char* tz = getenv("TZ");
+  uint32_t hash = tz ? 2166136261u : 0;  // FNV-1a; no TZ differs from an empty one
+  for (const char* c = tz; c && *c; ++c) hash = (hash ^ (unsigned char)*c) * 16777619u;
+  return Zone{platform_time_zone_resets(), hash};
+}
+
+// The local-universal difference of the last universal day converted to local time, under the
+// zone it was found in; kept only for days on which the difference does not change.
 struct DayCache {
   int year = -1, month = -1, day = -1;
   int64_t difference = 0;
   int dst = -1;
+  Zone zone{};
 } g_to_local_cache;
 int g_remembered_dst = -1;
 // The clocks tests put in place of the platform's (null: the platform's).
@@ -186,7 +201,9 @@ int ptime_to_local(const ptime* record, ptime* out) {
     return 1;
   }
   DayCache& c = g_to_local_cache;
-  if (c.year != record->year || c.month != record->month || c.day != record->day) {
+  const Zone zone = zone_now();
+  if (c.year != record->year || c.month != record->month || c.day != record->day ||
+      c.zone != zone) {
     ptime midnight = *record;
     midnight.hours = midnight.minutes = midnight.seconds = 0;
     int64_t start = ptime_to_seconds(&midnight), at_start, at_end;
@@ -195,7 +212,7 @@ int ptime_to_local(const ptime* record, ptime* out) {
         !local_difference(start + kSecondsPerDay - 1, &at_end, nullptr))
       return 0;
     if (at_start == at_end) {
-      c = DayCache{record->year, record->month, record->day, at_start, dst};
+      c = DayCache{record->year, record->month, record->day, at_start, dst, zone};
     } else {  // the clocks change that day: convert this second on its own
       c = DayCache{};
       platform_tm t;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <map>
 #include <random>
@@ -59,8 +60,10 @@ TEST_F(Channels, PointersNameTheirChannel) {
   }
   EXPECT_EQ(before, std::string((const char*)kelshm_get_ptr(small) - 16, 132));  // nothing written
   // A request no empty channel can hold is refused without making channels for it.
-  EXPECT_EQ(0u, kelshm_getmem(KELSHM_CHANNEL_SIZE));
-  EXPECT_NE(std::string::npos, reports.take().find("out of memory."));
+  for (int size : {(int)KELSHM_CHANNEL_SIZE, -1, INT_MIN, INT_MAX}) {
+    EXPECT_EQ(0u, kelshm_getmem(size));
+    EXPECT_NE(std::string::npos, reports.take().find("out of memory.")) << size;
+  }
   EXPECT_EQ(nullptr, kelshm_get_ipc_chan(3, 1, 0)->base);
   EXPECT_EQ(nullptr, kelshm_get_ipc_chan(1, 7, 0));
   EXPECT_NE(std::string::npos, reports.take().find("unknown type 7."));

@@ -14,6 +14,11 @@
 #include "runtime/sys/exec.h"
 #include "temp_dir.h"
 
+#ifndef _WIN32
+#include <errno.h>
+#include <sys/wait.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -104,20 +109,28 @@ TEST(Exec, LineLimits) {
   EXPECT_EQ(2, pre_calls);
 }
 
-// A program in folders whose names hold blanks: found word by word and quoted.
+// A program in folders whose names hold blanks and what a shell would expand: found word by
+// word and quoted for the command interpreter.
 TEST(Exec, QuotesAProgramPathWithBlanks) {
-  fs::create_directories("my dir/sub x");
-  const fs::path copy = fs::absolute("my dir/sub x") / fs::path(probe_path()).filename();
+  const char* folders = "my `touch made` it's/sub $HOME";
+  fs::create_directories(folders);
+  const fs::path copy = fs::absolute(folders) / fs::path(probe_path()).filename();
   fs::copy_file(probe_path(), copy);
   const std::string program = copy.string();
+#ifdef _WIN32
+  const std::string quoted_program = "\"" + program + "\"";
+#else  // sh expands $ and ` between double quotes, nothing between single ones
+  std::string quoted_program = "'" + program + "'";
+  quoted_program.replace(quoted_program.find("it's"), 4, "it'\\''s");
+#endif
   const std::string line = program + " one  two";
   int found = -1;
   char* quoted = executable_quote(line.c_str(), &found);
-  EXPECT_EQ("\"" + program + "\" one  two", std::string(quoted));
+  EXPECT_EQ(quoted_program + " one  two", std::string(quoted));
   EXPECT_EQ(1, found);
   rlsmem(quoted);
   quoted = executable_quote(program.c_str(), &found);
-  EXPECT_EQ("\"" + program + "\"", std::string(quoted));
+  EXPECT_EQ(quoted_program, std::string(quoted));
   rlsmem(quoted);
   quoted = executable_quote("no such program here", &found);
   EXPECT_STREQ("no such program here", quoted);
@@ -135,7 +148,12 @@ TEST(Exec, QuotesAProgramPathWithBlanks) {
   int status = 0;
   EXPECT_EQ(0, kel_system_call(&status, 1, "%s exit=4 one", program.c_str()));
   EXPECT_EQ(4, status);
-  EXPECT_EQ("|exit=4|one|\n", testsupport::read_text("probe.txt"));
+  int code = -1;
+  kel_exec_options direct = {1, 0, 0, 0, &code};
+  EXPECT_NE(0, kel_exec_command_opts(&direct, "%s exit=5 two", program.c_str()));
+  EXPECT_EQ(5, code);
+  EXPECT_EQ("|exit=4|one|\n|exit=5|two|\n", testsupport::read_text("probe.txt"));
+  EXPECT_FALSE(fs::exists("made"));
 }
 
 // Background starts return before the program ends: each probe waits for a gate that opens
@@ -164,6 +182,50 @@ TEST(Exec, BackgroundStartsDoNotWait) {
   testsupport::unset_env("KEL_PROBE_GATE");
   testsupport::unset_env("TMP");
 }
+
+// Direct starts pass the words of the line, split as the C runtime splits a command line
+// (blanks and tabs apart, double quotes group, backslashes escape only a quote): nothing in
+// them is run, expanded or redirected, waited for or not.
+TEST(Exec, DirectStartsPassHostileWordsAsTheyAre) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"$(touch made1)", "|$(touch|made1)"},
+      {"\"$(touch made2) $HOME\"", "|$(touch made2) $HOME"},
+      {"`touch made3`", "|`touch|made3`"},
+      {"a;touch made4", "|a;touch|made4"},
+      {"* >made5 'one two'", "|*|>made5|'one|two'"},
+      {"\"a  b\" \\\"q\\\" a\\\\b \"c\\\\\"", "|a  b|\"q\"|a\\\\b|c\\"},
+      {"\"\" x\t y", "||x|y"},
+  };
+  std::string line = probe_path(), words;
+  for (const auto& [text, said] : rows) line += std::string(" ") + text, words += said;
+  testsupport::unset_env("TMP");  // the background start runs here too
+  int code = -1;
+  kel_exec_options options = {1, 0, 0, 0, &code};
+  EXPECT_NE(0, kel_exec_command_opts(&options, "%s", line.c_str()));
+  EXPECT_EQ(0, code);
+  EXPECT_NE(0, kel_start_background_process("%s", line.c_str()));
+  EXPECT_EQ(words + "|\n" + words + "|\n", wait_for_lines("probe.txt", 2));
+  for (const auto& entry : fs::directory_iterator("."))
+    EXPECT_NE(0u, entry.path().filename().string().rfind("made", 0)) << entry.path();
+}
+
+#ifndef _WIN32
+// Starts not waited for leave the caller no child, ended or running, to wait for.
+TEST(Exec, StartsNotWaitedForLeaveNoChild) {
+  const std::string probe = probe_path();
+  testsupport::run_child(
+      [&] {
+        for (int shell : {0, 1, 0, 1}) {
+          kel_exec_options options = {0, shell, 0, 0, nullptr};
+          EXPECT_NE(0, kel_exec_command_opts(&options, "%s n", probe.c_str()));
+        }
+        wait_for_lines("probe.txt", 4);
+        EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
+        EXPECT_EQ(ECHILD, errno);
+      },
+      testsupport::exits(0));
+}
+#endif
 
 TEST(Exec, SpawnSplitsAtEveryBlank) {
   std::string line = probe_path() + "  opt";

@@ -91,6 +91,21 @@ TEST(Conversion, RoundTripsUnderTwoZonesWithDaylightSaving) {
   platform_time_zone_reset();
 }
 
+// The same universal record converted again after the zone changed follows the new zone.
+TEST(Conversion, ALaterZoneIsNotTheDayBefore) {
+  ptime utc, local;
+  platform_tm expect;
+  ASSERT_TRUE(ptime_from_seconds(&utc, fixed_now()));
+  for (const char* tz : {"UTC0", "JST-9", "UTC0"}) {
+    testsupport::set_env("TZ", tz);
+    platform_time_zone_reset();
+    ASSERT_TRUE(ptime_to_local(&utc, &local) && platform_localtime(fixed_now(), &expect));
+    EXPECT_EQ(expect.hour, local.hours) << tz;
+  }
+  testsupport::unset_env("TZ");
+  platform_time_zone_reset();
+}
+
 TEST(Conversion, CompareAndDifference) {
   ptime a{0, 0, 12, 1, 5, 140, 0, 0, 0}, b{1, 0, 12, 1, 5, 140, 0, 0, 0};
   EXPECT_LT(ptime_compare(&a, &b), 0);
