@@ -123,7 +123,7 @@ int platform_getcwd(char* out, int size) { return getcwd(out, (size_t)size) != n
 
 FILE* platform_path_fopen(const char* path, const char* mode) {
   char native[PATH_MAX];
-  return native_path(path, native) ? fopen(native, mode) : nullptr;
+  return native_path(path, native) ? fopen64(native, mode) : nullptr;
 }
 
 int platform_path_access(const char* path, int mode) {
@@ -136,12 +136,7 @@ int platform_path_access(const char* path, int mode) {
 int platform_path_open(const char* path, int flags, int permission) {
   char native[PATH_MAX];
   if (!native_path(path, native)) return -1;
-  int how = (flags & 3) == PLATFORM_O_RDWR     ? O_RDWR
-            : (flags & 3) == PLATFORM_O_WRONLY ? O_WRONLY
-                                               : O_RDONLY;
-  if (flags & PLATFORM_O_CREAT) how |= O_CREAT;
-  if (flags & PLATFORM_O_TRUNC) how |= O_TRUNC;
-  return open(native, how, permission);
+  return open(native, flags | O_LARGEFILE, permission);
 }
 
 int platform_fd_close(int fd) { return close(fd) == 0; }

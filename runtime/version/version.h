@@ -50,7 +50,8 @@ FILE* kel_spg_try_rol_fopen(const kel_wchar* path, kel_wchar* found_path, int* v
 int find_case_variant(const kel_wchar* path, kel_wchar* found_path);
 int versioned_access(const kel_wchar* path, int version, int mode);
 FILE* versioned_fopen(const kel_wchar* path, const char* mode);
-// flags: the PLATFORM_O_ flags of platform/pfile.h.
+// flags: the C library's own open flags of this platform (O_RDONLY, O_CREAT, ... of <fcntl.h>);
+// 0 (read only) finds the existing name, any other value composes the lowered name.
 int versioned_open(const kel_wchar* path, int flags, int permission);
 
 void lower_file_part(const kel_wchar* path, kel_wchar* out);

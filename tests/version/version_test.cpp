@@ -1,6 +1,9 @@
 // Version numbers and name helpers, and versioned files in real directories.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <filesystem>
@@ -266,14 +269,125 @@ TEST(VersionedFiles, CaseVariants) {
   fclose(out);
   EXPECT_TRUE(exists("c/new.txt.4"));
   EXPECT_EQ(read_stream(versioned_fopen(u"c\\NEW.txt.4", "r")), "four");
-  const int fd = versioned_open(u"c\\NEW.TXT.4", PLATFORM_O_RDONLY, 0);
+}
+
+TEST(VersionedFiles, WritersTakeNoOtherName) {
+  // A folder sits where each versioned name would be created. A writer is refused rather than
+  // sent to the name without version or, with the path lowered, into the folder v.
+  make_dir("w", {"x.abc"});
+  std::filesystem::create_directories("w/x.abc.1");
+  std::filesystem::create_directories("V/y.abc.2");
+  make_dir("v", {});
+  const struct {
+    const kel_wchar* path;
+    int version;
+    const char* mode;
+  } writers[] = {{u"w\\x.abc", 1, "w"},
+                 {u"w\\x.abc", 1, "a"},
+                 {u"w\\x.abc.1", -1, "w"},
+                 {u"V\\y.abc", 2, "w"}};
+  for (const auto& w : writers) {
+    FILE* stream = kel_spg_fopen(w.path, w.version, w.mode);
+    EXPECT_EQ(stream, nullptr) << narrow(w.path) << " " << w.mode;
+    if (stream) fclose(stream);
+  }
+  EXPECT_EQ(read_file("w/x.abc"), "x.abc");
+  EXPECT_FALSE(std::filesystem::is_regular_file("v/y.abc.2"));
+}
+
+TEST(VersionedFiles, ReadersOpenTheNameListed) {
+  make_dir("k",
+           {"a.prt", "a.prt.2", "A.PRT.5", "B.TXT", "my.data.prt.1", "my.data.prt.3", "n.o.p"});
+  make_dir("R", {});
+  make_dir("r", {"x.abc.3"});
+  const bool sensitive = case_sensitive_file_system();
+  const struct {
+    const kel_wchar* path;
+    int version;
+    const char* read;
+  } readers[] = {
+      {u"k\\a.prt", 0, "A.PRT.5"},  // the highest version is listed in capitals only
+      {u"k\\b.txt", 1, "B.TXT"},    // version 1 is the name alone, in the letter case listed
+      {u"k\\my.data.prt", 0, "my.data.prt.3"},  // a third part that is no number is no version
+      {u"k\\n.o.p", 1, "n.o.p"},
+      {u"R\\x.abc", 3, sensitive ? "<null>" : "x.abc.3"},  // never from another folder
+  };
+  for (const auto& r : readers)
+    EXPECT_EQ(read_stream(kel_spg_fopen(r.path, r.version, "r")), r.read) << narrow(r.path);
+  kel_wchar found[VERSION_PATH_MAX] = {};
+  int version = 0;
+  EXPECT_EQ(read_stream(kel_spg_try_rol_fopen(u"k\\A.prt", found, &version)), "A.PRT.5");
+  EXPECT_EQ(narrow(found), sensitive ? "k\\A.PRT.5" : "k\\a.prt.5");
+  EXPECT_EQ(version, 5);
+  FILE* out = kel_spg_fopen(u"k\\my.data.prt", 0, "w");
+  ASSERT_NE(out, nullptr);
+  fclose(out);
+  EXPECT_TRUE(exists("k/my.data.prt.4"));
+}
+
+TEST(VersionedFiles, OpenTakesTheLibraryFlags) {
+  // Each row: the flags, whether o/made.bin holds "old" before, whether it opens, and what the
+  // file holds after "+" was written through the descriptor.
+  const struct {
+    int flags;
+    bool existing;
+    bool opens;
+    const char* after;
+  } rows[] = {
+      {O_WRONLY | O_CREAT, false, true, "+"},
+      {O_WRONLY | O_CREAT | O_EXCL, true, false, "old"},
+      {O_WRONLY | O_APPEND, true, true, "old+"},
+      {O_RDWR | O_TRUNC, true, true, "+"},
+      {O_RDONLY, true, true, "old"},
+      {O_WRONLY, false, false, "<none>"},
+  };
+  make_dir("o", {});
+  for (const auto& row : rows) {
+    std::filesystem::remove("o/made.bin");
+    if (row.existing) write_bytes("o/made.bin", "old");
+    const int fd = versioned_open(u"o\\Made.BIN", row.flags, 0644);
+    EXPECT_EQ(fd >= 0, row.opens) << row.flags;
+    if (fd >= 0) {
+      [[maybe_unused]] const auto written = write(fd, "+", 1);
+      platform_fd_close(fd);
+    }
+    EXPECT_EQ(exists("o/made.bin") ? read_file("o/made.bin") : "<none>", row.after) << row.flags;
+  }
+}
+
+TEST(VersionedFiles, FilesBeyondTwoGigabytes) {
+  // A sparse file of 3 GiB, skipped where the file system cannot hold one, removed after.
+  make_dir("big", {"b.abc.1"});
+  const std::uintmax_t size = 3ull << 30;
+  std::error_code error;
+  std::filesystem::resize_file("big/b.abc.1", size, error);
+  if (error || std::filesystem::file_size("big/b.abc.1", error) != size) {
+    std::filesystem::remove("big/b.abc.1", error);
+    GTEST_SKIP() << "no room for a sparse file of 3 GiB";
+  }
+  FILE* in = kel_spg_fopen(u"big\\b.abc", 0, "r");
+  EXPECT_NE(in, nullptr);
+  if (in) {
+    EXPECT_EQ(fgetc(in), 'b');  // the name make_dir wrote at the start
+    fclose(in);
+  }
+  // Three appends, through each versioned opener.
+  FILE* streams[] = {kel_spg_fopen(u"big\\B.abc", 0, "ab"), versioned_fopen(u"big\\b.ABC.1", "ab")};
+  for (FILE* stream : streams) {
+    EXPECT_NE(stream, nullptr);
+    if (stream) {
+      fputc('+', stream);
+      fclose(stream);
+    }
+  }
+  const int fd = versioned_open(u"big\\B.ABC.1", O_WRONLY | O_APPEND, 0);
   EXPECT_GE(fd, 0);
-  platform_fd_close(fd);
-  const int created = versioned_open(u"c\\Made.Bin", PLATFORM_O_WRONLY | PLATFORM_O_CREAT, 0644);
-  EXPECT_GE(created, 0);
-  platform_fd_close(created);
-  EXPECT_TRUE(exists("c/made.bin"));
-  EXPECT_EQ(versioned_open(u"c\\absent", PLATFORM_O_RDONLY, 0), -1);
+  if (fd >= 0) {
+    EXPECT_EQ(write(fd, "+", 1), 1);
+    platform_fd_close(fd);
+  }
+  EXPECT_EQ(std::filesystem::file_size("big/b.abc.1"), size + 3);
+  std::filesystem::remove("big/b.abc.1");
 }
 
 TEST(VersionedFiles, ThousandsOfVersions) {
