@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../file/file_test_util.h"
@@ -271,121 +272,73 @@ TEST(VersionedFiles, CaseVariants) {
   EXPECT_EQ(read_stream(versioned_fopen(u"c\\NEW.txt.4", "r")), "four");
 }
 
-TEST(VersionedFiles, WritersTakeNoOtherName) {
-  // A folder sits where each versioned name would be created. A writer is refused rather than
-  // sent to the name without version or, with the path lowered, into the folder v.
-  make_dir("w", {"x.abc"});
+TEST(VersionedFiles, FallBacksServeReadersOnly) {
+  // Folders sit where w/x.abc.1 and V/y.abc.2 would be created. Writers get the name asked for or
+  // nothing; readers take the entry listed in another letter case, never a folder v for V.
+  make_dir("w", {"x.abc", "a.prt", "a.prt.2", "A.PRT.5", "B.TXT", "my.data.prt.3", "n.o.p"});
+  make_dir("v", {"x.abc.3"});
   std::filesystem::create_directories("w/x.abc.1");
   std::filesystem::create_directories("V/y.abc.2");
-  make_dir("v", {});
-  const struct {
-    const kel_wchar* path;
-    int version;
-    const char* mode;
-  } writers[] = {{u"w\\x.abc", 1, "w"},
-                 {u"w\\x.abc", 1, "a"},
-                 {u"w\\x.abc.1", -1, "w"},
-                 {u"V\\y.abc", 2, "w"}};
-  for (const auto& w : writers) {
-    FILE* stream = kel_spg_fopen(w.path, w.version, w.mode);
-    EXPECT_EQ(stream, nullptr) << narrow(w.path) << " " << w.mode;
-    if (stream) fclose(stream);
-  }
+  const bool sensitive = case_sensitive_file_system();
+  // Path, version, mode, and what the stream reads ("<null>": no stream).
+  const std::tuple<const kel_wchar*, int, const char*, const char*> opens[] = {
+      {u"w\\x.abc", 1, "w", "<null>"},
+      {u"w\\x.abc", 1, "a", "<null>"},
+      {u"w\\x.abc.1", -1, "w", "<null>"},
+      {u"V\\y.abc", 2, "w", "<null>"},
+      {u"V\\x.abc", 3, "r", sensitive ? "<null>" : "x.abc.3"},
+      {u"w\\a.prt", 0, "r", "A.PRT.5"},  // the highest version, listed in capitals only
+      {u"w\\b.txt", 1, "r", "B.TXT"},    // version 1 is the name alone
+      {u"w\\my.data.prt", 0, "r", "my.data.prt.3"},
+      {u"w\\n.o.p", 1, "r", "n.o.p"}};
+  for (const auto& [path, version, mode, read] : opens)
+    EXPECT_EQ(read_stream(kel_spg_fopen(path, version, mode)), read) << narrow(path);
   EXPECT_EQ(read_file("w/x.abc"), "x.abc");
   EXPECT_FALSE(std::filesystem::is_regular_file("v/y.abc.2"));
-}
-
-TEST(VersionedFiles, ReadersOpenTheNameListed) {
-  make_dir("k",
-           {"a.prt", "a.prt.2", "A.PRT.5", "B.TXT", "my.data.prt.1", "my.data.prt.3", "n.o.p"});
-  make_dir("R", {});
-  make_dir("r", {"x.abc.3"});
-  const bool sensitive = case_sensitive_file_system();
-  const struct {
-    const kel_wchar* path;
-    int version;
-    const char* read;
-  } readers[] = {
-      {u"k\\a.prt", 0, "A.PRT.5"},  // the highest version is listed in capitals only
-      {u"k\\b.txt", 1, "B.TXT"},    // version 1 is the name alone, in the letter case listed
-      {u"k\\my.data.prt", 0, "my.data.prt.3"},  // a third part that is no number is no version
-      {u"k\\n.o.p", 1, "n.o.p"},
-      {u"R\\x.abc", 3, sensitive ? "<null>" : "x.abc.3"},  // never from another folder
-  };
-  for (const auto& r : readers)
-    EXPECT_EQ(read_stream(kel_spg_fopen(r.path, r.version, "r")), r.read) << narrow(r.path);
   kel_wchar found[VERSION_PATH_MAX] = {};
   int version = 0;
-  EXPECT_EQ(read_stream(kel_spg_try_rol_fopen(u"k\\A.prt", found, &version)), "A.PRT.5");
-  EXPECT_EQ(narrow(found), sensitive ? "k\\A.PRT.5" : "k\\a.prt.5");
+  EXPECT_EQ(read_stream(kel_spg_try_rol_fopen(u"w\\A.prt", found, &version)), "A.PRT.5");
+  EXPECT_EQ(narrow(found), sensitive ? "w\\A.PRT.5" : "w\\a.prt.5");
   EXPECT_EQ(version, 5);
-  FILE* out = kel_spg_fopen(u"k\\my.data.prt", 0, "w");
-  ASSERT_NE(out, nullptr);
-  fclose(out);
-  EXPECT_TRUE(exists("k/my.data.prt.4"));
 }
 
 TEST(VersionedFiles, OpenTakesTheLibraryFlags) {
-  // Each row: the flags, whether o/made.bin holds "old" before, whether it opens, and what the
-  // file holds after "+" was written through the descriptor.
-  const struct {
-    int flags;
-    bool existing;
-    bool opens;
-    const char* after;
-  } rows[] = {
-      {O_WRONLY | O_CREAT, false, true, "+"},
-      {O_WRONLY | O_CREAT | O_EXCL, true, false, "old"},
-      {O_WRONLY | O_APPEND, true, true, "old+"},
-      {O_RDWR | O_TRUNC, true, true, "+"},
-      {O_RDONLY, true, true, "old"},
-      {O_WRONLY, false, false, "<none>"},
-  };
-  make_dir("o", {});
-  for (const auto& row : rows) {
-    std::filesystem::remove("o/made.bin");
-    if (row.existing) write_bytes("o/made.bin", "old");
-    const int fd = versioned_open(u"o\\Made.BIN", row.flags, 0644);
-    EXPECT_EQ(fd >= 0, row.opens) << row.flags;
+  // The flags, whether made.bin holds "old" before, and what it holds after "+" was written
+  // through the descriptor.
+  const std::tuple<int, bool, const char*> rows[] = {{O_WRONLY | O_CREAT, false, "+"},
+                                                     {O_WRONLY | O_CREAT | O_EXCL, true, "old"},
+                                                     {O_WRONLY | O_APPEND, true, "old+"},
+                                                     {O_RDWR | O_TRUNC, true, "+"},
+                                                     {O_RDONLY, true, "old"},
+                                                     {O_WRONLY, false, "<none>"}};
+  for (const auto& [flags, existing, after] : rows) {
+    write_bytes("made.bin", "old");
+    if (!existing) std::filesystem::remove("made.bin");
+    const int fd = versioned_open(u"Made.BIN", flags, 0644);
     if (fd >= 0) {
-      [[maybe_unused]] const auto written = write(fd, "+", 1);
+      EXPECT_EQ(write(fd, "+", 1) == 1, flags != O_RDONLY);
       platform_fd_close(fd);
     }
-    EXPECT_EQ(exists("o/made.bin") ? read_file("o/made.bin") : "<none>", row.after) << row.flags;
+    EXPECT_EQ(exists("made.bin") ? read_file("made.bin") : "<none>", after) << flags;
   }
 }
 
 TEST(VersionedFiles, FilesBeyondTwoGigabytes) {
-  // A sparse file of 3 GiB, skipped where the file system cannot hold one, removed after.
+  // A sparse file of 3 GiB, skipped where the file system cannot hold one, removed after: read,
+  // then appended to through each versioned opener.
   make_dir("big", {"b.abc.1"});
   const std::uintmax_t size = 3ull << 30;
   std::error_code error;
   std::filesystem::resize_file("big/b.abc.1", size, error);
-  if (error || std::filesystem::file_size("big/b.abc.1", error) != size) {
-    std::filesystem::remove("big/b.abc.1", error);
-    GTEST_SKIP() << "no room for a sparse file of 3 GiB";
-  }
+  if (error) GTEST_SKIP() << "no sparse file of 3 GiB here";
   FILE* in = kel_spg_fopen(u"big\\b.abc", 0, "r");
-  EXPECT_NE(in, nullptr);
-  if (in) {
-    EXPECT_EQ(fgetc(in), 'b');  // the name make_dir wrote at the start
-    fclose(in);
-  }
-  // Three appends, through each versioned opener.
-  FILE* streams[] = {kel_spg_fopen(u"big\\B.abc", 0, "ab"), versioned_fopen(u"big\\b.ABC.1", "ab")};
-  for (FILE* stream : streams) {
-    EXPECT_NE(stream, nullptr);
-    if (stream) {
-      fputc('+', stream);
-      fclose(stream);
-    }
-  }
+  char head[8] = {};
+  EXPECT_TRUE(in && fread(head, 1, 7, in) == 7 && fclose(in) == 0);
+  EXPECT_STREQ(head, "b.abc.1");
+  for (FILE* out : {kel_spg_fopen(u"big\\B.abc", 0, "ab"), versioned_fopen(u"big\\b.ABC.1", "ab")})
+    EXPECT_TRUE(out && fputc('+', out) == '+' && fclose(out) == 0);
   const int fd = versioned_open(u"big\\B.ABC.1", O_WRONLY | O_APPEND, 0);
-  EXPECT_GE(fd, 0);
-  if (fd >= 0) {
-    EXPECT_EQ(write(fd, "+", 1), 1);
-    platform_fd_close(fd);
-  }
+  EXPECT_TRUE(fd >= 0 && write(fd, "+", 1) == 1 && platform_fd_close(fd));
   EXPECT_EQ(std::filesystem::file_size("big/b.abc.1"), size + 3);
   std::filesystem::remove("big/b.abc.1");
 }
