@@ -123,7 +123,7 @@ int platform_getcwd(char* out, int size) { return getcwd(out, (size_t)size) != n
 
 FILE* platform_path_fopen(const char* path, const char* mode) {
   char native[PATH_MAX];
-  return native_path(path, native) ? fopen64(native, mode) : nullptr;
+  return native_path(path, native) ? fopen(native, mode) : nullptr;
 }
 
 int platform_path_access(const char* path, int mode) {
@@ -136,7 +136,7 @@ int platform_path_access(const char* path, int mode) {
 int platform_path_open(const char* path, int flags, int permission) {
   char native[PATH_MAX];
   if (!native_path(path, native)) return -1;
-  return open(native, flags | O_LARGEFILE, permission);
+  return open(native, flags, permission);
 }
 
 int platform_fd_close(int fd) { return close(fd) == 0; }
