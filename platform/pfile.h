@@ -41,19 +41,12 @@ int platform_pipe(platform_fh* read_end, platform_fh* write_end);
 // The current directory in the system's own form: 1, or 0 (ERANGE when it does not fit `size`).
 int platform_getcwd(char* out, int size);
 
-// The standard library's fopen, access and open of a path with backslash separators. access
-// modes: 0 exists, 2 writable, 4 readable. open adds the binary flag where there is one.
+// The standard library's fopen, access and open of a path with backslash separators, files of
+// any size. access modes: 0 exists, 2 writable, 4 readable. open takes the C library's own flags
+// of this platform (<fcntl.h>) unchanged and adds the binary flag where there is one.
 FILE* platform_path_fopen(const char* path, const char* mode);
 int platform_path_access(const char* path, int mode);
 int platform_path_open(const char* path, int flags, int permission);
-// The flags of platform_path_open: read only, write only, read and write, create, truncate.
-enum {
-  PLATFORM_O_RDONLY = 0,
-  PLATFORM_O_WRONLY = 1,
-  PLATFORM_O_RDWR = 2,
-  PLATFORM_O_CREAT = 0x100,
-  PLATFORM_O_TRUNC = 0x200
-};
 int platform_fd_close(int fd);
 
 // A directory listing yielding entry names ("." and ".." left out). The record lives with the

@@ -136,12 +136,7 @@ int platform_path_access(const char* path, int mode) {
 int platform_path_open(const char* path, int flags, int permission) {
   char native[PATH_MAX];
   if (!native_path(path, native)) return -1;
-  int how = (flags & 3) == PLATFORM_O_RDWR     ? O_RDWR
-            : (flags & 3) == PLATFORM_O_WRONLY ? O_WRONLY
-                                               : O_RDONLY;
-  if (flags & PLATFORM_O_CREAT) how |= O_CREAT;
-  if (flags & PLATFORM_O_TRUNC) how |= O_TRUNC;
-  return open(native, how, permission);
+  return open(native, flags, permission);
 }
 
 int platform_fd_close(int fd) { return close(fd) == 0; }

@@ -151,12 +151,7 @@ int platform_path_access(const char* path, int mode) { return path ? _access(pat
 
 int platform_path_open(const char* path, int flags, int permission) {
   if (!path) return -1;
-  int how = (flags & 3) == PLATFORM_O_RDWR     ? _O_RDWR
-            : (flags & 3) == PLATFORM_O_WRONLY ? _O_WRONLY
-                                               : _O_RDONLY;
-  if (flags & PLATFORM_O_CREAT) how |= _O_CREAT;
-  if (flags & PLATFORM_O_TRUNC) how |= _O_TRUNC;
-  return _open(path, how | _O_BINARY, permission);
+  return _open(path, flags | _O_BINARY, permission);
 }
 
 int platform_fd_close(int fd) { return _close(fd) == 0; }

@@ -45,12 +45,18 @@ int kel_get_highest_version(const kel_wchar* path);
 // the unversioned file counted as 1; null when the count is 0.
 int kel_get_all_versions(const kel_wchar* path, int16_t** versions);
 
+// Opens version `version` of `path` (0: chosen by the mode; negative: the path unchanged), its
+// file part lowered. A path whose text after the second point is a version number already
+// carries one and is refused for version >= 0. Writers get that name or null; readers (a mode
+// beginning "r") fall back to the name alone for version 1, then to the name the directory lists
+// in another letter case (the folder part is never changed).
 FILE* kel_spg_fopen(const kel_wchar* path, int version, const char* mode);
 FILE* kel_spg_try_rol_fopen(const kel_wchar* path, kel_wchar* found_path, int* version);
 int find_case_variant(const kel_wchar* path, kel_wchar* found_path);
 int versioned_access(const kel_wchar* path, int version, int mode);
 FILE* versioned_fopen(const kel_wchar* path, const char* mode);
-// flags: the PLATFORM_O_ flags of platform/pfile.h.
+// flags: the C library's own open flags of this platform (O_RDONLY, O_CREAT, ... of <fcntl.h>);
+// 0 (read only) finds the existing name, any other value composes the lowered name.
 int versioned_open(const kel_wchar* path, int flags, int permission);
 
 void lower_file_part(const kel_wchar* path, kel_wchar* out);

@@ -298,10 +298,85 @@ int kel_get_all_versions(const kel_wchar* path, int16_t** versions) {
   return out ? count : 0;
 }
 
+namespace {
+
+// Whether the file part carries a version: the text after its second point is a version number,
+// as the file-object layer reads names (x.abc.3 does; my.data.prt and x.abc.x1 do not).
+bool carries_version(const kel_wchar* path) {
+  const Parts parts = split(path);
+  return parts.version && is_version_number_wide(parts.version);
+}
+
+FILE* open_noting(const kel_wchar* wide, const char* mode, kel_wchar* found) {
+  FILE* stream = open_wide(wide, mode);
+  if (stream && found) memcpy(found, wide, sizeof(kel_wchar) * (size_t)(wide_length(wide) + 1));
+  return stream;
+}
+
+// Opens the entry of the directory of `path` whose name equals the file part of `path` when
+// ASCII letter case is ignored (the first one listed, matched as versions_scan matches names),
+// and gives its wide name in `found` (may be null). Only the file part's case varies: the
+// directory stays the one whose listing gave the versions.
+FILE* open_listed_variant(const kel_wchar* path, const char* mode, kel_wchar* found) {
+  char text[kTextMax];
+  kel_file_object file, directory;
+  kel_file_listing listing;
+  if (!to_text(path, text) || !fobj_from_path(text, &file) || !fobj_directory(&file, &directory) ||
+      !fobj_list_open(&directory, &listing))
+    return nullptr;
+  const size_t directory_length = strlen(file.directory);
+  const char* wanted = text + directory_length;
+  char name[VERSION_PATH_MAX];  // short enough for its wide form to fit `found`
+  name[0] = 0;
+  while (const char* entry = fobj_list_next(&listing))
+    if (ascii_equal_ignoring_case(entry, wanted) &&
+        directory_length + strlen(entry) < sizeof name) {
+      memcpy(name, text, directory_length);
+      strcpy(name + directory_length, entry);
+      break;
+    }
+  fobj_list_close(&listing);
+  if (!name[0]) return nullptr;
+  kel_wchar wide[VERSION_PATH_MAX];
+  strtows(wide, name);  // before the open: nothing is held while the conversion may trap
+  FILE* stream = platform_path_fopen(name, mode);
+  if (stream && found) memcpy(found, wide, sizeof wide);
+  return stream;
+}
+
+// Opens `name` (its file part lowered), with "." and `version` appended when that is not
+// negative. Only readers (a mode beginning "r") fall back, to names that exist: version 1 may be
+// the name alone, and either may be listed in another letter case. A writer gets the name it
+// asked for or nothing, never an older file in its place.
+FILE* open_version(const kel_wchar* name, int version, const char* mode, kel_wchar* found) {
+  WidePath full;
+  wp_start(&full);
+  wp_add(&full, name, wide_length(name));
+  if (version >= 0) {
+    wp_add_char(&full, '.');
+    wp_add_number(&full, version);
+  }
+  if (full.overflow) return nullptr;
+  FILE* stream = open_noting(full.text, mode, found);
+  if (stream || mode[0] != 'r') return stream;
+  // The name without version: the name itself, or a path given with its own version cut.
+  kel_wchar alone[VERSION_PATH_MAX];
+  if (version < 0 && carries_version(name))
+    strip_version_wide(name, alone);
+  else
+    memcpy(alone, name, sizeof(kel_wchar) * (size_t)(wide_length(name) + 1));
+  if (version < 0) version = kel_get_highest_version(name);
+  if (version == 1) stream = open_noting(alone, mode, found);
+  if (!stream) stream = open_listed_variant(full.text, mode, found);
+  if (!stream && version == 1) stream = open_listed_variant(alone, mode, found);
+  return stream;
+}
+
+}  // namespace
+
 FILE* kel_spg_fopen(const kel_wchar* path, int version, const char* mode) {
   if (!path || !mode) return nullptr;
-  const Parts parts = split(path);
-  if (version >= 0 && parts.version) {
+  if (version >= 0 && carries_version(path)) {
     info_note("kel_spg_fopen", "wrong in_version, file not open\n");
     return nullptr;
   }
@@ -318,34 +393,12 @@ FILE* kel_spg_fopen(const kel_wchar* path, int version, const char* mode) {
     } else
       version = highest > 0 ? highest : 1;
   }
-  WidePath full;
-  wp_start(&full);
-  wp_add(&full, name, wide_length(name));
-  if (version >= 0) {
-    wp_add_char(&full, '.');
-    wp_add_number(&full, version);
-  }
-  if (full.overflow) return nullptr;
-  FILE* stream = open_wide(full.text, mode);
-  if (!stream && version < 0) version = kel_get_highest_version(name);
-  kel_wchar other[VERSION_PATH_MAX];
-  if (!stream && version == 1) {
-    strip_version_wide(full.text, other);
-    stream = open_wide(other, mode);
-  }
-  kel_wchar lowered[VERSION_PATH_MAX];
-  for (int i = 0; i <= full.length; ++i) lowered[i] = lower(full.text[i]);
-  if (!stream) stream = open_wide(lowered, mode);
-  if (!stream && version == 1) {
-    strip_version_wide(lowered, other);
-    stream = open_wide(other, mode);
-  }
-  return stream;
+  return open_version(name, version, mode, nullptr);
 }
 
 FILE* kel_spg_try_rol_fopen(const kel_wchar* path, kel_wchar* found_path, int* version) {
   if (!path) return nullptr;
-  if (split(path).version) {
+  if (carries_version(path)) {
     info_note("kel_spg_try_rol_fopen", "file has version, file not open\n");
     return nullptr;
   }
@@ -353,27 +406,7 @@ FILE* kel_spg_try_rol_fopen(const kel_wchar* path, kel_wchar* found_path, int* v
   lower_file_part(path, name);
   const int highest = name[0] ? kel_get_highest_version(name) : 0;
   if (highest <= 0) return nullptr;
-  WidePath full;
-  wp_start(&full);
-  wp_add(&full, name, wide_length(name));
-  wp_add_char(&full, '.');
-  wp_add_number(&full, highest);
-  if (full.overflow) return nullptr;
-  kel_wchar tries[4][VERSION_PATH_MAX];
-  int count = 0;
-  memcpy(tries[count++], full.text, sizeof full.text);
-  if (highest == 1) strip_version_wide(full.text, tries[count++]);
-  for (int i = 0; i <= full.length; ++i) tries[count][i] = lower(full.text[i]);
-  ++count;
-  if (highest == 1) {
-    strip_version_wide(tries[count - 1], tries[count]);
-    ++count;
-  }
-  FILE* stream = nullptr;
-  for (int i = 0; i < count && !stream; ++i) {
-    stream = open_wide(tries[i], "r");
-    if (stream && found_path) memcpy(found_path, tries[i], sizeof tries[i]);
-  }
+  FILE* stream = open_version(name, highest, "r", found_path);
   if (version) *version = highest;
   return stream;
 }

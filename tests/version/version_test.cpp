@@ -1,10 +1,14 @@
 // Version numbers and name helpers, and versioned files in real directories.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../file/file_test_util.h"
@@ -266,14 +270,77 @@ TEST(VersionedFiles, CaseVariants) {
   fclose(out);
   EXPECT_TRUE(exists("c/new.txt.4"));
   EXPECT_EQ(read_stream(versioned_fopen(u"c\\NEW.txt.4", "r")), "four");
-  const int fd = versioned_open(u"c\\NEW.TXT.4", PLATFORM_O_RDONLY, 0);
-  EXPECT_GE(fd, 0);
-  platform_fd_close(fd);
-  const int created = versioned_open(u"c\\Made.Bin", PLATFORM_O_WRONLY | PLATFORM_O_CREAT, 0644);
-  EXPECT_GE(created, 0);
-  platform_fd_close(created);
-  EXPECT_TRUE(exists("c/made.bin"));
-  EXPECT_EQ(versioned_open(u"c\\absent", PLATFORM_O_RDONLY, 0), -1);
+}
+
+TEST(VersionedFiles, FallBacksServeReadersOnly) {
+  // Folders sit where w/x.abc.1 and V/y.abc.2 would be created. Writers get the name asked for or
+  // nothing; readers take the entry listed in another letter case, never a folder v for V.
+  make_dir("w", {"x.abc", "a.prt", "a.prt.2", "A.PRT.5", "B.TXT", "my.data.prt.3", "n.o.p"});
+  make_dir("v", {"x.abc.3"});
+  std::filesystem::create_directories("w/x.abc.1");
+  std::filesystem::create_directories("V/y.abc.2");
+  const bool sensitive = case_sensitive_file_system();
+  // Path, version, mode, and what the stream reads ("<null>": no stream).
+  const std::tuple<const kel_wchar*, int, const char*, const char*> opens[] = {
+      {u"w\\x.abc", 1, "w", "<null>"},
+      {u"w\\x.abc", 1, "a", "<null>"},
+      {u"w\\x.abc.1", -1, "w", "<null>"},
+      {u"V\\y.abc", 2, "w", "<null>"},
+      {u"V\\x.abc", 3, "r", sensitive ? "<null>" : "x.abc.3"},
+      {u"w\\a.prt", 0, "r", "A.PRT.5"},  // the highest version, listed in capitals only
+      {u"w\\b.txt", 1, "r", "B.TXT"},    // version 1 is the name alone
+      {u"w\\my.data.prt", 0, "r", "my.data.prt.3"},
+      {u"w\\n.o.p", 1, "r", "n.o.p"}};
+  for (const auto& [path, version, mode, read] : opens)
+    EXPECT_EQ(read_stream(kel_spg_fopen(path, version, mode)), read) << narrow(path);
+  EXPECT_EQ(read_file("w/x.abc"), "x.abc");
+  EXPECT_FALSE(std::filesystem::is_regular_file("v/y.abc.2"));
+  kel_wchar found[VERSION_PATH_MAX] = {};
+  int version = 0;
+  EXPECT_EQ(read_stream(kel_spg_try_rol_fopen(u"w\\A.prt", found, &version)), "A.PRT.5");
+  EXPECT_EQ(narrow(found), sensitive ? "w\\A.PRT.5" : "w\\a.prt.5");
+  EXPECT_EQ(version, 5);
+}
+
+TEST(VersionedFiles, OpenTakesTheLibraryFlags) {
+  // The flags, whether made.bin holds "old" before, and what it holds after "+" was written
+  // through the descriptor.
+  const std::tuple<int, bool, const char*> rows[] = {{O_WRONLY | O_CREAT, false, "+"},
+                                                     {O_WRONLY | O_CREAT | O_EXCL, true, "old"},
+                                                     {O_WRONLY | O_APPEND, true, "old+"},
+                                                     {O_RDWR | O_TRUNC, true, "+"},
+                                                     {O_RDONLY, true, "old"},
+                                                     {O_WRONLY, false, "<none>"}};
+  for (const auto& [flags, existing, after] : rows) {
+    write_bytes("made.bin", "old");
+    if (!existing) std::filesystem::remove("made.bin");
+    const int fd = versioned_open(u"Made.BIN", flags, 0644);
+    if (fd >= 0) {
+      EXPECT_EQ(write(fd, "+", 1) == 1, flags != O_RDONLY);
+      platform_fd_close(fd);
+    }
+    EXPECT_EQ(exists("made.bin") ? read_file("made.bin") : "<none>", after) << flags;
+  }
+}
+
+TEST(VersionedFiles, FilesBeyondTwoGigabytes) {
+  // A sparse file of 3 GiB, skipped where the file system cannot hold one, removed after: read,
+  // then appended to through each versioned opener.
+  make_dir("big", {"b.abc.1"});
+  const std::uintmax_t size = 3ull << 30;
+  std::error_code error;
+  std::filesystem::resize_file("big/b.abc.1", size, error);
+  if (error) GTEST_SKIP() << "no sparse file of 3 GiB here";
+  FILE* in = kel_spg_fopen(u"big\\b.abc", 0, "r");
+  char head[8] = {};
+  EXPECT_TRUE(in && fread(head, 1, 7, in) == 7 && fclose(in) == 0);
+  EXPECT_STREQ(head, "b.abc.1");
+  for (FILE* out : {kel_spg_fopen(u"big\\B.abc", 0, "ab"), versioned_fopen(u"big\\b.ABC.1", "ab")})
+    EXPECT_TRUE(out && fputc('+', out) == '+' && fclose(out) == 0);
+  const int fd = versioned_open(u"big\\B.ABC.1", O_WRONLY | O_APPEND, 0);
+  EXPECT_TRUE(fd >= 0 && write(fd, "+", 1) == 1 && platform_fd_close(fd));
+  EXPECT_EQ(std::filesystem::file_size("big/b.abc.1"), size + 3);
+  std::filesystem::remove("big/b.abc.1");
 }
 
 TEST(VersionedFiles, ThousandsOfVersions) {
