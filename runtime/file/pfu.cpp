@@ -12,9 +12,10 @@
 
 namespace {
 
-constexpr int kStackArea = 8192;  // text conversions and socket reads up to this size use the stack
-constexpr int kCopyPiece = 512;   // pfu_fcopy moves at most this much per read
-constexpr char kEndOfText = 4;    // Ctrl-D ends a text sent over a stream
+constexpr int kStackArea =
+    8192;  // text conversions and direct text reads up to this size use the stack
+constexpr int kCopyPiece = 512;  // pfu_fcopy moves at most this much per read
+constexpr char kEndOfText = 4;   // Ctrl-D ends a text sent over a stream
 
 PF_File_Ptr* open_files = nullptr;  // the open-file list (xarray), while switched on
 
@@ -65,11 +66,12 @@ int deliver(PF_File_Ptr file, char* out, int want) {
   return delivered;
 }
 
-// Unbuffered read of a request larger than half the buffer.
+// Unbuffered read of a request larger than half the buffer (or of any request without a
+// buffer). Binary: one read straight into the caller's buffer. Text, whatever the file type:
+// repeated reads through an intermediate area with every CR dropped, until the request is met or
+// a read does not succeed, so that no call returns converted and raw text mixed.
 int read_direct(PF_File_Ptr file, int n, int* got, char* out) {
-  if (file->type != PFU_INET_Socket || file->kind == PFU_Binary)
-    return pfu_read_internal(file, n, got, out);
-  // Text sockets: repeated reads through an intermediate area, CRs dropped.
+  if (file->kind == PFU_Binary) return pfu_read_internal(file, n, got, out);
   char stack_area[kStackArea];
   char* area = n > kStackArea ? static_cast<char*>(getmem(n)) : stack_area;
   int status = area ? PFU_SUCCESS : PFU_OUT_OF_MEMORY;
@@ -199,41 +201,40 @@ int pfu_fopen(const char* name, int access, int kind, int buffer_size, PF_File_P
     report_fatal("pfu_fopen", "NULL PF_File_Ptr");
     return PFU_TRAP;
   }
-  // The guard is in place before the handle exists, so a trap never leaves it open.
+  // The path is formed and the record made before anything is opened: a refusal then touches no
+  // file (access 6 and 7 would already have emptied it, the others created it). The guard is in
+  // place before the handle exists, so a trap never leaves it open.
+  char full[PFU_PATH_MAX];
   platform_fh handle = PF_NULL_Handle;
   PF_File_Ptr record = nullptr;
-  const int guarded = guard_half_open(&handle, nullptr, nullptr, nullptr, &record);
-  int status = PFU_SUCCESS;
-  if (!platform_file_open(local, desired, creation, &handle)) {
-    status = pfu_errno_status();
-  } else if (access == 16) {
-    platform_file_close(handle);
-    handle = PF_NULL_Handle;
-  } else {
-    char full[PFU_PATH_MAX];
-    status = pfu_full_path(local, full);
-    if (status == PFU_SUCCESS) {
-      pfu_fdopen(handle, PF_NULL_Descriptor, full, access, PFU_Disk_File, kind, buffer_size,
-                 &record);
-      if (!record)
-        status = PFU_OUT_OF_MEMORY;
-      else if (open_files &&
-               !xar_alloc_or_append(&open_files, 1, sizeof(PF_File_Ptr), 8, &record)) {
-        release_half_open(0, 0, 0, 0, reinterpret_cast<intptr_t>(&record), 0, 0, 0, 0, 0, 0, 0, 0,
-                          0, 0, 0);
-        record = nullptr;
-        status = PFU_OUT_OF_MEMORY;
-      }
-    }
-    if (status != PFU_SUCCESS) {
-      // The path could not be formed: the handle is not kept.
-      platform_file_close(handle);
-      handle = PF_NULL_Handle;
-    }
-  }
-  if (guarded) trap_cleanup_drop();
+  int status = access == 16 ? PFU_SUCCESS : pfu_full_path(local, full);
   if (status != PFU_SUCCESS) return status;
-  if (access == 16) return PFU_SUCCESS;
+  const int guarded = guard_half_open(&handle, nullptr, nullptr, nullptr, &record);
+  bool listed = false;
+  if (access != 16) {
+    pfu_fdopen(PF_NULL_Handle, PF_NULL_Descriptor, full, access, PFU_Disk_File, kind, buffer_size,
+               &record);
+    if (!record)
+      status = PFU_OUT_OF_MEMORY;
+    else if (open_files && !xar_alloc_or_append(&open_files, 1, sizeof(PF_File_Ptr), 8, &record))
+      status = PFU_OUT_OF_MEMORY;
+    else
+      listed = open_files != nullptr;
+  }
+  if (status == PFU_SUCCESS && !platform_file_open(local, desired, creation, &handle))
+    status = pfu_errno_status();
+  if (guarded) trap_cleanup_drop();
+  if (status != PFU_SUCCESS) {
+    if (listed) dbg_list_remove(record);
+    release_half_open(0, 0, 0, 0, reinterpret_cast<intptr_t>(&record), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                      0);
+    return status;
+  }
+  if (access == 16) {
+    platform_file_close(handle);
+    return PFU_SUCCESS;
+  }
+  record->handle = handle;
   *file = record;
   if (access == 10 || access == 11) return pfu_fseek(*file, 0, PFU_SEEK_END);
   return PFU_SUCCESS;
@@ -415,11 +416,13 @@ int pfu_ftruncate(PF_File_Ptr file, long length) {
 }
 
 int pfu_fputc(PF_File_Ptr file, int byte) {
+  if (!have_file(file, "pfu_fputc")) return PFU_TRAP;
   const char c = (char)byte;
   return pfu_fwrite(file, 1, &c);
 }
 
 int pfu_fputs(PF_File_Ptr file, const char* string) {
+  if (!have_file(file, "pfu_fputs")) return PFU_TRAP;
   if (!string) {
     report_fatal("pfu_fputs", "NULL string");
     return PFU_TRAP;
@@ -430,6 +433,7 @@ int pfu_fputs(PF_File_Ptr file, const char* string) {
 int pfu_fgetc(PF_File_Ptr file, int* byte) {
   unsigned char c = 0;
   int got = 0, status;
+  if (!have_file(file, "pfu_fgetc")) return PFU_TRAP;
   // A text buffer holding only CRs delivers nothing: read on.
   do status = pfu_fread(file, 1, &got, &c);
   while (status == PFU_SUCCESS && got == 0);
@@ -460,6 +464,7 @@ int pfu_fcopy(PF_File_Ptr from, PF_File_Ptr to, int n, int* copied) {
   char piece[kCopyPiece];
   int total = 0, status;
   if (copied) *copied = 0;
+  if (!have_file(from, "pfu_fcopy") || !have_file(to, "pfu_fcopy")) return PFU_TRAP;
   if (n < -1) {
     report_fatal("pfu_fcopy", "bad count %d", n);
     return PFU_TRAP;
@@ -484,6 +489,7 @@ int pfu_fcopy(PF_File_Ptr from, PF_File_Ptr to, int n, int* copied) {
 }
 
 int pfu_fsend(PF_File_Ptr file, PF_File_Ptr stream) {
+  if (!have_file(file, "pfu_fsend") || !have_file(stream, "pfu_fsend")) return PFU_TRAP;
   for (;;) {
     int byte = 0;
     int status = pfu_fgetc(file, &byte);
@@ -500,6 +506,7 @@ int pfu_fsend(PF_File_Ptr file, PF_File_Ptr stream) {
 }
 
 int pfu_freceive(PF_File_Ptr stream, PF_File_Ptr file) {
+  if (!have_file(stream, "pfu_freceive") || !have_file(file, "pfu_freceive")) return PFU_TRAP;
   for (;;) {
     int byte = 0;
     int status = pfu_fgetc(stream, &byte);
