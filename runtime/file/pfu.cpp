@@ -1,5 +1,6 @@
 // Buffered file records over disk files, pipes and sockets.
 #include <errno.h>
+#include <limits.h>
 #include <string.h>
 
 #include "platform/stream_socket.h"
@@ -314,7 +315,7 @@ int pfu_fflush(PF_File_Ptr file) {
   } else if (file->state == PFU_State_Read && file->type == PFU_Disk_File && file->buffered > 0) {
     // The read-ahead is dropped: the handle goes back to the logical position, so that what
     // follows (a write, a relative seek) happens where the reader stands.
-    if (!platform_file_seek(file->handle, -(long)file->buffered, PLATFORM_SEEK_CUR, nullptr))
+    if (!platform_file_seek(file->handle, -(int64_t)file->buffered, PLATFORM_SEEK_CUR, nullptr))
       status = pfu_errno_status();
   }
   if (status == PFU_SUCCESS) {
@@ -392,11 +393,16 @@ long pfu_ftell(PF_File_Ptr file) {
     report_fatal("pfu_ftell", "attempt to call on pipe.");
     return -1;
   }
-  long position = 0;
+  int64_t position = 0;
   if (!platform_file_seek(file->handle, 0, PLATFORM_SEEK_CUR, &position)) return -1;
-  if (file->state == PFU_State_Read) return position - file->buffered;
-  if (file->state == PFU_State_Write) return position + (file->buffered - file->offset);
-  return position;
+  if (file->state == PFU_State_Read) position -= file->buffered;
+  if (file->state == PFU_State_Write) position += file->buffered - file->offset;
+  // The result is a long: a position it cannot hold is a failure, never a wrapped value.
+  if (position > LONG_MAX) {
+    errno = EOVERFLOW;
+    return -1;
+  }
+  return (long)position;
 }
 
 int pfu_ftruncate(PF_File_Ptr file, long length) {
@@ -444,7 +450,7 @@ int pfu_fgetc(PF_File_Ptr file, int* byte) {
 int pfu_fclose(PF_File_Ptr* file) {
   if (!file || !*file) return PFU_NO_CHANGE;
   PF_File_Ptr f = *file;
-  const int status = pfu_fflush(f);
+  int status = pfu_fflush(f);
   if (!(f->access & PFU_Keep_Handle)) {
     if (f->type == PFU_INET_Socket) {
       if (f->socket != PF_NULL_Descriptor) platform_socket_close(f->socket);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -133,7 +134,7 @@ TEST(PfuState, ReadsAndWritesAlternateOnlyThroughSeekOrFlush) {
   pfu_fclose(&file);
   EXPECT_EQ(pfu_fclose(&file), PFU_NO_CHANGE);
   EXPECT_EQ(pfu_ftell(nullptr), -1);
-  EXPECT_NE(reports.take().find("in pfu_ftell : ***\n\tNULL PF_File_Ptr"), std::string::npos);
+  EXPECT_NE(reports.take().find("in pfu_ftell : ***"), std::string::npos);
   // A null record is refused under the name of the routine it was given to.
   int byte = 0, copied = 0;
   const std::pair<const char*, std::function<int()>> refusals[] = {
@@ -148,9 +149,8 @@ TEST(PfuState, ReadsAndWritesAlternateOnlyThroughSeekOrFlush) {
   for (const auto& [name, call] : refusals) {
     EXPECT_EQ(call(), PFU_TRAP) << name;
     const std::string text = reports.take();
-    EXPECT_NE(text.find("in " + std::string(name) + " : ***\n\tNULL PF_File_Ptr"),
-              std::string::npos)
-        << text;
+    EXPECT_NE(text.find("in " + std::string(name) + " : ***"), std::string::npos) << text;
+    EXPECT_NE(text.find("NULL PF_File_Ptr"), std::string::npos) << text;
   }
 }
 
@@ -451,4 +451,49 @@ TEST(PfuPath, JoinsParentsAndForms) {
   EXPECT_STREQ(full, "|abs|f");
   EXPECT_EQ(pfu_full_path(std::string(300, 'p').c_str(), full), PFU_NAME_TOO_LONG);
   EXPECT_STREQ(full, "");
+}
+
+// A file of 3 GiB, sparse where the file system allows it, read past 2 GiB and appended. The
+// positions beyond a long are reached relative to one; pfu_ftell there says it cannot answer.
+TEST(PfuLarge, FileBeyondTwoGiBIsReadAndAppended) {
+  constexpr int64_t kSize = int64_t(3) << 30, kMarker = int64_t(5) << 29;  // 3 and 2.5 GiB
+  platform_fh handle = PF_NULL_Handle;
+  ASSERT_TRUE(
+      platform_file_open("large.bin", PLATFORM_FILE_WRITE, PLATFORM_CREATE_ALWAYS, &handle));
+  int written = 0;
+  const bool made = platform_file_seek(handle, kMarker, PLATFORM_SEEK_SET, nullptr) &&
+                    platform_file_write(handle, "marker", 6, &written) &&
+                    platform_file_truncate(handle, kSize);
+  const std::string why = made ? "" : strerror(errno);
+  platform_file_close(handle);
+  struct Remove {
+    ~Remove() { platform_path_remove("large.bin"); }
+  } remove_after;
+  if (!made) GTEST_SKIP() << "the file system here cannot hold a file of 3 GiB: " << why;
+
+  PF_File_Ptr file = open_file("large.bin", 3, PFU_Binary, 64);
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(pfu_fseek(file, LONG_MAX, PFU_SEEK_SET), PFU_SUCCESS);
+  ASSERT_EQ(pfu_fseek(file, (long)(kMarker - LONG_MAX), PFU_SEEK_CUR), PFU_SUCCESS);
+  char buffer[8] = {};
+  int got = 0;
+  EXPECT_EQ(pfu_fread(file, 6, &got, buffer), PFU_SUCCESS);
+  EXPECT_EQ(std::string(buffer, (size_t)got), "marker");
+  EXPECT_EQ(pfu_ftell(file), -1);
+  EXPECT_EQ(pfu_errno_status(), PFU_TOO_BIG);
+  pfu_fclose(&file);
+
+  file = open_file("large.bin", 11, PFU_Binary, 64);  // positioned at the end
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(pfu_fputs(file, "tail"), PFU_SUCCESS);
+  EXPECT_EQ(pfu_fclose(&file), PFU_SUCCESS);
+  file = open_file("large.bin", 1, PFU_Binary, 64);
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(pfu_fseek(file, -4, PFU_SEEK_END), PFU_SUCCESS);
+  EXPECT_EQ(pfu_fread(file, 8, &got, buffer), PFU_SUCCESS);
+  EXPECT_EQ(std::string(buffer, (size_t)got), "tail");
+  int64_t end = 0;
+  EXPECT_TRUE(platform_file_seek(file->handle, 0, PLATFORM_SEEK_END, &end));
+  EXPECT_EQ(end, kSize + 4);
+  pfu_fclose(&file);
 }
