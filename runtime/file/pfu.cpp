@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <string.h>
 
+#include "platform/fileattr.h"
 #include "platform/stream_socket.h"
 #include "runtime/diag/diag.h"
 #include "runtime/diag/trap.h"
@@ -454,8 +455,10 @@ int pfu_fclose(PF_File_Ptr* file) {
   if (!(f->access & PFU_Keep_Handle)) {
     if (f->type == PFU_INET_Socket) {
       if (f->socket != PF_NULL_Descriptor) platform_socket_close(f->socket);
-    } else if (f->handle != PF_NULL_Handle) {
-      platform_file_close(f->handle);
+    } else if (f->handle != PF_NULL_Handle && !platform_file_close(f->handle) &&
+               status == PFU_SUCCESS) {
+      // The close can be the first to tell that written bytes did not reach the file.
+      status = pfu_errno_status();
     }
   }
   if (open_files) dbg_list_remove(f);
@@ -533,12 +536,34 @@ int pfu_send_file(const char* name, PF_File_Ptr stream) {
 }
 
 int pfu_receive_file(PF_File_Ptr stream, const char* name) {
+  // A plain file (or a missing one) is replaced only once the whole text has arrived: the text
+  // goes to the sibling "<name>~", which is renamed over the name at the end and removed on a
+  // failure, so that a failure never leaves the old file half-written. Devices, read-only files
+  // and names too long for the sibling are written directly, as they always were.
+  char target[PFU_PATH_MAX] = "", part[PFU_PATH_MAX] = "";
+  const size_t length = name ? strlen(name) : 0;
+  if (length > 0 && length + 1 < PFU_PATH_MAX) {
+    memcpy(target, name, length + 1);
+    pfu_path_convert_separators(target, PFU_Backslash_Form);
+    const uint32_t attributes = platform_file_attributes(target);
+    if (attributes == PLATFORM_INVALID_FILE_ATTRIBUTES ||
+        !(attributes & (PLATFORM_FILE_ATTRIBUTE_DIRECTORY | PLATFORM_FILE_ATTRIBUTE_READONLY |
+                        PLATFORM_FILE_ATTRIBUTE_DEVICE))) {
+      memcpy(part, target, length);
+      memcpy(part + length, "~", 2);
+    }
+  }
   PF_File_Ptr file = nullptr;
-  int status = pfu_fopen(name, 6, PFU_Text, kCopyPiece, &file);
+  int status = pfu_fopen(part[0] ? part : name, 6, PFU_Text, kCopyPiece, &file);
   if (status != PFU_SUCCESS) return status;
   status = pfu_freceive(stream, file);
   const int closed = pfu_fclose(&file);
-  return status == PFU_SUCCESS ? closed : status;
+  if (status == PFU_SUCCESS) status = closed;
+  if (!part[0]) return status;
+  if (status == PFU_SUCCESS && !platform_path_rename(part, target)) status = pfu_errno_status();
+  // A failure to remove the part is not reported over the failure that made it useless.
+  if (status != PFU_SUCCESS) platform_path_remove(part);
+  return status;
 }
 
 void pfu_set_dbg_list(int on) {

@@ -1,0 +1,176 @@
+// Failures of the file layer, injected and survived: every writer in one table, swept with the
+// N-th call of the platform file layer failing (io_sweep), then run against a full device and a
+// read-only folder. Each must tell its caller, keep what an existing file held where it replaces
+// or extends it, and leak no handle and no block.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "child_output.h"
+#include "io_sweep.h"
+#include "runtime/file/pfu.h"
+
+#ifndef _WIN32
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using testsupport::read_file;
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  fwrite(bytes.data(), 1, bytes.size(), f);
+  fclose(f);
+}
+
+// What a writer promises an existing file when it fails.
+enum class Keeps {
+  Rest,    // writes over the start: the file is not shorter than before
+  Prefix,  // appends: the file still starts with what it held
+  Whole,   // replaces: the file holds what it held, or the complete new content
+};
+
+struct Writer {
+  const char* name;
+  Keeps keeps;
+  std::string old;  // what the file holds before each run
+  // Writes to `target`: true when it told its caller that something failed.
+  std::function<bool(const char* target)> write;
+  std::string expected = "";  // Keeps::Whole: the complete new content
+};
+
+// Text sent through a stream, ended by the byte 4, and what a text file receives of it.
+std::string stream_text() {
+  std::string text;
+  for (int i = 0; i < 80; ++i) text += "received " + std::to_string(i) + "\n";
+  return text;
+}
+
+bool pfu_in_place(const char* target) {
+  PF_File_Ptr file = nullptr;
+  int status = pfu_fopen(target, 2, PFU_Text, 64, &file);
+  if (status != PFU_SUCCESS) return true;
+  for (int i = 0; i < 200 && status == PFU_SUCCESS; ++i) status = pfu_fputs(file, "line\n");
+  const std::string direct(600, 'd');
+  if (status == PFU_SUCCESS) status = pfu_fwrite(file, (int)direct.size(), direct.data());
+  const int closed = pfu_fclose(&file);
+  return status != PFU_SUCCESS || closed != PFU_SUCCESS;
+}
+
+bool pfu_append(const char* target) {
+  PF_File_Ptr file = nullptr;
+  int status = pfu_fopen(target, 11, PFU_Binary, 16, &file);
+  if (status != PFU_SUCCESS) return true;
+  for (int i = 0; i < 20 && status == PFU_SUCCESS; ++i) status = pfu_fwrite(file, 5, "tail|");
+  if (status == PFU_SUCCESS) status = pfu_fwrite(file, 40, "0123456789012345678901234567890123456789");
+  const int closed = pfu_fclose(&file);
+  return status != PFU_SUCCESS || closed != PFU_SUCCESS;
+}
+
+bool pfu_receive(const char* target) {
+  PF_File_Ptr stream = nullptr;
+  if (pfu_fopen("stream.bin", 1, PFU_Binary, 32, &stream) != PFU_SUCCESS) return true;
+  const int status = pfu_receive_file(stream, target);
+  const int closed = pfu_fclose(&stream);
+  return status != PFU_SUCCESS || closed != PFU_SUCCESS;
+}
+
+std::string crlf(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+std::vector<Writer> writers() {
+  return {
+      {"pfu write in place", Keeps::Rest, std::string(4000, 'o'), pfu_in_place},
+      {"pfu append", Keeps::Prefix, "old line\r\nold line\r\n", pfu_append},
+      {"pfu_receive_file", Keeps::Whole, crlf("old text\n"), pfu_receive, crlf(stream_text())},
+  };
+}
+
+// What is wrong with `target` after `writer` failed, or "".
+std::string kept(const Writer& writer, const std::string& target) {
+  const std::string now = read_file(target);
+  switch (writer.keeps) {
+    case Keeps::Rest:
+      if (now.size() < writer.old.size()) return "shorter: " + std::to_string(now.size());
+      break;
+    case Keeps::Prefix:
+      if (now.compare(0, writer.old.size(), writer.old) != 0) return "lost its start: " + now;
+      break;
+    case Keeps::Whole:
+      if (now != writer.old && now != writer.expected)
+        return "half-written: " + std::to_string(now.size()) + " bytes";
+      break;
+  }
+  return "";
+}
+
+void prepare_stream() { write_bytes("stream.bin", stream_text() + "\x04"); }
+
+}  // namespace
+
+TEST(IoSweep, EveryWriterSurvivesEveryFailingCall) {
+  for (const Writer& writer : writers()) {
+    for (int error : {EIO, ENOSPC}) {
+      SCOPED_TRACE(std::string(writer.name) + ", errno " + std::to_string(error));
+      testsupport::IoSweep sweep;
+      sweep.prepare = [&] {
+        prepare_stream();
+        write_bytes("target", writer.old);
+      };
+      sweep.op = [&] { return writer.write("target"); };
+      sweep.check = [&] { return kept(writer, "target"); };
+      EXPECT_IO_SAFE(sweep, error);
+    }
+  }
+}
+
+TEST(IoSweep, WritersToAFullDeviceAreTold) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no device that is always full";
+#else
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no writable /dev/full here";
+  prepare_stream();
+  for (const Writer& writer : writers()) {
+    const int handles = platform_io_open_handles();
+    EXPECT_TRUE(writer.write("/dev/full")) << writer.name;
+    EXPECT_EQ(platform_io_open_handles(), handles) << writer.name;
+  }
+#endif
+}
+
+TEST(IoSweep, WritersToAReadOnlyFolderAreToldAndChangeNothing) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a folder's read-only attribute does not keep files from being made or changed "
+                  "in it on Windows";
+#else
+  prepare_stream();
+  ASSERT_EQ(mkdir("ro", 0755), 0);
+  // The super-user passes every permission check; with another file-system user it does not.
+  const bool root = geteuid() == 0;
+  for (const Writer& writer : writers()) {
+    write_bytes("ro/target", writer.old);
+    chmod("ro/target", 0444);
+    chmod("ro", 0555);
+    if (root) setfsuid(65534);
+    const bool told = writer.write("ro|target");
+    if (root) setfsuid(0);
+    chmod("ro", 0755);
+    EXPECT_TRUE(told) << writer.name;
+    EXPECT_EQ(read_file("ro/target"), writer.old) << writer.name;
+    chmod("ro/target", 0644);
+    unlink("ro/target");
+  }
+  // Nothing else was made in the folder.
+  EXPECT_EQ(rmdir("ro"), 0);
+#endif
+}
