@@ -62,6 +62,9 @@ int platform_fd_close(int fd);
 int platform_path_rename(const char* from, const char* to);
 // Removes the file: 1, or 0.
 int platform_path_remove(const char* path);
+// 1 when `path` names a plain file that may be written, or nothing yet: a writer may then replace
+// it by a sibling renamed over it once whole. 0 for a folder, a device, a pipe, a read-only file.
+int platform_path_replaceable(const char* path);
 
 // A stream from platform_path_fopen: writes `size` bytes (1, or 0 with the stream's error set
 // where the library sets it), flushes it (1 or 0), closes it (1, or 0 when the close failed or

@@ -3,6 +3,8 @@
 #include <errno.h>
 
 #include "platform/pfile.h"
+
+#include "platform/fileattr.h"
 #include "platform/pfile_seam.h"
 
 namespace {
@@ -72,4 +74,11 @@ int platform_stream_close(FILE* stream) {
   // A write that failed earlier is reported here when the close itself went well.
   if (closed && failed_before) errno = EIO;
   return closed && !failed_before;
+}
+
+int platform_path_replaceable(const char* path) {
+  const uint32_t attributes = platform_file_attributes(path);
+  return attributes == PLATFORM_INVALID_FILE_ATTRIBUTES ||
+         !(attributes & (PLATFORM_FILE_ATTRIBUTE_DIRECTORY | PLATFORM_FILE_ATTRIBUTE_READONLY |
+                         PLATFORM_FILE_ATTRIBUTE_DEVICE));
 }

@@ -3,7 +3,6 @@
 #include <limits.h>
 #include <string.h>
 
-#include "platform/fileattr.h"
 #include "platform/stream_socket.h"
 #include "runtime/diag/diag.h"
 #include "runtime/diag/trap.h"
@@ -545,10 +544,7 @@ int pfu_receive_file(PF_File_Ptr stream, const char* name) {
   if (length > 0 && length + 1 < PFU_PATH_MAX) {
     memcpy(target, name, length + 1);
     pfu_path_convert_separators(target, PFU_Backslash_Form);
-    const uint32_t attributes = platform_file_attributes(target);
-    if (attributes == PLATFORM_INVALID_FILE_ATTRIBUTES ||
-        !(attributes & (PLATFORM_FILE_ATTRIBUTE_DIRECTORY | PLATFORM_FILE_ATTRIBUTE_READONLY |
-                        PLATFORM_FILE_ATTRIBUTE_DEVICE))) {
+    if (platform_path_replaceable(target)) {
       memcpy(part, target, length);
       memcpy(part + length, "~", 2);
     }

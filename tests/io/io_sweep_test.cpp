@@ -11,7 +11,10 @@
 
 #include "child_output.h"
 #include "io_sweep.h"
+#include "runtime/diag/diag.h"
 #include "runtime/file/pfu.h"
+#include "runtime/mem/mem.h"
+#include "runtime/mem/memdebug.h"
 
 #ifndef _WIN32
 #include <sys/fsuid.h>
@@ -43,7 +46,8 @@ struct Writer {
   std::string old;  // what the file holds before each run
   // Writes to `target`: true when it told its caller that something failed.
   std::function<bool(const char* target)> write;
-  std::string expected = "";  // Keeps::Whole: the complete new content
+  // Keeps::Whole: whether the file holds the complete new content.
+  std::function<bool(const std::string&)> complete = nullptr;
 };
 
 // Text sent through a stream, ended by the byte 4, and what a text file receives of it.
@@ -69,7 +73,8 @@ bool pfu_append(const char* target) {
   int status = pfu_fopen(target, 11, PFU_Binary, 16, &file);
   if (status != PFU_SUCCESS) return true;
   for (int i = 0; i < 20 && status == PFU_SUCCESS; ++i) status = pfu_fwrite(file, 5, "tail|");
-  if (status == PFU_SUCCESS) status = pfu_fwrite(file, 40, "0123456789012345678901234567890123456789");
+  if (status == PFU_SUCCESS)
+    status = pfu_fwrite(file, 40, "0123456789012345678901234567890123456789");
   const int closed = pfu_fclose(&file);
   return status != PFU_SUCCESS || closed != PFU_SUCCESS;
 }
@@ -88,11 +93,50 @@ std::string crlf(const std::string& text) {
   return out;
 }
 
+// The error log: told when a message that the log did not take came on the standard output.
+bool error_log(const char* target) {
+  ::testing::internal::CaptureStdout();
+  debug_setup(1);
+  message_log_file_set(target);
+  for (int i = 0; i < 3; ++i) report_info("io_sweep", "message %d", i);
+  message_log_file_set(nullptr);
+  debug_setup(0);
+  // A device is not read back: /dev/full reads as endless zeros.
+  const std::string out = ::testing::internal::GetCapturedStdout(),
+                    log = platform_path_replaceable(target) ? read_file(target) : "";
+  bool lost = false;
+  for (const char* message : {"message 0", "message 1", "message 2"})
+    if (out.find(message) == std::string::npos && log.find(message) == std::string::npos)
+      lost = true;
+  return !lost && out.find("message") != std::string::npos;
+}
+
+// The unreleased-memory file, listing two blocks numbered while the mode is on.
+bool unreleased_memory(const char* target) {
+  memdebug_set_file_name("no_such.memory");
+  memdebug_start();
+  void* blocks[2] = {getmem(100), getmem(200)};
+  memdebug_set_file_name(target);
+  ::testing::internal::CaptureStdout();
+  memdebug_write();
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  memdebug_stop();
+  memdebug_set_file_name(nullptr);
+  for (void* block : blocks) rlsmem(block);
+  return out.find("was not written") != std::string::npos;
+}
+
 std::vector<Writer> writers() {
   return {
       {"pfu write in place", Keeps::Rest, std::string(4000, 'o'), pfu_in_place},
       {"pfu append", Keeps::Prefix, "old line\r\nold line\r\n", pfu_append},
-      {"pfu_receive_file", Keeps::Whole, crlf("old text\n"), pfu_receive, crlf(stream_text())},
+      {"pfu_receive_file", Keeps::Whole, crlf("old text\n"), pfu_receive,
+       [](const std::string& now) { return now == crlf(stream_text()); }},
+      {"error log", Keeps::Rest, "", error_log},
+      {"unreleased-memory file", Keeps::Whole, "1 2\n", unreleased_memory,
+       [](const std::string& now) {
+         return now.find(" 100\n") != std::string::npos && now.find(" 200\n") != std::string::npos;
+       }},
   };
 }
 
@@ -107,7 +151,7 @@ std::string kept(const Writer& writer, const std::string& target) {
       if (now.compare(0, writer.old.size(), writer.old) != 0) return "lost its start: " + now;
       break;
     case Keeps::Whole:
-      if (now != writer.old && now != writer.expected)
+      if (now != writer.old && !writer.complete(now))
         return "half-written: " + std::to_string(now.size()) + " bytes";
       break;
   }
@@ -144,6 +188,8 @@ TEST(IoSweep, WritersToAFullDeviceAreTold) {
     const int handles = platform_io_open_handles();
     EXPECT_TRUE(writer.write("/dev/full")) << writer.name;
     EXPECT_EQ(platform_io_open_handles(), handles) << writer.name;
+    // The device is written to, never replaced by a file.
+    ASSERT_FALSE(platform_path_replaceable("/dev/full")) << writer.name;
   }
 #endif
 }

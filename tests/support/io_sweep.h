@@ -36,5 +36,5 @@ IoSweepResult io_sweep(const IoSweep& sweep, int error);
   do {                                                                                  \
     const ::testsupport::IoSweepResult kel_io_ = ::testsupport::io_sweep(sweep, error); \
     EXPECT_GT(kel_io_.injected, 0) << "the operation made no call of the file layer";   \
-    EXPECT_EQ(kel_io_.failure, "");                                                     \
+    EXPECT_EQ(kel_io_.failure, "") << kel_io_.calls << " calls";                        \
   } while (0)
