@@ -5,12 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "child_output.h"
+#include "binding/host_binding.h"
+#include "host/host.h"
 #include "io_sweep.h"
+#include "mirax_model.h"
+#include "platform/program.h"
 #include "runtime/diag/diag.h"
 #include "runtime/file/pfu.h"
 #include "runtime/mem/mem.h"
@@ -42,6 +49,7 @@ enum class Keeps {
 
 struct Writer {
   const char* name;
+  const char* file;  // the name the writer always writes, in the folder given; null: any name
   Keeps keeps;
   std::string old;  // what the file holds before each run
   // Writes to `target`: true when it told its caller that something failed.
@@ -126,14 +134,50 @@ bool unreleased_memory(const char* target) {
   return out.find("was not written") != std::string::npos;
 }
 
+// The report of the CsysList command, run by mirax's host on the module linked into this program
+// in the folder of `target`: told when the host learns that no report was written.
+bool csyspos_report(const char* target) {
+  const std::string path = target;
+  testsupport::FixedAnswers answers;
+  answers.reply = u"cs0";
+  mirax::SessionOptions options;
+  // The host reads the menu and message files of the text tree built beside this program's folder.
+  char program[1024];
+  if (platform_program_path(program, sizeof program) == 0) return false;
+  options.text_root =
+      (std::filesystem::path(program).parent_path() / KEL_IO_BUILD_ROOT_REL).string();
+  options.directory = path.substr(0, path.size() - strlen("csyspos.txt"));
+  const mirax::Assembly assembly = testsupport::AssemblyBuilder()
+                                       .model("ASM", mirax::ModelType::assembly)
+                                       .component("P1")
+                                       .component("P2", testsupport::at({1, 2, 3}))
+                                       .model("P1")
+                                       .csys("CS0", testsupport::at({4, 5, 6}))
+                                       .model("P2")
+                                       .csys("cs0")
+                                       .build();
+  const std::filesystem::path here = std::filesystem::current_path();
+  std::ostringstream out, err;
+  const mirax::SessionResult result = mirax::run_module({user_initialize_plus, user_terminate_plus},
+                                                        options, assembly, answers, out, err);
+  std::filesystem::current_path(here);
+  return !result.report_written;
+}
+
+bool is_csyspos_report(const std::string& now) {
+  return now.find(" Csys Name(Listing) = cs0 ") == 0 && now.find("1 P2 PART") != std::string::npos;
+}
+
 std::vector<Writer> writers() {
   return {
-      {"pfu write in place", Keeps::Rest, std::string(4000, 'o'), pfu_in_place},
-      {"pfu append", Keeps::Prefix, "old line\r\nold line\r\n", pfu_append},
-      {"pfu_receive_file", Keeps::Whole, crlf("old text\n"), pfu_receive,
+      {"pfu write in place", nullptr, Keeps::Rest, std::string(4000, 'o'), pfu_in_place},
+      {"pfu append", nullptr, Keeps::Prefix, "old line\r\nold line\r\n", pfu_append},
+      {"pfu_receive_file", nullptr, Keeps::Whole, crlf("old text\n"), pfu_receive,
        [](const std::string& now) { return now == crlf(stream_text()); }},
-      {"error log", Keeps::Rest, "", error_log},
-      {"unreleased-memory file", Keeps::Whole, "1 2\n", unreleased_memory,
+      {"error log", nullptr, Keeps::Rest, "", error_log},
+      {"csyspos.txt report", "csyspos.txt", Keeps::Whole, "old report\n", csyspos_report,
+       is_csyspos_report},
+      {"unreleased-memory file", nullptr, Keeps::Whole, "1 2\n", unreleased_memory,
        [](const std::string& now) {
          return now.find(" 100\n") != std::string::npos && now.find(" 200\n") != std::string::npos;
        }},
@@ -166,13 +210,14 @@ TEST(IoSweep, EveryWriterSurvivesEveryFailingCall) {
   for (const Writer& writer : writers()) {
     for (int error : {EIO, ENOSPC}) {
       SCOPED_TRACE(std::string(writer.name) + ", errno " + std::to_string(error));
+      const std::string target = writer.file ? writer.file : "target";
       testsupport::IoSweep sweep;
       sweep.prepare = [&] {
         prepare_stream();
-        write_bytes("target", writer.old);
+        write_bytes(target, writer.old);
       };
-      sweep.op = [&] { return writer.write("target"); };
-      sweep.check = [&] { return kept(writer, "target"); };
+      sweep.op = [&] { return writer.write(target.c_str()); };
+      sweep.check = [&] { return kept(writer, target); };
       EXPECT_IO_SAFE(sweep, error);
     }
   }
@@ -185,6 +230,7 @@ TEST(IoSweep, WritersToAFullDeviceAreTold) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no writable /dev/full here";
   prepare_stream();
   for (const Writer& writer : writers()) {
+    if (writer.file) continue;  // a writer of a fixed name cannot be pointed at the device
     const int handles = platform_io_open_handles();
     EXPECT_TRUE(writer.write("/dev/full")) << writer.name;
     EXPECT_EQ(platform_io_open_handles(), handles) << writer.name;
@@ -204,17 +250,18 @@ TEST(IoSweep, WritersToAReadOnlyFolderAreToldAndChangeNothing) {
   // The super-user passes every permission check; with another file-system user it does not.
   const bool root = geteuid() == 0;
   for (const Writer& writer : writers()) {
-    write_bytes("ro/target", writer.old);
-    chmod("ro/target", 0444);
+    const std::string target = std::string("ro/") + (writer.file ? writer.file : "target");
+    write_bytes(target, writer.old);
+    chmod(target.c_str(), 0444);
     chmod("ro", 0555);
     if (root) setfsuid(65534);
-    const bool told = writer.write("ro|target");
+    const bool told = writer.write(target.c_str());
     if (root) setfsuid(0);
     chmod("ro", 0755);
     EXPECT_TRUE(told) << writer.name;
-    EXPECT_EQ(read_file("ro/target"), writer.old) << writer.name;
-    chmod("ro/target", 0644);
-    unlink("ro/target");
+    EXPECT_EQ(read_file(target), writer.old) << writer.name;
+    chmod(target.c_str(), 0644);
+    unlink(target.c_str());
   }
   // Nothing else was made in the folder.
   EXPECT_EQ(rmdir("ro"), 0);
