@@ -22,6 +22,7 @@
 #include "runtime/file/pfu.h"
 #include "runtime/mem/mem.h"
 #include "runtime/mem/memdebug.h"
+#include "runtime/tolcmp/tolcmp.h"
 
 #ifndef _WIN32
 #include <sys/fsuid.h>
@@ -164,6 +165,17 @@ bool csyspos_report(const char* target) {
   return !result.report_written;
 }
 
+// The tolerance comparison's report of two files that differ, appended to `target`: told when
+// the comparison says its report is not complete.
+bool tolerance_report(const char* target) {
+  tolerance_report_file_set(target);
+  const int console = tolerance_console_set(0);
+  const int result = tolerance_compare_files("numbers_1.txt", "numbers_2.txt", 0, 0, 1e-6, 1e-6);
+  tolerance_console_set(console);
+  tolerance_report_file_set(nullptr);
+  return result != TOLCMP_DIFFERENT || !tolerance_report_written();
+}
+
 bool is_csyspos_report(const std::string& now) {
   return now.find(" Csys Name(Listing) = cs0 ") == 0 && now.find("1 P2 PART") != std::string::npos;
 }
@@ -175,6 +187,7 @@ std::vector<Writer> writers() {
       {"pfu_receive_file", nullptr, Keeps::Whole, crlf("old text\n"), pfu_receive,
        [](const std::string& now) { return now == crlf(stream_text()); }},
       {"error log", nullptr, Keeps::Rest, "", error_log},
+      {"tolerance comparison report", nullptr, Keeps::Prefix, "old report\n", tolerance_report},
       {"csyspos.txt report", "csyspos.txt", Keeps::Whole, "old report\n", csyspos_report,
        is_csyspos_report},
       {"unreleased-memory file", nullptr, Keeps::Whole, "1 2\n", unreleased_memory,
@@ -202,7 +215,12 @@ std::string kept(const Writer& writer, const std::string& target) {
   return "";
 }
 
-void prepare_stream() { write_bytes("stream.bin", stream_text() + "\x04"); }
+// The inputs of the writers: a text for the streams, two files of numbers that differ.
+void prepare_stream() {
+  write_bytes("stream.bin", stream_text() + "\x04");
+  write_bytes("numbers_1.txt", "1.0 2.0\n3.0 4.0\n5.0\n");
+  write_bytes("numbers_2.txt", "1.0 2.5\n3.0 4.0\n");
+}
 
 }  // namespace
 
