@@ -5,8 +5,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "app/transform.h"
+#include "platform/pfile.h"
 #include "binding/host_stubs.h"
 #include "binding/local_calls.h"
 #include "runtime/text/kel_printf.h"
@@ -14,6 +16,10 @@
 namespace {
 
 constexpr const char* kReportFile = "csyspos.txt";
+// The report of the running command until it is whole: renamed over the report at the end, so
+// that a failed write never leaves the previous report shorter or half-written.
+constexpr const char* kReportPart = "csyspos.txt~";
+bool report_failed;  // a piece of the running command's report was not written
 // "Lebel" is kept as the system has always written it: readers of the report match the header line.
 constexpr const char* kHeader =
     "\nLebel Name  Type  Tx   Ty   Tz   x1   x2   x3   y1   y2   y3   z1   z2   z3\n";
@@ -105,13 +111,27 @@ bool wanted_name_read(kel_wchar (&wanted)[KEL_NAME_SIZE], char (&text)[kTextSize
   return true;
 }
 
+// Writes a piece of the report in progress, opening it with `mode`: 0, or EOF (and the report
+// counts as failed) when the piece did not reach the file.
+int report_piece(const char* mode, std::initializer_list<const char*> parts) {
+  FILE* f = platform_path_fopen(kReportPart, mode);
+  if (!f) return report_failed = true, EOF;
+  for (const char* part : parts) std::fputs(part, f);
+  if (!platform_stream_close(f)) return report_failed = true, EOF;
+  return 0;
+}
+
 void report_create(const char* name) {
-  if (FILE* f = std::fopen(kReportFile, "w")) {
-    std::fputs(" Csys Name(Listing) = ", f);
-    std::fputs(name, f);
-    std::fputs(" \n", f);
-    std::fclose(f);
-  }
+  report_failed = false;
+  report_piece("w", {" Csys Name(Listing) = ", name, " \n"});
+}
+
+// The report in progress replaces the previous one when every piece was written; otherwise it
+// is dropped and the previous report stays as it was. True when the report was replaced.
+bool report_finish() {
+  if (!report_failed && platform_path_rename(kReportPart, kReportFile)) return true;
+  platform_path_remove(kReportPart);
+  return false;
 }
 
 }  // namespace
@@ -134,11 +154,7 @@ int csys_app_terminate(void) {
 }
 
 int report_append(const char* text, int add_blank) {
-  FILE* f = std::fopen(kReportFile, "a");
-  if (!f) return EOF;
-  std::fputs(text, f);
-  if (add_blank) std::fputc(' ', f);
-  return std::fclose(f);
+  return report_piece("a", {text, add_blank ? " " : ""});
 }
 
 int csys_list_command(void*, int) {
@@ -165,7 +181,8 @@ int csys_list_command(void*, int) {
     KelSolidFeatVisit(model, component_visit, component_filter, &data);
   }
   message_show("EndCsys");
-  return 1;
+  // A report that could not be written is not one: the host is told none was written.
+  return report_finish() ? 1 : 0;
 }
 
 int reference_csys_select(Transform out) {

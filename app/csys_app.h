@@ -18,9 +18,11 @@ typedef struct CsysListData {
   kel_wchar wanted_name[KEL_NAME_SIZE];  // lower-cased name looked for
 } CsysListData;
 
-// Appends `text` (and a blank when add_blank is non-zero) to "csyspos.txt"; fclose's result.
+// Appends `text` (and a blank when add_blank is non-zero) to the report the command is writing,
+// "csyspos.txt~" until it is whole; 0, or EOF when the piece was not written.
 int report_append(const char* text, int add_blank);
-// The button's action: 0 when the name prompt gave no name, else 1.
+// The button's action: 0 when the name prompt gave no name or the report could not be written
+// (the previous "csyspos.txt" then stays as it was), else 1.
 int csys_list_command(void* app_data, int app_int);
 // Lets the user pick the reference csys and writes its transform into `out`; 0, or -1 with
 // `out` untouched.

@@ -107,7 +107,8 @@ SessionResult run_module(const ModuleEntries& module, const SessionOptions& opti
   if (result.report_written)
     out << "Report: " << path_to_utf8(std::filesystem::current_path() / "csyspos.txt") << "\n";
   else
-    out << "No report written: the name prompt was cancelled or failed.\n";
+    out << "No report written: the name prompt was cancelled or failed, or the report could not "
+           "be written.\n";
   if (host.geometry_records_held() != 0)
     err << "mirax: the module did not release " << host.geometry_records_held()
         << " csys data record(s)\n";

@@ -15,6 +15,7 @@ uint32_t platform_file_attributes(const char* path) {
   struct stat info;
   if (stat(native, &info) != 0) return PLATFORM_INVALID_FILE_ATTRIBUTES;
   if (S_ISDIR(info.st_mode)) return PLATFORM_FILE_ATTRIBUTE_DIRECTORY;
+  if (!S_ISREG(info.st_mode)) return PLATFORM_FILE_ATTRIBUTE_DEVICE;
   return access(native, W_OK) == 0 ? PLATFORM_FILE_ATTRIBUTE_NORMAL
                                    : PLATFORM_FILE_ATTRIBUTE_READONLY;
 }

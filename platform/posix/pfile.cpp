@@ -9,6 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/pfile_seam.h"
+
+// Built with 64-bit file offsets (_FILE_OFFSET_BITS=64 on the whole project): open, lseek, fstat,
+// stat, readdir and fopen are the large-file calls.
+static_assert(sizeof(off_t) == 8, "the file layer needs 64-bit offsets");
+
 namespace {
 
 // Backslashes separate components, as they do for the Windows calls. 0 (ENAMETOOLONG) when the
@@ -43,7 +49,7 @@ void ignore_sigpipe() {
 int platform_file_open(const char* path, int access, int creation, platform_fh* handle) {
   char native[PATH_MAX];
   *handle = PLATFORM_NULL_FH;
-  if (!native_path(path, native)) return 0;
+  if (!native_path(path, native) || platform_seam::refuse()) return 0;
   int flags = (access & PLATFORM_FILE_READ) && (access & PLATFORM_FILE_WRITE) ? O_RDWR
               : (access & PLATFORM_FILE_WRITE)                                ? O_WRONLY
                                                                               : O_RDONLY;
@@ -63,11 +69,13 @@ int platform_file_open(const char* path, int access, int creation, platform_fh* 
     return 0;
   }
   *handle = fd;
+  platform_seam::opened(1);
   return 1;
 }
 
 int platform_file_read(platform_fh handle, void* buffer, int size, int* got) {
   *got = 0;
+  if (platform_seam::refuse()) return 0;
   ssize_t n;
   do n = read((int)handle, buffer, (size_t)size);
   while (n < 0 && errno == EINTR);
@@ -77,6 +85,8 @@ int platform_file_read(platform_fh handle, void* buffer, int size, int* got) {
 }
 
 int platform_file_write(platform_fh handle, const void* data, int size, int* written) {
+  *written = 0;
+  if (platform_seam::refuse()) return 0;
   ignore_sigpipe();
   const char* p = static_cast<const char*>(data);
   int done = 0;
@@ -94,28 +104,30 @@ int platform_file_write(platform_fh handle, const void* data, int size, int* wri
   return 1;
 }
 
-int platform_file_seek(platform_fh handle, long offset, int origin, long* position) {
+int platform_file_seek(platform_fh handle, int64_t offset, int origin, int64_t* position) {
   int whence = origin == PLATFORM_SEEK_CUR   ? SEEK_CUR
                : origin == PLATFORM_SEEK_END ? SEEK_END
                                              : SEEK_SET;
   off_t at = lseek((int)handle, (off_t)offset, whence);
   if (at == (off_t)-1) return 0;
-  if (position) *position = (long)at;
+  if (position) *position = at;
   return 1;
 }
 
-int platform_file_truncate(platform_fh handle, long length) {
+int platform_file_truncate(platform_fh handle, int64_t length) {
   if (lseek((int)handle, (off_t)length, SEEK_SET) == (off_t)-1) return 0;
   return ftruncate((int)handle, (off_t)length) == 0;
 }
 
-int platform_file_close(platform_fh handle) { return close((int)handle) == 0; }
+// A refused close closes all the same (see platform_io_fail_after).
+int platform_file_close(platform_fh handle) { return platform_fd_close((int)handle); }
 
 int platform_pipe(platform_fh* read_end, platform_fh* write_end) {
   int fds[2];
   if (pipe(fds) != 0) return 0;
   *read_end = fds[0];
   *write_end = fds[1];
+  platform_seam::opened(2);
   return 1;
 }
 
@@ -123,7 +135,10 @@ int platform_getcwd(char* out, int size) { return getcwd(out, (size_t)size) != n
 
 FILE* platform_path_fopen(const char* path, const char* mode) {
   char native[PATH_MAX];
-  return native_path(path, native) ? fopen(native, mode) : nullptr;
+  if (!native_path(path, native) || platform_seam::refuse()) return nullptr;
+  FILE* stream = fopen(native, mode);
+  if (stream) platform_seam::opened(1);
+  return stream;
 }
 
 int platform_path_access(const char* path, int mode) {
@@ -135,11 +150,31 @@ int platform_path_access(const char* path, int mode) {
 
 int platform_path_open(const char* path, int flags, int permission) {
   char native[PATH_MAX];
-  if (!native_path(path, native)) return -1;
-  return open(native, flags, permission);
+  if (!native_path(path, native) || platform_seam::refuse()) return -1;
+  const int fd = open(native, flags, permission);
+  if (fd >= 0) platform_seam::opened(1);
+  return fd;
 }
 
-int platform_fd_close(int fd) { return close(fd) == 0; }
+int platform_fd_close(int fd) {
+  const bool refused = platform_seam::refuse();
+  const int error = errno;
+  const bool closed = close(fd) == 0;
+  platform_seam::opened(-1);
+  if (refused) errno = error;
+  return closed && !refused;
+}
+
+int platform_path_rename(const char* from, const char* to) {
+  char native_from[PATH_MAX], native_to[PATH_MAX];
+  if (!native_path(from, native_from) || !native_path(to, native_to)) return 0;
+  return !platform_seam::refuse() && rename(native_from, native_to) == 0;
+}
+
+int platform_path_remove(const char* path) {
+  char native[PATH_MAX];
+  return native_path(path, native) && !platform_seam::refuse() && unlink(native) == 0;
+}
 
 int platform_dir_open(platform_dir* dir, const char* path) {
   char native[PATH_MAX];
@@ -149,6 +184,7 @@ int platform_dir_open(platform_dir* dir, const char* path) {
   DIR* d = opendir(native[0] ? native : ".");
   if (!d) return 0;
   dir->handle = (intptr_t)d;
+  platform_seam::opened(1);
   return 1;
 }
 
@@ -167,6 +203,9 @@ const char* platform_dir_next(platform_dir* dir) {
 }
 
 void platform_dir_close(platform_dir* dir) {
-  if (dir->handle) closedir((DIR*)dir->handle);
+  if (dir->handle) {
+    closedir((DIR*)dir->handle);
+    platform_seam::opened(-1);
+  }
   dir->handle = 0;
 }

@@ -6,6 +6,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "platform/pfile_seam.h"
 #include "platform/win32/win_errno.h"
 
 namespace {
@@ -64,6 +65,7 @@ int platform_file_open(const char* path, int access, int creation, platform_fh* 
     errno = EFAULT;
     return 0;
   }
+  if (platform_seam::refuse()) return 0;
   DWORD desired = (access & PLATFORM_FILE_READ ? GENERIC_READ : 0) |
                   (access & PLATFORM_FILE_WRITE ? GENERIC_WRITE : 0);
   DWORD rule = creation == PLATFORM_OPEN_ALWAYS     ? OPEN_ALWAYS
@@ -73,18 +75,22 @@ int platform_file_open(const char* path, int access, int creation, platform_fh* 
   HANDLE h = CreateFileA(path, desired, 0, &inherit, rule, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return fail_with_last_error();
   *handle = reinterpret_cast<platform_fh>(h);
+  platform_seam::opened(1);
   return 1;
 }
 
 int platform_file_read(platform_fh handle, void* buffer, int size, int* got) {
   DWORD n = 0;
   *got = 0;
+  if (platform_seam::refuse()) return 0;
   if (!ReadFile(as_handle(handle), buffer, (DWORD)size, &n, nullptr)) return fail_with_last_error();
   *got = (int)n;
   return 1;
 }
 
 int platform_file_write(platform_fh handle, const void* data, int size, int* written) {
+  *written = 0;
+  if (platform_seam::refuse()) return 0;
   const char* p = static_cast<const char*>(data);
   int done = 0;
   while (done < size) {
@@ -99,7 +105,7 @@ int platform_file_write(platform_fh handle, const void* data, int size, int* wri
   return 1;
 }
 
-int platform_file_seek(platform_fh handle, long offset, int origin, long* position) {
+int platform_file_seek(platform_fh handle, int64_t offset, int origin, int64_t* position) {
   DWORD method = origin == PLATFORM_SEEK_CUR   ? FILE_CURRENT
                  : origin == PLATFORM_SEEK_END ? FILE_END
                                                : FILE_BEGIN;
@@ -110,18 +116,27 @@ int platform_file_seek(platform_fh handle, long offset, int origin, long* positi
     return 0;
   }
   if (!SetFilePointerEx(as_handle(handle), distance, &at, method)) return fail_with_last_error();
-  if (position) *position = (long)at.QuadPart;
+  if (position) *position = at.QuadPart;
   return 1;
 }
 
-int platform_file_truncate(platform_fh handle, long length) {
+int platform_file_truncate(platform_fh handle, int64_t length) {
   if (!platform_file_seek(handle, length, PLATFORM_SEEK_SET, nullptr)) return 0;
   if (!SetEndOfFile(as_handle(handle))) return fail_with_last_error();
   return 1;
 }
 
+// A refused close closes all the same (see platform_io_fail_after).
 int platform_file_close(platform_fh handle) {
-  return CloseHandle(as_handle(handle)) ? 1 : fail_with_last_error();
+  const bool refused = platform_seam::refuse();
+  const int error = errno;
+  const BOOL closed = CloseHandle(as_handle(handle));
+  platform_seam::opened(-1);
+  if (refused) {
+    errno = error;
+    return 0;
+  }
+  return closed ? 1 : fail_with_last_error();
 }
 
 int platform_pipe(platform_fh* read_end, platform_fh* write_end) {
@@ -130,6 +145,7 @@ int platform_pipe(platform_fh* read_end, platform_fh* write_end) {
   if (!CreatePipe(&r, &w, &inherit, 0)) return fail_with_last_error();
   *read_end = reinterpret_cast<platform_fh>(r);
   *write_end = reinterpret_cast<platform_fh>(w);
+  platform_seam::opened(2);
   return 1;
 }
 
@@ -144,17 +160,47 @@ int platform_getcwd(char* out, int size) {
 }
 
 FILE* platform_path_fopen(const char* path, const char* mode) {
-  return path ? fopen(path, mode) : nullptr;
+  if (!path || platform_seam::refuse()) return nullptr;
+  FILE* stream = fopen(path, mode);
+  if (stream) platform_seam::opened(1);
+  return stream;
 }
 
 int platform_path_access(const char* path, int mode) { return path ? _access(path, mode & 6) : -1; }
 
 int platform_path_open(const char* path, int flags, int permission) {
-  if (!path) return -1;
-  return _open(path, flags | _O_BINARY, permission);
+  if (!path || platform_seam::refuse()) return -1;
+  const int fd = _open(path, flags | _O_BINARY, permission);
+  if (fd >= 0) platform_seam::opened(1);
+  return fd;
 }
 
-int platform_fd_close(int fd) { return _close(fd) == 0; }
+int platform_fd_close(int fd) {
+  const bool refused = platform_seam::refuse();
+  const int error = errno;
+  const bool closed = _close(fd) == 0;
+  platform_seam::opened(-1);
+  if (refused) errno = error;
+  return closed && !refused;
+}
+
+int platform_path_rename(const char* from, const char* to) {
+  if (!from || !to) {
+    errno = EFAULT;
+    return 0;
+  }
+  if (platform_seam::refuse()) return 0;
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 1 : fail_with_last_error();
+}
+
+int platform_path_remove(const char* path) {
+  if (!path) {
+    errno = EFAULT;
+    return 0;
+  }
+  if (platform_seam::refuse()) return 0;
+  return DeleteFileA(path) ? 1 : fail_with_last_error();
+}
 
 namespace {
 bool is_dot_entry(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
@@ -178,6 +224,7 @@ int platform_dir_open(platform_dir* dir, const char* path) {
   HANDLE h = FindFirstFileA(pattern, &found);
   if (h == INVALID_HANDLE_VALUE) return fail_with_last_error();
   dir->handle = reinterpret_cast<intptr_t>(h);
+  platform_seam::opened(1);
   size_t n = strlen(found.cFileName);
   memcpy(dir->name, found.cFileName, n < sizeof dir->name ? n + 1 : 1);
   dir->pending = 1;
@@ -202,6 +249,9 @@ const char* platform_dir_next(platform_dir* dir) {
 }
 
 void platform_dir_close(platform_dir* dir) {
-  if (dir->handle) FindClose(reinterpret_cast<HANDLE>(dir->handle));
+  if (dir->handle) {
+    FindClose(reinterpret_cast<HANDLE>(dir->handle));
+    platform_seam::opened(-1);
+  }
   dir->handle = 0;
 }

@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "platform/exceptions.h"
+#include "platform/pfile.h"
 #include "runtime/diag/trap.h"
 #include "runtime/text/kel_printf.h"
 #include "runtime/text/mbconv.h"
@@ -225,28 +226,30 @@ void report_message(int level, const char* name, char letter, const char* format
                     (!settings.fatal_hook || settings.fatal_hook(name) != 0);
 
   if (settings.message_output) {
-    FILE* out = stdout;
-    if (settings.message_log_file[0]) {
-      if (FILE* file = fopen(settings.message_log_file, settings.log_file_written ? "a" : "w")) {
-        out = file;
-        settings.log_file_written = true;
-      }
-    }
     // The message is the one text formatted by the print engine, so that an argument that is
     // the caller's last engine result is still whole when it is read. Messages are kept to the
     // report's 1000-byte buffer: longer ones are cut, not overrun.
     char message[kMessageBufferSize] = "";
     append_cut(message, sizeof message, format_message(format, args));
     const char letter_text[2] = {letter, 0};
-    switch (level) {
-      case 0: print_parts({"\n*** INFO MESSAGE from ", name, " : ***\n\t"}, out); break;
-      case 1:
-        print_parts({"\n*** ", letter_text, "-LEVEL ERROR in ", name, " : ***\n\t"}, out);
-        break;
-      default: print_parts({"\n*** FATAL ERROR in ", name, " : ***\n\t"}, out); break;
+    auto write_to = [&](FILE* out) {
+      switch (level) {
+        case 0: print_parts({"\n*** INFO MESSAGE from ", name, " : ***\n\t"}, out); break;
+        case 1:
+          print_parts({"\n*** ", letter_text, "-LEVEL ERROR in ", name, " : ***\n\t"}, out);
+          break;
+        default: print_parts({"\n*** FATAL ERROR in ", name, " : ***\n\t"}, out); break;
+      }
+      print_parts({message, "\n"}, out);
+    };
+    FILE* log = nullptr;
+    if (settings.message_log_file[0]) {
+      log = platform_path_fopen(settings.message_log_file, settings.log_file_written ? "a" : "w");
+      if (log) settings.log_file_written = true;
     }
-    print_parts({message, "\n"}, out);
-    if (out != stdout) fclose(out);
+    // A log that cannot be opened or did not take the message: it goes to the standard output,
+    // so that no report is lost.
+    if (!log || (write_to(log), !platform_stream_close(log))) write_to(stdout);
   }
   if (stop) crash();
 }

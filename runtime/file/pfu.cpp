@@ -1,5 +1,6 @@
 // Buffered file records over disk files, pipes and sockets.
 #include <errno.h>
+#include <limits.h>
 #include <string.h>
 
 #include "platform/stream_socket.h"
@@ -12,9 +13,10 @@
 
 namespace {
 
-constexpr int kStackArea = 8192;  // text conversions and socket reads up to this size use the stack
-constexpr int kCopyPiece = 512;   // pfu_fcopy moves at most this much per read
-constexpr char kEndOfText = 4;    // Ctrl-D ends a text sent over a stream
+constexpr int kStackArea =
+    8192;  // text conversions and direct text reads up to this size use the stack
+constexpr int kCopyPiece = 512;  // pfu_fcopy moves at most this much per read
+constexpr char kEndOfText = 4;   // Ctrl-D ends a text sent over a stream
 
 PF_File_Ptr* open_files = nullptr;  // the open-file list (xarray), while switched on
 
@@ -65,11 +67,12 @@ int deliver(PF_File_Ptr file, char* out, int want) {
   return delivered;
 }
 
-// Unbuffered read of a request larger than half the buffer.
+// Unbuffered read of a request larger than half the buffer (or of any request without a
+// buffer). Binary: one read straight into the caller's buffer. Text, whatever the file type:
+// repeated reads through an intermediate area with every CR dropped, until the request is met or
+// a read does not succeed, so that no call returns converted and raw text mixed.
 int read_direct(PF_File_Ptr file, int n, int* got, char* out) {
-  if (file->type != PFU_INET_Socket || file->kind == PFU_Binary)
-    return pfu_read_internal(file, n, got, out);
-  // Text sockets: repeated reads through an intermediate area, CRs dropped.
+  if (file->kind == PFU_Binary) return pfu_read_internal(file, n, got, out);
   char stack_area[kStackArea];
   char* area = n > kStackArea ? static_cast<char*>(getmem(n)) : stack_area;
   int status = area ? PFU_SUCCESS : PFU_OUT_OF_MEMORY;
@@ -199,41 +202,40 @@ int pfu_fopen(const char* name, int access, int kind, int buffer_size, PF_File_P
     report_fatal("pfu_fopen", "NULL PF_File_Ptr");
     return PFU_TRAP;
   }
-  // The guard is in place before the handle exists, so a trap never leaves it open.
+  // The path is formed and the record made before anything is opened: a refusal then touches no
+  // file (access 6 and 7 would already have emptied it, the others created it). The guard is in
+  // place before the handle exists, so a trap never leaves it open.
+  char full[PFU_PATH_MAX];
   platform_fh handle = PF_NULL_Handle;
   PF_File_Ptr record = nullptr;
-  const int guarded = guard_half_open(&handle, nullptr, nullptr, nullptr, &record);
-  int status = PFU_SUCCESS;
-  if (!platform_file_open(local, desired, creation, &handle)) {
-    status = pfu_errno_status();
-  } else if (access == 16) {
-    platform_file_close(handle);
-    handle = PF_NULL_Handle;
-  } else {
-    char full[PFU_PATH_MAX];
-    status = pfu_full_path(local, full);
-    if (status == PFU_SUCCESS) {
-      pfu_fdopen(handle, PF_NULL_Descriptor, full, access, PFU_Disk_File, kind, buffer_size,
-                 &record);
-      if (!record)
-        status = PFU_OUT_OF_MEMORY;
-      else if (open_files &&
-               !xar_alloc_or_append(&open_files, 1, sizeof(PF_File_Ptr), 8, &record)) {
-        release_half_open(0, 0, 0, 0, reinterpret_cast<intptr_t>(&record), 0, 0, 0, 0, 0, 0, 0, 0,
-                          0, 0, 0);
-        record = nullptr;
-        status = PFU_OUT_OF_MEMORY;
-      }
-    }
-    if (status != PFU_SUCCESS) {
-      // The path could not be formed: the handle is not kept.
-      platform_file_close(handle);
-      handle = PF_NULL_Handle;
-    }
-  }
-  if (guarded) trap_cleanup_drop();
+  int status = access == 16 ? PFU_SUCCESS : pfu_full_path(local, full);
   if (status != PFU_SUCCESS) return status;
-  if (access == 16) return PFU_SUCCESS;
+  const int guarded = guard_half_open(&handle, nullptr, nullptr, nullptr, &record);
+  bool listed = false;
+  if (access != 16) {
+    pfu_fdopen(PF_NULL_Handle, PF_NULL_Descriptor, full, access, PFU_Disk_File, kind, buffer_size,
+               &record);
+    if (!record)
+      status = PFU_OUT_OF_MEMORY;
+    else if (open_files && !xar_alloc_or_append(&open_files, 1, sizeof(PF_File_Ptr), 8, &record))
+      status = PFU_OUT_OF_MEMORY;
+    else
+      listed = open_files != nullptr;
+  }
+  if (status == PFU_SUCCESS && !platform_file_open(local, desired, creation, &handle))
+    status = pfu_errno_status();
+  if (guarded) trap_cleanup_drop();
+  if (status != PFU_SUCCESS) {
+    if (listed) dbg_list_remove(record);
+    release_half_open(0, 0, 0, 0, reinterpret_cast<intptr_t>(&record), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                      0);
+    return status;
+  }
+  if (access == 16) {
+    platform_file_close(handle);
+    return PFU_SUCCESS;
+  }
+  record->handle = handle;
   *file = record;
   if (access == 10 || access == 11) return pfu_fseek(*file, 0, PFU_SEEK_END);
   return PFU_SUCCESS;
@@ -313,7 +315,7 @@ int pfu_fflush(PF_File_Ptr file) {
   } else if (file->state == PFU_State_Read && file->type == PFU_Disk_File && file->buffered > 0) {
     // The read-ahead is dropped: the handle goes back to the logical position, so that what
     // follows (a write, a relative seek) happens where the reader stands.
-    if (!platform_file_seek(file->handle, -(long)file->buffered, PLATFORM_SEEK_CUR, nullptr))
+    if (!platform_file_seek(file->handle, -(int64_t)file->buffered, PLATFORM_SEEK_CUR, nullptr))
       status = pfu_errno_status();
   }
   if (status == PFU_SUCCESS) {
@@ -391,11 +393,16 @@ long pfu_ftell(PF_File_Ptr file) {
     report_fatal("pfu_ftell", "attempt to call on pipe.");
     return -1;
   }
-  long position = 0;
+  int64_t position = 0;
   if (!platform_file_seek(file->handle, 0, PLATFORM_SEEK_CUR, &position)) return -1;
-  if (file->state == PFU_State_Read) return position - file->buffered;
-  if (file->state == PFU_State_Write) return position + (file->buffered - file->offset);
-  return position;
+  if (file->state == PFU_State_Read) position -= file->buffered;
+  if (file->state == PFU_State_Write) position += file->buffered - file->offset;
+  // The result is a long: a position it cannot hold is a failure, never a wrapped value.
+  if (position > LONG_MAX) {
+    errno = EOVERFLOW;
+    return -1;
+  }
+  return (long)position;
 }
 
 int pfu_ftruncate(PF_File_Ptr file, long length) {
@@ -415,11 +422,13 @@ int pfu_ftruncate(PF_File_Ptr file, long length) {
 }
 
 int pfu_fputc(PF_File_Ptr file, int byte) {
+  if (!have_file(file, "pfu_fputc")) return PFU_TRAP;
   const char c = (char)byte;
   return pfu_fwrite(file, 1, &c);
 }
 
 int pfu_fputs(PF_File_Ptr file, const char* string) {
+  if (!have_file(file, "pfu_fputs")) return PFU_TRAP;
   if (!string) {
     report_fatal("pfu_fputs", "NULL string");
     return PFU_TRAP;
@@ -430,6 +439,7 @@ int pfu_fputs(PF_File_Ptr file, const char* string) {
 int pfu_fgetc(PF_File_Ptr file, int* byte) {
   unsigned char c = 0;
   int got = 0, status;
+  if (!have_file(file, "pfu_fgetc")) return PFU_TRAP;
   // A text buffer holding only CRs delivers nothing: read on.
   do status = pfu_fread(file, 1, &got, &c);
   while (status == PFU_SUCCESS && got == 0);
@@ -440,12 +450,14 @@ int pfu_fgetc(PF_File_Ptr file, int* byte) {
 int pfu_fclose(PF_File_Ptr* file) {
   if (!file || !*file) return PFU_NO_CHANGE;
   PF_File_Ptr f = *file;
-  const int status = pfu_fflush(f);
+  int status = pfu_fflush(f);
   if (!(f->access & PFU_Keep_Handle)) {
     if (f->type == PFU_INET_Socket) {
       if (f->socket != PF_NULL_Descriptor) platform_socket_close(f->socket);
-    } else if (f->handle != PF_NULL_Handle) {
-      platform_file_close(f->handle);
+    } else if (f->handle != PF_NULL_Handle && !platform_file_close(f->handle) &&
+               status == PFU_SUCCESS) {
+      // The close can be the first to tell that written bytes did not reach the file.
+      status = pfu_errno_status();
     }
   }
   if (open_files) dbg_list_remove(f);
@@ -460,6 +472,7 @@ int pfu_fcopy(PF_File_Ptr from, PF_File_Ptr to, int n, int* copied) {
   char piece[kCopyPiece];
   int total = 0, status;
   if (copied) *copied = 0;
+  if (!have_file(from, "pfu_fcopy") || !have_file(to, "pfu_fcopy")) return PFU_TRAP;
   if (n < -1) {
     report_fatal("pfu_fcopy", "bad count %d", n);
     return PFU_TRAP;
@@ -484,6 +497,7 @@ int pfu_fcopy(PF_File_Ptr from, PF_File_Ptr to, int n, int* copied) {
 }
 
 int pfu_fsend(PF_File_Ptr file, PF_File_Ptr stream) {
+  if (!have_file(file, "pfu_fsend") || !have_file(stream, "pfu_fsend")) return PFU_TRAP;
   for (;;) {
     int byte = 0;
     int status = pfu_fgetc(file, &byte);
@@ -500,6 +514,7 @@ int pfu_fsend(PF_File_Ptr file, PF_File_Ptr stream) {
 }
 
 int pfu_freceive(PF_File_Ptr stream, PF_File_Ptr file) {
+  if (!have_file(stream, "pfu_freceive") || !have_file(file, "pfu_freceive")) return PFU_TRAP;
   for (;;) {
     int byte = 0;
     int status = pfu_fgetc(stream, &byte);
@@ -520,12 +535,31 @@ int pfu_send_file(const char* name, PF_File_Ptr stream) {
 }
 
 int pfu_receive_file(PF_File_Ptr stream, const char* name) {
+  // A plain file (or a missing one) is replaced only once the whole text has arrived: the text
+  // goes to the sibling "<name>~", which is renamed over the name at the end and removed on a
+  // failure, so that a failure never leaves the old file half-written. Devices, read-only files
+  // and names too long for the sibling are written directly, as they always were.
+  char target[PFU_PATH_MAX] = "", part[PFU_PATH_MAX] = "";
+  const size_t length = name ? strlen(name) : 0;
+  if (length > 0 && length + 1 < PFU_PATH_MAX) {
+    memcpy(target, name, length + 1);
+    pfu_path_convert_separators(target, PFU_Backslash_Form);
+    if (platform_path_replaceable(target)) {
+      memcpy(part, target, length);
+      memcpy(part + length, "~", 2);
+    }
+  }
   PF_File_Ptr file = nullptr;
-  int status = pfu_fopen(name, 6, PFU_Text, kCopyPiece, &file);
+  int status = pfu_fopen(part[0] ? part : name, 6, PFU_Text, kCopyPiece, &file);
   if (status != PFU_SUCCESS) return status;
   status = pfu_freceive(stream, file);
   const int closed = pfu_fclose(&file);
-  return status == PFU_SUCCESS ? closed : status;
+  if (status == PFU_SUCCESS) status = closed;
+  if (!part[0]) return status;
+  if (status == PFU_SUCCESS && !platform_path_rename(part, target)) status = pfu_errno_status();
+  // A failure to remove the part is not reported over the failure that made it useless.
+  if (status != PFU_SUCCESS) platform_path_remove(part);
+  return status;
 }
 
 void pfu_set_dbg_list(int on) {

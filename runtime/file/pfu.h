@@ -50,6 +50,10 @@ int pfu_fwrite(PF_File_Ptr file, int n, const void* data);
 int pfu_write_internal(PF_File_Ptr file, int n, const void* data, int* written);
 int pfu_read_internal(PF_File_Ptr file, int size, int* got, void* buffer);
 int pfu_fflush(PF_File_Ptr file);
+// Files of 2 GiB and more are read, written and appended like any other. The offsets and lengths
+// below are longs (32 bits): pfu_fseek reaches a position beyond them from the current position or
+// the end; pfu_ftell at such a position returns -1 with errno EOVERFLOW (the status
+// PFU_TOO_BIG), never a wrapped value.
 int pfu_fseek(PF_File_Ptr file, long offset, int origin);
 long pfu_ftell(PF_File_Ptr file);
 int pfu_ftruncate(PF_File_Ptr file, long length);

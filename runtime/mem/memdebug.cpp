@@ -7,10 +7,12 @@
 // back to the backing allocator instead of being kept.
 #include "runtime/mem/memdebug.h"
 
+#include <errno.h>
 #include <setjmp.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "platform/pfile.h"
 #include "runtime/diag/diag.h"
 #include "runtime/diag/trap.h"
 #include "runtime/mem/clump.h"
@@ -208,17 +210,32 @@ void memdebug_stop(void) {
   mem_manager.memdebug_mode = 0;
 }
 
+// The file is replaced only once it is whole: the records go to "<file>~", renamed over the file
+// at the end. A failure leaves the previous file as it was, and says so on the standard output.
 void memdebug_write(void) {
-  FILE* f = fopen(file_name, "w");
-  if (!f) return;
-  for (void* p = first_memory_area(); p;) {
+  char part[1024];
+  const size_t length = strlen(file_name);
+  const bool sibling = length + 2 <= sizeof part && platform_path_replaceable(file_name);
+  if (sibling) {
+    memcpy(part, file_name, length);
+    memcpy(part + length, "~", 2);
+  }
+  const char* target = sibling ? part : file_name;
+  FILE* f = platform_path_fopen(target, "w");
+  bool written = f != nullptr;
+  for (void* p = first_memory_area(); f && p;) {
     void* next = nullptr;
     int size = 0, index = 0;
     if (!getmem_block_info(p, nullptr, &next, &size, nullptr, &index, nullptr)) break;
     if ((uint32_t)index != MEM_LOOP_NONE) fprintf(f, "%d %u\n", index, (unsigned)size);
     p = next;
   }
-  fclose(f);
+  if (f && !platform_stream_close(f)) written = false;
+  if (written && sibling && !platform_path_rename(part, file_name)) written = false;
+  if (written) return;
+  const char* reason = strerror(errno);
+  if (f && sibling) platform_path_remove(part);
+  printf("memdebug_write: the unreleased-memory file %s was not written: %s\n", file_name, reason);
 }
 
 void memdebug_alloc(void* ptr) {

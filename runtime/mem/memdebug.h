@@ -48,8 +48,9 @@ void debug_memory_not_released(mem_loop_record* record, void* ptr);
 // Replays "/tmp/unreleased.memory" when it opens (mode 2), else numbers allocations (mode 1).
 void memdebug_start(void);
 void memdebug_stop(void);
-// Writes ordinal and user size of every numbered live heap block; nothing when the file cannot
-// be created.
+// Writes ordinal and user size of every numbered live heap block, replacing the file only once
+// it is whole; when it cannot be written, the previous file stays as it was and a line on the
+// standard output says why.
 void memdebug_write(void);
 // Numbers a heap allocation or resize while the memdebug mode is above 0.
 void memdebug_alloc(void* ptr);

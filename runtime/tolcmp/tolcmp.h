@@ -30,6 +30,9 @@ int tolerance_compare_layout(const char* file_1, const char* file_2);
 // The report file; null or "" restores "dbgfile.dat". Returns 1, or 0 (name unchanged) when the
 // name cannot be kept.
 int tolerance_report_file_set(const char* name);
+// 1 when every difference of the last comparison reached the report file, 0 when some could not
+// be written there (then the summary on the standard output ends with a line saying so).
+int tolerance_report_written(void);
 // Standard-output lines on (1, the start value) or off (0). Returns the previous setting.
 int tolerance_console_set(int on);
 KEL_END_C

@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <string.h>
 
+#include "platform/pfile.h"
 #include "runtime/mem/mem.h"
 #include "runtime/tolcmp/tolcmp_internal.h"
 
@@ -254,6 +255,7 @@ int line_in_file(const char* file, Text line, int blank_check, int loose_numbers
 namespace {
 FILE* report_stream = nullptr;
 bool report_refused = false;  // the report file could not be opened in this comparison
+bool report_lost = false;     // a part of this comparison's report did not reach the file
 const char* report_names[2] = {"", ""};
 char* report_file = nullptr;  // null: "dbgfile.dat"
 int console_on = 1;
@@ -267,9 +269,9 @@ const char kBanner[] = "\n\n\n      ***** Tolerance Compare File *****\n";
 // The stream, opened with its heading on the first difference of a comparison.
 FILE* report_open() {
   if (report_stream || report_refused) return report_stream;
-  report_stream = fopen(report_file_name(), "a");
+  report_stream = platform_path_fopen(report_file_name(), "a");
   if (!report_stream) {
-    report_refused = true;
+    report_refused = report_lost = true;
     return nullptr;
   }
   fputs(kBanner, report_stream);
@@ -282,12 +284,13 @@ FILE* console() { return console_on ? stdout : nullptr; }
 
 void report_begin(const char* file_1, const char* file_2) {
   report_end();
+  report_lost = false;
   report_names[0] = file_1;
   report_names[1] = file_2;
 }
 
 void report_end() {
-  if (report_stream) fclose(report_stream);
+  if (report_stream && !platform_stream_close(report_stream)) report_lost = true;
   report_stream = nullptr;
   report_refused = false;
 }
@@ -316,7 +319,8 @@ void report_line_difference(Text a, Text b, int64_t line_no) {
 void report_summary(const char* file_1, const char* file_2, int64_t count_1, int64_t count_2,
                     int64_t total) {
   if (count_1 == count_2 && total == 0) return;
-  FILE* out[2] = {fopen(report_file_name(), "a"), console()};
+  FILE* out[2] = {platform_path_fopen(report_file_name(), "a"), console()};
+  if (!out[0]) report_lost = true;
   if (out[0] && total == 0) {
     fputs(kBanner, out[0]);
     fprintf(out[0], "\n     File_1: %s     File_2: %s\n", file_1, file_2);
@@ -331,7 +335,9 @@ void report_summary(const char* file_1, const char* file_2, int64_t count_1, int
     }
     if (total) fprintf(stream, "     Total num of diff lines: %lld\n", (long long)total);
   }
-  if (out[0]) fclose(out[0]);
+  if (out[0] && !platform_stream_close(out[0])) report_lost = true;
+  if (report_lost && out[1])
+    fprintf(out[1], "     The report %s is not complete.\n", report_file_name());
 }
 
 }  // namespace tolcmp
@@ -349,6 +355,8 @@ int tolerance_report_file_set(const char* name) {
   report_file = copy;
   return 1;
 }
+
+int tolerance_report_written(void) { return !report_lost; }
 
 int tolerance_console_set(int on) {
   const int previous = console_on;

@@ -66,6 +66,7 @@ TEST_F(Command, OptionsAndExitStatus) {
 
 TEST_F(Command, UsageErrorsAreStatusTwo) {
   write("a.txt", "1\n");
+  write("b.txt", "2\n");
   struct Case {
     std::vector<std::string> args;
     const char* message;
@@ -79,6 +80,8 @@ TEST_F(Command, UsageErrorsAreStatusTwo) {
       {{"--layout", "--unordered", "a.txt", "a.txt"}, "excludes"},
       {{"a.txt", "missing.txt"}, "cannot read missing.txt"},
       {{"a.txt", "a.txt", "a.txt"}, "a.txt"},
+      {{"--report", "no_folder/report.dat", "a.txt", "b.txt"},
+       "the report no_folder/report.dat could not be written whole"},
   };
   for (const Case& c : cases) {
     const Outcome run = tolcmp(c.args);

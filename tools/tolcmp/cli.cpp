@@ -125,5 +125,10 @@ int tolcmp_main(int argc, char** argv) {
     std::fprintf(stderr, "tolcmp: cannot read %s or %s\n", a, b);
     return kExitUsage;
   }
+  if (!tolerance_report_written()) {
+    std::fprintf(stderr, "tolcmp: the report %s could not be written whole\n",
+                 report.empty() ? "dbgfile.dat" : report.c_str());
+    return kExitUsage;
+  }
   return result == TOLCMP_SAME ? kExitSame : kExitDifferent;
 }
