@@ -18,9 +18,8 @@ typedef int (*sort_value_compare_fn)(int a, int b);
 typedef int (*sort_partial_compare_fn)(const void* a, const void* b, void* user_data);
 
 // Quicksort of pointers[0 .. n-1]; ranges of up to nine are finished by insertion sort. Not stable.
-// Ranges split badly again and again switch to a median-of-three pivot and, failing that, to
-// heapsort, so no input makes it quadratic or recurse deeply. Random input meets the first switch
-// in some ranges too (at a million keys, a few percent fewer compares than the middle pivot alone).
+// Ranges split badly more than log2 n + 1 times switch to heapsort, so no input makes it quadratic
+// or recurse deeply; ordinary input never gets there and sees the middle pivot's compares only.
 void sort_pointers(int n, sort_compare_fn compare, void** pointers);
 void sort_pointers_indirect(int n, sort_compare_fn compare, sort_slot_fn slot_of);
 // Sorts n objects of `size` bytes in place by the quicksort of sort_pointers run on the objects

@@ -134,16 +134,6 @@ void heap_sort(const S& s, int lo, int hi) {
   }
 }
 
-// Moves the median of the elements at i, j and k to position j.
-template <class S>
-void median_to(const S& s, int i, int j, int k) {
-  if (s.compare(j, i) < 0) s.swap(i, j);
-  if (s.compare(k, j) < 0) {
-    s.swap(j, k);
-    if (s.compare(j, i) < 0) s.swap(i, j);
-  }
-}
-
 inline int floor_log2(int n) {
   int k = 0;
   while (n > 1) n >>= 1, ++k;
@@ -156,20 +146,17 @@ inline int floor_log2(int n) {
 // next (by the loop).
 //
 // Guard: a split whose smaller part holds less than a sixteenth of the range is bad. Random input
-// meets one on an eighth of its splits, so some of its ranges come through two. Once a range has
-// come through kBadBeforeMedian bad splits, its sub-ranges take the median of three spread elements
-// as pivot (moved to the middle); once more than `bad_left` have happened, the range is
-// heap-sorted.
+// meets one on an eighth of its splits, and a path through the recursion about log2 n splits long,
+// so it practically never comes through more than `bad_left` (log2 n + 1) of them and is sorted
+// with the middle pivot alone, compare for compare. A range that does is heap-sorted: no input
+// makes the sort quadratic, and the bad splits before the switch cost O(n log n) together.
 //
 // The scans stop at the range ends even when an inconsistent compare would send them further.
-constexpr int kBadBeforeMedian = 2;
-
 template <class S>
-void quick_sort(const S& s, int lo, int hi, int bad_left, int bad_seen) {
+void quick_sort(const S& s, int lo, int hi, int bad_left) {
   while (hi - lo >= 9) {
     const int len = hi - lo + 1;
     int pivot = (lo + hi) / 2;
-    if (bad_seen >= kBadBeforeMedian) median_to(s, lo + len / 4, pivot, hi - len / 4);
     int i = lo, j = hi;
     while (i <= j) {
       while (i < hi && i != pivot && s.compare(i, pivot) < 0) ++i;
@@ -191,13 +178,12 @@ void quick_sort(const S& s, int lo, int hi, int bad_left, int bad_seen) {
         heap_sort(s, lo, hi);
         return;
       }
-      ++bad_seen;
     }
     if (left < right) {
-      if (left > 1) quick_sort(s, lo, j, bad_left, bad_seen);
+      if (left > 1) quick_sort(s, lo, j, bad_left);
       lo = i;
     } else {
-      if (right > 1) quick_sort(s, i, hi, bad_left, bad_seen);
+      if (right > 1) quick_sort(s, i, hi, bad_left);
       hi = j;
     }
   }
@@ -206,7 +192,7 @@ void quick_sort(const S& s, int lo, int hi, int bad_left, int bad_seen) {
 
 template <class S>
 void sort_sequence(const S& s, int n) {
-  if (n > 1) quick_sort(s, 0, n - 1, floor_log2(n) + 1, 0);
+  if (n > 1) quick_sort(s, 0, n - 1, floor_log2(n) + 1);
 }
 
 // A pointer sequence sorted by a caller's compare.
