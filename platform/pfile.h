@@ -79,8 +79,8 @@ const char* platform_dir_next(platform_dir* dir);
 void platform_dir_close(platform_dir* dir);
 
 // The I/O failure seam, for the tests, as mem_backing_fail_after is for memory. The calls of this
-// layer that open (platform_file_open, platform_path_fopen, platform_path_open), read, write
-// (platform_file_write, platform_stream_write), flush, close (platform_file_close,
+// layer that open (platform_file_open, platform_path_fopen, platform_path_open, platform_dir_open),
+// read, write (platform_file_write, platform_stream_write), flush, close (platform_file_close,
 // platform_fd_close, platform_stream_close), rename or remove are counted. After `n` more
 // successful calls, platform_io_fail_after makes every such call fail with errno `error` until
 // platform_io_fail_after(-1, 0) (the default, never failing); platform_io_fail_once fails only

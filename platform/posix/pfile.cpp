@@ -180,7 +180,7 @@ int platform_dir_open(platform_dir* dir, const char* path) {
   char native[PATH_MAX];
   dir->handle = 0;
   dir->pending = 0;
-  if (!native_path(path, native)) return 0;
+  if (!native_path(path, native) || platform_seam::refuse()) return 0;
   DIR* d = opendir(native[0] ? native : ".");
   if (!d) return 0;
   dir->handle = (intptr_t)d;

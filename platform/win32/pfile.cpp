@@ -209,7 +209,7 @@ bool is_dot_entry(const char* name) { return strcmp(name, ".") == 0 || strcmp(na
 int platform_dir_open(platform_dir* dir, const char* path) {
   dir->handle = 0;
   dir->pending = 0;
-  if (!path) return 0;
+  if (!path || platform_seam::refuse()) return 0;
   size_t length = strlen(path);
   char pattern[MAX_PATH + 3];
   if (length + 3 > sizeof pattern) {

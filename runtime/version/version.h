@@ -45,11 +45,12 @@ int kel_get_highest_version(const kel_wchar* path);
 // the unversioned file counted as 1; null when the count is 0.
 int kel_get_all_versions(const kel_wchar* path, int16_t** versions);
 
-// Opens version `version` of `path` (0: chosen by the mode; negative: the path unchanged), its
-// file part lowered. A path whose text after the second point is a version number already
-// carries one and is refused for version >= 0. Writers get that name or null; readers (a mode
-// beginning "r") fall back to the name alone for version 1, then to the name the directory lists
-// in another letter case (the folder part is never changed).
+// Opens version `version` of `path` (0: chosen by the mode from the versions its directory lists,
+// null when it cannot be listed; negative: the path unchanged), its file part lowered. A path whose
+// text after the second point is a version number already carries one and is refused for version >=
+// 0. Writers get that name or null; readers (a mode beginning "r") fall back to the name alone for
+// version 1, then to the name the directory lists in another letter case (the folder part is never
+// changed).
 FILE* kel_spg_fopen(const kel_wchar* path, int version, const char* mode);
 FILE* kel_spg_try_rol_fopen(const kel_wchar* path, kel_wchar* found_path, int* version);
 int find_case_variant(const kel_wchar* path, kel_wchar* found_path);

@@ -263,14 +263,27 @@ int pfa_get_versions(const kel_file_object* file, int32_t** list) {
   return XAR_COUNT(&lists.exact);
 }
 
-int kel_get_highest_version(const kel_wchar* path) {
+namespace {
+
+// kel_get_highest_version, and in `listed` whether the file's directory could be listed (a
+// directory that cannot be listed hides the versions it holds).
+int highest_version(const kel_wchar* path, bool* listed) {
   if (order_debug_level_is(kTraceLevel)) message_print("kel_get_highest_version(%ws)\n", path);
   kel_file_object file;
   int value = 0;
-  if (!object_from_wide(path, &file) ||
-      version_query(&file, VERSION_QUERY_HIGHEST, &value) != VERSION_OK)
-    return 0;
+  const int status = object_from_wide(path, &file)
+                         ? version_query(&file, VERSION_QUERY_HIGHEST, &value)
+                         : VERSION_INVALID_FILE;
+  *listed = status == VERSION_OK || status == VERSION_NONE;
+  if (status != VERSION_OK) return 0;
   return value == 0 ? 1 : value;
+}
+
+}  // namespace
+
+int kel_get_highest_version(const kel_wchar* path) {
+  bool listed;
+  return highest_version(path, &listed);
 }
 
 int kel_get_all_versions(const kel_wchar* path, int16_t** versions) {
@@ -384,7 +397,10 @@ FILE* kel_spg_fopen(const kel_wchar* path, int version, const char* mode) {
   lower_file_part(path, name);
   if (!name[0]) return nullptr;
   if (version == 0) {
-    const int highest = kel_get_highest_version(name);
+    bool listed;
+    const int highest = highest_version(name, &listed);
+    // Unlisted versions are unknown: a writer would take version 1 even where it exists.
+    if (!listed) return nullptr;
     if (mode[0] == 'w')
       version = highest > 0 ? highest + 1 : 1;
     else if (mode[0] == 'r') {

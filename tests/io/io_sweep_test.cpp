@@ -23,6 +23,12 @@
 #include "runtime/mem/mem.h"
 #include "runtime/mem/memdebug.h"
 #include "runtime/tolcmp/tolcmp.h"
+#include "runtime/version/version.h"
+
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #ifndef _WIN32
 #include <sys/fsuid.h>
@@ -176,6 +182,27 @@ bool tolerance_report(const char* target) {
   return result != TOLCMP_DIFFERENT || !tolerance_report_written();
 }
 
+// The versioned writers, given version 1 of a file as `target`: a stream opened on the file's next
+// version ("w") or on its highest ("a"), and a descriptor on the file itself.
+std::u16string wide_of(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+bool versioned_stream(const char* target, const char* mode) {
+  const std::string path = target, base = path.substr(0, path.size() - strlen(".1"));
+  std::filesystem::remove(base + ".2");
+  FILE* stream = kel_spg_fopen(wide_of(base).c_str(), 0, mode);
+  if (!stream) return true;
+  bool written = true;
+  for (int i = 0; i < 50 && written; ++i) written = platform_stream_write(stream, "version|", 8);
+  return !platform_stream_close(stream) || !written;
+}
+
+bool versioned_descriptor(const char* target, int flags) {
+  const int fd = versioned_open(wide_of(target).c_str(), flags, 0644);
+  if (fd < 0) return true;
+  const bool written = write(fd, "descriptor|", 11) == 11;
+  return !platform_fd_close(fd) || !written;
+}
+
 bool is_csyspos_report(const std::string& now) {
   return now.find(" Csys Name(Listing) = cs0 ") == 0 && now.find("1 P2 PART") != std::string::npos;
 }
@@ -190,6 +217,15 @@ std::vector<Writer> writers() {
       {"tolerance comparison report", nullptr, Keeps::Prefix, "old report\n", tolerance_report},
       {"csyspos.txt report", "csyspos.txt", Keeps::Whole, "old report\n", csyspos_report,
        is_csyspos_report},
+      {"versioned next version", "x.abc.1", Keeps::Whole, "version 1\n",
+       [](const char* target) { return versioned_stream(target, "w"); },
+       [](const std::string&) { return false; }},
+      {"versioned append", "x.abc.1", Keeps::Prefix, "version 1\n",
+       [](const char* target) { return versioned_stream(target, "a"); }},
+      {"versioned_open in place", nullptr, Keeps::Rest, std::string(100, 'o'),
+       [](const char* target) { return versioned_descriptor(target, O_WRONLY | O_CREAT); }},
+      {"versioned_open append", nullptr, Keeps::Prefix, "old\n",
+       [](const char* target) { return versioned_descriptor(target, O_WRONLY | O_APPEND); }},
       {"unreleased-memory file", nullptr, Keeps::Whole, "1 2\n", unreleased_memory,
        [](const std::string& now) {
          return now.find(" 100\n") != std::string::npos && now.find(" 200\n") != std::string::npos;
