@@ -116,8 +116,10 @@ bool wanted_name_read(kel_wchar (&wanted)[KEL_NAME_SIZE], char (&text)[kTextSize
 int report_piece(const char* mode, std::initializer_list<const char*> parts) {
   FILE* f = platform_path_fopen(kReportPart, mode);
   if (!f) return report_failed = true, EOF;
-  for (const char* part : parts) std::fputs(part, f);
-  if (!platform_stream_close(f)) return report_failed = true, EOF;
+  bool written = true;
+  for (const char* part : parts)
+    written = written && platform_stream_write(f, part, (int)std::strlen(part));
+  if (!platform_stream_close(f) || !written) return report_failed = true, EOF;
   return 0;
 }
 

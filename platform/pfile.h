@@ -3,6 +3,7 @@
 // slash is accepted too). Failures set errno to the standard library's symbolic error
 // (ENOENT, EACCES, ...), translated from the system's own error on Windows.
 #pragma once
+#include <stdarg.h>
 #include <stdio.h>
 #include "platform/kel_base.h"
 
@@ -60,9 +61,12 @@ int platform_path_remove(const char* path);
 int platform_path_replaceable(const char* path);
 
 // A stream from platform_path_fopen: writes `size` bytes (1, or 0 with the stream's error set
-// where the library sets it), flushes it (1 or 0), closes it (1, or 0 when the close failed or
-// any earlier write on the stream failed; the stream is gone either way).
+// where the library sets it), writes formatted text as vfprintf does (1 or 0), flushes it (1 or
+// 0), flushes and closes it (1, or 0 when the flush or the close failed or any earlier write on
+// the stream failed; the stream is gone either way). A failed write or flush of the failure seam
+// leaves the stream's error flag as it was: callers keep the results of their writes.
 int platform_stream_write(FILE* stream, const void* data, int size);
+int platform_stream_vprintf(FILE* stream, const char* format, va_list args);
 int platform_stream_flush(FILE* stream);
 int platform_stream_close(FILE* stream);
 
@@ -80,12 +84,12 @@ void platform_dir_close(platform_dir* dir);
 
 // The I/O failure seam, for the tests, as mem_backing_fail_after is for memory. The calls of this
 // layer that open (platform_file_open, platform_path_fopen, platform_path_open, platform_dir_open),
-// read, write (platform_file_write, platform_stream_write), flush, close (platform_file_close,
-// platform_fd_close, platform_stream_close), rename or remove are counted. After `n` more
-// successful calls, platform_io_fail_after makes every such call fail with errno `error` until
-// platform_io_fail_after(-1, 0) (the default, never failing); platform_io_fail_once fails only
-// the one call. A failing call does nothing, except a close, which closes and then reports the
-// failure, as a system's close does when it reports an earlier write's error.
+// read, write (platform_file_write, platform_stream_write, platform_stream_vprintf), flush, close
+// (platform_file_close, platform_fd_close, platform_stream_close), rename or remove are counted.
+// After `n` more successful calls, platform_io_fail_after makes every such call fail with errno
+// `error` until platform_io_fail_after(-1, 0) (the default, never failing); platform_io_fail_once
+// fails only the one call. A failing call does nothing, except a close, which closes and then
+// reports the failure, as a system's close does when it reports an earlier write's error.
 void platform_io_fail_after(int n, int error);
 void platform_io_fail_once(int n, int error);
 // Calls counted since the hook was last set.

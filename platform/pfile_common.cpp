@@ -55,19 +55,26 @@ int platform_stream_write(FILE* stream, const void* data, int size) {
   return size <= 0 || fwrite(data, 1, (size_t)size, stream) == (size_t)size;
 }
 
+int platform_stream_vprintf(FILE* stream, const char* format, va_list args) {
+  if (platform_seam::refuse()) return 0;
+  return vfprintf(stream, format, args) >= 0;
+}
+
 int platform_stream_flush(FILE* stream) {
   if (platform_seam::refuse()) return 0;
   return fflush(stream) == 0;
 }
 
 int platform_stream_close(FILE* stream) {
+  // The flush that the close does is counted as a flush of its own.
+  const bool flushed = platform_stream_flush(stream) != 0;
   const bool refused = platform_seam::refuse();
   const int error = errno;
   const bool failed_before = ferror(stream) != 0;
   errno = 0;
   const bool closed = fclose(stream) == 0;
   platform_seam::opened(-1);
-  if (refused) {
+  if (refused || !flushed) {
     errno = error;
     return 0;
   }

@@ -52,8 +52,17 @@ T exchange_value(T& place, T value) {
 
 const char* or_empty(const char* text) { return text ? text : ""; }
 
-void print_parts(std::initializer_list<const char*> parts, FILE* out = stdout) {
-  for (const char* part : parts) fputs(or_empty(part), out);
+// Writes the parts to the standard output, or to a log file through the file layer: false when a
+// part did not reach the log (the rest is then left out).
+bool print_parts(std::initializer_list<const char*> parts, FILE* out = stdout) {
+  for (const char* part : parts) {
+    const char* text = or_empty(part);
+    if (out == stdout)
+      fputs(text, out);
+    else if (!platform_stream_write(out, text, (int)strlen(text)))
+      return false;
+  }
+  return true;
 }
 
 // Formats a report's message in the print engine's buffer; "" without a format or when the
@@ -233,14 +242,16 @@ void report_message(int level, const char* name, char letter, const char* format
     append_cut(message, sizeof message, format_message(format, args));
     const char letter_text[2] = {letter, 0};
     auto write_to = [&](FILE* out) {
+      bool written;
       switch (level) {
-        case 0: print_parts({"\n*** INFO MESSAGE from ", name, " : ***\n\t"}, out); break;
+        case 0: written = print_parts({"\n*** INFO MESSAGE from ", name, " : ***\n\t"}, out); break;
         case 1:
-          print_parts({"\n*** ", letter_text, "-LEVEL ERROR in ", name, " : ***\n\t"}, out);
+          written =
+              print_parts({"\n*** ", letter_text, "-LEVEL ERROR in ", name, " : ***\n\t"}, out);
           break;
-        default: print_parts({"\n*** FATAL ERROR in ", name, " : ***\n\t"}, out); break;
+        default: written = print_parts({"\n*** FATAL ERROR in ", name, " : ***\n\t"}, out); break;
       }
-      print_parts({message, "\n"}, out);
+      return written && print_parts({message, "\n"}, out);
     };
     FILE* log = nullptr;
     if (settings.message_log_file[0]) {
@@ -249,7 +260,12 @@ void report_message(int level, const char* name, char letter, const char* format
     }
     // A log that cannot be opened or did not take the message: it goes to the standard output,
     // so that no report is lost.
-    if (!log || (write_to(log), !platform_stream_close(log))) write_to(stdout);
+    bool logged = false;
+    if (log) {
+      const bool written = write_to(log);
+      logged = platform_stream_close(log) && written;
+    }
+    if (!logged) write_to(stdout);
   }
   if (stop) crash();
 }

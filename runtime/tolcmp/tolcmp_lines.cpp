@@ -1,6 +1,7 @@
 // Lines of a compared file: the whole-line reader, directives, and the line comparison.
 #define _FILE_OFFSET_BITS 64  // files beyond 2 GiB read on 32-bit Linux as well
 #include <limits.h>
+#include <stdarg.h>
 #include <string.h>
 
 #include "platform/pfile.h"
@@ -262,7 +263,24 @@ int console_on = 1;
 
 const char* report_file_name() { return report_file ? report_file : "dbgfile.dat"; }
 
-void write_text(FILE* stream, Text t) { fwrite(t.text, 1, (size_t)t.length, stream); }
+// The report file is written through the file layer, and a write it did not take makes the report
+// incomplete; the console is written as the C library does.
+void put_text(FILE* stream, Text t) {
+  if (stream == stdout)
+    fwrite(t.text, 1, (size_t)t.length, stream);
+  else if (!platform_stream_write(stream, t.text, t.length))
+    report_lost = true;
+}
+
+KEL_PRINTF_LIKE(2, 3) void put(FILE* stream, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  if (stream == stdout)
+    vfprintf(stream, format, args);
+  else if (!platform_stream_vprintf(stream, format, args))
+    report_lost = true;
+  va_end(args);
+}
 
 const char kBanner[] = "\n\n\n      ***** Tolerance Compare File *****\n";
 
@@ -274,8 +292,8 @@ FILE* report_open() {
     report_refused = report_lost = true;
     return nullptr;
   }
-  fputs(kBanner, report_stream);
-  fprintf(report_stream, "\n  File_1: %s     File_2: %s\n", report_names[0], report_names[1]);
+  put(report_stream, "%s", kBanner);
+  put(report_stream, "\n  File_1: %s     File_2: %s\n", report_names[0], report_names[1]);
   return report_stream;
 }
 }  // namespace
@@ -298,22 +316,22 @@ void report_end() {
 void report_token_difference(Text a, Text b, int64_t line_no) {
   FILE* stream = report_open();
   if (!stream) return;
-  fprintf(stream, "\nLine: %lld    Differ: ", (long long)line_no);
-  write_text(stream, a);
-  fputs("   ", stream);
-  write_text(stream, b);
+  put(stream, "\nLine: %lld    Differ: ", (long long)line_no);
+  put_text(stream, a);
+  put(stream, "   ");
+  put_text(stream, b);
 }
 
 void report_line_difference(Text a, Text b, int64_t line_no) {
   FILE* stream = report_open();
   if (!stream) return;
-  fprintf(stream, "\nLine: %lld Differ: \n", (long long)line_no);
-  fputs("  ", stream);
-  write_text(stream, a);
-  fputs("             VS \n", stream);
-  fputs("  ", stream);
-  write_text(stream, b);
-  fputs("\n", stream);
+  put(stream, "\nLine: %lld Differ: \n", (long long)line_no);
+  put(stream, "  ");
+  put_text(stream, a);
+  put(stream, "             VS \n");
+  put(stream, "  ");
+  put_text(stream, b);
+  put(stream, "\n");
 }
 
 void report_summary(const char* file_1, const char* file_2, int64_t count_1, int64_t count_2,
@@ -322,22 +340,21 @@ void report_summary(const char* file_1, const char* file_2, int64_t count_1, int
   FILE* out[2] = {platform_path_fopen(report_file_name(), "a"), console()};
   if (!out[0]) report_lost = true;
   if (out[0] && total == 0) {
-    fputs(kBanner, out[0]);
-    fprintf(out[0], "\n     File_1: %s     File_2: %s\n", file_1, file_2);
+    put(out[0], "%s", kBanner);
+    put(out[0], "\n     File_1: %s     File_2: %s\n", file_1, file_2);
   }
-  if (out[0]) fputs("\n\n\n      **********************************\n", out[0]);
+  if (out[0]) put(out[0], "\n\n\n      **********************************\n");
   for (FILE* stream : out) {
     if (!stream) continue;
     if (count_1 != count_2) {
-      fputs("     !!! Line Counts Are Different !!!\n", stream);
-      fprintf(stream, "     File_1 : %lld    File_2 = %lld\n", (long long)count_1,
-              (long long)count_2);
+      put(stream, "     !!! Line Counts Are Different !!!\n");
+      put(stream, "     File_1 : %lld    File_2 = %lld\n", (long long)count_1, (long long)count_2);
     }
-    if (total) fprintf(stream, "     Total num of diff lines: %lld\n", (long long)total);
+    if (total) put(stream, "     Total num of diff lines: %lld\n", (long long)total);
   }
   if (out[0] && !platform_stream_close(out[0])) report_lost = true;
   if (report_lost && out[1])
-    fprintf(out[1], "     The report %s is not complete.\n", report_file_name());
+    put(out[1], "     The report %s is not complete.\n", report_file_name());
 }
 
 }  // namespace tolcmp
