@@ -31,8 +31,8 @@ int platform_system(const char* line);
 // receives the creation result and, after a wait, the exit code; *pid (when given) the process
 // id. Not waited for and with no id asked for, the process is nobody's to wait for: on Linux a
 // short-lived intermediate process, reaped at once, starts it, so it never lingers as the
-// caller's zombie. With an id asked for, it is the caller's child there (closing its handle
-// from platform_process_open reaps it).
+// caller's zombie; the result does not depend on the caller's handling of SIGCHLD. With an id asked
+// for, it is the caller's child there (closing its handle from platform_process_open reaps it).
 int platform_process_run(const char* line, int flags, const char* workdir, int* exit_code,
                          uint32_t* pid);
 

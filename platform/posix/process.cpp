@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <string.h>
@@ -79,16 +80,37 @@ char** split_words(const char* line) {
 }
 
 // Starts the program from an intermediate child that ends at once and is reaped here: the
-// program is then nobody's child here and leaves no zombie when it ends. 1 when it started.
+// program is then nobody's child here and leaves no zombie when it ends. 1 when it started. The
+// intermediate tells through a close-on-exec pipe, read to its end: the caller's own handling of
+// SIGCHLD (ignored, or a handler reaping every child) may take its exit status before waitpid.
 int spawn_unowned(const char* program, const posix_spawn_file_actions_t* actions,
                   const posix_spawnattr_t* attributes, char* const* argv) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return 0;
   const pid_t middle = fork();
-  if (middle < 0) return 0;
   if (middle == 0) {
+    close(report[0]);
     pid_t child;
-    _exit(posix_spawnp(&child, program, actions, attributes, argv, environ) == 0 ? 0 : 127);
+    const char started = posix_spawnp(&child, program, actions, attributes, argv, environ) == 0;
+    const bool told = write(report[1], &started, 1) == 1;
+    _exit(told && started ? 0 : 127);
   }
-  return wait_code(middle) == 0;
+  close(report[1]);
+  char started = 0;
+  if (middle > 0) {
+    char byte;
+    ssize_t n;
+    while ((n = read(report[0], &byte, 1)) != 0)
+      if (n == 1)
+        started = byte;
+      else if (errno != EINTR)
+        break;
+    // Fails with ECHILD where the intermediate was reaped already: the pipe has told.
+    while (waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  close(report[0]);
+  return started == 1;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #ifndef _WIN32
 #include <errno.h>
+#include <signal.h>
 #include <sys/wait.h>
 #endif
 
@@ -210,20 +211,28 @@ TEST(Exec, DirectStartsPassHostileWordsAsTheyAre) {
 }
 
 #ifndef _WIN32
-// Starts not waited for leave the caller no child, ended or running, to wait for.
+// Starts not waited for leave the caller no child, ended or running, to wait for, and tell
+// whether the program started, also where the caller's children are reaped for it (SIGCHLD
+// ignored).
 TEST(Exec, StartsNotWaitedForLeaveNoChild) {
   const std::string probe = probe_path();
-  testsupport::run_child(
-      [&] {
-        for (int shell : {0, 1, 0, 1}) {
-          kel_exec_options options = {0, shell, 0, 0, nullptr};
-          EXPECT_NE(0, kel_exec_command_opts(&options, "%s n", probe.c_str()));
-        }
-        wait_for_lines("probe.txt", 4);
-        EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
-        EXPECT_EQ(ECHILD, errno);
-      },
-      testsupport::exits(0));
+  for (bool ignored : {false, true}) {
+    testsupport::run_child(
+        [&] {
+          if (ignored) signal(SIGCHLD, SIG_IGN);
+          for (int shell : {0, 1, 0, 1}) {
+            kel_exec_options options = {0, shell, 0, 0, nullptr};
+            EXPECT_NE(0, kel_exec_command_opts(&options, "%s n", probe.c_str()));
+          }
+          kel_exec_options direct = {0, 0, 0, 0, nullptr};
+          EXPECT_EQ(0, kel_exec_command_opts(&direct, "no_such_program_anywhere"));
+          EXPECT_EQ("|n|\n|n|\n|n|\n|n|\n", wait_for_lines("probe.txt", 4));
+          EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
+          EXPECT_EQ(ECHILD, errno);
+          fs::remove("probe.txt");
+        },
+        testsupport::exits(0), {.tag = ignored ? "ignored" : "default"});
+  }
 }
 #endif
 
