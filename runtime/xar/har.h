@@ -62,7 +62,7 @@ void ORDER_ARRAY(int n, void* data, void** pointers, int size);
 enum { HAR_SEGMENT_UNITS = XAR_MAX_BYTES / 16 };
 
 // What the inline look-up reads in place of an absent outer array (its user pointer is the
-// address of `first`): a one-unit block whose trailer count, 0, sends every index out of line.
+// address of `first`): a two-unit block whose trailer count, 0, sends every index out of line.
 typedef struct har_absent {
   uint32_t word;
   uint16_t size, magic;
@@ -90,7 +90,7 @@ static inline void* har_object_inline(const void* p_har, int index, int* segment
     const int32_t full = (segments - 1) & -(int32_t)(sized & 1);
     const int shift = 4 - __builtin_ctz(size | 16u);
     // index / (HAR_SEGMENT_UNITS << shift). A negative index, read unsigned, gives at least
-    // 2^31 / objects per segment, more than the full segments of a harray below 2^31 objects.
+    // 2^31 / objects per segment, a count of full segments no harray below 2^31 objects has.
     const uint32_t q = ((uint32_t)index >> shift) / (uint32_t)HAR_SEGMENT_UNITS;
     if ((int32_t)q < full) {
       unsigned char* seg = ((unsigned char* const*)outer)[q];
