@@ -30,7 +30,8 @@ typedef uint_least16_t kel_wchar;
 KEL_STATIC_ASSERT(sizeof(void*) == 4, "the module is 32-bit through and through");
 
 // Compiler hints, spelled one way throughout: branch weights for the fast paths, and the
-// inlining of hot and cold routines.
+// inlining of hot and cold routines; KEL_PURE marks a function that writes nothing a caller
+// can see, so that a loop calling it may keep what it read in registers.
 #if defined(__GNUC__)
 #define KEL_PRINTF_LIKE(fmt, args) __attribute__((format(printf, fmt, args)))
 #define KEL_NORETURN               __attribute__((noreturn))
@@ -39,6 +40,7 @@ KEL_STATIC_ASSERT(sizeof(void*) == 4, "the module is 32-bit through and through"
 #define KEL_ALWAYS_INLINE          inline __attribute__((always_inline))
 #define KEL_NOINLINE               __attribute__((noinline))
 #define KEL_COLD                   __attribute__((noinline, cold))
+#define KEL_PURE                   __attribute__((pure))
 #else
 #define KEL_PRINTF_LIKE(fmt, args)
 #define KEL_NORETURN
@@ -47,4 +49,5 @@ KEL_STATIC_ASSERT(sizeof(void*) == 4, "the module is 32-bit through and through"
 #define KEL_ALWAYS_INLINE inline
 #define KEL_NOINLINE
 #define KEL_COLD
+#define KEL_PURE
 #endif

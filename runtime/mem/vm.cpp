@@ -122,7 +122,7 @@ void unlink_segment(vm_segment* s) {
 }
 
 // Puts the block of order k at unit u on free list k. False after a reported problem.
-bool list_insert(vm_segment* s, int k, int32_t u) {
+KEL_ALWAYS_INLINE bool list_insert(vm_segment* s, int k, int32_t u) {
   if (k < 0 || k >= searched_orders(s)) {
     vm_memory_problem(kInsertOrder);
     return false;
@@ -154,7 +154,7 @@ bool list_insert(vm_segment* s, int k, int32_t u) {
 
 // Takes the free block at unit u off its list; it becomes allocated. False after a reported
 // problem.
-bool list_remove(vm_segment* s, int32_t u) {
+KEL_ALWAYS_INLINE bool list_remove(vm_segment* s, int32_t u) {
   vm_block_header* h = unit_header(s, u);
   if (!is_free(h)) {
     vm_memory_problem(kRemoveNotFree);
@@ -354,7 +354,11 @@ void* vm_alloc(void* segment, int size) {
   }
   for (int j = b; j < i; ++j)
     if (!list_insert(s, j, c + (1 << j))) return nullptr;
-  memset((char*)h + VM_UNIT, 0, order_bytes(b) - VM_UNIT);
+  // Only the size asked is zeroed here; the rest of the payload is zeroed when a caller first
+  // learns of it (vm_block_size, vm_realloc), so every byte a caller can reach reads as zero.
+  const uint32_t payload = order_bytes(b) - VM_UNIT;
+  memset((char*)h + VM_UNIT, 0, (uint32_t)size);
+  h->tail_dirty = (uint32_t)size < payload;
   h->order = (int16_t)b;
   h->segment_index = (uint8_t)passed;
   h->prev = size;
@@ -424,21 +428,40 @@ void vmFree(void* segment, void* ptr) {
   notify_usage();
 }
 
-int vm_block_size(void* ptr) {
-  const vm_block_header* h = header_of(ptr);
+static int usable_bytes(const vm_block_header* h) {
   if (h->bits & VM_BIT_REAL) return h->next;
   return (int)(order_bytes(h->order) - VM_UNIT);
+}
+
+// Zeroes what lies past the size asked, the first time the whole block is handed out.
+static void zero_tail(vm_block_header* h) {
+  if (!h->tail_dirty || (h->bits & VM_BIT_REAL)) return;
+  const uint32_t asked = (uint32_t)h->prev;
+  memset((char*)h + VM_UNIT + asked, 0, (uint32_t)usable_bytes(h) - asked);
+  h->tail_dirty = 0;
+}
+
+int vm_block_size(void* ptr) {
+  vm_block_header* h = header_of(ptr);
+  zero_tail(h);
+  return usable_bytes(h);
 }
 
 int vm_is_vm_block(void* ptr) { return (header_of(ptr)->bits & VM_BIT_REAL) ? 0 : 1; }
 
 void* vm_realloc(void* ptr, int size) {
   if (!ptr) return vm_alloc(main_segment, size);
-  const int usable = vm_block_size(ptr);
-  if (size >= 0 && usable >= size && (int64_t)usable <= 2 * (int64_t)size) return ptr;
+  vm_block_header* h = header_of(ptr);
+  const int usable = usable_bytes(h);
+  if (size >= 0 && usable >= size && (int64_t)usable <= 2 * (int64_t)size) {
+    zero_tail(h);
+    return ptr;
+  }
   void* moved = vm_alloc(main_segment, size);
   if (!moved) return nullptr;
-  memcpy(moved, ptr, (size_t)(usable < size ? usable : size));
+  // An unzeroed tail reads as zero, which the new block already holds.
+  const int held = h->tail_dirty && !(h->bits & VM_BIT_REAL) ? h->prev : usable;
+  memcpy(moved, ptr, (size_t)(held < size ? held : size));
   vmFree(main_segment, ptr);
   return moved;
 }

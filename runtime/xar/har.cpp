@@ -16,6 +16,20 @@ using namespace kel::xar;
 
 namespace {
 
+// index / (objects per segment) by a multiplication for the object size of the last look-up
+// that needed it; kept by har_object_at. With 2^(l-1) < per_segment <= 2^l, magic is
+// ceil(2^(31+l) / per_segment) and shift is l - 1: for every index below 2^31 the quotient is
+// ((index * magic) >> 32) >> shift exactly, and for any larger unsigned value it is at least the
+// true quotient (so never a full segment of a harray, which holds fewer than 2^31 objects).
+struct har_divisor {
+  int size;
+  int per_segment;
+  uint32_t magic;
+  int shift;
+  uint32_t segment_bytes;  // per_segment * size
+};
+har_divisor har_last_divisor = {0, 0, 0, 0, 0};
+
 inline byte** segments(byte* outer) { return reinterpret_cast<byte**>(outer); }
 inline int max_count(int size) { return XAR_MAX_BYTES / size; }
 
@@ -141,8 +155,6 @@ void append_objects(void* p_har, int n, const byte* src, const void* p_src_har) 
 
 extern "C" {
 
-har_divisor har_last_divisor = {0, 0, 0, 0, 0};
-
 void* har_alloc(int object_size, int extension) {
   if (object_size <= 0 || object_size > XAR_MAX_OBJECT_SIZE) {
     misuse_stop("har_alloc", "invalid request");
@@ -173,6 +185,12 @@ void*(har_object)(const void* p_har, int index, int* segment, int* offset) {
   return har_object_inline(p_har, index, segment, offset);
 }
 void(har_append)(void* p_har, int n, const void* src) { har_append_inline(p_har, n, src); }
+
+const har_absent har_absent_outer = {2, 0, 0, &har_absent_outer.first, 0};
+
+void* har_object_find(const void* p_har, int index) {
+  return har_object_at(p_har, index, nullptr, nullptr);
+}
 
 void* har_object_at(const void* p_har, int index, int* segment, int* offset) {
   byte* outer = p_har ? load_user(p_har) : nullptr;

@@ -21,6 +21,9 @@ int har_count(const void* p_har);
 // also a linkable function for callers that declare it themselves.
 void* har_object(const void* p_har, int index, int* segment, int* offset);
 void* har_object_at(const void* p_har, int index, int* segment, int* offset);
+// har_object without outputs, out of line; it writes nothing, so a loop of look-ups need not
+// read the harray again after calling it.
+void* har_object_find(const void* p_har, int index) KEL_PURE;
 // Appends n objects, copied from `src` when not null (else zero); the usual case, room in the
 // last segment, is answered inline (har_append_inline, below) and the rest by har_append_at.
 void har_append(void* p_har, int n, const void* src);
@@ -53,47 +56,47 @@ int xar_merge_doubles(void* p_xar, const double* values, int n, double tolerance
 // pointed at, and resets pointers[i] to data + i * size.
 void ORDER_ARRAY(int n, void* data, void** pointers, int size);
 
-// index / (objects per segment) by a multiplication for the object size of the last look-up
-// that needed it; kept by har_object_at. With 2^(l-1) < per_segment <= 2^l, magic is
-// ceil(2^(31+l) / per_segment) and shift is l - 1: for every index below 2^31 the quotient is
-// ((index * magic) >> 32) >> shift exactly, and for any larger unsigned value it is at least the
-// true quotient (so never a full segment of a harray, which holds fewer than 2^31 objects).
-typedef struct har_divisor {
-  int size;
-  int per_segment;
-  uint32_t magic;
-  int shift;
-  uint32_t segment_bytes;  // per_segment * size
-} har_divisor;
-extern har_divisor har_last_divisor;
+// Objects of 1, 2, 4, 8 or 16 bytes fill a segment's XAR_MAX_BYTES exactly (it is a multiple of
+// 16), so their objects per segment are HAR_SEGMENT_UNITS * 16 / size and the look-up divides
+// by a constant: no cached divisor to load.
+enum { HAR_SEGMENT_UNITS = XAR_MAX_BYTES / 16 };
+
+// What the inline look-up reads in place of an absent outer array (its user pointer is the
+// address of `first`): a two-unit block whose trailer count, 0, sends every index out of line.
+typedef struct har_absent {
+  uint32_t word;
+  uint16_t size, magic;
+  const void* first;  // itself, so the object size read through it is `size`
+  int32_t count;
+} har_absent;
+extern const har_absent har_absent_outer;
 
 static inline void* har_object_inline(const void* p_har, int index, int* segment, int* offset) {
   // Every segment but the last is full, so an object in any other segment is found by the
-  // division alone; the last segment, a size not cached, a negative index (its quotient passes
-  // every full segment) and the outputs go out of line. Few instructions here let a loop of
-  // look-ups keep many memory reads in flight.
-  unsigned char* outer;
+  // division alone; the last segment, other sizes, a negative index and the outputs go out of
+  // line. Every read but the segment's depends on the harray alone, not on the index, so a
+  // loop of look-ups (the out-of-line call writes nothing) keeps them out of the loop.
   if (p_har && !segment && !offset) {
-    memcpy(&outer, p_har, sizeof outer);
-    if (outer) {
-      unsigned char* first;
-      uint16_t size;
-      memcpy(&first, outer, sizeof first);
-      memcpy(&size, first - 4, 2);
-      const har_divisor d = har_last_divisor;
-      if (d.size == size) {
-        const uint32_t q = (uint32_t)(((uint64_t)(uint32_t)index * d.magic) >> 32) >> d.shift;
-        uint32_t outer_word;
-        int32_t segments;
-        memcpy(&outer_word, outer - 8, 4);
-        memcpy(&segments, outer + (outer_word & 0x7FFFF) * 8 - 12, 4);
-        if ((int32_t)q < segments - 1) {
-          unsigned char* seg;
-          memcpy(&seg, outer + q * 4, sizeof seg);
-          return seg + ((uint32_t)index * size - q * d.segment_bytes);
-        }
-      }
+    // Typed reads (the blocks are aligned): a caller's stores of other types cannot change
+    // them, which is what lets a loop keep them.
+    const unsigned char* outer = *(const unsigned char* const*)p_har;
+    if (!outer) outer = (const unsigned char*)&har_absent_outer.first;
+    const unsigned char* first = *(const unsigned char* const*)outer;
+    const uint16_t size = *(const uint16_t*)(first - 4);
+    const uint32_t outer_word = *(const uint32_t*)(outer - 8);
+    const int32_t segments = *(const int32_t*)(outer + (outer_word & 0x7FFFF) * 8 - 12);
+    // Full segments, or none for another object size; shift = log2(16 / size).
+    const uint32_t sized = (uint32_t)(size < 32) & (0x10116u >> (size & 31));  // 1, 2, 4, 8, 16
+    const int32_t full = (segments - 1) & -(int32_t)(sized & 1);
+    const int shift = 4 - __builtin_ctz(size | 16u);
+    // index / (HAR_SEGMENT_UNITS << shift). A negative index, read unsigned, gives at least
+    // 2^31 / objects per segment, a count of full segments no harray below 2^31 objects has.
+    const uint32_t q = ((uint32_t)index >> shift) / (uint32_t)HAR_SEGMENT_UNITS;
+    if ((int32_t)q < full) {
+      unsigned char* seg = ((unsigned char* const*)outer)[q];
+      return seg + ((uint32_t)index * size - q * (uint32_t)XAR_MAX_BYTES);
     }
+    return har_object_find(p_har, index);
   }
   return har_object_at(p_har, index, segment, offset);
 }

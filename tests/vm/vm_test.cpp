@@ -195,7 +195,7 @@ TEST(VmModel, RandomRunKeepsCountsAndCoalescesBack) {
   Segment reference(320 + 16 * units);
   vm_set_main_segment(s.base(), 0);
   std::mt19937 rng(12345);
-  std::map<char*, std::pair<int, unsigned char>> live;  // user pointer -> usable bytes, fill
+  std::map<char*, std::pair<int, unsigned char>> live;  // user pointer -> bytes used, fill
   auto check_all = [&] {
     ASSERT_EQ(vm_check_segment(s.base()), 0);
     char* end = nullptr;
@@ -221,11 +221,13 @@ TEST(VmModel, RandomRunKeepsCountsAndCoalescesBack) {
         for (int k = order; k < VM_ORDERS; ++k) ASSERT_EQ(s.seg()->free_head[k], VM_NO_UNIT);
         continue;
       }
-      ASSERT_GE(vm_block_size(p), size);
-      ASSERT_TRUE(filled(p, vm_block_size(p), 0));
+      // Half the callers use only the size asked; the rest ask for the usable size first.
+      const int used = rng() % 2 ? size : vm_block_size(p);
+      ASSERT_GE(used, size);
+      ASSERT_TRUE(filled(p, used, 0));
       const unsigned char v = (unsigned char)(step | 1);
-      memset(p, v, vm_block_size(p));
-      live[p] = {vm_block_size(p), v};
+      memset(p, v, used);
+      live[p] = {used, v};
     } else {
       auto it = live.begin();
       std::advance(it, rng() % live.size());
@@ -236,10 +238,13 @@ TEST(VmModel, RandomRunKeepsCountsAndCoalescesBack) {
         if (!p) continue;
         const int kept = std::min(size, it->second.first);
         ASSERT_TRUE(filled(p, kept, it->second.second));
+        ASSERT_TRUE(filled(p + kept, size - kept, 0)) << "bytes past the old contents";
         const unsigned char v = it->second.second;
+        const int before = p == it->first ? it->second.first : 0;  // kept in place
         live.erase(it);
-        memset(p, v, vm_block_size(p));
-        live[p] = {vm_block_size(p), v};
+        const int used = std::max(before, rng() % 2 ? size : vm_block_size(p));
+        memset(p, v, used);
+        live[p] = {used, v};
       } else {
         vmFree(s.base(), it->first);
         live.erase(it);

@@ -1,8 +1,10 @@
 // Harrays against std::deque: a random model run over objects large enough that a few hundred
 // make a segment, the layout numbers, and out-of-memory runs of every growing operation.
+#include <climits>
 #include <deque>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "oom_sweep.h"
 #include "runtime/mem/mem.h"
@@ -141,6 +143,35 @@ TEST(Harray, LayoutNumbers) {
   EXPECT_EQ(har_extract(&h, 256005, 10, 0), nullptr);  // runs past the end
   har_free(&h);
   EXPECT_EQ(h, nullptr);
+}
+
+// The inline look-up agrees with the out-of-line one (segment and offset asked for) for sizes it
+// answers itself and sizes it passes on, at every segment border, past the end and below zero.
+TEST(Harray, LookUpAgreesForEverySize) {
+  void* absent = nullptr;
+  EXPECT_EQ(har_object(&absent, 0, nullptr, nullptr), nullptr);
+  EXPECT_EQ(har_object(nullptr, 0, nullptr, nullptr), nullptr);
+  for (int size : {1, 2, 3, 4, 8, 12, 16, 24}) {
+    void* h = har_alloc(size, 64);
+    const int per = 2047984 / size, n = 2 * per + 7;
+    har_resize(&h, n);
+    std::vector<int> at = {-1, INT_MIN, INT_MAX, n, n + per, 0, n - 1};
+    for (int b = 1; b <= 2; ++b)
+      for (int d : {-1, 0, 1}) at.push_back(b * per + d);
+    for (int i : at) {
+      int seg = -2, off = -2;
+      char* want = static_cast<char*>((har_object)(&h, i, &seg, &off));
+      ASSERT_EQ(har_object(&h, i, nullptr, nullptr), want) << size << " " << i;
+      if (i < 0 || i >= n) {
+        ASSERT_TRUE(want == nullptr && seg == -1 && off == -1) << size << " " << i;
+        continue;
+      }
+      char** segs = *reinterpret_cast<char***>(&h);
+      ASSERT_TRUE(seg == i / per && off == i % per) << size << " " << i;
+      ASSERT_EQ(want, segs[seg] + off * size) << size << " " << i;
+    }
+    har_free(&h);
+  }
 }
 
 // Every growing operation, with the backing failing at each request in turn, either completes or
