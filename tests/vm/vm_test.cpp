@@ -363,6 +363,12 @@ TEST(VmAttach, DamagedSegmentsEndInTheirCheck) {
          unit(s, 1)->order = 1;
          vmFree(s.base(), p);
        }},
+      {"free buddy above the order count", 314,
+       [&](Segment& s) {
+         void* p = vm_alloc(s.base(), 200);  // order 4 at unit 0; lists 4, 5 hold 16, 32
+         s.seg()->order_count = 5;
+         vmFree(s.base(), p);  // merges with 16, then finds 32 free above the lists
+       }},
       {"live block above the order count", 263,
        [&](Segment& s) {
          void* p = vm_alloc(s.base(), 100);
