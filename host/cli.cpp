@@ -8,7 +8,6 @@
 
 #include "binding/kel_error.h"
 #include "host/encoding.h"
-#include "kel_version.h"
 
 namespace mirax {
 
@@ -151,7 +150,6 @@ void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators&
       ->capture_default_str();
   app.add_flag("--list-calls", cl.list_calls,
                "Print the host functions the module called and their call counts");
-  app.add_flag("--version", cl.version, "Print mirax's version and exit");
 }
 
 // UTF-8 in, UTF-8 out.
@@ -190,7 +188,6 @@ CommandLine parse_command_line(const std::vector<std::string>& args, const Defau
   } catch (const CLI::ParseError& e) {
     throw UsageError(e.what());
   }
-  if (cl.version) return cl;
   if (cl.model.empty()) throw UsageError("--model FILE is required");
   for (const std::string& text : raw.fails) {
     std::string why;
@@ -207,8 +204,6 @@ CommandLine parse_command_line(const std::vector<std::string>& args, const Defau
   if (!raw.directory.empty()) cl.session.directory = absolute(raw.directory);
   return cl;
 }
-
-std::string version_text() { return "mirax " KEL_VERSION "\n"; }
 
 std::string call_list_text(const CallCounts& calls) {
   std::string text = "Host functions called:\n";

@@ -18,7 +18,6 @@ struct CommandLine {
   bool list_calls = false;  // print the host calls and their counts at the end
   SessionOptions session;
   bool help = false;
-  bool version = false;  // print the version and exit
 };
 
 // Where mirax's defaults live: the directory of the running program.
@@ -36,8 +35,6 @@ CommandLine parse_command_line(const std::vector<std::string>& args, const Defau
 
 // The help text.
 std::string usage_text();
-// What --version prints: "mirax <version>" and a line end.
-std::string version_text();
 
 // The calls of a session as --list-calls prints them: a title line, then "NAME COUNT" per host
 // function, in name order.

@@ -29,8 +29,8 @@ int main(int argc, char** argv) {
     std::cerr << "mirax: " << e.what() << "\nRun mirax --help for the options.\n";
     return kExitUsage;
   }
-  if (cl.help || cl.version) {
-    std::cout << (cl.help ? usage_text() : version_text());
+  if (cl.help) {
+    std::cout << usage_text();
     return kExitOk;
   }
 
