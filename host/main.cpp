@@ -10,8 +10,9 @@
 
 using namespace mirax;
 
-int main(int argc, char** argv) {
-  platform_console_utf8();
+namespace {
+
+int run(int argc, char** argv) {
   char** utf8_argv = platform_program_utf8_args(argc, argv);
   const std::vector<std::string> args(utf8_argv + 1, utf8_argv + argc);
 
@@ -78,4 +79,20 @@ int main(int argc, char** argv) {
     }
   }
   return result.status;
+}
+
+}  // namespace
+
+// No exception ends mirax uncaught: it says what went wrong and ends with the status of a run
+// that could not be carried out as asked.
+int main(int argc, char** argv) {
+  platform_console_utf8();
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "mirax: out of memory\n";
+  } catch (const std::exception& e) {
+    std::cerr << "mirax: " << e.what() << "\n";
+  }
+  return kExitUsage;
 }
