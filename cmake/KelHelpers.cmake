@@ -1,4 +1,5 @@
 # Shared build helpers: sanitizers, GoogleTest on both platforms, and one test program per folder.
+include(${CMAKE_CURRENT_LIST_DIR}/csyslistPlugin.cmake)
 
 option(KEL_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 if(KEL_SANITIZE)
@@ -21,6 +22,25 @@ if(NOT EXISTS ${KEL_HEADER_LINKS}/CLI/CLI.hpp)
 endif()
 add_library(kel_header_links INTERFACE)
 target_include_directories(kel_header_links SYSTEM INTERFACE ${KEL_HEADER_LINKS})
+
+# kel_public_headers(VAR): the public headers, relative to the source root: the base definitions
+# and every header that declares its interface inside KEL_BEGIN_C. They are installed, and compiled
+# as C by tests/c_headers.
+function(kel_public_headers var)
+  file(GLOB candidates CONFIGURE_DEPENDS
+       ${PROJECT_SOURCE_DIR}/runtime/*.h ${PROJECT_SOURCE_DIR}/runtime/*/*.h
+       ${PROJECT_SOURCE_DIR}/platform/*.h ${PROJECT_SOURCE_DIR}/binding/*.h)
+  list(SORT candidates)
+  set(headers "")
+  foreach(header ${candidates})
+    file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${header})
+    file(READ ${header} text)
+    if(relative STREQUAL "platform/kel_base.h" OR text MATCHES "KEL_BEGIN_C")
+      list(APPEND headers ${relative})
+    endif()
+  endforeach()
+  set(${var} ${headers} PARENT_SCOPE)
+endfunction()
 
 macro(kel_find_gtest)
   if(NOT TARGET GTest::gtest_main)

@@ -8,6 +8,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Packages built with this toolchain live in prefixes of their own (csyslist's install prefix,
+# given in CMAKE_PREFIX_PATH), not only under the MinGW root.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 find_program(KEL_WINE wine REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${KEL_WINE})

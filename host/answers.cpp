@@ -50,9 +50,13 @@ class CommandLineAnswers final : public Answers {
       out_ << "> " << scripted_.reference->path << "\n";
       return scripted_.reference;
     }
-    const auto choices = pickable_csys(assembly);
-    for (size_t i = 0; i < choices.size(); ++i)
-      out_ << "  " << (i + 1) << ". " << choices[i].path << "\n";
+    // The list is printed as it is enumerated, and a number found by enumerating again: no
+    // list of every csys of a large tree is held.
+    size_t count = 0;
+    for_each_pickable(assembly, [&](const CsysLocation& at) {
+      out_ << "  " << ++count << ". " << at.path << "\n";
+      return true;
+    });
     for (;;) {
       out_ << "pick (number or path; empty to abort)> " << std::flush;
       const auto line = read_line(in_);
@@ -60,7 +64,13 @@ class CommandLineAnswers final : public Answers {
       const std::string& answer = *line;
       if (answer.find_first_not_of("0123456789") == std::string::npos && answer.size() < 9) {
         const size_t n = std::stoul(answer);
-        if (n >= 1 && n <= choices.size()) return choices[n - 1];
+        std::optional<CsysLocation> chosen;
+        size_t seen = 0;
+        for_each_pickable(assembly, [&](const CsysLocation& at) {
+          if (++seen == n) chosen = at;
+          return !chosen;
+        });
+        if (chosen) return chosen;
         out_ << "(no csys number " << answer << ")\n";
         continue;
       }

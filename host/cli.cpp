@@ -8,6 +8,7 @@
 
 #include "binding/kel_error.h"
 #include "host/encoding.h"
+#include "kel_version.h"
 
 namespace mirax {
 
@@ -69,14 +70,22 @@ std::optional<FailRule> fail_rule(const std::string& text, std::string& why) {
   return rule;
 }
 
-// A failure status: a non-zero number or a status name such as KEL_TK_CANT_OPEN.
+// A failure status: a negative number or a status name such as KEL_TK_CANT_OPEN (the statuses
+// that are not failures are 0 and above).
 std::optional<KelError> fail_status(const std::string& text) {
   KelError status = 0;
   if (CLI::detail::lexical_cast(text, status))
-    return status != KEL_TK_NO_ERROR ? std::optional(status) : std::nullopt;
+    return status < KEL_TK_NO_ERROR ? std::optional(status) : std::nullopt;
   for (KelError code = KEL_TK_GENERAL_ERROR; code >= kLowestNamedStatus; --code)
     if (text == kel_error_name(code)) return code;
   return std::nullopt;
+}
+
+// "MENU/BUTTON", split at the first "/": both parts non-empty.
+std::optional<ButtonName> button_name(const std::string& text) {
+  const auto slash = text.find('/');
+  if (slash == std::string::npos || slash == 0 || slash + 1 == text.size()) return std::nullopt;
+  return ButtonName{text.substr(0, slash), text.substr(slash + 1)};
 }
 
 struct Validators {
@@ -89,9 +98,14 @@ struct Validators {
       [](std::string& text) {
         return fail_status(text)
                    ? std::string()
-                   : "not a failure status (a non-zero number or a KEL_TK_ name): " + text;
+                   : "not a failure status (a negative number or a KEL_TK_ name): " + text;
       },
       ""};
+  CLI::Validator button{[](std::string& text) {
+                          return button_name(text) ? std::string()
+                                                   : "expected MENU/BUTTON, not \"" + text + "\"";
+                        },
+                        ""};
   CLI::Validator host_string{
       [](std::string& text) {
         return text.size() <= kMaxHostString ? std::string() : "at most 15 characters: " + text;
@@ -102,7 +116,7 @@ struct Validators {
 // What the options hold before they are checked together.
 struct RawOptions {
   std::string module, text_root, directory, fail_status = "KEL_TK_GENERAL_ERROR";
-  std::vector<std::string> fails;
+  std::vector<std::string> fails, presses;
 };
 
 void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators& v) {
@@ -150,6 +164,19 @@ void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators&
       ->capture_default_str();
   app.add_flag("--list-calls", cl.list_calls,
                "Print the host functions the module called and their call counts");
+  app.add_option("--press", raw.presses,
+                 "Press the button MENU/BUTTON the module bound (repeatable: pressed in order in "
+                 "one session; default assembly/-CsysList)")
+      ->check(v.button)
+      ->type_name("MENU/BUTTON")
+      ->allow_extra_args(false);
+  app.add_flag("--list-buttons", cl.session.list_buttons,
+               "Print every button the module bound, as MENU/BUTTON one a line, and press none");
+  app.add_option("--trace", cl.trace,
+                 "Write one JSON object a line per host call to FILE (name, call, args, status, "
+                 "status_name, injected)")
+      ->type_name("FILE");
+  app.add_flag("--version", cl.version, "Print mirax's version");
 }
 
 // UTF-8 in, UTF-8 out.
@@ -188,7 +215,12 @@ CommandLine parse_command_line(const std::vector<std::string>& args, const Defau
   } catch (const CLI::ParseError& e) {
     throw UsageError(e.what());
   }
+  if (cl.version) return cl;
   if (cl.model.empty()) throw UsageError("--model FILE is required");
+  if (!raw.presses.empty()) {
+    cl.session.presses.clear();
+    for (const std::string& text : raw.presses) cl.session.presses.push_back(*button_name(text));
+  }
   for (const std::string& text : raw.fails) {
     std::string why;
     cl.session.faults.rules.push_back(*fail_rule(text, why));
@@ -204,6 +236,8 @@ CommandLine parse_command_line(const std::vector<std::string>& args, const Defau
   if (!raw.directory.empty()) cl.session.directory = absolute(raw.directory);
   return cl;
 }
+
+std::string version_text() { return std::string("mirax ") + KEL_VERSION + "\n"; }
 
 std::string call_list_text(const CallCounts& calls) {
   std::string text = "Host functions called:\n";

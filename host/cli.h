@@ -16,8 +16,10 @@ struct CommandLine {
   std::optional<std::string> reference;  // reference path
   bool no_reference = false;
   bool list_calls = false;  // print the host calls and their counts at the end
+  std::string trace;        // the call trace file; empty: none
   SessionOptions session;
   bool help = false;
+  bool version = false;
 };
 
 // Where mirax's defaults live: the directory of the running program.
@@ -35,6 +37,8 @@ CommandLine parse_command_line(const std::vector<std::string>& args, const Defau
 
 // The help text.
 std::string usage_text();
+// "mirax <version>".
+std::string version_text();
 
 // The calls of a session as --list-calls prints them: a title line, then "NAME COUNT" per host
 // function, in name order.

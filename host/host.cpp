@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "binding/kel_error.h"
 #include "host/encoding.h"
 #include "host/frame_math.h"
 
@@ -18,6 +19,11 @@ void copy_name(const std::u16string& name, kel_wchar* out) {
 }
 
 }  // namespace
+
+std::string status_text(KelError status) {
+  const char* name = kel_error_name(status);
+  return *name ? std::string(name) : std::to_string(status);
+}
 
 Host::Host(const Assembly& assembly, Answers& answers, int language, std::ostream& out,
            std::ostream& err)
@@ -40,6 +46,12 @@ Host& Host::from_handle(void* handle) { return *static_cast<Host*>(handle); }
 const ButtonBinding* Host::button(const std::string& menu, const std::string& button) const {
   const auto it = buttons_.find({menu, button});
   return it == buttons_.end() ? nullptr : &it->second;
+}
+
+std::vector<ButtonName> Host::buttons() const {
+  std::vector<ButtonName> names;
+  for (const auto& [key, binding] : buttons_) names.push_back({key.first, key.second});
+  return names;
 }
 
 const Model* Host::model_of(KelMdl handle) const {
@@ -370,20 +382,60 @@ KelError Host::component_model(const KelFeature* feature, KelMdl* out) {
 
 void Host::set_faults(const FaultPlan& faults) {
   faults_ = faults;
+  fired_.assign(faults_.rules.size(), 0);
   fails_by_subject_ = std::any_of(faults_.rules.begin(), faults_.rules.end(),
                                   [](const FailRule& rule) { return !rule.subject.empty(); });
 }
 
-std::optional<KelError> Host::call_begins(const char* symbol, std::string_view subject) {
-  const int call = ++calls_[symbol];
-  if (faults_.rules.empty()) return std::nullopt;
+CallStart Host::call_begins(const char* symbol, std::string_view subject) {
+  CallStart start;
+  start.call = ++calls_[symbol];
+  start.sequence = ++sequence_;
+  if (faults_.rules.empty()) return start;
   const std::string name = host_function_name(symbol);
-  for (const FailRule& rule : faults_.rules) {
+  for (size_t i = 0; i < faults_.rules.size(); ++i) {
+    const FailRule& rule = faults_.rules[i];
     const bool chosen =
-        rule.subject.empty() ? rule.call == 0 || rule.call == call : rule.subject == subject;
-    if (rule.function == name && chosen) return faults_.status;
+        rule.subject.empty() ? rule.call == 0 || rule.call == start.call : rule.subject == subject;
+    if (rule.function != name || !chosen) continue;
+    ++fired_[i];
+    start.failure = faults_.status;
   }
-  return std::nullopt;
+  if (start.failure) {
+    ++injected_[name];
+    err_ << "mirax: injected: " << name << " call " << start.call << " -> "
+         << status_text(*start.failure) << "\n";
+  }
+  return start;
+}
+
+std::vector<FailRule> Host::unfired_rules() const {
+  std::vector<FailRule> unfired;
+  for (size_t i = 0; i < faults_.rules.size(); ++i)
+    if (fired_[i] == 0) unfired.push_back(faults_.rules[i]);
+  return unfired;
+}
+
+int Host::injected_failures(const std::string& name) const {
+  const auto it = injected_.find(name);
+  return it == injected_.end() ? 0 : it->second;
+}
+
+void Host::trace_call(const char* symbol, const CallStart& start, long status,
+                      const std::string& args) {
+  const char* status_name = kel_error_name(static_cast<KelError>(status));
+  *trace_ << "{\"seq\":" << start.sequence << ",\"name\":\"" << host_function_name(symbol)
+          << "\",\"call\":" << start.call << ",\"args\":" << args << ",\"status\":" << status
+          << ",\"status_name\":";
+  if (*status_name)
+    *trace_ << '"' << status_name << '"';
+  else
+    *trace_ << "null";
+  *trace_ << ",\"injected\":" << (start.failure ? "true" : "false") << "}\n" << std::flush;
+}
+
+void Host::complain(const char* symbol, const char* what) {
+  err_ << "mirax: " << host_function_name(symbol) << ": " << what << "\n";
 }
 
 std::string_view Host::subject_of(void* handle) const {

@@ -44,6 +44,21 @@ struct FaultPlan {
 // How often the module called each host function (names without "_v").
 using CallCounts = std::map<std::string, int>;
 
+// What the host decided when a call came in.
+struct CallStart {
+  int call = 0;                     // the call's number among the calls of its function, from 1
+  long sequence = 0;                // the call's number among all calls of the session, from 1
+  std::optional<KelError> failure;  // the injected failure to answer, or nullopt
+};
+
+// A button as "MENU/BUTTON" names it.
+struct ButtonName {
+  std::string menu;
+  std::string button;
+  std::string text() const { return menu + "/" + button; }
+  bool operator==(const ButtonName&) const = default;
+};
+
 struct ButtonBinding {
   KelButtonActionFn action = nullptr;
   void* app_data = nullptr;
@@ -73,6 +88,8 @@ class Host {
 
   // The button bound with KelMenubuttonActionSet, or null.
   const ButtonBinding* button(const std::string& menu, const std::string& button) const;
+  // Every button bound with KelMenubuttonActionSet, in menu and button name order.
+  std::vector<ButtonName> buttons() const;
 
   // Records still held by the module (geometry data not released).
   size_t geometry_records_held() const { return geometry_.size(); }
@@ -82,10 +99,23 @@ class Host {
   // Failing calls on demand.
   void set_faults(const FaultPlan& faults);
   // Every call from the module enters here first, under its table name (static storage): counts
-  // the call and gives the status to fail it with, or nullopt to carry it out. `subject` names
-  // what the call is about (see FailRule); callers work it out only when a rule asks for one.
-  std::optional<KelError> call_begins(const char* symbol, std::string_view subject = {});
+  // the call and gives the status to fail it with (said on the error stream), or nullopt to carry
+  // it out. `subject` names what the call is about (see FailRule); callers work it out only when
+  // a rule asks for one.
+  CallStart call_begins(const char* symbol, std::string_view subject = {});
   bool fails_by_subject() const { return fails_by_subject_; }
+  // The rules that failed no call so far.
+  std::vector<FailRule> unfired_rules() const;
+  // How many calls of the host function `name` (without "_v") were failed on demand.
+  int injected_failures(const std::string& name) const;
+
+  // The call trace: one JSON object a line per host call, written as each call returns. `args`
+  // is the JSON array of the call's arguments, or "null" when they are not known.
+  void set_trace(std::ostream* trace) { trace_ = trace; }
+  bool tracing() const { return trace_ != nullptr; }
+  void trace_call(const char* symbol, const CallStart& start, long status, const std::string& args);
+  // A host function that could not do its work (out of memory): said on the error stream.
+  void complain(const char* symbol, const char* what);
   // The name of the model, csys or picked csys a handle stands for; "" for none.
   std::string_view subject_of(void* handle) const;
   // The name of the csys, or of the component's model, a model item or feature names; "" for none.
@@ -154,8 +184,15 @@ class Host {
   int module_version_ = -1;
   FaultPlan faults_;
   bool fails_by_subject_ = false;
+  std::vector<int> fired_;  // per rule: the calls it failed
+  std::map<std::string, int> injected_;
   std::unordered_map<const char*, int> calls_;
+  long sequence_ = 0;
+  std::ostream* trace_ = nullptr;
 };
+
+// A status by its name, or its number when it has none.
+std::string status_text(KelError status);
 
 // The sorted host function table (every name of the host function list).
 std::vector<HostEntry> build_host_table();
@@ -166,7 +203,10 @@ std::string host_function_name(const char* symbol);
 // True when `name` (without "_v") is in the host function table.
 bool is_host_function(const std::string& name);
 
-// Loads the module, performs the hand-shake, presses "-CsysList" and unloads the module.
+// The button pressed when none is named.
+inline const ButtonName kDefaultButton{"assembly", "-CsysList"};
+
+// Loads the module, performs the hand-shake, presses the buttons in order and unloads the module.
 // Paths are UTF-8.
 struct SessionOptions {
   std::string module;
@@ -176,9 +216,20 @@ struct SessionOptions {
   int language = 0;
   std::string directory;  // current directory while the command runs; empty: unchanged
   FaultPlan faults;
+  std::vector<ButtonName> presses{kDefaultButton};  // pressed in this order
+  bool list_buttons = false;      // print the bound buttons instead of pressing any
+  std::ostream* trace = nullptr;  // the call trace, or null
 };
 
-enum ExitStatus { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitNoModule = 3 };
+// mirax's exit statuses (the help text and the README list them).
+enum ExitStatus {
+  kExitOk = 0,
+  kExitRefused = 1,      // the module refused the host, or a pressed button is not bound
+  kExitUsage = 2,        // bad usage, a bad or too large model, an unwritable trace
+  kExitNoModule = 3,     // the module cannot be loaded
+  kExitMisbehaved = 4,   // records left unreleased, or an announced report missing
+  kExitUnfiredRule = 5,  // a --fail rule failed no call
+};
 
 struct SessionResult {
   ExitStatus status = kExitOk;
@@ -195,7 +246,7 @@ struct ModuleEntries {
   KelTerminateFn* terminate = nullptr;
 };
 // The session on entry points at hand (those of the module run_session loaded, or of a module
-// linked into the calling program): hand-shake, press "-CsysList", terminate. `options.module`
+// linked into the calling program): hand-shake, press the buttons, terminate. `options.module`
 // only gives the directory handed over at the hand-shake.
 SessionResult run_module(const ModuleEntries& module, const SessionOptions& options,
                          const Assembly& assembly, Answers& answers, std::ostream& out,

@@ -4,17 +4,22 @@
 // may fail it on demand.
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 
+#include "host/encoding.h"
 #include "host/host.h"
 
 namespace mirax {
 
 namespace {
+
+using nlohmann::json;
 
 Host& host(void* handle) { return Host::from_handle(handle); }
 
@@ -116,27 +121,117 @@ std::string_view subject(const Host& host, First first, Rest...) {
 }
 std::string_view subject(const Host&) { return {}; }
 
+// ---- the call trace -------------------------------------------------------------------------
+
+std::string handle_text(uintptr_t handle) {
+  char text[2 + 2 * sizeof handle + 1];
+  std::snprintf(text, sizeof text, "0x%0*llx", static_cast<int>(2 * sizeof handle),
+                static_cast<unsigned long long>(handle));
+  return text;
+}
+
+// One argument as the trace shows it: numbers as numbers, texts as strings, model items and
+// component paths as objects, what an output argument received once the call succeeded (null on
+// failure), and every other pointer as a handle. Inputs are read before the call (`before`),
+// outputs after it; the other phase gives a discarded value.
+template <class T>
+json trace_value(T value, bool before, bool succeeded) {
+  using Pointee = std::remove_cv_t<std::remove_pointer_t<T>>;
+  constexpr bool handle_out = std::is_pointer_v<Pointee> && !std::is_function_v<Pointee> &&
+                              !std::is_same_v<Pointee, KelGeomitemdata*>;  // freed: an input
+  constexpr bool output = handle_out || std::is_same_v<T, kel_wchar*> || std::is_same_v<T, int*> ||
+                          std::is_same_v<Pointee, KelModelitem> ||
+                          std::is_same_v<Pointee, KelAsmcomppath>;
+  if (before == output) return json(json::value_t::discarded);
+  if constexpr (std::is_arithmetic_v<T>) {
+    return value;
+  } else if constexpr (std::is_same_v<T, const char*>) {
+    return value ? json(std::string(value)) : json();
+  } else if constexpr (std::is_same_v<T, const kel_wchar*> || std::is_same_v<T, kel_wchar*>) {
+    if (!value || (output && !succeeded)) return json();
+    return wide_to_utf8(std::u16string_view(value, wide_length(value)));
+  } else if constexpr (std::is_same_v<T, int*>) {
+    return value && succeeded ? json(*value) : json();
+  } else if constexpr (std::is_pointer_v<Pointee> && !std::is_function_v<Pointee>) {
+    // A handle received (a model, a csys, a selection array) or handed back (a geometry record).
+    return value && (succeeded || !output) ? json(handle_text(reinterpret_cast<uintptr_t>(*value)))
+                                           : json();
+  } else if constexpr (std::is_same_v<Pointee, KelModelitem>) {
+    if (!value) return json();
+    return json{{"type", value->type},
+                {"id", value->id},
+                {"owner", handle_text(reinterpret_cast<uintptr_t>(value->owner))}};
+  } else if constexpr (std::is_same_v<Pointee, KelAsmcomppath>) {
+    if (!value) return json();
+    json ids = json::array();
+    for (int i = 0; i < std::clamp<int>(value->count, 0, KEL_PATH_MAX_DEPTH); ++i)
+      ids.push_back(value->ids[i]);
+    return json{{"owner", handle_text(reinterpret_cast<uintptr_t>(value->owner))}, {"ids", ids}};
+  } else {
+    return value ? json(handle_text(reinterpret_cast<uintptr_t>(value))) : json();
+  }
+}
+
+template <class... A>
+json trace_args([[maybe_unused]] bool before, [[maybe_unused]] bool succeeded, A... args) {
+  json array = json::array();
+  (array.push_back(trace_value(args, before, succeeded)), ...);
+  return array;
+}
+
+// The inputs read before the call joined with the outputs read after it, as JSON text.
+std::string trace_text(json inputs, const json& outputs) {
+  for (size_t i = 0; i < inputs.size(); ++i)
+    if (inputs[i].is_discarded()) inputs[i] = outputs[i];
+  return inputs.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 // An implemented host function entered through the call count: `Symbol` indexes the names above.
+// No exception leaves a host function: the module's frames lie between it and mirax.
 template <size_t Symbol, auto F>
 struct Counted;
 template <size_t Symbol, class R, class... A, R (*F)(void*, A...)>
 struct Counted<Symbol, F> {
   static R call(void* h, A... a) {
+    const char* symbol = kHostFunctionNames[Symbol];
     Host& entered = host(h);
-    const std::string_view about =
-        entered.fails_by_subject() ? subject(entered, a...) : std::string_view();
-    if (const auto failure = entered.call_begins(kHostFunctionNames[Symbol], about))
-      return static_cast<R>(*failure);
-    return F(h, a...);
+    R status = static_cast<R>(KEL_TK_GENERAL_ERROR);
+    try {
+      const std::string_view about =
+          entered.fails_by_subject() ? subject(entered, a...) : std::string_view();
+      const CallStart start = entered.call_begins(symbol, about);
+      const json inputs = entered.tracing() ? trace_args(true, true, a...) : json();
+      status = start.failure ? static_cast<R>(*start.failure) : F(h, a...);
+      if (entered.tracing()) {
+        const bool succeeded = status == static_cast<R>(KEL_TK_NO_ERROR);
+        entered.trace_call(symbol, start, status,
+                           trace_text(inputs, trace_args(false, succeeded, a...)));
+      }
+    } catch (const std::bad_alloc&) {
+      entered.complain(symbol, "out of memory");
+      status = static_cast<R>(KEL_TK_OUT_OF_MEMORY);
+    } catch (const std::exception& e) {
+      entered.complain(symbol, e.what());
+    }
+    return status;
   }
 };
 
 // Caller-cleans: one function per name serves every argument count (the context handle comes
-// first, or alone for "kel_term_plus").
+// first, or alone for "kel_term_plus"); the arguments are not known.
 template <size_t Symbol>
 KelError not_implemented(void* h) {
-  if (const auto failure = host(h).call_begins(kHostFunctionNames[Symbol])) return *failure;
-  return KEL_TK_NOT_IMPLEMENTED;
+  const char* symbol = kHostFunctionNames[Symbol];
+  Host& entered = host(h);
+  KelError status = KEL_TK_GENERAL_ERROR;
+  try {
+    const CallStart start = entered.call_begins(symbol);
+    status = start.failure ? *start.failure : KEL_TK_NOT_IMPLEMENTED;
+    if (entered.tracing()) entered.trace_call(symbol, start, status, "null");
+  } catch (const std::exception& e) {
+    entered.complain(symbol, e.what());
+  }
+  return status;
 }
 
 template <size_t... I>

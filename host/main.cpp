@@ -1,6 +1,7 @@
 // mirax: a command-line stand-in for the CAD host that runs the plug-in's -CsysList command.
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "host/cli.h"
@@ -9,8 +10,9 @@
 
 using namespace mirax;
 
-int main(int argc, char** argv) {
-  platform_console_utf8();
+namespace {
+
+int run(int argc, char** argv) {
   char** utf8_argv = platform_program_utf8_args(argc, argv);
   const std::vector<std::string> args(utf8_argv + 1, utf8_argv + argc);
 
@@ -33,6 +35,10 @@ int main(int argc, char** argv) {
     std::cout << usage_text();
     return kExitOk;
   }
+  if (cl.version) {
+    std::cout << version_text();
+    return kExitOk;
+  }
 
   Assembly assembly;
   ScriptedAnswers scripted;
@@ -51,9 +57,42 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  std::ofstream trace;
+  if (!cl.trace.empty()) {
+    trace.open(path_from_utf8(cl.trace), std::ios::binary);
+    if (!trace) {
+      std::cerr << "mirax: --trace: cannot write " << cl.trace << "\n";
+      return kExitUsage;
+    }
+    cl.session.trace = &trace;
+  }
+
   const auto answers = make_answers(std::move(scripted), std::cin, std::cout);
-  const SessionResult result = run_session(cl.session, assembly, *answers, std::cout, std::cerr);
+  SessionResult result = run_session(cl.session, assembly, *answers, std::cout, std::cerr);
   if (cl.list_calls) std::cout << call_list_text(result.calls);
   std::cout << std::flush;
+  if (trace.is_open()) {
+    trace.close();
+    if (!trace) {
+      std::cerr << "mirax: --trace: " << cl.trace << " could not be written in full\n";
+      if (result.status == kExitOk) result.status = kExitUsage;
+    }
+  }
   return result.status;
+}
+
+}  // namespace
+
+// No exception ends mirax uncaught: it says what went wrong and ends with the status of a run
+// that could not be carried out as asked.
+int main(int argc, char** argv) {
+  platform_console_utf8();
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "mirax: out of memory\n";
+  } catch (const std::exception& e) {
+    std::cerr << "mirax: " << e.what() << "\n";
+  }
+  return kExitUsage;
 }

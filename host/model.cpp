@@ -1,6 +1,8 @@
 #include "host/model.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -63,10 +65,19 @@ std::u16string checked_name(const std::string& name, const std::string& path, co
   if (wide->empty()) refuse(path, std::string(what) + " is empty");
   if (wide->size() > kMaxNameUnits)
     refuse(path, std::string(what) + " \"" + name + "\" is longer than 31 characters");
-  for (char16_t c : *wide)
-    if (c < 0x20 || (c < 0x80 && forbidden.find(static_cast<char>(c)) != std::string_view::npos))
-      refuse(path,
-             std::string(what) + " \"" + name + "\" holds a character that names cannot hold");
+  for (char16_t c : *wide) {
+    if (c >= 0x20 && (c >= 0x80 || forbidden.find(static_cast<char>(c)) == std::string_view::npos))
+      continue;
+    char code[8];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+    const std::string shown =
+        c >= 0x20 ? "\"" + std::string(1, static_cast<char>(c)) + "\" (" + code + ")"
+                  : std::string(code);
+    std::string refused;
+    for (char f : forbidden) refused += std::string(", \"") + f + "\"";
+    refuse(path, std::string(what) + " \"" + name + "\" holds " + shown + ", which a " + what +
+                     " cannot hold (refused: control characters" + refused + ")");
+  }
   return *wide;
 }
 
@@ -175,15 +186,22 @@ void check_structure(const Assembly& a,
   std::vector<int> height(a.models.size(), 0);  // deepest component nesting below each model
   // `depth` counts the components above `m` on the way down; a chain deeper than a path can
   // describe is refused before the recursion goes further.
+  std::vector<int> open;  // the models on the way down, top first
   std::function<void(int, int)> visit = [&](int m, int depth) {
     mark[static_cast<size_t>(m)] = Mark::open;
+    open.push_back(m);
     const Model& model = a.models[static_cast<size_t>(m)];
     for (size_t i = 0; i < model.components.size(); ++i) {
       const int child = model.components[i].model;
       const auto& path = component_paths[static_cast<size_t>(m)][i];
-      if (mark[static_cast<size_t>(child)] == Mark::open)
-        refuse(path, "component cycle: \"" + a.models[static_cast<size_t>(child)].name +
-                         "\" contains itself");
+      if (mark[static_cast<size_t>(child)] == Mark::open) {
+        // The chain from the model that contains itself back to it: "A -> B -> C -> A".
+        std::string chain;
+        for (auto it = std::find(open.begin(), open.end(), child); it != open.end(); ++it)
+          chain += "\"" + a.models[static_cast<size_t>(*it)].name + "\" -> ";
+        refuse(path, "component cycle: " + chain + "\"" +
+                         a.models[static_cast<size_t>(child)].name + "\"");
+      }
       if (depth + 1 > kMaxDepth)
         refuse(path,
                "components are nested more than " + std::to_string(kMaxDepth) + " levels deep");
@@ -195,9 +213,30 @@ void check_structure(const Assembly& a,
                "components are nested more than " + std::to_string(kMaxDepth) + " levels deep");
     }
     mark[static_cast<size_t>(m)] = Mark::done;
+    open.pop_back();
   };
   for (size_t m = 0; m < a.models.size(); ++m)
     if (mark[m] == Mark::none) visit(static_cast<int>(m), 0);
+}
+
+// Refuses a model whose expanded tree (each use of a model counting its contents again) holds more
+// than kMaxExpansion components and csys; counted per model, so it takes no longer to refuse a
+// model of millions than to accept a small one. The structure is known to be acyclic.
+void check_expansion(const Assembly& a) {
+  std::vector<long> size(a.models.size(), -1);  // per model: its expanded contents, capped
+  std::function<long(int)> expanded = [&](int m) {
+    long& known = size[static_cast<size_t>(m)];
+    if (known >= 0) return known;
+    const Model& model = a.models[static_cast<size_t>(m)];
+    long total = static_cast<long>(model.csys.size());
+    for (const Component& c : model.components)
+      total = std::min(kMaxExpansion + 1, total + 1 + expanded(c.model));
+    return known = std::min(kMaxExpansion + 1, total);
+  };
+  if (expanded(a.top) > kMaxExpansion)
+    refuse("/top", "\"" + a.top_model().name + "\" expands to more than " +
+                       std::to_string(kMaxExpansion) +
+                       " components and csys (each use of a model counts its contents again)");
 }
 
 }  // namespace
@@ -311,6 +350,7 @@ Assembly parse_assembly(std::string_view json_text) {
   a.top = find(root["top"].get<std::string>());
   if (a.top < 0) refuse("/top", "undefined model \"" + root["top"].get<std::string>() + "\"");
   check_structure(a, component_paths);
+  check_expansion(a);
   return a;
 }
 
@@ -392,29 +432,40 @@ CsysLocation resolve_reference(const Assembly& a, std::string_view path) {
                    std::string(rest) + "\"");
 }
 
+bool for_each_pickable(const Assembly& a, const std::function<bool(const CsysLocation&)>& visit) {
+  CsysLocation at;
+  // Visits the csys of `model` and of its components below `prefix`; false once `visit` stops.
+  std::function<bool(int, const std::string&)> walk = [&](int model, const std::string& prefix) {
+    const Model& m = a.models[static_cast<size_t>(model)];
+    at.model = model;
+    for (size_t i = 0; i < m.csys.size(); ++i) {
+      at.csys = static_cast<int>(i);
+      at.path = prefix + m.csys[i].name;
+      if (!visit(at)) return false;
+    }
+    std::map<int, size_t> uses, rank;  // per child model: its components here, and those seen
+    for (const Component& c : m.components) ++uses[c.model];
+    for (size_t i = 0; i < m.components.size(); ++i) {
+      const int child = m.components[i].model;
+      const std::string& name = a.models[static_cast<size_t>(child)].name;
+      const std::string step =
+          uses[child] > 1 ? name + "[" + std::to_string(++rank[child]) + "]" : name;
+      at.components.push_back(static_cast<int>(i));
+      const bool more = walk(child, prefix + step + "/");
+      at.components.pop_back();
+      if (!more) return false;
+    }
+    return true;
+  };
+  return walk(a.top, "");
+}
+
 std::vector<CsysLocation> pickable_csys(const Assembly& a) {
   std::vector<CsysLocation> out;
-  std::vector<int> trail;
-  std::function<void(int, const std::string&)> walk = [&](int model, const std::string& prefix) {
-    const Model& m = a.models[static_cast<size_t>(model)];
-    for (size_t i = 0; i < m.csys.size(); ++i)
-      out.push_back({trail, model, static_cast<int>(i), prefix + m.csys[i].name});
-    for (size_t i = 0; i < m.components.size(); ++i) {
-      const Model& child = a.models[static_cast<size_t>(m.components[i].model)];
-      size_t same = 0, rank = 0;
-      for (size_t k = 0; k < m.components.size(); ++k)
-        if (m.components[k].model == m.components[i].model) {
-          ++same;
-          if (k <= i) ++rank;
-        }
-      const std::string step =
-          same > 1 ? child.name + "[" + std::to_string(rank) + "]" : child.name;
-      trail.push_back(static_cast<int>(i));
-      walk(m.components[i].model, prefix + step + "/");
-      trail.pop_back();
-    }
-  };
-  walk(a.top, "");
+  for_each_pickable(a, [&](const CsysLocation& at) {
+    out.push_back(at);
+    return true;
+  });
   return out;
 }
 

@@ -2,6 +2,7 @@
 // coordinate systems and component placements, loaded from a JSON file and validated.
 #pragma once
 #include <array>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -85,9 +86,17 @@ struct CsysLocation {
   std::string path;             // the reference path naming it ("SUB/P2/CS", "BOLT[2]/CS")
 };
 
+// The most components and csys the expanded tree of a model file may hold, each use of a model
+// counting its whole contents again: a larger model is refused when it is loaded.
+inline constexpr long kMaxExpansion = 1000000;
+
 // Resolves a reference path; throws ModelError naming what does not exist.
 CsysLocation resolve_reference(const Assembly& assembly, std::string_view path);
-// Every csys that can be picked, depth first in feature order, each with its path.
+// Hands every csys that can be picked to `visit`, depth first in feature order, each with its
+// path, until `visit` returns false; true when every csys was visited.
+bool for_each_pickable(const Assembly& assembly,
+                       const std::function<bool(const CsysLocation&)>& visit);
+// Every csys that can be picked, as for_each_pickable gives them.
 std::vector<CsysLocation> pickable_csys(const Assembly& assembly);
 
 }  // namespace mirax

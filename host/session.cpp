@@ -1,4 +1,5 @@
-// One host session: load the module, hand-shake, press "-CsysList", terminate and unload.
+// One host session: load the module, hand-shake, press the buttons, terminate and unload.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
@@ -20,8 +21,24 @@ struct LoadedModule {
   }
 };
 
-constexpr const char* kMenu = "assembly";
-constexpr const char* kButton = "-CsysList";
+// The report file of the buttons whose command writes a known one.
+struct KnownReport {
+  ButtonName button;
+  const char* file;
+};
+const KnownReport kKnownReports[] = {{kDefaultButton, "csyspos.txt"}};
+
+const char* report_of(const ButtonName& button) {
+  for (const KnownReport& known : kKnownReports)
+    if (known.button == button) return known.file;
+  return nullptr;
+}
+
+int result_calls(const Host& host, const std::string& function) {
+  const CallCounts calls = host.calls();
+  const auto it = calls.find(function);
+  return it == calls.end() ? 0 : it->second;
+}
 
 }  // namespace
 
@@ -60,6 +77,7 @@ SessionResult run_module(const ModuleEntries& module, const SessionOptions& opti
   SessionResult result;
   Host host(assembly, answers, options.language, out, err);
   host.set_faults(options.faults);
+  host.set_trace(options.trace);
   // Every way out from here hands back the calls counted.
   const auto finish = [&](ExitStatus status) {
     result.status = status;
@@ -85,12 +103,12 @@ SessionResult run_module(const ModuleEntries& module, const SessionOptions& opti
     return finish(kExitRefused);
   }
 
-  const ButtonBinding* binding = host.button(kMenu, kButton);
-  if (!binding) {
-    err << "mirax: the module bound no action to the button " << kButton << " of menu " << kMenu
-        << "\n";
+  if (options.list_buttons) {
+    for (const ButtonName& button : host.buttons()) out << button.text() << "\n";
+    out << std::flush;
     module.terminate();
-    return finish(kExitRefused);
+    std::fflush(stdout);
+    return finish(kExitOk);
   }
   if (!options.directory.empty()) {
     std::error_code ec;
@@ -102,20 +120,60 @@ SessionResult run_module(const ModuleEntries& module, const SessionOptions& opti
       return finish(kExitUsage);
     }
   }
-  out << std::flush;
-  result.report_written = binding->action(binding->app_data, binding->app_int) != 0;
-  if (result.report_written)
-    out << "Report: " << path_to_utf8(std::filesystem::current_path() / "csyspos.txt") << "\n";
-  else
-    out << "No report written: the name prompt was cancelled or failed, or the report could not "
-           "be written.\n";
-  if (host.geometry_records_held() != 0)
-    err << "mirax: the module did not release " << host.geometry_records_held()
-        << " csys data record(s)\n";
+  ExitStatus exit = kExitOk;
+  for (const ButtonName& press : options.presses) {
+    const ButtonBinding* binding = host.button(press.menu, press.button);
+    if (!binding) {
+      err << "mirax: the module bound no action to the button " << press.button << " of menu "
+          << press.menu << "\n";
+      module.terminate();
+      return finish(kExitRefused);
+    }
+    out << std::flush;
+    const int done = binding->action(binding->app_data, binding->app_int);
+    const char* report = report_of(press);
+    if (!report) {
+      out << press.text() << ": the action returned " << done << "\n";
+      continue;
+    }
+    result.report_written = done != 0;
+    const auto path = std::filesystem::current_path() / report;
+    std::error_code ec;
+    if (!result.report_written) {
+      out << "No report written: the name prompt was cancelled or failed, or the report could "
+             "not be written.\n";
+    } else if (std::filesystem::is_regular_file(path, ec)) {
+      out << "Report: " << path_to_utf8(path) << "\n";
+    } else {
+      err << "mirax: the command announced its report, but " << path_to_utf8(path)
+          << " is not a file\n";
+      result.report_written = false;
+      exit = kExitMisbehaved;
+    }
+  }
+  if (const size_t held = host.geometry_records_held(); held != 0) {
+    // Records whose release was failed on purpose are not the module's fault.
+    const size_t failed = static_cast<size_t>(host.injected_failures("KelGeomitemdataFree"));
+    if (held > failed) {
+      err << "mirax: the module did not release " << held - failed << " csys data record(s)\n";
+      exit = kExitMisbehaved;
+    }
+    if (failed != 0)
+      err << "mirax: " << std::min(held, failed)
+          << " csys data record(s) stay held because --fail made KelGeomitemdataFree fail\n";
+  }
   out << std::flush;
   module.terminate();
   std::fflush(stdout);
-  return finish(kExitOk);
+  for (const FailRule& rule : host.unfired_rules()) {
+    err << "mirax: --fail " << rule.function
+        << (rule.subject.empty() ? rule.call ? ":" + std::to_string(rule.call) : ""
+                                 : "@" + rule.subject)
+        << " failed no call (" << rule.function << " was called "
+        << result_calls(host, rule.function) << " time(s))\n";
+    if (exit == kExitOk) exit = kExitUnfiredRule;
+  }
+  return finish(exit);
 }
 
 }  // namespace mirax

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "app/csys_app.h"
@@ -270,7 +271,13 @@ TEST(Command, FailingHostCallsLeaveSensibleRows) {
     const Outcome r = run(example(), {.pick = kRef, .fails = c.fails});
     EXPECT_EQ(platform_text(kListing + kOriginalRef + kHead + c.rows), r.report);
     EXPECT_EQ(r.shown, texts({"InputCsys", "SelectCsys", "EndCsys"}));
-    EXPECT_EQ(r.err, "");
+    // Each failed call is said, and nothing else is.
+    EXPECT_EQ(r.err.find("mirax: injected: " + c.fails[0].function + " call "), 0u) << r.err;
+    EXPECT_EQ(std::regex_replace(r.err,
+                                 std::regex("mirax: injected: [A-Za-z]+ call [0-9]+ -> "
+                                            "KEL_TK_GENERAL_ERROR\n"),
+                                 ""),
+              "");
   }
 
   // No component can be placed: no values anywhere, and the reference (picked in the current
@@ -331,7 +338,8 @@ TEST(CommandFirstRun, UnpickedReferenceListsInModelCoordinates) {
         EXPECT_EQ(unreadable.report,
                   platform_text(kListing + " Csys Name(Original) = TOP  \n" + kExampleAgainstRef))
             << "reference data unreadable";
-        EXPECT_EQ(unreadable.err, "");
+        EXPECT_EQ(unreadable.err,
+                  "mirax: injected: KelCsysDataGet call 1 -> KEL_TK_GENERAL_ERROR\n");
       },
       testsupport::exits(0), {.start = testsupport::ChildStart::Fresh});
 }

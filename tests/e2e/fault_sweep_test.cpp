@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <set>
 #include <regex>
 #include <sstream>
 
@@ -59,6 +61,18 @@ MiraxRun run_mirax(const fs::path& dir, const std::string& options) {
   run.has_report = fs::exists(dir / "csyspos.txt");
   run.report = testsupport::read_text((dir / "csyspos.txt").string());
   return run;
+}
+
+// The host functions and call counts --list-calls printed.
+std::map<std::string, int> listed_calls(const std::string& out) {
+  std::map<std::string, int> calls;
+  const auto title = out.find("Host functions called:\n");
+  if (title == std::string::npos) return calls;
+  std::istringstream list(out.substr(title));
+  std::string name;
+  std::getline(list, name);
+  for (int count = 0; list >> name >> count;) calls[name] = count;
+  return calls;
 }
 
 using Row = std::vector<std::string>;  // level, name, kind, then the values (none for N/A)
@@ -118,11 +132,7 @@ TEST(FaultSweep, EveryFailingHostCallEndsCleanly) {
   ASSERT_EQ(fault, "");
   ASSERT_EQ(full_rows.size(), 6u);
 
-  std::map<std::string, int> calls;  // the lines after the title
-  std::istringstream list(full.out.substr(full.out.find("Host functions called:\n")));
-  std::string name;
-  std::getline(list, name);
-  for (int count = 0; list >> name >> count;) calls[name] = count;
+  std::map<std::string, int> calls = listed_calls(full.out);
   ASSERT_GE(calls.size(), 20u) << full.out;
   EXPECT_EQ(calls["KelMdlNameGet"], 6);
   std::vector<std::string> cases;
@@ -158,6 +168,50 @@ TEST(FaultSweep, EveryFailingHostCallEndsCleanly) {
         << referenced << shown;
   }
   EXPECT_GT(reports, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The trace against --list-calls: one JSON line a call, sequence numbers 1..N, each function's
+// calls numbered 1..count, texts and handles among the arguments; exactly the call a rule fails
+// is marked injected, and said so on the error stream.
+TEST(Bench, TraceHoldsEveryCallAndMarksTheInjectedOne) {
+  testsupport::set_env("KEL_LANG", "usascii");
+  const fs::path trace = fs::current_path() / "traced" / "trace.jsonl";
+  const MiraxRun run =
+      run_mirax("traced", "--reference LEVEL1/LEVEL2/RefSub --list-calls --trace \"" +
+                              trace.string() + "\" --fail KelMdlTypeGet:3");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("mirax: injected: KelMdlTypeGet call 3 -> KEL_TK_GENERAL_ERROR\n"),
+            std::string::npos)
+      << run.err;
+  std::map<std::string, std::set<int>> numbers;
+  std::set<long> sequence;
+  std::set<std::string> names_handed;
+  std::vector<std::string> injected;
+  std::istringstream lines(testsupport::read_text(trace.string()));
+  for (std::string line; std::getline(lines, line);) {
+    const auto call = nlohmann::json::parse(line, nullptr, false);
+    ASSERT_TRUE(call.is_object() && call.contains("args") && call["injected"].is_boolean()) << line;
+    numbers[call["name"]].insert(call["call"].get<int>());
+    sequence.insert(call["seq"].get<long>());
+    if (call["name"] == "KelMdlNameGet" && call["status"] == 0)
+      names_handed.insert(call["args"][1].get<std::string>());
+    if (call["injected"].get<bool>()) injected.push_back(line);
+  }
+  std::map<std::string, int> traced;
+  for (const auto& [name, calls] : numbers)
+    traced[name] = calls.size() == static_cast<size_t>(*calls.rbegin()) ? *calls.rbegin() : -1;
+  EXPECT_EQ(traced, listed_calls(run.out));
+  EXPECT_EQ(sequence.size(), static_cast<size_t>(*sequence.rbegin()));
+  EXPECT_TRUE(names_handed.count("LEVEL1") && names_handed.count("LEAF")) << names_handed.size();
+  ASSERT_EQ(injected.size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(injected[0])["name"], "KelMdlTypeGet");
+  EXPECT_NE(injected[0].find("\"call\":3,"), std::string::npos) << injected[0];
+  EXPECT_NE(injected[0].find("\"status\":-1,\"status_name\":\"KEL_TK_GENERAL_ERROR\""),
+            std::string::npos);
 }
 
 }  // namespace

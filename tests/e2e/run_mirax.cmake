@@ -3,7 +3,7 @@
 #   MIRAX, EMULATOR (may be empty), WORKDIR, ARGS ("|"-separated), STDIN (file, optional),
 #   STATUS (expected exit status), EXPECTED (expected report, LF line ends, optional),
 #   NO_REPORT (ON: no report may exist afterwards), PRESET (file placed as the report first),
-#   STDERR_REGEX (optional), CRLF (ON: the report's line ends are CRLF, unless the expected
+#   STDERR_REGEX, STDOUT_REGEX (optional), CRLF (ON: the report's line ends are CRLF, unless the expected
 #   report is the preset one).
 cmake_minimum_required(VERSION 3.25)
 
@@ -33,6 +33,9 @@ if(NOT "${status}" STREQUAL "${STATUS}")
 endif()
 if(STDERR_REGEX AND NOT err MATCHES "${STDERR_REGEX}")
   list(APPEND failures "the complaint does not match '${STDERR_REGEX}'")
+endif()
+if(STDOUT_REGEX AND NOT out MATCHES "${STDOUT_REGEX}")
+  list(APPEND failures "the output does not match '${STDOUT_REGEX}'")
 endif()
 if(NO_REPORT AND EXISTS "${report}")
   list(APPEND failures "a report was written")

@@ -24,6 +24,10 @@ TEST(CommandLine, FailRulesAndStatuses) {
   EXPECT_EQ(parse({}).session.faults.status, KEL_TK_GENERAL_ERROR);
   EXPECT_EQ(parse({"--fail-status", "KEL_TK_E_NOT_FOUND"}).session.faults.status,
             KEL_TK_E_NOT_FOUND);
+  EXPECT_EQ(parse({}).session.presses, std::vector<ButtonName>{kDefaultButton});
+  const CommandLine pressed = parse({"--press", "m/b/c", "--press=assembly/-CsysList"});
+  EXPECT_EQ(pressed.session.presses,
+            (std::vector<ButtonName>{{"m", "b/c"}, {"assembly", "-CsysList"}}));
   const FailRule about = parse({"--fail", "KelMdlNameGet@SUB:2"}).session.faults.rules.at(0);
   EXPECT_EQ(about.function + "|" + std::to_string(about.call) + "|" + about.subject,
             "KelMdlNameGet|0|SUB:2");
@@ -43,6 +47,10 @@ TEST(CommandLine, BadCommandLinesNameTheOption) {
       {{"--fail", "KelFoo@SUB"}, "--fail"},
       {{"--fail"}, "--fail"},
       {{"--fail-status", "0"}, "--fail-status"},
+      {{"--fail-status", "5"}, "--fail-status"},
+      {{"--press", "assembly"}, "--press"},
+      {{"--press", "/-CsysList"}, "--press"},
+      {{"--press", "assembly/"}, "--press"},
       {{"--fail-status", "KEL_TK_NO_SUCH"}, "--fail-status"},
       {{"--release", "1234567890123456"}, "--release"},
       {{"--dir", "no/such/dir"}, "--dir"},

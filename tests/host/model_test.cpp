@@ -101,7 +101,20 @@ TEST(ModelFile, ErrorsNameTheJsonPath) {
       { "name": "A", "origin": [0, 0, 0], "x": [1, 0, 0], "y": [0, 1, 0], "z": [0, 1, 0] } ] } } })"),
             "/models/P/csys/0: axes y, z are not orthogonal");
   EXPECT_EQ(fault(R"({ "top": "a/b", "models": { "a/b": { "type": "part" } } })"),
-            "/models/a~1b: model name \"a/b\" holds a character that names cannot hold");
+            "/models/a~1b: model name \"a/b\" holds \"/\" (U+002F), which a model name cannot "
+            "hold (refused: control characters, \"/\", \"[\", \"]\")");
+  EXPECT_EQ(
+      fault("{ \"top\": \"P\", \"models\": { \"P\": { \"type\": \"part\", \"csys\": [ { \"name\": "
+            "\"a\\tb\", \"origin\": [0, 0, 0], \"x\": [1, 0, 0], \"y\": [0, 1, 0] } ] } } }"),
+      "/models/P/csys/0/name: csys name \"a\tb\" holds U+0009, which a csys name cannot hold "
+      "(refused: control characters, \"/\")");
+  // The chain of a cycle, from the model that contains itself back to it.
+  EXPECT_EQ(fault(R"({ "top": "T", "models": { "T": { "type": "assembly", "components": [
+      { "model": "A", "origin": [0, 0, 0], "x": [1, 0, 0], "y": [0, 1, 0] } ] },
+      "A": { "type": "assembly", "components": [ { "model": "B", "origin": [0, 0, 0], "x": [1, 0, 0], "y": [0, 1, 0] } ] },
+      "B": { "type": "assembly", "components": [ { "model": "C", "origin": [0, 0, 0], "x": [1, 0, 0], "y": [0, 1, 0] } ] },
+      "C": { "type": "assembly", "components": [ { "model": "A", "origin": [0, 0, 0], "x": [1, 0, 0], "y": [0, 1, 0] } ] } } })"),
+            "/models/C/components/0/model: component cycle: \"A\" -> \"B\" -> \"C\" -> \"A\"");
   EXPECT_EQ(fault(R"([1, 2])"), "/: expected an object");
   EXPECT_EQ(fault(R"({ "top": "P", "models": { "P": { "type": "part", "csys": {} } } })"),
             "/models/P/csys: expected an array");
@@ -154,6 +167,31 @@ TEST(Encoding, Utf8RoundTripAndMalformedInput) {
   EXPECT_EQ(wide_to_utf8(std::u16string{0xD800, u'a'}),
             "\xEF\xBF\xBD"
             "a");
+}
+
+}  // namespace
+}  // namespace mirax
+
+namespace mirax {
+namespace {
+
+// The bound counts every use of a model again: a thousand uses of a part with 999 csys make
+// exactly the bound (1,000 components and 999,000 csys); one more csys makes it too large.
+TEST(ModelFile, ExpansionBoundIsExact) {
+  const auto model = [](int csys_count) {
+    const std::string frame = R"("origin": [0, 0, 0], "x": [1, 0, 0], "y": [0, 1, 0])";
+    std::string text = R"({ "top": "T", "models": { "P": { "type": "part", "csys": [)";
+    for (int i = 0; i < csys_count; ++i)
+      text += (i ? ", " : "") + std::string(R"({ "name": "C)") + std::to_string(i) + "\", " +
+              frame + " }";
+    text += R"(] }, "T": { "type": "assembly", "components": [)";
+    for (int i = 0; i < 1000; ++i)
+      text += (i ? ", " : "") + std::string(R"({ "model": "P", )") + frame + " }";
+    return text + "] } } }";
+  };
+  EXPECT_EQ(parse_assembly(model(999)).models.size(), 2u);
+  EXPECT_THROW(parse_assembly(model(1000)), ModelError);
+  static_assert(kMaxExpansion == 1000 + 1000 * 999);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "kel_version.h"
 #include "runtime/tolcmp/tolcmp.h"
 
 namespace {
@@ -70,6 +71,7 @@ int tolcmp_main(int argc, char** argv) {
   CLI::App app{"Compares two numeric text files within absolute and relative tolerances.",
                "tolcmp"};
   app.footer(kRules);
+  app.set_version_flag("--version", "tolcmp " KEL_VERSION);
   std::string files[2], report;
   double abs_eps = 1e-6, rel_eps = 1e-5;
   bool blanks = false, loose = false, unordered = false, layout = false, quiet = false;
