@@ -30,8 +30,9 @@ struct Tolerances {
   double rel_eps;
 };
 
-// Reads whole lines of any length from a file opened in binary mode. All blocks are the
-// runtime's; a reader that was never opened is all zeros.
+// Reads whole lines of any length from a file opened in binary mode, numbering them as the file
+// does (a last line without a line end counts). All blocks are the runtime's; a reader that was
+// never opened is all zeros.
 struct LineReader {
   FILE* file;
   char* chunk;  // read-ahead buffer
@@ -40,6 +41,7 @@ struct LineReader {
   char* line;  // the current line, "\n"-ended and NUL-terminated
   int length;
   int capacity;
+  int64_t line_no;  // the current line's number in its file, from 1, skipped lines counted
 };
 // 1, or 0 when the file cannot be opened (the reader stays closed).
 int reader_open(LineReader* reader, const char* name);

@@ -55,6 +55,7 @@ int read_line(LineReader* reader) {
     if (end) break;
   }
   if (reader->length == 0) return LINE_END_OF_FILE;
+  ++reader->line_no;
   char* line = reader->line;
   int& n = reader->length;
   if (line[n - 1] == '\n') {
@@ -77,6 +78,7 @@ int reader_open(LineReader* reader, const char* name) {
   reader->chunk_pos = reader->chunk_end = 0;
   reader->at_end = 0;
   reader->length = 0;
+  reader->line_no = 0;
   return 1;
 }
 
