@@ -47,8 +47,9 @@ void tolerance_report_names_set(const char* name_1, const char* name_2);
 #define TOLCMP_DIFF_BLANKS 2  // the separator counts before a field differ (blank check)
 #define TOLCMP_DIFF_REST   3  // one line has fields left from `field` on; the other text is ""
 #define TOLCMP_DIFF_LINE   4  // whole lines or matrix rows differ (fixed layout)
-#define TOLCMP_DIFF_ONLY   5  // a content line of one file only: past the other file's last one,
-                              // or (unordered) equal to none of its lines; the other text is ""
+#define TOLCMP_DIFF_ONLY \
+  5  // a content line of one file only: past the other file's last one,
+     // or (unordered) equal to none of its lines; the other text is ""
 
 typedef struct TolcmpDifference {
   int kind;
@@ -56,10 +57,10 @@ typedef struct TolcmpDifference {
   int field;            // the field's position in its line from 1; 0 for a whole line
   const char* text[2];  // both sides as written (not NUL-terminated, no line end)
   int length[2];
-  int numeric;          // both fields are numbers: the values and differences below hold
+  int numeric;  // both fields are numbers: the values and differences below hold
   double value[2];
-  double abs_diff;      // |value[0] - value[1]|
-  double rel_diff;      // abs_diff / max(|value[0]|, |value[1]|); 0 when both are 0
+  double abs_diff;  // |value[0] - value[1]|
+  double rel_diff;  // abs_diff / max(|value[0]|, |value[1]|); 0 when both are 0
 } TolcmpDifference;
 
 typedef struct TolcmpObserver {

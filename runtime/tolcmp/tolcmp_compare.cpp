@@ -146,9 +146,9 @@ int compare_ordered(const char* file_1, const char* file_2, bool layout_mode, in
 
 // One unordered pass: every content line of `from` looked up in `other`. Counts the lines and
 // the ones missing, or gives TOLCMP_CANNOT_OPEN.
-int unordered_pass(Comparison* c, int side, const char* from, const char* other,
-                   const char* marker, int blank_check, int loose_numbers, Tolerances tolerances,
-                   int64_t* count, int64_t* missing) {
+int unordered_pass(Comparison* c, int side, const char* from, const char* other, const char* marker,
+                   int blank_check, int loose_numbers, Tolerances tolerances, int64_t* count,
+                   int64_t* missing) {
   LineReader* reader = &c->file[0];
   if (!reader_open(reader, from)) {
     report_failure(side + 1);
@@ -201,10 +201,10 @@ int tolerance_compare_unordered(const char* file_1, const char* file_2, int blan
   print_names(file_1, file_2);
   const Tolerances tolerances{abs_eps, rel_eps};
   int64_t count[2] = {0, 0}, missing = 0;
-  if (unordered_pass(&c, 0, file_1, file_2, "<", blank_check, loose_numbers, tolerances,
-                     &count[0], &missing) ||
-      unordered_pass(&c, 1, file_2, file_1, ">", blank_check, loose_numbers, tolerances,
-                     &count[1], &missing))
+  if (unordered_pass(&c, 0, file_1, file_2, "<", blank_check, loose_numbers, tolerances, &count[0],
+                     &missing) ||
+      unordered_pass(&c, 1, file_2, file_1, ">", blank_check, loose_numbers, tolerances, &count[1],
+                     &missing))
     return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
   const int result = (missing || count[0] != count[1]) ? TOLCMP_DIFFERENT : TOLCMP_SAME;
   comparison_release(&c);

@@ -107,13 +107,15 @@ TEST_F(Numdiff, SameVerdictOnAGeneratedCorpus) {
     const int command_status = exit_status(std::system(command));
     ASSERT_EQ(ours, theirs) << "pair " << pair << "\na.txt:\n" << a << "b.txt:\n" << b;
     ASSERT_EQ(command_status, theirs) << "pair " << pair;
-    const auto listed = places(testsupport::read_text("theirs.txt"),
-                               std::regex(R"(##(\d+) +#[:>](\d+))"));
+    const auto listed =
+        places(testsupport::read_text("theirs.txt"), std::regex(R"(##(\d+) +#[:>](\d+))"));
     EXPECT_EQ(listed.empty(), theirs == 0) << "pair " << pair;
     EXPECT_EQ(places(testsupport::read_text("ours.txt"),
                      std::regex(R"re("line1":(\d+),"line2":\d+,"field":(\d+))re")),
               listed)
-        << "pair " << pair << "\na.txt:\n" << a << "b.txt:\n" << b;
+        << "pair " << pair << "\na.txt:\n"
+        << a << "b.txt:\n"
+        << b;
     ++verdicts[ours];
   }
   EXPECT_EQ(verdicts[0], 90);  // the pairs with a field more differ

@@ -73,9 +73,7 @@ struct ToleranceValidator : CLI::Validator {
   }
 };
 
-void complain(const std::string& message) {
-  std::fprintf(stderr, "tolcmp: %s\n", message.c_str());
-}
+void complain(const std::string& message) { std::fprintf(stderr, "tolcmp: %s\n", message.c_str()); }
 
 // ---- Inputs ----------------------------------------------------------------------------
 
@@ -147,9 +145,10 @@ std::string json_string(const char* text, int length) {
       out += '\\';
       out += (char)c;
     } else if (c < 0x20 || c >= 0x7f) {  // bytes beyond ASCII read as Latin-1
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
+      const char hex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += hex[c >> 4];
+      out += hex[c & 15];
     } else {
       out += (char)c;
     }
@@ -209,12 +208,11 @@ struct Printer {
       largest_rel.offer(d.rel_diff, d);
     }
     if (style == Style::Json) {
-      std::string out = "{\"kind\":\"" + std::string(kind_name(d.kind)) +
-                        "\",\"line1\":" + json_line(d.line[0]) +
-                        ",\"line2\":" + json_line(d.line[1]) +
-                        ",\"field\":" + std::to_string(d.field) +
-                        ",\"text1\":" + json_string(d.text[0], d.length[0]) +
-                        ",\"text2\":" + json_string(d.text[1], d.length[1]);
+      std::string out =
+          "{\"kind\":\"" + std::string(kind_name(d.kind)) + "\",\"line1\":" + json_line(d.line[0]) +
+          ",\"line2\":" + json_line(d.line[1]) + ",\"field\":" + std::to_string(d.field) +
+          ",\"text1\":" + json_string(d.text[0], d.length[0]) +
+          ",\"text2\":" + json_string(d.text[1], d.length[1]);
       if (d.numeric)
         out += ",\"value1\":" + json_number(d.value[0]) + ",\"value2\":" + json_number(d.value[1]) +
                ",\"abs\":" + json_number(d.abs_diff) + ",\"rel\":" + json_number(d.rel_diff);
@@ -237,9 +235,11 @@ struct Printer {
       return;
     }
     for (int f = 0; f < 2; ++f) {
+      // A blank count comes as " 2 blanks ": shown without its outer blanks.
+      const bool trim = d.kind == TOLCMP_DIFF_BLANKS && d.length[f] >= 2;
       std::printf("%s%s", f ? " vs " : "", f ? paint.second : paint.first);
       if (d.length[f] == 0) std::printf("(nothing)");
-      std::fwrite(d.text[f], 1, (size_t)d.length[f], stdout);
+      std::fwrite(d.text[f] + trim, 1, (size_t)(d.length[f] - 2 * trim), stdout);
       std::printf("%s", paint.off);
     }
     if (d.kind == TOLCMP_DIFF_BLANKS) std::printf(" before the field");
@@ -260,8 +260,7 @@ struct Printer {
       auto largest = [](const Largest& l) {
         if (l.value < 0) return std::string("null");
         return "{\"value\":" + json_number(l.value) + ",\"line1\":" + json_line(l.line[0]) +
-               ",\"line2\":" + json_line(l.line[1]) + ",\"field\":" + std::to_string(l.field) +
-               "}";
+               ",\"line2\":" + json_line(l.line[1]) + ",\"field\":" + std::to_string(l.field) + "}";
       };
       std::printf(
           "{\"kind\":\"summary\",\"file1\":%s,\"file2\":%s,\"same\":%s,\"differences\":%lld,"
@@ -288,8 +287,8 @@ struct Printer {
                   where(largest_abs).c_str(), largest_rel.value, where(largest_rel).c_str());
     std::printf("\n");
     if (counted && counts[0] != counts[1])
-      std::printf("tolcmp: %s has %lld lines to compare, %s has %lld\n", a, (long long)counts[0],
-                  b, (long long)counts[1]);
+      std::printf("tolcmp: %s has %lld lines to compare, %s has %lld\n", a, (long long)counts[0], b,
+                  (long long)counts[1]);
   }
 };
 
