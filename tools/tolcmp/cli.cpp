@@ -354,7 +354,8 @@ int tolcmp_main(int argc, char** argv) {
                                       "Every line of each file must occur somewhere in the other");
   auto* layout_flag = app.add_flag("--layout", layout,
                                    "Compare a fixed-layout report (no other comparison option)");
-  app.add_option("--report", report, "Write the report file FILE too (emptied first)");
+  app.add_option("--report", report, "Write the report file FILE too (emptied first)")
+      ->option_text("FILE");
   auto* quiet_flag = app.add_flag("-q,--quiet", quiet, "Print nothing; the exit status tells");
   auto* brief_flag = app.add_flag("--brief", brief, "Print only whether the files differ");
   auto* json_flag =
