@@ -35,4 +35,45 @@ int tolerance_report_file_set(const char* name);
 int tolerance_report_written(void);
 // Standard-output lines on (1, the start value) or off (0). Returns the previous setting.
 int tolerance_console_set(int on);
+// The report file on (1, the start value) or off (0). Returns the previous setting.
+int tolerance_report_on(int on);
+// The names the report file gives the compared files (null: the names the comparison was given),
+// for a caller that compares a copy of its input. The names are kept as given, not copied.
+void tolerance_report_names_set(const char* name_1, const char* name_2);
+
+// ---- Every difference, for callers that show the differences themselves ----
+
+#define TOLCMP_DIFF_FIELD  1  // two fields of a line pair differ
+#define TOLCMP_DIFF_BLANKS 2  // the separator counts before a field differ (blank check)
+#define TOLCMP_DIFF_REST   3  // one line has fields left from `field` on; the other text is ""
+#define TOLCMP_DIFF_LINE   4  // whole lines or matrix rows differ (fixed layout)
+#define TOLCMP_DIFF_ONLY \
+  5  // a content line of one file only: past the other file's last one,
+     // or (unordered) equal to none of its lines; the other text is ""
+
+typedef struct TolcmpDifference {
+  int kind;
+  int64_t line[2];      // the line in each file, numbered as the file numbers them from 1; 0: none
+  int field;            // the field's position in its line from 1; 0 for a whole line
+  const char* text[2];  // both sides as written (not NUL-terminated, no line end)
+  int length[2];
+  int numeric;  // both fields are numbers: the values and differences below hold
+  double value[2];
+  double abs_diff;  // |value[0] - value[1]|
+  double rel_diff;  // abs_diff / max(|value[0]|, |value[1]|); 0 when both are 0
+} TolcmpDifference;
+
+typedef struct TolcmpObserver {
+  // Each difference, in the order found; the texts live until the call returns.
+  void (*difference)(void* context, const TolcmpDifference* difference);
+  // At the end of each comparison that read both files: their content line counts.
+  void (*summary)(void* context, int64_t lines_1, int64_t lines_2);
+  void* context;
+} TolcmpObserver;
+// The observer of the following comparisons (copied; null: none). With an observer every
+// differing field of a line pair is passed on, where the report file keeps the first.
+void tolerance_observer_set(const TolcmpObserver* observer);
+// After TOLCMP_CANNOT_OPEN: the file that could not be read (1 or 2; 0 when memory ran out), and
+// in *error the errno of the failure.
+int tolerance_failed_file(int* error);
 KEL_END_C

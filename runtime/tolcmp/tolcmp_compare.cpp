@@ -64,11 +64,13 @@ struct LayoutState {
   Matrix matrix[2][2];  // [first or second matrix][file]
 };
 
-int layout_pair(Text a, Text b, int64_t line_no, double t, LayoutState* layout, Scratch* scratch) {
+int layout_pair(Text a, Text b, int64_t line_no, const int64_t file_line[2], double t,
+                LayoutState* layout, Scratch* scratch) {
   const int m = (line_no >= 10 && line_no <= 12) ? 0 : (line_no >= 16 && line_no <= 18) ? 1 : -1;
   if (m < 0) return layout_line_differ(a, b, line_no, t, scratch);
   const int row = (int)(line_no - (m ? 16 : 10));
   Matrix* mine[2] = {&layout->matrix[m][0], &layout->matrix[m][1]};
+  for (int f = 0; f < 2; ++f) mine[f]->line[row] = file_line[f];
   if ((mine[0]->count[row] = line_values(a, mine[0]->value[row], 3, scratch)) < 0) return -1;
   if ((mine[1]->count[row] = line_values(b, mine[1]->value[row], 3, scratch)) < 0) return -1;
   return row == 2 ? matrix_rows_differ(mine[0], mine[1], t, m ? 16 : 10) : 0;
@@ -86,10 +88,15 @@ int walk(Comparison* c, const char* const names[2], bool layout_mode, int blank_
   while (kind[0] == LINE_CONTENT && kind[1] == LINE_CONTENT) {
     ++pairs;
     const Text a = reader_text(&c->file[0]), b = reader_text(&c->file[1]);
+    const int64_t file_line[2] = {c->file[0].line_no, c->file[1].line_no};
+    report_at(file_line[0], file_line[1]);
     const int differ =
-        layout_mode ? layout_pair(a, b, pairs, tolerances.rel_eps, &layout, scratch)
+        layout_mode ? layout_pair(a, b, pairs, file_line, tolerances.rel_eps, &layout, scratch)
                     : lines_differ(a, b, pairs, blank_check, loose_numbers, tolerances, 1, scratch);
-    if (differ < 0) return TOLCMP_CANNOT_OPEN;
+    if (differ < 0) {
+      report_failure(0);
+      return TOLCMP_CANNOT_OPEN;
+    }
     total += differ;
     for (int f = 0; f < 2; ++f) kind[f] = next_content(&c->file[f], &tolerances, scratch);
   }
@@ -98,12 +105,22 @@ int walk(Comparison* c, const char* const names[2], bool layout_mode, int blank_
     total += matrix_rows_differ(&layout.matrix[pairs >= 16][0], &layout.matrix[pairs >= 16][1],
                                 tolerances.rel_eps, pairs >= 16 ? 16 : 10);
   for (int f = 0; f < 2; ++f) {
+    if (kind[f] == LINE_FAILED) {
+      report_failure(f + 1);
+      return TOLCMP_CANNOT_OPEN;
+    }
+  }
+  for (int f = 0; f < 2; ++f) {
     count[f] = pairs;
     while (kind[f] == LINE_CONTENT) {
       ++count[f];
+      report_only(f, reader_text(&c->file[f]), c->file[f].line_no);
       kind[f] = next_content(&c->file[f], &tolerances, scratch);
     }
-    if (kind[f] == LINE_FAILED) return TOLCMP_CANNOT_OPEN;
+    if (kind[f] == LINE_FAILED) {
+      report_failure(f + 1);
+      return TOLCMP_CANNOT_OPEN;
+    }
   }
   const int result = (total || count[0] != count[1]) ? TOLCMP_DIFFERENT : TOLCMP_SAME;
   comparison_release(c);  // files and report stream closed before the summary
@@ -116,8 +133,12 @@ int compare_ordered(const char* file_1, const char* file_2, bool layout_mode, in
   Comparison c;
   comparison_start(&c, file_1, file_2);
   const char* const names[2] = {file_1, file_2};
-  for (int f = 0; f < 2; ++f)
-    if (!reader_open(&c.file[f], names[f])) return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
+  for (int f = 0; f < 2; ++f) {
+    if (!reader_open(&c.file[f], names[f])) {
+      report_failure(f + 1);
+      return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
+    }
+  }
   print_names(file_1, file_2);
   return comparison_finish(&c,
                            walk(&c, names, layout_mode, blank_check, loose_numbers, tolerances));
@@ -125,14 +146,20 @@ int compare_ordered(const char* file_1, const char* file_2, bool layout_mode, in
 
 // One unordered pass: every content line of `from` looked up in `other`. Counts the lines and
 // the ones missing, or gives TOLCMP_CANNOT_OPEN.
-int unordered_pass(Comparison* c, const char* from, const char* other, const char* marker,
+int unordered_pass(Comparison* c, int side, const char* from, const char* other, const char* marker,
                    int blank_check, int loose_numbers, Tolerances tolerances, int64_t* count,
                    int64_t* missing) {
   LineReader* reader = &c->file[0];
-  if (!reader_open(reader, from)) return TOLCMP_CANNOT_OPEN;
+  if (!reader_open(reader, from)) {
+    report_failure(side + 1);
+    return TOLCMP_CANNOT_OPEN;
+  }
   int kind;
   while ((kind = read_content_line(reader)) != LINE_END_OF_FILE) {
-    if (kind == LINE_FAILED) return TOLCMP_CANNOT_OPEN;
+    if (kind == LINE_FAILED) {
+      report_failure(side + 1);
+      return TOLCMP_CANNOT_OPEN;
+    }
     const Text line = reader_text(reader);
     if (kind == LINE_DIRECTIVE) {
       read_tolerance_directive(line, &tolerances, &c->scratch);
@@ -141,10 +168,14 @@ int unordered_pass(Comparison* c, const char* from, const char* other, const cha
     ++*count;
     const int found =
         line_in_file(other, line, blank_check, loose_numbers, tolerances, &c->search, &c->scratch);
-    if (found == TOLCMP_CANNOT_OPEN) return TOLCMP_CANNOT_OPEN;
+    if (found == TOLCMP_CANNOT_OPEN) {
+      report_failure(2 - side);
+      return TOLCMP_CANNOT_OPEN;
+    }
     if (!found) {
       ++*missing;
       report_token_difference(text_of(marker), Text{line.text, line.length - 1}, *count);
+      report_only(side, line, reader->line_no);
     }
   }
   reader_close(reader);
@@ -170,9 +201,9 @@ int tolerance_compare_unordered(const char* file_1, const char* file_2, int blan
   print_names(file_1, file_2);
   const Tolerances tolerances{abs_eps, rel_eps};
   int64_t count[2] = {0, 0}, missing = 0;
-  if (unordered_pass(&c, file_1, file_2, "<", blank_check, loose_numbers, tolerances, &count[0],
+  if (unordered_pass(&c, 0, file_1, file_2, "<", blank_check, loose_numbers, tolerances, &count[0],
                      &missing) ||
-      unordered_pass(&c, file_2, file_1, ">", blank_check, loose_numbers, tolerances, &count[1],
+      unordered_pass(&c, 1, file_2, file_1, ">", blank_check, loose_numbers, tolerances, &count[1],
                      &missing))
     return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
   const int result = (missing || count[0] != count[1]) ? TOLCMP_DIFFERENT : TOLCMP_SAME;

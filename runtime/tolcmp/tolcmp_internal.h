@@ -30,8 +30,9 @@ struct Tolerances {
   double rel_eps;
 };
 
-// Reads whole lines of any length from a file opened in binary mode. All blocks are the
-// runtime's; a reader that was never opened is all zeros.
+// Reads whole lines of any length from a file opened in binary mode, numbering them as the file
+// does (a last line without a line end counts). All blocks are the runtime's; a reader that was
+// never opened is all zeros.
 struct LineReader {
   FILE* file;
   char* chunk;  // read-ahead buffer
@@ -40,6 +41,7 @@ struct LineReader {
   char* line;  // the current line, "\n"-ended and NUL-terminated
   int length;
   int capacity;
+  int64_t line_no;  // the current line's number in its file, from 1, skipped lines counted
 };
 // 1, or 0 when the file cannot be opened (the reader stays closed).
 int reader_open(LineReader* reader, const char* name);
@@ -92,7 +94,8 @@ int line_values(Text line, double* values, int max, Scratch* scratch);
 int layout_line_differ(Text a, Text b, int64_t line_no, double t, Scratch* scratch);
 struct Matrix {
   double value[3][3];
-  int count[3];  // real values found on each row's line
+  int count[3];     // real values found on each row's line
+  int64_t line[3];  // each row's line number in its file
 };
 int matrix_rows_differ(const Matrix* m1, const Matrix* m2, double t, int64_t first_line);
 double layout_scale_get();
@@ -105,6 +108,16 @@ void report_line_difference(Text a, Text b, int64_t line_no);
 void report_summary(const char* file_1, const char* file_2, int64_t count_1, int64_t count_2,
                     int64_t total);
 void report_end();
+// The observer's part: whether there is one; the file lines of the pair compared next; a field
+// difference (kinds of TOLCMP_DIFF_*, token kinds for the values) that goes to the report file
+// too when `to_file`; a line of file `side` (0 or 1) that the other lacks, to the observer only.
+bool observing();
+void report_at(int64_t line_1, int64_t line_2);
+void report_field(int kind, Text a, Text b, int kind_a, int kind_b, int field, int64_t line_no,
+                  bool to_file);
+void report_only(int side, Text line, int64_t file_line);
+// A comparison that cannot go on: the file (1 or 2, 0 for memory) and errno as it stands.
+void report_failure(int file);
 // Standard output unless turned off.
 FILE* console();
 

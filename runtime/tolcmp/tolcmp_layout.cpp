@@ -89,6 +89,7 @@ int matrix_rows_differ(const Matrix* m1, const Matrix* m2, double t, int64_t fir
                             m1->value[p][1], m1->value[p][2]);
     const int n2 = snprintf(row_2, sizeof row_2, "\t\t  %e  %e  %e\n", m2->value[p][0],
                             m2->value[p][1], m2->value[p][2]);
+    report_at(m1->line[p], m2->line[p]);
     report_line_difference(Text{row_1, n1}, Text{row_2, n2}, first_line + p);
   }
   return rows;

@@ -1,6 +1,8 @@
 // Lines of a compared file: the whole-line reader, directives, and the line comparison.
 #define _FILE_OFFSET_BITS 64  // files beyond 2 GiB read on 32-bit Linux as well
+#include <errno.h>
 #include <limits.h>
+#include <math.h>
 #include <stdarg.h>
 #include <string.h>
 
@@ -55,6 +57,7 @@ int read_line(LineReader* reader) {
     if (end) break;
   }
   if (reader->length == 0) return LINE_END_OF_FILE;
+  ++reader->line_no;
   char* line = reader->line;
   int& n = reader->length;
   if (line[n - 1] == '\n') {
@@ -77,6 +80,7 @@ int reader_open(LineReader* reader, const char* name) {
   reader->chunk_pos = reader->chunk_end = 0;
   reader->at_end = 0;
   reader->length = 0;
+  reader->line_no = 0;
   return 1;
 }
 
@@ -169,19 +173,24 @@ int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_num
   if (!scratch_fit(scratch, a.length > b.length ? a.length : b.length)) return -1;
   char* token_a = scratch->token_a;
   char* token_b = scratch->token_b;
-  int at_a = 0, at_b = 0;
+  // An observer sees every differing field; the report file only the first of a line.
+  const bool every = report && observing();
+  int at_a = 0, at_b = 0, field = 0, found = 0;
   int length_a = 0, length_b = 0, skipped_a = 0, skipped_b = 0;
   for (;;) {
     const int taken_a = next_token(a, at_a, token_a, &length_a, &skipped_a);
     const int taken_b = next_token(b, at_b, token_b, &length_b, &skipped_b);
     if (taken_a == 0 || taken_b == 0) break;
+    ++field;
     const Text ta{token_a, length_a}, tb{token_b, length_b};
     if (blank_check && report && skipped_a != skipped_b) {
       char blanks_a[32], blanks_b[32];
       const int na = snprintf(blanks_a, sizeof blanks_a, " %d blanks ", skipped_a);
       const int nb = snprintf(blanks_b, sizeof blanks_b, " %d blanks ", skipped_b);
-      report_token_difference(Text{blanks_a, na}, Text{blanks_b, nb}, line_no);
-      return 1;
+      report_field(TOLCMP_DIFF_BLANKS, Text{blanks_a, na}, Text{blanks_b, nb}, TOKEN_TEXT,
+                   TOKEN_TEXT, field, line_no, !found);
+      found = 1;
+      if (!every) return 1;
     }
     const int kind_a = token_kind(ta), kind_b = token_kind(tb);
     int differ = 0;
@@ -201,8 +210,9 @@ int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_num
       differ = integers_differ(ta, tb, loose_numbers, tolerances);
     }
     if (differ) {
-      if (report) report_token_difference(ta, tb, line_no);
-      return 1;
+      if (report) report_field(TOLCMP_DIFF_FIELD, ta, tb, kind_a, kind_b, field, line_no, !found);
+      found = 1;
+      if (!every) return 1;
     }
     at_a += skipped_a + taken_a;
     at_b += skipped_b + taken_b;
@@ -213,12 +223,10 @@ int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_num
     const Text blank{" ", 1};
     const Text rest_a{a.text + at_a + skipped_a, a.length - 1 - at_a - skipped_a};
     const Text rest_b{b.text + at_b + skipped_b, b.length - 1 - at_b - skipped_b};
-    if (left_a)
-      report_token_difference(rest_a, blank, line_no);
-    else
-      report_token_difference(blank, rest_b, line_no);
+    report_field(TOLCMP_DIFF_REST, left_a ? rest_a : blank, left_a ? blank : rest_b, TOKEN_TEXT,
+                 TOKEN_TEXT, field + 1, line_no, !found);
   }
-  return left_a || left_b;
+  return found || left_a || left_b;
 }
 
 int line_in_file(const char* file, Text line, int blank_check, int loose_numbers,
@@ -260,6 +268,11 @@ bool report_lost = false;     // a part of this comparison's report did not reac
 const char* report_names[2] = {"", ""};
 char* report_file = nullptr;  // null: "dbgfile.dat"
 int console_on = 1;
+int report_on = 1;
+const char* shown_names[2] = {nullptr, nullptr};  // the caller's names for the report file
+TolcmpObserver observer{};
+int64_t pair_lines[2] = {0, 0};
+int failed_file = 0, failed_errno = 0;
 
 const char* report_file_name() { return report_file ? report_file : "dbgfile.dat"; }
 
@@ -286,7 +299,7 @@ const char kBanner[] = "\n\n\n      ***** Tolerance Compare File *****\n";
 
 // The stream, opened with its heading on the first difference of a comparison.
 FILE* report_open() {
-  if (report_stream || report_refused) return report_stream;
+  if (report_stream || report_refused || !report_on) return report_stream;
   report_stream = platform_path_fopen(report_file_name(), "a");
   if (!report_stream) {
     report_refused = report_lost = true;
@@ -303,8 +316,10 @@ FILE* console() { return console_on ? stdout : nullptr; }
 void report_begin(const char* file_1, const char* file_2) {
   report_end();
   report_lost = false;
-  report_names[0] = file_1;
-  report_names[1] = file_2;
+  report_names[0] = shown_names[0] ? shown_names[0] : file_1;
+  report_names[1] = shown_names[1] ? shown_names[1] : file_2;
+  pair_lines[0] = pair_lines[1] = 0;
+  failed_file = failed_errno = 0;
 }
 
 void report_end() {
@@ -323,6 +338,11 @@ void report_token_difference(Text a, Text b, int64_t line_no) {
 }
 
 void report_line_difference(Text a, Text b, int64_t line_no) {
+  if (observing()) {  // without the line ends
+    const Text bare_a{a.text, a.length - (a.length > 0 && a.text[a.length - 1] == '\n')};
+    const Text bare_b{b.text, b.length - (b.length > 0 && b.text[b.length - 1] == '\n')};
+    report_field(TOLCMP_DIFF_LINE, bare_a, bare_b, TOKEN_TEXT, TOKEN_TEXT, 0, line_no, false);
+  }
   FILE* stream = report_open();
   if (!stream) return;
   put(stream, "\nLine: %lld Differ: \n", (long long)line_no);
@@ -336,9 +356,12 @@ void report_line_difference(Text a, Text b, int64_t line_no) {
 
 void report_summary(const char* file_1, const char* file_2, int64_t count_1, int64_t count_2,
                     int64_t total) {
+  if (observer.summary) observer.summary(observer.context, count_1, count_2);
   if (count_1 == count_2 && total == 0) return;
-  FILE* out[2] = {platform_path_fopen(report_file_name(), "a"), console()};
-  if (!out[0]) report_lost = true;
+  FILE* out[2] = {report_on ? platform_path_fopen(report_file_name(), "a") : nullptr, console()};
+  if (!out[0] && report_on) report_lost = true;
+  file_1 = shown_names[0] ? shown_names[0] : file_1;
+  file_2 = shown_names[1] ? shown_names[1] : file_2;
   if (out[0] && total == 0) {
     put(out[0], "%s", kBanner);
     put(out[0], "\n     File_1: %s     File_2: %s\n", file_1, file_2);
@@ -355,6 +378,58 @@ void report_summary(const char* file_1, const char* file_2, int64_t count_1, int
   if (out[0] && !platform_stream_close(out[0])) report_lost = true;
   if (report_lost && out[1])
     put(out[1], "     The report %s is not complete.\n", report_file_name());
+}
+
+bool observing() { return observer.difference != nullptr; }
+
+void report_at(int64_t line_1, int64_t line_2) {
+  pair_lines[0] = line_1;
+  pair_lines[1] = line_2;
+}
+
+void report_field(int kind, Text a, Text b, int kind_a, int kind_b, int field, int64_t line_no,
+                  bool to_file) {
+  if (to_file) report_token_difference(a, b, line_no);
+  if (!observing()) return;
+  TolcmpDifference d{};
+  d.kind = kind;
+  d.line[0] = pair_lines[0];
+  d.line[1] = pair_lines[1];
+  d.field = field;
+  const Text side[2] = {a, b};
+  for (int f = 0; f < 2; ++f) {
+    // The report file writes " " for the side that has no fields left; the observer gets "".
+    const bool none = kind == TOLCMP_DIFF_REST && side[f].length == 1 && side[f].text[0] == ' ';
+    d.text[f] = side[f].text;
+    d.length[f] = none ? 0 : side[f].length;
+  }
+  const bool number_a = kind_a == TOKEN_INTEGER || kind_a == TOKEN_REAL;
+  const bool number_b = kind_b == TOKEN_INTEGER || kind_b == TOKEN_REAL;
+  if (kind == TOLCMP_DIFF_FIELD && number_a && number_b) {
+    d.numeric = 1;
+    d.value[0] = token_value(a);
+    d.value[1] = token_value(b);
+    d.abs_diff = fabs(d.value[0] - d.value[1]);
+    const double larger = fmax(fabs(d.value[0]), fabs(d.value[1]));
+    d.rel_diff = larger > 0 ? d.abs_diff / larger : 0;
+  }
+  observer.difference(observer.context, &d);
+}
+
+void report_only(int side, Text line, int64_t file_line) {
+  if (!observing()) return;
+  TolcmpDifference d{};
+  d.kind = TOLCMP_DIFF_ONLY;
+  d.line[side] = file_line;
+  d.text[side] = line.text;
+  d.length[side] = line.length - (line.length > 0 && line.text[line.length - 1] == '\n');
+  d.text[1 - side] = "";
+  observer.difference(observer.context, &d);
+}
+
+void report_failure(int file) {
+  failed_errno = file ? errno : 0;
+  failed_file = file;
 }
 
 }  // namespace tolcmp
@@ -374,6 +449,26 @@ int tolerance_report_file_set(const char* name) {
 }
 
 int tolerance_report_written(void) { return !report_lost; }
+
+int tolerance_report_on(int on) {
+  const int previous = report_on;
+  report_on = on ? 1 : 0;
+  return previous;
+}
+
+void tolerance_report_names_set(const char* name_1, const char* name_2) {
+  shown_names[0] = name_1;
+  shown_names[1] = name_2;
+}
+
+void tolerance_observer_set(const TolcmpObserver* watcher) {
+  observer = watcher ? *watcher : TolcmpObserver{};
+}
+
+int tolerance_failed_file(int* error) {
+  if (error) *error = failed_errno;
+  return failed_file;
+}
 
 int tolerance_console_set(int on) {
   const int previous = console_on;

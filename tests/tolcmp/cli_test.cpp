@@ -1,11 +1,20 @@
-// The tolcmp command's options, usage errors and exit statuses, and the comparisons under
+// The tolcmp command's options, what it prints, usage errors and exit statuses, the inputs it
+// reads once (pipes, the standard input, files beyond 2 GiB), and the comparisons under
 // exhausted memory.
+#include <cstdio>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "cli.h"
+#include "kel_version.h"
 #include "oom_sweep.h"
 #include "tolcmp_fixture.h"
 
@@ -40,10 +49,8 @@ TEST_F(Command, OptionsAndExitStatus) {
   write("c.txt", "x y\n1.0 2.0\n");
   EXPECT_EQ(tolcmp({"--rel", "1e-3", "a.txt", "b.txt"}).status, 0);
   EXPECT_EQ(tolcmp({"a.txt", "b.txt"}).status, 1);  // the default relative tolerance is 1e-5
-  const Outcome differ = tolcmp({"--abs", "0.0", "b.txt", "c.txt"});
-  EXPECT_EQ(differ.status, 1);
-  EXPECT_THAT(differ.out, HasSubstr("File_1 is: b.txt"));
-  EXPECT_THAT(report(), HasSubstr("Line: 1    Differ: 1.0005   x"));
+  EXPECT_EQ(tolcmp({"--abs", "0.0", "b.txt", "c.txt"}).status, 1);
+  EXPECT_EQ(tolcmp({"-a", "1e-3", "-r", "1e-3", "a.txt", "b.txt"}).status, 0);
   EXPECT_EQ(tolcmp({"--unordered", "--rel", "0.01", "--abs", "1e-3", "b.txt", "c.txt"}).status, 0);
   EXPECT_EQ(tolcmp({"--loose", "c.txt", "c.txt"}).status, 0);
   write("d.txt", "x  y\n1.0 2.0\n");
@@ -51,17 +58,58 @@ TEST_F(Command, OptionsAndExitStatus) {
   EXPECT_EQ(tolcmp({"--blanks", "c.txt", "d.txt"}).status, 1);
   EXPECT_EQ(tolcmp({"--layout", "c.txt", "d.txt"}).status,
             1);  // line 1 has no values and other text
-  // --quiet and --report
-  std::filesystem::remove("dbgfile.dat");
-  const Outcome quiet = tolcmp({"--quiet", "--report", "diff.log", "--blanks", "c.txt", "d.txt"});
-  EXPECT_EQ(quiet.status, 1);
-  EXPECT_EQ(quiet.out, "");
-  EXPECT_THAT(testsupport::read_text("diff.log"), HasSubstr("Differ:  1 blanks     2 blanks "));
+  // The report file only when asked, emptied first, as the library writes it.
   EXPECT_FALSE(std::filesystem::exists("dbgfile.dat"));
-  // --help names the rule of a zero absolute tolerance.
+  EXPECT_EQ(tolerance_compare_files("c.txt", "d.txt", 1, 0, 1e-6, 1e-5), 1);
+  const std::string library_report = report();
+  for (int run = 0; run < 2; ++run) {
+    const Outcome quiet = tolcmp({"--quiet", "--report", "diff.log", "--blanks", "c.txt", "d.txt"});
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.out, "");
+  }
+  EXPECT_THAT(library_report, HasSubstr("Differ:  1 blanks     2 blanks "));
+  EXPECT_EQ(testsupport::read_text("diff.log"), library_report);
+  // --help warns of the skipped markup lines; --version.
   const Outcome help = tolcmp({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_THAT(help.out, HasSubstr("--abs 0 asks for identical number texts"));
+  EXPECT_THAT(help.out, HasSubstr("<value>1.0</value> against <value>2.0</value>"));
+  EXPECT_EQ(tolcmp({"--version"}).out, "tolcmp " KEL_VERSION "\n");
+}
+
+// Every differing field with each file's own line numbers, lines of one file only, the summary;
+// JSON lines, brief, colour and equal files.
+TEST_F(Command, DifferencesOnTheScreen) {
+  write("a.txt", "! run 1\n<< ABS_EPS = 1.0e-3\n1.0 2.0 3\n\nx y\n1  2\n");
+  write("b.txt", "1.0005 2.5 4\nx\n! c\n1 2\n5\n");
+  EXPECT_EQ(tolcmp({"--blanks", "a.txt", "b.txt"}).out,
+            "line 3/1 field 1: 1.0 vs 1.0005  abs 0.0005  rel 0.00049975\n"
+            "line 3/1 field 2: 2.0 vs 2.5  abs 0.5  rel 0.2\n"
+            "line 3/1 field 3: 3 vs 4  abs 1  rel 0.25\n"
+            "line 5/2 field 2: y vs (nothing)\n"
+            "line 6/4 field 2: 2 blanks vs 1 blanks before the field\n"
+            "line -/5: 5 (only in b.txt)\n"
+            "tolcmp: a.txt and b.txt differ: 6 differences on 4 lines; largest absolute 1 "
+            "(line 3/1 field 3), largest relative 0.25 (line 3/1 field 3)\n"
+            "tolcmp: a.txt has 3 lines to compare, b.txt has 4\n");
+  const Outcome json = tolcmp({"--json", "a.txt", "b.txt"});
+  EXPECT_THAT(json.out,
+              HasSubstr("{\"kind\":\"field\",\"line1\":3,\"line2\":1,\"field\":2,\"text1\":"
+                        "\"2.0\",\"text2\":\"2.5\",\"value1\":2,\"value2\":2.5,\"abs\":0.5,"
+                        "\"rel\":0.2}\n"));
+  EXPECT_THAT(json.out, testing::EndsWith(
+                            "{\"kind\":\"only\",\"line1\":null,\"line2\":5,\"field\":0,\"text1\":"
+                            "\"\",\"text2\":\"5\"}\n{\"kind\":\"summary\",\"file1\":\"a.txt\","
+                            "\"file2\":\"b.txt\",\"same\":false,\"differences\":5,\"lines\":3,"
+                            "\"lines1\":3,\"lines2\":4,\"max_abs\":{\"value\":1,\"line1\":3,"
+                            "\"line2\":1,\"field\":3},\"max_rel\":{\"value\":0.25,\"line1\":3,"
+                            "\"line2\":1,\"field\":3}}\n"));
+  EXPECT_EQ(tolcmp({"--brief", "a.txt", "b.txt"}).out, "tolcmp: a.txt and b.txt differ\n");
+  EXPECT_THAT(tolcmp({"--color", "always", "a.txt", "b.txt"}).out,
+              HasSubstr("\033[36mline 5/2 field 2:\033[m \033[31my\033[m vs \033[32m(nothing)"));
+  const Outcome same = tolcmp({"--color", "always", "a.txt", "a.txt"});
+  EXPECT_EQ(same.status, 0);
+  EXPECT_EQ(same.out, "tolcmp: a.txt and a.txt are the same within the tolerances\n");
+  EXPECT_FALSE(std::filesystem::exists("dbgfile.dat"));
 }
 
 TEST_F(Command, UsageErrorsAreStatusTwo) {
@@ -81,13 +129,62 @@ TEST_F(Command, UsageErrorsAreStatusTwo) {
       {{"a.txt", "missing.txt"}, "cannot read missing.txt"},
       {{"a.txt", "a.txt", "a.txt"}, "a.txt"},
       {{"--report", "no_folder/report.dat", "a.txt", "b.txt"},
-       "the report no_folder/report.dat could not be written whole"},
+       "cannot write the report no_folder/report.dat"},
+      {{"--report", "./a.txt", "a.txt", "b.txt"}, "would overwrite the input a.txt"},
+      {{"-", "-"}, "only one of the files can be the standard input"},
+      {{"--brief", "--json", "a.txt", "b.txt"}, "excludes"},
+      {{"--color", "sometimes", "a.txt", "b.txt"}, "sometimes not in {auto,always,never}"},
+      {{"a.txt", "."}, "cannot read ."},
   };
   for (const Case& c : cases) {
     const Outcome run = tolcmp(c.args);
     EXPECT_EQ(run.status, 2) << c.message;
     EXPECT_THAT(run.err, HasSubstr(c.message));
+    std::istringstream lines(run.err);
+    for (std::string line; std::getline(lines, line);)
+      EXPECT_THAT(line, testing::StartsWith("tolcmp: "));
   }
+  EXPECT_EQ(testsupport::read_text("a.txt"), "1\n");
+}
+
+// Each input is read once: the standard input, a named pipe (the unordered comparison too), and
+// a file of more than 2 GiB, which a 32-bit program reads with large-file support only.
+TEST_F(Command, InputsReadOnce) {
+  write("a.txt", "1.0 2.0\n");
+  write("b.txt", "9.0 2.0\n");
+  const std::string out = testsupport::run_child(
+      [] {
+        ASSERT_TRUE(std::freopen("b.txt", "rb", stdin));
+        char* argv[] = {(char*)"tolcmp", (char*)"a.txt", (char*)"-", nullptr};
+        std::exit(tolcmp_main(3, argv));
+      },
+      testsupport::exits(1));
+  EXPECT_THAT(out, HasSubstr("line 1/1 field 1: 1.0 vs 9.0"));
+#ifndef _WIN32
+  ASSERT_EQ(mkfifo("pipe", 0600), 0);
+  for (const char* order : {"--abs=1e-6", "--unordered"}) {
+    std::thread writer([] { write("pipe", "9.0 2.0\n"); });
+    EXPECT_EQ(tolcmp({order, "a.txt", "pipe"}).status, 1) << order;
+    writer.join();
+  }
+#endif
+  // 2049 lines of NUL bytes, the file mostly holes, then one of numbers.
+  FILE* big = std::fopen("big.txt", "wb");
+  ASSERT_TRUE(big);
+  for (int64_t mib = 1; mib <= 2049; ++mib) {
+#ifdef _WIN32
+    ASSERT_EQ(_fseeki64(big, (mib << 20) - 1, SEEK_SET), 0);
+#else
+    ASSERT_EQ(fseeko(big, (off_t)(mib << 20) - 1, SEEK_SET), 0);
+#endif
+    std::fputc('\n', big);
+  }
+  std::fputs("9.0 2.0\n", big);
+  ASSERT_EQ(std::fclose(big), 0);
+  const Outcome run = tolcmp({"--brief", "big.txt", "b.txt"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.out, "tolcmp: big.txt and b.txt differ\n");
+  std::filesystem::remove("big.txt");
 }
 
 // Every allocation of a comparison failing in turn: the memory chain is as before and the files

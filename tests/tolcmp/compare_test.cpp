@@ -166,3 +166,15 @@ TEST_F(Unordered, LinesInAnyOrder) {
 }
 
 }  // namespace
+
+// Every line the comparison sees carries its number in its own file, skipped lines counted.
+TEST_F(Ordered, LinesKeepTheirNumbersInTheirFile) {
+  write("a.txt", "! c\n\n1.0\r\n<< ABS_EPS 1.0e-2\n< x\n  2.0\n3.0");
+  tolcmp::LineReader reader{};
+  ASSERT_EQ(tolcmp::reader_open(&reader, "a.txt"), 1);
+  std::string seen;
+  for (int kind; (kind = tolcmp::read_content_line(&reader)) > 0;)
+    seen += std::to_string(kind) + "@" + std::to_string(reader.line_no) + " ";
+  tolcmp::reader_release(&reader);
+  EXPECT_EQ(seen, "1@3 10@4 1@6 1@7 ");
+}

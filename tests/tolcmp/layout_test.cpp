@@ -98,6 +98,18 @@ TEST_F(Layout, WholeLinesInTheReport) {
           "\nLine: 10 Differ: \n  \t\t  1.000000e+00  1.000000e-01  2.000000e-01\n             VS \n"
           "  \t\t  1.000000e+00  1.000500e-01  2.000000e-01\n\n"
           "\n\n\n      **********************************\n     Total num of diff lines: 2\n");
+  // An observer gets the same lines at their numbers in the files, the heading line counted.
+  std::string seen;
+  const TolcmpObserver observer{[](void* context, const TolcmpDifference* d) {
+                                  *static_cast<std::string*>(context) +=
+                                      std::to_string(d->kind) + ":" + std::to_string(d->line[0]) +
+                                      "/" + std::to_string(d->line[1]) + " ";
+                                },
+                                nullptr, &seen};
+  tolerance_observer_set(&observer);
+  layout_compare(layout_file(), layout_file({{1, moved}, {10, reals(1.0, 0.10005, 0.2)}}));
+  tolerance_observer_set(nullptr);
+  EXPECT_EQ(seen, "4:2/2 4:11/11 ");
 }
 
 }  // namespace

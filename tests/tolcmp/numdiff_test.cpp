@@ -1,12 +1,16 @@
-// The verdict of the ordered comparison against numdiff's on a generated corpus of numeric file
-// pairs: integers and reals in every notation, perturbed just inside or just outside the
+// The ordered comparison and the tolcmp command against numdiff on a generated corpus of numeric
+// file pairs: integers and reals in every notation, perturbed just inside or just outside the
 // tolerances. numdiff -2 (both bounds must hold) is the same rule wherever the magnitudes lie
-// above the absolute tolerance and no difference sits right on a bound.
+// above the absolute tolerance and no difference sits right on a bound. Both give the same
+// verdict and exit status, from files and from the standard input, and list the same fields.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <regex>
+#include <set>
 #include <string>
+#include <utility>
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -53,6 +57,14 @@ std::string notation(double v, int which) {
   return text;
 }
 
+// The (line, field) places a listing names: numdiff's "##3  #:2" and "#>2", tolcmp's JSON lines.
+std::set<std::pair<int, int>> places(const std::string& listing, const std::regex& place) {
+  std::set<std::pair<int, int>> found;
+  for (std::sregex_iterator m(listing.begin(), listing.end(), place), end; m != end; ++m)
+    found.emplace(std::stoi((*m)[1]), std::stoi((*m)[2]));
+  return found;
+}
+
 using Numdiff = ToleranceTest;
 
 TEST_F(Numdiff, SameVerdictOnAGeneratedCorpus) {
@@ -80,17 +92,34 @@ TEST_F(Numdiff, SameVerdictOnAGeneratedCorpus) {
       a += notation(x, (int)(random() % 5)) + separator;
       b += notation(x + d, (int)(random() % 5)) + separator;
     }
+    if (pair % 8 == 4) b.insert(b.size() - 1, " 7");  // a field more at the end
     write("a.txt", a);
     write("b.txt", b);
     const int ours = tolerance_compare_files("a.txt", "b.txt", 0, 0, kAbs, kRel);
-    char command[128];
-    std::snprintf(command, sizeof command, "numdiff -q -2 -a %g -r %g a.txt b.txt", kAbs, kRel);
+    // The command and numdiff, every other pair with the first file on the standard input.
+    const char* first = pair % 2 ? "- b.txt < a.txt" : "a.txt b.txt";
+    char command[256];
+    std::snprintf(command, sizeof command, "numdiff -2 -a %g -r %g %s > theirs.txt", kAbs, kRel,
+                  first);
     const int theirs = exit_status(std::system(command));
+    std::snprintf(command, sizeof command, "%s --json -a %g -r %g %s > ours.txt", TOLCMP_COMMAND,
+                  kAbs, kRel, first);
+    const int command_status = exit_status(std::system(command));
     ASSERT_EQ(ours, theirs) << "pair " << pair << "\na.txt:\n" << a << "b.txt:\n" << b;
+    ASSERT_EQ(command_status, theirs) << "pair " << pair;
+    const auto listed =
+        places(testsupport::read_text("theirs.txt"), std::regex(R"(##(\d+) +#[:>](\d+))"));
+    EXPECT_EQ(listed.empty(), theirs == 0) << "pair " << pair;
+    EXPECT_EQ(places(testsupport::read_text("ours.txt"),
+                     std::regex(R"re("line1":(\d+),"line2":\d+,"field":(\d+))re")),
+              listed)
+        << "pair " << pair << "\na.txt:\n"
+        << a << "b.txt:\n"
+        << b;
     ++verdicts[ours];
   }
-  EXPECT_EQ(verdicts[0], 120);
-  EXPECT_EQ(verdicts[1], 120);
+  EXPECT_EQ(verdicts[0], 90);  // the pairs with a field more differ
+  EXPECT_EQ(verdicts[1], 150);
 }
 
 }  // namespace

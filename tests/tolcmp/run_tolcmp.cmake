@@ -1,5 +1,6 @@
 # Runs the real tolcmp (under EMULATOR when given) in WORKDIR on two small files and checks its
-# exit status for each case: 0 same, 1 different, 2 bad usage or an unreadable file.
+# exit status for each case: 0 same, 1 different, 2 bad usage or an unreadable file; the report
+# file only when asked for.
 file(REMOVE_RECURSE "${WORKDIR}")
 file(MAKE_DIRECTORY "${WORKDIR}")
 file(WRITE "${WORKDIR}/a.txt" "! run 1\n<< ABS_EPS = 1.0e-3 REL_EPS = 1.0e-3\n1.0 2.0\n")
@@ -17,7 +18,11 @@ expect(0 a.txt b.txt)
 expect(1 a.txt c.txt)
 expect(2 a.txt missing.txt)
 expect(2 --frobnicate a.txt b.txt)
+if(EXISTS "${WORKDIR}/dbgfile.dat")
+  message(FATAL_ERROR "dbgfile.dat written though no report was asked for")
+endif()
+expect(1 --report dbgfile.dat a.txt c.txt)
 if(NOT EXISTS "${WORKDIR}/dbgfile.dat")
-  message(FATAL_ERROR "no dbgfile.dat after a difference")
+  message(FATAL_ERROR "no dbgfile.dat after a difference with --report")
 endif()
 file(REMOVE_RECURSE "${WORKDIR}")

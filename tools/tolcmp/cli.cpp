@@ -1,34 +1,51 @@
-// Command-line front of the tolerance comparison: options, the files' readability, exit status.
+// Command-line front of the tolerance comparison: options, the inputs, the differences on the
+// standard output (text or JSON lines), the report file when asked, and the exit status.
 #include "cli.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <CLI/CLI.hpp>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "kel_version.h"
 #include "runtime/tolcmp/tolcmp.h"
 
 namespace {
 
-constexpr int kExitSame = 0, kExitDifferent = 1, kExitUsage = 2;
+constexpr int kExitSame = 0, kExitDifferent = 1, kExitTrouble = 2;
 
 const char kRules[] = R"(
-Two files are compared line by line and token by token (tokens are separated by blanks, tabs,
+Two files are compared line by line and field by field (fields are separated by blanks, tabs,
 commas and parentheses). Two numbers a and b differ when
     |a-b| >= ABS,  or  max(|a|,|b|) > ABS  and  |a-b| > REL * max(|a|,|b|),
-so the absolute tolerance bounds the difference at every magnitude and the relative one bounds
-it too above ABS. --abs 0 asks for identical number texts: 1.0 and 1.00 then differ.
-Integers are compared exactly, and an integer never equals a real, unless --loose is given
-(with --loose and ABS > 1, integers differ when more than ABS or REL * max(|i|,|j|) apart).
-Exponents may be written with e, E, d or D; a token "*" matches anything; a text holding * or ?
-is a pattern for the other file's text.
+so the absolute tolerance bounds the difference at every magnitude, however large the numbers,
+and the relative one bounds it too above ABS. --abs 0 asks for identical number texts: 1.0 and
+1.00 then differ.
+Integers are compared exactly, and an integer never equals a real (1 differs from 1.0) unless
+--loose is given (with --loose and ABS > 1, integers differ when more than ABS or
+REL * max(|i|,|j|) apart). Exponents may be written with e, E, d or D; a field "*" matches
+anything; a text holding * or ? is a pattern for the other file's text.
 
-Empty lines and lines starting with "!" or a single "<" are skipped. A line starting with "<<" is
-a directive that changes the tolerances for what follows, in both files:
+Skipped in both files: empty lines, lines starting with "!", and lines whose first non-blank
+character is a single "<" or whose second one is "<". Beware: markup such as
+<value>1.0</value> against <value>2.0</value> is therefore skipped and compares equal.
+A line starting with "<<" is a directive that changes the tolerances for what follows, in both
+files:
     << ABS_EPS = 1.0e-4   REL_EPS = 1.0e-2
 (names ABS_EPS/abs_eps and REL_EPS/rel_eps/mp_eps; the values must be written as reals).
 A line holding only "&" is a continuation mark and equals any line.
@@ -36,10 +53,13 @@ A line holding only "&" is a continuation mark and equals any line.
 --layout compares a fixed-layout report (lines 10-12 and 16-18 are 3x3 matrices) with
 relative tolerance 1e-5 unless directives say otherwise.
 
-Every difference is appended to the report file (default dbgfile.dat in the current
-directory); a summary goes to the standard output.
+Each difference is printed with its line in each file (as the files number their lines), the
+field's position, both values and, for numbers, the absolute and relative difference; then a
+summary. "-" reads the standard input. --report FILE writes the report file (its format is the
+library's "dbgfile.dat"), emptied first.
 
-Exit status: 0 same, 1 different, 2 bad usage or a file that cannot be read.)";
+Exit status: 0 same, 1 different, 2 bad usage, a file that cannot be read, or output that
+cannot be written.)";
 
 // A tolerance: a finite number, not negative.
 struct ToleranceValidator : CLI::Validator {
@@ -53,16 +73,258 @@ struct ToleranceValidator : CLI::Validator {
   }
 };
 
-// Empty when the file can be opened and read, else why not.
-std::string unreadable(const std::string& name) {
-  FILE* file = std::fopen(name.c_str(), "rb");
-  if (!file) return std::strerror(errno);
-  errno = 0;
-  std::fgetc(file);
-  const bool failed = std::ferror(file) != 0;
-  const int error = errno;
-  std::fclose(file);
-  return failed ? std::string(error ? std::strerror(error) : "read error") : std::string();
+void complain(const std::string& message) { std::fprintf(stderr, "tolcmp: %s\n", message.c_str()); }
+
+// ---- Inputs ----------------------------------------------------------------------------
+
+// A copy of the standard input or of a pipe in a temporary file, for comparisons that read a
+// file more than once, or open it by name. Removed again at the end of the run.
+struct Spool {
+  std::string path;
+  ~Spool() {
+    if (!path.empty()) std::remove(path.c_str());
+  }
+};
+
+// Copies `from` into a new temporary file: "" or why not.
+std::string spool(FILE* from, const std::string& shown, Spool* copy, int index) {
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+  if (error) return "no temporary folder: " + error.message();
+#ifdef _WIN32
+  const long pid = (long)_getpid();
+#else
+  const long pid = (long)getpid();
+#endif
+  copy->path = (folder / ("tolcmp-" + std::to_string(pid) + "-" + std::to_string(index))).string();
+  FILE* to = std::fopen(copy->path.c_str(), "wb");
+  if (!to) return "cannot write " + copy->path + ": " + std::strerror(errno);
+  char buffer[1 << 16];
+  size_t got;
+  bool wrote = true;
+  while ((got = std::fread(buffer, 1, sizeof buffer, from)) > 0)
+    wrote = wrote && std::fwrite(buffer, 1, got, to) == got;
+  const int read_error = std::ferror(from) ? errno : 0;
+  wrote = std::fclose(to) == 0 && wrote;
+  if (read_error) return "cannot read " + shown + ": " + std::strerror(read_error);
+  if (!wrote) return "cannot write " + copy->path + ": " + std::strerror(errno);
+  return {};
+}
+
+// ---- Output ----------------------------------------------------------------------------
+
+enum class Style { Text, Brief, Json, Quiet };
+
+struct Paint {  // colours as the diff tools use them, or none
+  const char *place = "", *first = "", *second = "", *off = "";
+};
+
+bool colour_wanted(const std::string& when) {
+  if (when == "always") return true;
+  if (when == "never") return false;
+  const char* term = std::getenv("TERM");
+  if (term && std::strcmp(term, "dumb") == 0) return false;
+#ifdef _WIN32
+  if (!_isatty(_fileno(stdout))) return false;
+  HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  return GetConsoleMode(console, &mode) &&
+         SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+#else
+  return isatty(fileno(stdout)) != 0;
+#endif
+}
+
+std::string line_of(int64_t line) { return line ? std::to_string(line) : std::string("-"); }
+
+std::string json_string(const char* text, int length) {
+  std::string out = "\"";
+  for (int i = 0; i < length; ++i) {
+    const unsigned char c = (unsigned char)text[i];
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += (char)c;
+    } else if (c < 0x20 || c >= 0x7f) {  // bytes beyond ASCII read as Latin-1
+      const char hex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += (char)c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string json_number(double value) {
+  if (!std::isfinite(value)) return "null";
+  char text[40];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+std::string json_line(int64_t line) { return line ? std::to_string(line) : std::string("null"); }
+
+// Where the largest difference of a kind lies.
+struct Largest {
+  double value = -1;
+  int64_t line[2] = {0, 0};
+  int field = 0;
+  void offer(double candidate, const TolcmpDifference& d) {
+    if (!(candidate > value)) return;
+    value = candidate;
+    line[0] = d.line[0];
+    line[1] = d.line[1];
+    field = d.field;
+  }
+};
+
+// Receives the differences from the comparison and prints them as they come, then the summary.
+struct Printer {
+  Style style = Style::Text;
+  Paint paint;
+  std::string names[2];
+  int64_t differences = 0, lines = 0, counts[2] = {0, 0};
+  int64_t last[2] = {-1, -1};  // the line pair of the last difference
+  bool counted = false;
+  Largest largest_abs, largest_rel;
+
+  static const char* kind_name(int kind) {
+    switch (kind) {
+      case TOLCMP_DIFF_BLANKS: return "blanks";
+      case TOLCMP_DIFF_REST: return "rest";
+      case TOLCMP_DIFF_LINE: return "line";
+      case TOLCMP_DIFF_ONLY: return "only";
+      default: return "field";
+    }
+  }
+
+  void take(const TolcmpDifference& d) {
+    ++differences;
+    if (d.kind == TOLCMP_DIFF_ONLY || d.line[0] != last[0] || d.line[1] != last[1]) ++lines;
+    last[0] = d.line[0];
+    last[1] = d.line[1];
+    if (d.numeric) {
+      largest_abs.offer(d.abs_diff, d);
+      largest_rel.offer(d.rel_diff, d);
+    }
+    if (style == Style::Json) {
+      std::string out =
+          "{\"kind\":\"" + std::string(kind_name(d.kind)) + "\",\"line1\":" + json_line(d.line[0]) +
+          ",\"line2\":" + json_line(d.line[1]) + ",\"field\":" + std::to_string(d.field) +
+          ",\"text1\":" + json_string(d.text[0], d.length[0]) +
+          ",\"text2\":" + json_string(d.text[1], d.length[1]);
+      if (d.numeric)
+        out += ",\"value1\":" + json_number(d.value[0]) + ",\"value2\":" + json_number(d.value[1]) +
+               ",\"abs\":" + json_number(d.abs_diff) + ",\"rel\":" + json_number(d.rel_diff);
+      std::printf("%s}\n", out.c_str());
+    } else if (style == Style::Text) {
+      print_text(d);
+    }
+  }
+
+  void print_text(const TolcmpDifference& d) const {
+    std::printf("%sline %s/%s", paint.place, line_of(d.line[0]).c_str(),
+                line_of(d.line[1]).c_str());
+    if (d.field) std::printf(" field %d", d.field);
+    std::printf(":%s ", paint.off);
+    if (d.kind == TOLCMP_DIFF_ONLY) {
+      const int side = d.line[0] ? 0 : 1;
+      std::printf("%s", side ? paint.second : paint.first);
+      std::fwrite(d.text[side], 1, (size_t)d.length[side], stdout);
+      std::printf("%s (only in %s)\n", paint.off, names[side].c_str());
+      return;
+    }
+    for (int f = 0; f < 2; ++f) {
+      // A blank count comes as " 2 blanks ": shown without its outer blanks.
+      const bool trim = d.kind == TOLCMP_DIFF_BLANKS && d.length[f] >= 2;
+      std::printf("%s%s", f ? " vs " : "", f ? paint.second : paint.first);
+      if (d.length[f] == 0) std::printf("(nothing)");
+      std::fwrite(d.text[f] + trim, 1, (size_t)(d.length[f] - 2 * trim), stdout);
+      std::printf("%s", paint.off);
+    }
+    if (d.kind == TOLCMP_DIFF_BLANKS) std::printf(" before the field");
+    if (d.numeric) std::printf("  abs %.6g  rel %.6g", d.abs_diff, d.rel_diff);
+    std::printf("\n");
+  }
+
+  std::string where(const Largest& l) const {
+    return "line " + line_of(l.line[0]) + "/" + line_of(l.line[1]) + " field " +
+           std::to_string(l.field);
+  }
+
+  void summary(bool same) const {
+    const char* a = names[0].c_str();
+    const char* b = names[1].c_str();
+    if (style == Style::Quiet) return;
+    if (style == Style::Json) {
+      auto largest = [](const Largest& l) {
+        if (l.value < 0) return std::string("null");
+        return "{\"value\":" + json_number(l.value) + ",\"line1\":" + json_line(l.line[0]) +
+               ",\"line2\":" + json_line(l.line[1]) + ",\"field\":" + std::to_string(l.field) + "}";
+      };
+      std::printf(
+          "{\"kind\":\"summary\",\"file1\":%s,\"file2\":%s,\"same\":%s,\"differences\":%lld,"
+          "\"lines\":%lld,\"lines1\":%lld,\"lines2\":%lld,\"max_abs\":%s,\"max_rel\":%s}\n",
+          json_string(a, (int)names[0].size()).c_str(),
+          json_string(b, (int)names[1].size()).c_str(), same ? "true" : "false",
+          (long long)differences, (long long)lines, (long long)counts[0], (long long)counts[1],
+          largest(largest_abs).c_str(), largest(largest_rel).c_str());
+      return;
+    }
+    if (same) {
+      std::printf("tolcmp: %s and %s are the same within the tolerances\n", a, b);
+      return;
+    }
+    if (style == Style::Brief) {
+      std::printf("tolcmp: %s and %s differ\n", a, b);
+      return;
+    }
+    std::printf("tolcmp: %s and %s differ: %lld difference%s on %lld line%s", a, b,
+                (long long)differences, differences == 1 ? "" : "s", (long long)lines,
+                lines == 1 ? "" : "s");
+    if (largest_abs.value >= 0)
+      std::printf("; largest absolute %.6g (%s), largest relative %.6g (%s)", largest_abs.value,
+                  where(largest_abs).c_str(), largest_rel.value, where(largest_rel).c_str());
+    std::printf("\n");
+    if (counted && counts[0] != counts[1])
+      std::printf("tolcmp: %s has %lld lines to compare, %s has %lld\n", a, (long long)counts[0], b,
+                  (long long)counts[1]);
+  }
+};
+
+void on_difference(void* context, const TolcmpDifference* d) {
+  static_cast<Printer*>(context)->take(*d);
+}
+
+void on_summary(void* context, int64_t lines_1, int64_t lines_2) {
+  Printer* printer = static_cast<Printer*>(context);
+  printer->counts[0] = lines_1;
+  printer->counts[1] = lines_2;
+  printer->counted = true;
+}
+
+// Library settings of this run, put back whatever way the run ends.
+struct Settings {
+  int console = tolerance_console_set(0);
+  int report = tolerance_report_on(0);
+  ~Settings() {
+    tolerance_observer_set(nullptr);
+    tolerance_report_names_set(nullptr, nullptr);
+    tolerance_report_file_set(nullptr);
+    tolerance_report_on(report);
+    tolerance_console_set(console);
+  }
+};
+
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+bool is_regular(const std::string& name) {
+  std::error_code error;
+  // A file too large for stat here is no pipe either.
+  return std::filesystem::is_regular_file(name, error) || error.value() == EOVERFLOW;
 }
 
 }  // namespace
@@ -72,65 +334,138 @@ int tolcmp_main(int argc, char** argv) {
                "tolcmp"};
   app.footer(kRules);
   app.set_version_flag("--version", "tolcmp " KEL_VERSION);
-  std::string files[2], report;
+  std::string files[2], report, color = "auto";
   double abs_eps = 1e-6, rel_eps = 1e-5;
-  bool blanks = false, loose = false, unordered = false, layout = false, quiet = false;
-  app.add_option("FILE1", files[0], "First file")->required();
-  app.add_option("FILE2", files[1], "Second file")->required();
-  auto* abs_option = app.add_option("--abs", abs_eps, "Absolute tolerance")
+  bool blanks = false, loose = false, unordered = false, layout = false;
+  bool quiet = false, brief = false, json = false;
+  app.add_option("FILE1", files[0], "First file (- for the standard input)")->required();
+  app.add_option("FILE2", files[1], "Second file (- for the standard input)")->required();
+  auto* abs_option = app.add_option("-a,--abs", abs_eps, "Absolute tolerance")
                          ->capture_default_str()
                          ->check(ToleranceValidator());
-  auto* rel_option = app.add_option("--rel", rel_eps, "Relative tolerance")
+  auto* rel_option = app.add_option("-r,--rel", rel_eps, "Relative tolerance")
                          ->capture_default_str()
                          ->check(ToleranceValidator());
   auto* blanks_flag =
-      app.add_flag("--blanks", blanks, "The separators before each token must agree too");
+      app.add_flag("--blanks", blanks, "The separators before each field must agree too");
   auto* loose_flag =
       app.add_flag("--loose", loose, "Compare integers, reals and numeric texts as numbers");
   auto* unordered_flag = app.add_flag("--unordered", unordered,
                                       "Every line of each file must occur somewhere in the other");
   auto* layout_flag = app.add_flag("--layout", layout,
                                    "Compare a fixed-layout report (no other comparison option)");
-  app.add_option("--report", report,
-                 "Where the difference report is appended (default dbgfile.dat)");
-  app.add_flag("--quiet", quiet, "Nothing on the standard output");
+  app.add_option("--report", report, "Write the report file FILE too (emptied first)")
+      ->option_text("FILE");
+  auto* quiet_flag = app.add_flag("-q,--quiet", quiet, "Print nothing; the exit status tells");
+  auto* brief_flag = app.add_flag("--brief", brief, "Print only whether the files differ");
+  auto* json_flag =
+      app.add_flag("--json", json, "The differences as JSON lines, then a summary object");
+  app.add_option("--color", color, "Colour the differences: auto (on a terminal), always, never")
+      ->check(CLI::IsMember({"auto", "always", "never"}))
+      ->capture_default_str();
   layout_flag->excludes(abs_option, rel_option, blanks_flag, loose_flag, unordered_flag);
+  quiet_flag->excludes(brief_flag, json_flag);
+  brief_flag->excludes(json_flag);
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e);
-    return status == 0 ? kExitSame : kExitUsage;
+    complain(e.what());
+    complain("run tolcmp --help for the options");
+    return kExitTrouble;
   }
 
-  for (const std::string& name : files) {
-    const std::string why = unreadable(name);
-    if (!why.empty()) {
-      std::fprintf(stderr, "tolcmp: cannot read %s: %s\n", name.c_str(), why.c_str());
-      return kExitUsage;
+  if (files[0] == "-" && files[1] == "-") {
+    complain("only one of the files can be the standard input");
+    return kExitTrouble;
+  }
+  Printer printer;
+  printer.style = quiet ? Style::Quiet : brief ? Style::Brief : json ? Style::Json : Style::Text;
+  if (printer.style == Style::Text && colour_wanted(color))
+    printer.paint = Paint{"\033[36m", "\033[31m", "\033[32m", "\033[m"};
+  // The comparison reads files by name, the unordered one more than once: the standard input,
+  // and pipes for the unordered one, are read once into a copy.
+  Spool copies[2];
+  std::string paths[2];
+  for (int f = 0; f < 2; ++f) {
+    printer.names[f] = paths[f] = files[f];
+    std::string why;
+    if (files[f] == "-") {
+#ifdef _WIN32
+      _setmode(_fileno(stdin), _O_BINARY);
+#endif
+      printer.names[f] = "(standard input)";
+      why = spool(stdin, printer.names[f], &copies[f], f);
+    } else if (unordered && !is_regular(files[f])) {
+      FILE* pipe = std::fopen(files[f].c_str(), "rb");
+      if (!pipe) {
+        complain("cannot read " + files[f] + ": " + std::strerror(errno));
+        return kExitTrouble;
+      }
+      why = spool(pipe, files[f], &copies[f], f);
+      std::fclose(pipe);
     }
+    if (!why.empty()) {
+      complain(why);
+      return kExitTrouble;
+    }
+    if (!copies[f].path.empty()) paths[f] = copies[f].path;
   }
-  if (!tolerance_report_file_set(report.c_str())) {
-    std::fprintf(stderr, "tolcmp: cannot keep the report name %s\n", report.c_str());
-    return kExitUsage;
+
+  Settings settings;
+  if (!report.empty()) {
+    for (const std::string& name : files) {
+      if (name != "-" && same_file(report, name)) {
+        complain("the report " + report + " would overwrite the input " + name);
+        return kExitTrouble;
+      }
+    }
+    FILE* emptied = std::fopen(report.c_str(), "wb");
+    if (!emptied || std::fclose(emptied) != 0) {
+      complain("cannot write the report " + report + ": " + std::strerror(errno));
+      return kExitTrouble;
+    }
+    if (!tolerance_report_file_set(report.c_str())) {
+      complain("cannot keep the report name " + report);
+      return kExitTrouble;
+    }
+    tolerance_report_on(1);
   }
-  const int previous_console = tolerance_console_set(quiet ? 0 : 1);
-  const char* a = files[0].c_str();
-  const char* b = files[1].c_str();
+  tolerance_report_names_set(printer.names[0].c_str(), printer.names[1].c_str());
+  const TolcmpObserver observer{on_difference, on_summary, &printer};
+  // Brief and quiet runs need no more than the verdict: no observer, no work beyond it.
+  if (printer.style == Style::Text || printer.style == Style::Json)
+    tolerance_observer_set(&observer);
+
+  const char* a = paths[0].c_str();
+  const char* b = paths[1].c_str();
   const int result = layout ? tolerance_compare_layout(a, b)
                      : unordered
                          ? tolerance_compare_unordered(a, b, blanks, loose, abs_eps, rel_eps)
                          : tolerance_compare_files(a, b, blanks, loose, abs_eps, rel_eps);
-  std::fflush(stdout);
-  tolerance_console_set(previous_console);
-  tolerance_report_file_set(nullptr);
   if (result == TOLCMP_CANNOT_OPEN) {
-    std::fprintf(stderr, "tolcmp: cannot read %s or %s\n", a, b);
-    return kExitUsage;
+    std::fflush(stdout);
+    int error = 0;
+    const int file = tolerance_failed_file(&error);
+    if (file == 0)
+      complain("out of memory");
+    else
+      complain("cannot read " + files[file - 1] + ": " +
+               (error ? std::strerror(error) : "read error"));
+    return kExitTrouble;
   }
-  if (!tolerance_report_written()) {
-    std::fprintf(stderr, "tolcmp: the report %s could not be written whole\n",
-                 report.empty() ? "dbgfile.dat" : report.c_str());
-    return kExitUsage;
+  printer.summary(result == TOLCMP_SAME);
+  int status = result == TOLCMP_SAME ? kExitSame : kExitDifferent;
+  if (!report.empty() && !tolerance_report_written()) {
+    complain("the report " + report + " could not be written whole");
+    status = kExitTrouble;
   }
-  return result == TOLCMP_SAME ? kExitSame : kExitDifferent;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    complain(std::string("cannot write the standard output: ") + std::strerror(errno));
+    status = kExitTrouble;
+  }
+  return status;
 }
