@@ -26,7 +26,7 @@ KelError host_call(const char* name, A... args) {
   for (int32_t i = 0; i < fake.count; ++i)
     if (std::strcmp(fake.table[i].name, name) == 0)
       return reinterpret_cast<KelError (*)(void*, A...)>(fake.table[i].function)(fake.handle,
-                                                                                  args...);
+                                                                                 args...);
   return KEL_TK_E_NOT_FOUND;
 }
 
@@ -69,11 +69,15 @@ TEST(Session, EachVerdictHasItsStatusAndComplaint) {
     ExitStatus status;
     std::string complaint;  // a regular expression the error stream must match as a whole
   };
-  const std::string injected_free = "mirax: injected: KelGeomitemdataFree call 1 -> "
-                                    "KEL_TK_GENERAL_ERROR\n";
+  const std::string injected_free =
+      "mirax: injected: KelGeomitemdataFree call 1 -> "
+      "KEL_TK_GENERAL_ERROR\n";
   const Case cases[] = {
       {{release, release}, {}, kExitOk, ""},
-      {{keep}, {}, kExitMisbehaved, "mirax: the module did not release 1 csys data record\\(s\\)\n"},
+      {{keep},
+       {},
+       kExitMisbehaved,
+       "mirax: the module did not release 1 csys data record\\(s\\)\n"},
       // A release failed on purpose is not the module's fault, and said so.
       {{release},
        {{"KelGeomitemdataFree", 1}},
@@ -83,7 +87,8 @@ TEST(Session, EachVerdictHasItsStatusAndComplaint) {
       {{release, keep},
        {{"KelGeomitemdataFree", 1}},
        kExitMisbehaved,
-       injected_free + "mirax: the module did not release 1 csys .*\nmirax: 1 csys .* stay held .*\n"},
+       injected_free +
+           "mirax: the module did not release 1 csys .*\nmirax: 1 csys .* stay held .*\n"},
       {{kDefaultButton},
        {},
        kExitMisbehaved,
@@ -98,7 +103,10 @@ TEST(Session, EachVerdictHasItsStatusAndComplaint) {
        "mirax: --fail KelSelect:1 failed no call \\(KelSelect was called 0 time\\(s\\)\\)\n"
        "mirax: --fail KelMdlNameGet@TOP failed no call .*\n"},
       // The module's fault outranks a rule that never fired.
-      {{keep}, {{"KelSelect", 0}}, kExitMisbehaved, "mirax: the module did not .*\nmirax: --fail .*\n"},
+      {{keep},
+       {{"KelSelect", 0}},
+       kExitMisbehaved,
+       "mirax: the module did not .*\nmirax: --fail .*\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.presses.front().text() + " ... " + c.complaint);

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <source_location>
 #include <string>
@@ -136,6 +137,46 @@ TEST(LanguageSetup, CharacterTypeFollowsTheLanguage) {
 }
 
 // A custom multibyte locale converts through its own double-byte code page.
+#ifndef _WIN32
+// Every language name of the table gets the character set of its table entry, even where the C
+// library knows the name as an alias of another one ("russian" as KOI8-R): a character of the
+// language, in the entry's code page, reads as that character.
+TEST(LanguageSetup, EveryLanguageGetsTheCharacterSetOfItsTableEntry) {
+  struct Row {
+    const char* name;
+    const char* bytes;
+    wchar_t character;
+  };
+  const Row rows[] = {
+      {"russian", "\xc0", L'\u0410'},
+      {"ru", "\xc0", L'\u0410'},
+      {"french", "\xc9", L'\u00c9'},
+      {"german", "\xdc", L'\u00dc'},
+      {"italian", "\xc0", L'\u00c0'},
+      {"spanish", "\xd1", L'\u00d1'},
+      {"japanese", "\xa4\xa2", L'\u3042'},
+      {"korean", "\xc7\xd1", L'\ud55c'},
+      {"chinese_tw", "\xa4\xa4", L'\u4e2d'},
+      {"cht", "\xa4\xa4", L'\u4e2d'},
+      {"chinese-traditional", "\xa4\xa4", L'\u4e2d'},
+      {"chinese_cn", "\xd6\xd0", L'\u4e2d'},
+      {"chs", "\xd6\xd0", L'\u4e2d'},
+      {"chinese-simplified", "\xd6\xd0", L'\u4e2d'},
+  };
+  for (const Row& row : rows) {
+    in_own_process([&] {
+      clean_env();
+      env("KEL_LANG", row.name);
+      lang_code_get();
+      wchar_t got = 0;
+      EXPECT_EQ(mbtowc(&got, row.bytes, strlen(row.bytes)), static_cast<int>(strlen(row.bytes)))
+          << row.name << " in " << platform_locale_current(0);
+      EXPECT_EQ(got, row.character) << row.name << " in " << platform_locale_current(0);
+    });
+  }
+}
+#endif
+
 TEST(LanguageSetup, CustomMultibyteLocaleConvertsThroughItsCodePage) {
 #ifdef _WIN32
   static const char* const locale = ".936";
