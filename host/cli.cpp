@@ -30,18 +30,33 @@ constexpr KelError kLowestNamedStatus = -200;
 
 const char kFooter[] = R"(
 Without --name mirax shows the prompt and reads the name on the terminal (end of input cancels);
-without --reference it lists the csys that can be picked and reads a number or a path.
+without --reference it lists the csys that can be picked and reads a number or a path. The same
+answers serve every press. A name longer than 31 characters, and a name the session's code page
+cannot hold (the module turns it into "?"), are warned about on standard error.
+
+The model file is JSON, described by the JSON Schema model.schema.json (host/model.schema.json in
+the sources); a model expanding to more than 1000000 components and csys is refused.
 
 Fault injection, for testing a plug-in against a host that fails: --fail KelMdlNameGet:3 makes
 the host function KelMdlNameGet (named without "_v") fail on its third call of the run, --fail
 KelSelect on every call, --fail KelMdlNameGet@SUB on every call about the model or csys SUB
 (the one its first argument names: a model, a csys, a pick, or a feature); each failing call
-answers the --fail-status code (a number or a status name, default KEL_TK_GENERAL_ERROR) and
-does nothing. --list-calls prints every host function the module called, with its call count,
-after the run.
+answers the --fail-status code (a negative number or a status name, default
+KEL_TK_GENERAL_ERROR), does nothing, and is said on standard error ("mirax: injected: NAME call N
+-> STATUS"). --list-calls prints every host function the module called, with its call count,
+after the run. --trace FILE writes one JSON object a line per host call as it returns: seq (the
+order calls began), name, call (its number among that function's calls), args (inputs as given,
+outputs once the call succeeded; null for a function mirax does not implement), status,
+status_name, injected.
 
-Exit status: 0 done, 1 the module refused the host or its command is missing,
-2 bad usage or a bad model, 3 the module cannot be loaded.)";
+Exit status:
+  0  done (also when the name prompt was cancelled or no report could be written)
+  1  the module refused the host, or a pressed button has no action bound
+  2  bad usage, a bad or too large model, an unknown reference, a trace that cannot be written
+  3  the module cannot be loaded
+  4  the module misbehaved: it kept csys data records (not counting releases --fail made fail),
+     or its command announced a report that is not there
+  5  a --fail rule failed no call (4 outranks 5))";
 
 // "NAME", "NAME:N" or "NAME@ITEM": a host function without "_v" and the call that fails (0:
 // every call), or the model or csys whose calls fail.
@@ -121,8 +136,8 @@ struct RawOptions {
 
 void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators& v) {
   app.description(
-      "Stands in for the CAD host: loads the plug-in module, presses its -CsysList button and answers\n"
-      "its questions from the assembly model FILE (JSON).");
+      "Stands in for the CAD host: loads the plug-in module, presses its buttons (default\n"
+      "assembly/-CsysList) and answers its questions from the assembly model FILE (JSON).");
   app.footer(kFooter);
   app.add_option("--model", cl.model, "The assembly model")->type_name("FILE");
   auto* name =

@@ -7,18 +7,11 @@
 #include "binding/kel_error.h"
 #include "host/encoding.h"
 #include "host/frame_math.h"
+#include "host/text_files.h"
 
 namespace mirax {
 
-namespace {
-
-void copy_name(const std::u16string& name, kel_wchar* out) {
-  const size_t n = std::min(name.size(), kMaxNameUnits);
-  std::copy_n(name.data(), n, out);
-  out[n] = 0;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string status_text(KelError status) {
   const char* name = kel_error_name(status);
@@ -52,6 +45,21 @@ std::vector<ButtonName> Host::buttons() const {
   std::vector<ButtonName> names;
   for (const auto& [key, binding] : buttons_) names.push_back({key.first, key.second});
   return names;
+}
+
+void Host::hand_over(const std::u16string& name, kel_wchar* out) {
+  const size_t n = std::min(name.size(), kMaxNameUnits);
+  std::copy_n(name.data(), n, out);
+  out[n] = 0;
+  warn_unheld(name);
+}
+
+void Host::warn_unheld(const std::u16string& name) {
+  if (code_page_ == 0 || code_page_holds(code_page_, name) || !warned_.insert(name).second) return;
+  err_ << "mirax: \"" << wide_to_utf8(name) << "\" cannot be held by the session's code page "
+       << code_page_
+       << ": the module turns what it cannot hold into \"?\", and names so turned match each "
+          "other\n";
 }
 
 const Model* Host::model_of(KelMdl handle) const {
@@ -146,6 +154,10 @@ KelError Host::message_read(int max_length, kel_wchar* buffer) {
   if (!buffer || max_length < 1) return KEL_TK_BAD_INPUTS;
   const auto reply = answers_.name();
   if (!reply) return KEL_TK_USER_ABORT;
+  if (reply->size() > kMaxNameUnits)
+    err_ << "mirax: the name \"" << wide_to_utf8(*reply) << "\" has " << reply->size()
+         << " characters: the command keeps the first " << kMaxNameUnits << "\n";
+  warn_unheld(*reply);
   size_t n = std::min(reply->size(), static_cast<size_t>(max_length));
   // Never end the reply inside a surrogate pair.
   if (n < reply->size() && n > 0 && (*reply)[n - 1] >= 0xD800 && (*reply)[n - 1] <= 0xDBFF) --n;
@@ -221,7 +233,7 @@ KelError Host::item_name(const KelModelitem* item, kel_wchar* name) {
     return KEL_TK_BAD_INPUTS;
   const ItemTarget target = item_target(*item);
   if (!target.csys && !target.component) return KEL_TK_E_NOT_FOUND;
-  copy_name(target.csys ? target.csys->wide_name : target.component->wide_name, name);
+  hand_over(target.csys ? target.csys->wide_name : target.component->wide_name, name);
   return KEL_TK_NO_ERROR;
 }
 
@@ -327,7 +339,7 @@ KelError Host::model_type(KelMdl model, int* out) {
 KelError Host::model_name(KelMdl model, kel_wchar* out) {
   const Model* m = model_of(model);
   if (!m || !out) return KEL_TK_BAD_INPUTS;
-  copy_name(m->wide_name, out);
+  hand_over(m->wide_name, out);
   return KEL_TK_NO_ERROR;
 }
 

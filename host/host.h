@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -114,6 +115,9 @@ class Host {
   void set_trace(std::ostream* trace) { trace_ = trace; }
   bool tracing() const { return trace_ != nullptr; }
   void trace_call(const char* symbol, const CallStart& start, long status, const std::string& args);
+  // The code page the module's session converts names with (0: unknown); a name handed over that
+  // it cannot hold is warned about once.
+  void set_session_code_page(int code_page) { code_page_ = code_page; }
   // A host function that could not do its work (out of memory): said on the error stream.
   void complain(const char* symbol, const char* what);
   // The name of the model, csys or picked csys a handle stands for; "" for none.
@@ -163,6 +167,10 @@ class Host {
   };
   ItemTarget item_target(const KelModelitem& item) const;
   const MessageCatalog* messages(const std::string& path);
+  // Hands a name over: copies it into `out` (at most 31 units and the terminating zero), warning
+  // when the session's code page cannot hold it.
+  void hand_over(const std::u16string& name, kel_wchar* out);
+  void warn_unheld(const std::u16string& name);
 
   const Assembly& assembly_;
   Answers& answers_;
@@ -189,6 +197,8 @@ class Host {
   std::unordered_map<const char*, int> calls_;
   long sequence_ = 0;
   std::ostream* trace_ = nullptr;
+  int code_page_ = 0;
+  std::set<std::u16string> warned_;
 };
 
 // A status by its name, or its number when it has none.

@@ -78,6 +78,7 @@ SessionResult run_module(const ModuleEntries& module, const SessionOptions& opti
   Host host(assembly, answers, options.language, out, err);
   host.set_faults(options.faults);
   host.set_trace(options.trace);
+  host.set_session_code_page(session_code_page());
   // Every way out from here hands back the calls counted.
   const auto finish = [&](ExitStatus status) {
     result.status = status;

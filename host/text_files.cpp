@@ -1,10 +1,13 @@
 #include "host/text_files.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "host/encoding.h"
 #include "platform/codepage.h"
+#include "runtime/text/lang.h"
 
 namespace mirax {
 
@@ -121,6 +124,23 @@ int language_code_page(int language) {
     case 10: return KEL_CP_SIMPLIFIED_CHINESE;
     default: return KEL_CP_WESTERN;
   }
+}
+
+int session_code_page() {
+  const char* value = std::getenv("KEL_LANG");
+  if (lang_code_from_name(value) < -1) value = nullptr;  // blank: LANG decides, as in the module
+  if (!value) value = std::getenv("LANG");
+  const int code = lang_code_from_name(value);
+  if (code == -1 && value) return 0;
+  return language_code_page(code < 0 ? LANG_CODE_USASCII : code);
+}
+
+bool code_page_holds(int code_page, std::u16string_view wide) {
+  if (std::all_of(wide.begin(), wide.end(), [](char16_t c) { return c < 0x80; })) return true;
+  std::string bytes(4 * wide.size() + 4, '\0');
+  return platform_codepage_from_wide(code_page, reinterpret_cast<const kel_wchar*>(wide.data()),
+                                     static_cast<int>(wide.size()), bytes.data(),
+                                     static_cast<int>(bytes.size())) > 0;
 }
 
 std::string text_to_utf8(const std::string& text, int code_page) {

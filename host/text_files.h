@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mirax {
@@ -30,6 +31,12 @@ std::optional<std::string> read_file(const std::string& path);
 
 // The code page of the 8-bit text of a host language number.
 int language_code_page(int language);
+// The code page the module's session converts names with: that of the language KEL_LANG names
+// (or LANG, when KEL_LANG is unset or blank), US ASCII's without either; 0 for a language the
+// table does not know (a custom locale), whose code page mirax cannot tell.
+int session_code_page();
+// True when code page `code_page` holds every character of `wide`.
+bool code_page_holds(int code_page, std::u16string_view wide);
 // 8-bit text of code page `code_page` to UTF-8 for the terminal; bytes that do not convert
 // become U+FFFD.
 std::string text_to_utf8(const std::string& text, int code_page);

@@ -38,7 +38,8 @@ bool names_language(const LocaleAlias& alias, const char* name) {
 
 int platform_locale_set_all(const char* name) {
   if (!name) return 0;
-  if (setlocale(LC_ALL, name)) return 1;
+  // A language of the table gets the table's locale first: the C library may know the same name
+  // as an alias of a locale in another character set ("russian" as KOI8-R, not CP1251).
   for (const auto& alias : kAliases) {
     if (!names_language(alias, name)) continue;
     for (const char* candidate : alias.candidates) {
@@ -46,7 +47,7 @@ int platform_locale_set_all(const char* name) {
       if (setlocale(LC_ALL, candidate)) return 1;
     }
   }
-  return 0;
+  return setlocale(LC_ALL, name) ? 1 : 0;
 }
 
 void platform_locale_numeric_c(void) { setlocale(LC_NUMERIC, "C"); }

@@ -1,10 +1,10 @@
 // The report against a host that fails: mirax runs the report on a nested example once to learn
-// which host functions it calls and how often, then again with each call of each function
-// failing in turn (and with every call of it failing). Every run must end with status 0 or 1 and
-// mirax's own complaint only, never a crash or a hang; the module must print its end line; a
-// written report must be well formed, its rows the full run's in order (a name or kind the host
-// did not give shown as "?"), each with the values the full run (or, when the reference could
-// not be read, the run without a reference) wrote for it, or none.
+// which host functions it calls and how often (its trace numbering each of those calls), then again
+// with each call of each function failing in turn (and with every call of it failing). Every run
+// must end with status 0 or 1 and mirax's own complaint only, never a crash or a hang; the module
+// must print its end line; a written report must be well formed, its rows the full run's in order
+// (a name or kind the host did not give shown as "?"), each with the values the full run (or, when
+// the reference could not be read, the run without a reference) wrote for it, or none.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -32,7 +32,8 @@ struct MiraxRun {
   bool has_report = false;
 };
 
-// Runs mirax in `dir` on examples/deep.json with the reply "datum" and `options`.
+// Runs mirax in `dir` on examples/deep.json with the reply "datum" and `options`, tracing the
+// calls into `dir`/trace.jsonl.
 MiraxRun run_mirax(const fs::path& dir, const std::string& options) {
   char program[1024];
   EXPECT_GT(platform_program_path(program, sizeof program), 0u);
@@ -46,9 +47,10 @@ MiraxRun run_mirax(const fs::path& dir, const std::string& options) {
                     limit = "timeout 60 ";
 #endif
   std::string command = limit + "\"" + mirax + "\" --model \"" + KEL_E2E_EXAMPLES +
-                        "/deep.json\" --name datum --dir \"" + dir.string() + "\" " + options +
-                        " < " + no_input + " > \"" + (dir / "out").string() + "\" 2> \"" +
-                        (dir / "err").string() + "\"";
+                        "/deep.json\" --name datum --dir \"" + dir.string() + "\" --trace \"" +
+                        (dir / "trace.jsonl").string() + "\" " + options + " < " + no_input +
+                        " > \"" + (dir / "out").string() + "\" 2> \"" + (dir / "err").string() +
+                        "\"";
   MiraxRun run;
 #ifdef _WIN32
   run.status = std::system((command + "\"").c_str());
@@ -73,6 +75,36 @@ std::map<std::string, int> listed_calls(const std::string& out) {
   std::getline(list, name);
   for (int count = 0; list >> name >> count;) calls[name] = count;
   return calls;
+}
+
+// What a --trace file says, checked against the run's --list-calls counts: `fault` is empty when
+// every line is a JSON call, seq numbers the calls 1..N and each function's calls are 1..count.
+struct Trace {
+  std::string fault;
+  std::vector<std::string> injected;  // "NAME N" per call marked injected
+  std::set<std::string> names;        // the names KelMdlNameGet handed over
+};
+Trace read_trace(const fs::path& file, const std::map<std::string, int>& counted) {
+  Trace trace;
+  std::map<std::string, std::set<int>> numbers;
+  std::set<long> sequence;
+  std::istringstream text(testsupport::read_text(file.string()));
+  for (std::string line; std::getline(text, line);) {
+    const auto call = nlohmann::json::parse(line, nullptr, false);
+    if (!call.is_object() || !call.contains("args") || !call["injected"].is_boolean())
+      return {"not a call: " + line, {}, {}};
+    numbers[call["name"]].insert(call["call"].get<int>());
+    sequence.insert(call["seq"].get<long>());
+    if (call["name"] == "KelMdlNameGet" && call["status"] == 0) trace.names.insert(call["args"][1]);
+    if (call["injected"] == true)
+      trace.injected.push_back(call["name"].get<std::string>() + " " + call["call"].dump());
+  }
+  std::map<std::string, int> traced;  // per function: its count when its calls are 1..count
+  for (const auto& [name, calls] : numbers)
+    traced[name] = calls.size() == static_cast<size_t>(*calls.rbegin()) ? *calls.rbegin() : -1;
+  if (traced != counted || sequence.size() != static_cast<size_t>(*sequence.rbegin()))
+    trace.fault = "the trace does not number the calls --list-calls counted";
+  return trace;
 }
 
 using Row = std::vector<std::string>;  // level, name, kind, then the values (none for N/A)
@@ -122,9 +154,8 @@ std::string rows_match(const std::vector<Row>& rows, const std::vector<Row>& ful
 
 TEST(FaultSweep, EveryFailingHostCallEndsCleanly) {
   testsupport::set_env("KEL_LANG", "usascii");
-  const std::string pick = "--reference LEVEL1/LEVEL2/RefSub ";
-  const MiraxRun full = run_mirax("full", pick + "--list-calls"),
-                 unpicked = run_mirax("unpicked", "--no-reference");
+  const std::string pick = "--reference LEVEL1/LEVEL2/RefSub --list-calls ";
+  const MiraxRun full = run_mirax("full", pick), unpicked = run_mirax("unpicked", "--no-reference");
   ASSERT_EQ(full.status + unpicked.status, 0) << full.err << unpicked.err;
   std::string fault;
   const std::vector<Row> full_rows = rows_of(full.report, fault),
@@ -135,6 +166,9 @@ TEST(FaultSweep, EveryFailingHostCallEndsCleanly) {
   std::map<std::string, int> calls = listed_calls(full.out);
   ASSERT_GE(calls.size(), 20u) << full.out;
   EXPECT_EQ(calls["KelMdlNameGet"], 6);
+  const Trace traced = read_trace("full/trace.jsonl", calls);
+  EXPECT_TRUE(traced.fault.empty() && traced.injected.empty()) << traced.fault;
+  EXPECT_TRUE(traced.names.count("LEVEL1") && traced.names.count("LEAF"));
   std::vector<std::string> cases;
   for (const auto& [function, count] : calls)
     for (int call = 0; call <= count; ++call)
@@ -158,6 +192,18 @@ TEST(FaultSweep, EveryFailingHostCallEndsCleanly) {
                   cases[i].rfind("KelGeomitemdataFree", 0) == 0);
     }
     EXPECT_NE(run.out.find("sample END \n"), std::string::npos) << shown;
+    // Every failed call, and no other, is marked in the trace and said on the error stream.
+    const Trace trace =
+        read_trace("case" + std::to_string(i) + "/trace.jsonl", listed_calls(run.out));
+    const std::string function = cases[i].substr(0, cases[i].find(':'));
+    EXPECT_EQ(trace.fault, "") << shown;
+    EXPECT_EQ(trace.injected.size(), cases[i] == function ? listed_calls(run.out)[function] : 1);
+    for (const std::string& call : trace.injected)
+      EXPECT_TRUE(call.rfind(function + " ", 0) == 0 &&
+                  run.err.find("mirax: injected: " + function + " call " +
+                               call.substr(function.size() + 1) + " -> KEL_TK_GENERAL_ERROR\n") !=
+                      std::string::npos)
+          << call << shown;
     EXPECT_EQ(run.has_report, run.out.find("Report: ") != std::string::npos) << shown;
     if (!run.has_report) continue;
     ++reports;
@@ -168,50 +214,6 @@ TEST(FaultSweep, EveryFailingHostCallEndsCleanly) {
         << referenced << shown;
   }
   EXPECT_GT(reports, 0);
-}
-
-}  // namespace
-
-namespace {
-
-// The trace against --list-calls: one JSON line a call, sequence numbers 1..N, each function's
-// calls numbered 1..count, texts and handles among the arguments; exactly the call a rule fails
-// is marked injected, and said so on the error stream.
-TEST(Bench, TraceHoldsEveryCallAndMarksTheInjectedOne) {
-  testsupport::set_env("KEL_LANG", "usascii");
-  const fs::path trace = fs::current_path() / "traced" / "trace.jsonl";
-  const MiraxRun run =
-      run_mirax("traced", "--reference LEVEL1/LEVEL2/RefSub --list-calls --trace \"" +
-                              trace.string() + "\" --fail KelMdlTypeGet:3");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.err.find("mirax: injected: KelMdlTypeGet call 3 -> KEL_TK_GENERAL_ERROR\n"),
-            std::string::npos)
-      << run.err;
-  std::map<std::string, std::set<int>> numbers;
-  std::set<long> sequence;
-  std::set<std::string> names_handed;
-  std::vector<std::string> injected;
-  std::istringstream lines(testsupport::read_text(trace.string()));
-  for (std::string line; std::getline(lines, line);) {
-    const auto call = nlohmann::json::parse(line, nullptr, false);
-    ASSERT_TRUE(call.is_object() && call.contains("args") && call["injected"].is_boolean()) << line;
-    numbers[call["name"]].insert(call["call"].get<int>());
-    sequence.insert(call["seq"].get<long>());
-    if (call["name"] == "KelMdlNameGet" && call["status"] == 0)
-      names_handed.insert(call["args"][1].get<std::string>());
-    if (call["injected"].get<bool>()) injected.push_back(line);
-  }
-  std::map<std::string, int> traced;
-  for (const auto& [name, calls] : numbers)
-    traced[name] = calls.size() == static_cast<size_t>(*calls.rbegin()) ? *calls.rbegin() : -1;
-  EXPECT_EQ(traced, listed_calls(run.out));
-  EXPECT_EQ(sequence.size(), static_cast<size_t>(*sequence.rbegin()));
-  EXPECT_TRUE(names_handed.count("LEVEL1") && names_handed.count("LEAF")) << names_handed.size();
-  ASSERT_EQ(injected.size(), 1u);
-  EXPECT_EQ(nlohmann::json::parse(injected[0])["name"], "KelMdlTypeGet");
-  EXPECT_NE(injected[0].find("\"call\":3,"), std::string::npos) << injected[0];
-  EXPECT_NE(injected[0].find("\"status\":-1,\"status_name\":\"KEL_TK_GENERAL_ERROR\""),
-            std::string::npos);
 }
 
 }  // namespace
