@@ -108,7 +108,7 @@ struct RawOptions {
 void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators& v) {
   app.description(
       "Stands in for the CAD host: loads the plug-in module, presses its -CsysList button and answers\n"
-      "its questions from the assembly model FILE (JSON).");
+      "its questions from the assembly model FILE (JSON, or STEP: .step, .stp).");
   app.footer(kFooter);
   app.add_option("--model", cl.model, "The assembly model")->type_name("FILE");
   auto* name =
@@ -150,6 +150,9 @@ void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators&
       ->capture_default_str();
   app.add_flag("--list-calls", cl.list_calls,
                "Print the host functions the module called and their call counts");
+  app.add_option("--export-model", cl.export_model,
+                 "Write the model read (JSON or STEP) to FILE as JSON, and run nothing")
+      ->type_name("FILE");
 }
 
 // UTF-8 in, UTF-8 out.

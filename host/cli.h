@@ -15,7 +15,8 @@ struct CommandLine {
   bool cancel = false;
   std::optional<std::string> reference;  // reference path
   bool no_reference = false;
-  bool list_calls = false;  // print the host calls and their counts at the end
+  bool list_calls = false;                  // print the host calls and their counts at the end
+  std::optional<std::string> export_model;  // write the model read as JSON there, run nothing
   SessionOptions session;
   bool help = false;
 };

@@ -5,6 +5,7 @@
 
 #include "host/cli.h"
 #include "host/encoding.h"
+#include "host/step/model_file.h"
 #include "platform/program.h"
 
 using namespace mirax;
@@ -37,7 +38,11 @@ int main(int argc, char** argv) {
   Assembly assembly;
   ScriptedAnswers scripted;
   try {
-    assembly = load_assembly(cl.model);
+    assembly = read_model_file(cl.model, std::cerr);
+    if (cl.export_model) {
+      save_assembly(assembly, *cl.export_model);
+      return kExitOk;
+    }
     if (cl.name) {
       auto wide = utf8_to_wide(*cl.name);
       if (!wide) throw UsageError("--name is not UTF-8 text");
