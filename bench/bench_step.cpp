@@ -1,7 +1,7 @@
-// mirax on a STEP assembly of 10,000 instances, each written out (a hundred sub-assemblies of 99 pins
-// each, a named csys in the pin): the whole mirax run (load and report) beside OCCT alone reading the same file into
-// an XCAF document (STEPCAFControl_Reader), each in a process of its own so that both peaks of
-// memory are measured alike.
+// mirax on a STEP assembly of 10,000 instances, each written out (a hundred sub-assemblies of 99
+// pins each, a named csys in the pin): the whole mirax run (load and report) beside OCCT alone
+// reading the same file into an XCAF document (STEPCAFControl_Reader), each in a process of its own
+// so that both peaks of memory are measured alike.
 #include <benchmark/benchmark.h>
 
 #include <Message.hxx>

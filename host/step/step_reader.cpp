@@ -101,8 +101,7 @@ class StepAssemblyReader {
     reader.SetMatMode(false);
     reader.SetViewMode(false);
     reader.SetSHUOMode(false);
-    if (reader.ReadFile(file_.c_str()) != IFSelect_RetDone)
-      fail("not a readable STEP file");
+    if (reader.ReadFile(file_.c_str()) != IFSelect_RetDone) fail("not a readable STEP file");
     const Handle(XSControl_WorkSession) ws = reader.Reader().WS();
     model_ = Handle(StepData_StepModel)::DownCast(ws->Model());
     if (model_.IsNull()) fail("not a readable STEP file");
@@ -113,8 +112,7 @@ class StepAssemblyReader {
              it(reader.ExternFiles());
          it.More(); it.Next())
       if (it.Value().IsNull() || it.Value()->GetLoadStatus() != IFSelect_RetDone)
-        fail("the external reference \"" + std::string(it.Key().ToCString()) +
-             "\" cannot be read");
+        fail("the external reference \"" + std::string(it.Key().ToCString()) + "\" cannot be read");
     tool_ = XCAFDoc_DocumentTool::ShapeTool(doc->Main());
     index_products(ws->TransferReader()->TransientProcess());
 
@@ -211,7 +209,7 @@ class StepAssemblyReader {
     }
     Handle(TDataStd_Name) name;
     if (label.FindAttribute(TDataStd_Name::GetID(), name))
-      return TCollection_AsciiString(name->Get(), '?').ToCString();
+      return TCollection_AsciiString(name->Get()).ToCString();  // as UTF-8
     return std::string();
   }
 
@@ -237,9 +235,8 @@ class StepAssemblyReader {
   static double millimetres_per_unit(const Handle(StepRepr_Representation) & rep) {
     const Handle(StepRepr_RepresentationContext) context = rep->ContextOfItems();
     Handle(StepRepr_GlobalUnitAssignedContext) units;
-    if (const auto c =
-            Handle(StepGeom_GeometricRepresentationContextAndGlobalUnitAssignedContext)::DownCast(
-                context);
+    if (const auto c = Handle(
+            StepGeom_GeometricRepresentationContextAndGlobalUnitAssignedContext)::DownCast(context);
         !c.IsNull())
       units = c->GlobalUnitAssignedContext();
     else if (const auto c3 =
@@ -273,8 +270,8 @@ class StepAssemblyReader {
     if (!origin || !(zn > 1e-12) || !std::isfinite(zn)) return std::nullopt;
     z = unit(z);
     if (p->HasRefDirection()) {
-      const auto ref = p->RefDirection().IsNull() ? std::nullopt
-                                                  : vec(p->RefDirection()->DirectionRatios());
+      const auto ref =
+          p->RefDirection().IsNull() ? std::nullopt : vec(p->RefDirection()->DirectionRatios());
       if (!ref) return std::nullopt;
       x = *ref;
     } else if (std::fabs(z[0]) > 1 - 1e-9) {
@@ -376,8 +373,8 @@ class StepAssemblyReader {
   std::ostream& warnings_;
   Handle(StepData_StepModel) model_;
   Handle(XCAFDoc_ShapeTool) tool_;
-  std::map<std::string, ProductInfo> products_;   // by XCAF label entry
-  std::map<std::string, int> model_of_;           // by XCAF label entry
+  std::map<std::string, ProductInfo> products_;    // by XCAF label entry
+  std::map<std::string, int> model_of_;            // by XCAF label entry
   std::map<std::string, std::string> name_owner_;  // model name -> the product that has it
   Assembly assembly_;
 };

@@ -56,7 +56,8 @@ struct MiraxRun {
 };
 
 MiraxRun mirax(const std::string& args) {
-  const std::string command = std::string("\"") + KEL_MIRAX + "\" " + args + " > out.txt 2> err.txt";
+  const std::string command =
+      std::string("\"") + KEL_MIRAX + "\" " + args + " > out.txt 2> err.txt";
   const int raw = std::system(command.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, testsupport::read_file("out.txt"),
           testsupport::read_file("err.txt")};
@@ -116,7 +117,7 @@ gp_Trsf as_trsf(const stepgen::Frame& f) {
 void expect_row(const std::vector<double>& row, const gp_Trsf& t, const std::string& what) {
   ASSERT_EQ(row.size(), 12u) << what;
   const gp_XYZ o = t.TranslationPart();
-  const double want[12] = {o.X(),        o.Y(),        o.Z(),        t.Value(1, 1),
+  const double want[12] = {o.X(),         o.Y(),         o.Z(),         t.Value(1, 1),
                            t.Value(1, 2), t.Value(1, 3), t.Value(2, 1), t.Value(2, 2),
                            t.Value(2, 3), t.Value(3, 1), t.Value(3, 2), t.Value(3, 3)};
   for (int k = 0; k < 12; ++k) EXPECT_NEAR(row[static_cast<size_t>(k)], want[k], 0.0015) << what;
@@ -136,7 +137,11 @@ TEST(StepAssembly, EveryInstanceWhereOcctPlacesItInMillimetresAndInches) {
     EXPECT_NE(run.err.find("cut to \"PLATE_WITH_A_NAME_OF_FORTY_CHAR\""), std::string::npos);
     const auto rows = report_rows();
     ASSERT_EQ(rows.size(), instances.size());
-    for (size_t i = 0; i < rows.size(); ++i) expect_row(rows[i].second, instances[i], rows[i].first);
+    for (size_t i = 0; i < rows.size(); ++i)
+      expect_row(rows[i].second, instances[i], rows[i].first);
+    const char* order[] = {"SUB1", "PIN", "SUB2", "SUB3", "PIN", "PIN"};  // depth first, twice
+    for (size_t i = 0; i < 12; ++i) EXPECT_EQ(rows[i].first, order[i % 6]);
+    EXPECT_EQ(rows[12].first, "PLATE_WITH_A_NAME_OF_FORTY_CHAR");
     const std::string step_report = testsupport::read_file("csyspos.txt");
 
     // The hole of each pin: the pin's placement times the frame written, in millimetres.

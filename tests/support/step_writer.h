@@ -39,7 +39,8 @@ class Writer {
     add("APPLICATION_PROTOCOL_DEFINITION('international standard','automotive_design',2000," +
         ref(app) + ")");
     product_context_ = add("PRODUCT_CONTEXT(''," + ref(app) + ",'mechanical')");
-    definition_context_ = add("PRODUCT_DEFINITION_CONTEXT('part definition'," + ref(app) + ",'design')");
+    definition_context_ =
+        add("PRODUCT_DEFINITION_CONTEXT('part definition'," + ref(app) + ",'design')");
     int length = add("(LENGTH_UNIT()NAMED_UNIT(*)SI_UNIT(.MILLI.,.METRE.))");
     if (inch) {
       const int dims = add("DIMENSIONAL_EXPONENTS(1.,0.,0.,0.,0.,0.,0.)");
@@ -49,8 +50,8 @@ class Writer {
     }
     const int angle = add("(NAMED_UNIT(*)PLANE_ANGLE_UNIT()SI_UNIT($,.RADIAN.))");
     const int solid = add("(NAMED_UNIT(*)SI_UNIT($,.STERADIAN.)SOLID_ANGLE_UNIT())");
-    const int uncertainty = add("UNCERTAINTY_MEASURE_WITH_UNIT(LENGTH_MEASURE(1.E-07)," + ref(length) +
-                                ",'distance_accuracy_value','')");
+    const int uncertainty = add("UNCERTAINTY_MEASURE_WITH_UNIT(LENGTH_MEASURE(1.E-07)," +
+                                ref(length) + ",'distance_accuracy_value','')");
     context_ = add("(GEOMETRIC_REPRESENTATION_CONTEXT(3)GLOBAL_UNCERTAINTY_ASSIGNED_CONTEXT((" +
                    ref(uncertainty) + "))GLOBAL_UNIT_ASSIGNED_CONTEXT((" + ref(length) + "," +
                    ref(angle) + "," + ref(solid) + "))REPRESENTATION_CONTEXT('',''))");
@@ -77,8 +78,8 @@ class Writer {
   void use(int parent, int child, const Frame& where) {
     const Product& p = products_[static_cast<size_t>(parent)];
     const Product& c = products_[static_cast<size_t>(child)];
-    const int usage = add("NEXT_ASSEMBLY_USAGE_OCCURRENCE('u" + std::to_string(next_) + "','','',"
-                          + ref(p.definition) + "," + ref(c.definition) + ",$)");
+    const int usage = add("NEXT_ASSEMBLY_USAGE_OCCURRENCE('u" + std::to_string(next_) + "','',''," +
+                          ref(p.definition) + "," + ref(c.definition) + ",$)");
     const int shape = add("PRODUCT_DEFINITION_SHAPE('',''," + ref(usage) + ")");
     const int transform = add("ITEM_DEFINED_TRANSFORMATION('',''," + ref(c.origin) + "," +
                               ref(placement("", where)) + ")");
