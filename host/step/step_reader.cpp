@@ -91,8 +91,8 @@ class StepAssemblyReader {
       if (!probe) fail("cannot be read");
     }
     quiet_occt();
+    STEPCAFControl_Reader reader;                           // defines the parameters set below
     Interface_Static::SetCVal("xstep.cascade.unit", "MM");  // every length in millimetres
-    STEPCAFControl_Reader reader;
     reader.SetNameMode(true);
     reader.SetColorMode(false);
     reader.SetLayerMode(false);
@@ -140,7 +140,6 @@ class StepAssemblyReader {
   // OCCT reports on standard output by default, where the report's listing goes.
   static void quiet_occt() {
     Message::DefaultMessenger()->RemovePrinters(STANDARD_TYPE(Message_PrinterOStream));
-    Interface_Static::SetIVal("read.step.ideas", 0);
   }
 
   // A file cut short or otherwise malformed: OCCT reads what it can parse and notes the rest.
