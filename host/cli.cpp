@@ -137,7 +137,8 @@ struct RawOptions {
 void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators& v) {
   app.description(
       "Stands in for the CAD host: loads the plug-in module, presses its buttons (default\n"
-      "assembly/-CsysList) and answers its questions from the assembly model FILE (JSON).");
+      "assembly/-CsysList) and answers its questions from the assembly model FILE (JSON, or\n"
+      "STEP: .step, .stp).");
   app.footer(kFooter);
   app.add_option("--model", cl.model, "The assembly model")->type_name("FILE");
   auto* name =
@@ -192,6 +193,9 @@ void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators&
                  "status_name, injected)")
       ->type_name("FILE");
   app.add_flag("--version", cl.version, "Print mirax's version");
+  app.add_option("--export-model", cl.export_model,
+                 "Write the model read (JSON or STEP) to FILE as JSON, and run nothing")
+      ->type_name("FILE");
 }
 
 // UTF-8 in, UTF-8 out.

@@ -15,8 +15,9 @@ struct CommandLine {
   bool cancel = false;
   std::optional<std::string> reference;  // reference path
   bool no_reference = false;
-  bool list_calls = false;  // print the host calls and their counts at the end
-  std::string trace;        // the call trace file; empty: none
+  bool list_calls = false;                  // print the host calls and their counts at the end
+  std::string trace;                        // the call trace file; empty: none
+  std::optional<std::string> export_model;  // write the model read as JSON there, run nothing
   SessionOptions session;
   bool help = false;
   bool version = false;

@@ -6,6 +6,7 @@
 
 #include "host/cli.h"
 #include "host/encoding.h"
+#include "host/step/model_file.h"
 #include "platform/program.h"
 
 using namespace mirax;
@@ -43,7 +44,11 @@ int run(int argc, char** argv) {
   Assembly assembly;
   ScriptedAnswers scripted;
   try {
-    assembly = load_assembly(cl.model);
+    assembly = read_model_file(cl.model, std::cerr);
+    if (cl.export_model) {
+      save_assembly(assembly, *cl.export_model);
+      return kExitOk;
+    }
     if (cl.name) {
       auto wide = utf8_to_wide(*cl.name);
       if (!wide) throw UsageError("--name is not UTF-8 text");

@@ -56,6 +56,8 @@ const json& require_object(const json& value, const std::string& path) {
   return value;
 }
 
+}  // namespace
+
 // A name as the host hands it out: well-formed, not empty, at most 31 wide characters, and free
 // of the characters that separate reference paths.
 std::u16string checked_name(const std::string& name, const std::string& path, const char* what,
@@ -80,6 +82,8 @@ std::u16string checked_name(const std::string& name, const std::string& path, co
   }
   return *wide;
 }
+
+namespace {
 
 Vec3 read_vec3(const json& value, const std::string& path) {
   if (!value.is_array() || value.size() != 3) refuse(path, "expected an array of three numbers");
@@ -178,9 +182,29 @@ struct PendingComponent {
   std::string path;
 };
 
-// Refuses a component cycle and nesting deeper than a host component path can describe.
-void check_structure(const Assembly& a,
-                     const std::vector<std::vector<std::string>>& component_paths) {
+// Refuses a model whose expanded tree (each use of a model counting its contents again) holds more
+// than kMaxExpansion components and csys; counted per model, so it takes no longer to refuse a
+// model of millions than to accept a small one. The structure is known to be acyclic.
+void check_expansion(const Assembly& a) {
+  std::vector<long> size(a.models.size(), -1);  // per model: its expanded contents, capped
+  std::function<long(int)> expanded = [&](int m) {
+    long& known = size[static_cast<size_t>(m)];
+    if (known >= 0) return known;
+    const Model& model = a.models[static_cast<size_t>(m)];
+    long total = static_cast<long>(model.csys.size());
+    for (const Component& c : model.components)
+      total = std::min(kMaxExpansion + 1, total + 1 + expanded(c.model));
+    return known = std::min(kMaxExpansion + 1, total);
+  };
+  if (expanded(a.top) > kMaxExpansion)
+    refuse("/top", "\"" + a.top_model().name + "\" expands to more than " +
+                       std::to_string(kMaxExpansion) +
+                       " components and csys (each use of a model counts its contents again)");
+}
+
+}  // namespace
+
+void check_nesting(const Assembly& a, const std::function<std::string(int, size_t)>& where) {
   enum class Mark { none, open, done };
   std::vector<Mark> mark(a.models.size(), Mark::none);
   std::vector<int> height(a.models.size(), 0);  // deepest component nesting below each model
@@ -193,7 +217,7 @@ void check_structure(const Assembly& a,
     const Model& model = a.models[static_cast<size_t>(m)];
     for (size_t i = 0; i < model.components.size(); ++i) {
       const int child = model.components[i].model;
-      const auto& path = component_paths[static_cast<size_t>(m)][i];
+      const std::string path = where(m, i);
       if (mark[static_cast<size_t>(child)] == Mark::open) {
         // The chain from the model that contains itself back to it: "A -> B -> C -> A".
         std::string chain;
@@ -217,29 +241,8 @@ void check_structure(const Assembly& a,
   };
   for (size_t m = 0; m < a.models.size(); ++m)
     if (mark[m] == Mark::none) visit(static_cast<int>(m), 0);
+  check_expansion(a);
 }
-
-// Refuses a model whose expanded tree (each use of a model counting its contents again) holds more
-// than kMaxExpansion components and csys; counted per model, so it takes no longer to refuse a
-// model of millions than to accept a small one. The structure is known to be acyclic.
-void check_expansion(const Assembly& a) {
-  std::vector<long> size(a.models.size(), -1);  // per model: its expanded contents, capped
-  std::function<long(int)> expanded = [&](int m) {
-    long& known = size[static_cast<size_t>(m)];
-    if (known >= 0) return known;
-    const Model& model = a.models[static_cast<size_t>(m)];
-    long total = static_cast<long>(model.csys.size());
-    for (const Component& c : model.components)
-      total = std::min(kMaxExpansion + 1, total + 1 + expanded(c.model));
-    return known = std::min(kMaxExpansion + 1, total);
-  };
-  if (expanded(a.top) > kMaxExpansion)
-    refuse("/top", "\"" + a.top_model().name + "\" expands to more than " +
-                       std::to_string(kMaxExpansion) +
-                       " components and csys (each use of a model counts its contents again)");
-}
-
-}  // namespace
 
 int Assembly::find(std::string_view name) const {
   for (size_t i = 0; i < models.size(); ++i)
@@ -278,7 +281,7 @@ Assembly parse_assembly(std::string_view json_text) {
     require_keys(def, path, {"type", "csys", "components"});
     Model m;
     m.name = item.key();
-    m.wide_name = checked_name(m.name, path, "model name", "/[]");
+    m.wide_name = checked_name(m.name, path, "model name", kModelNameForbidden);
     if (!def.contains("type")) refuse(path, "missing \"type\"");
     const json& type = def["type"];
     if (type == "assembly")
@@ -300,7 +303,8 @@ Assembly parse_assembly(std::string_view json_text) {
         if (!c.contains("name") || !c["name"].is_string()) refuse(cpath, "missing csys \"name\"");
         Csys cs;
         cs.name = c["name"].get<std::string>();
-        cs.wide_name = checked_name(cs.name, key_step(cpath, "name"), "csys name", "/");
+        cs.wide_name =
+            checked_name(cs.name, key_step(cpath, "name"), "csys name", kCsysNameForbidden);
         if (!names.insert(cs.name).second)
           refuse(key_step(cpath, "name"), "csys \"" + cs.name + "\" is defined twice");
         cs.frame = read_frame(c, cpath);
@@ -349,8 +353,7 @@ Assembly parse_assembly(std::string_view json_text) {
   }
   a.top = find(root["top"].get<std::string>());
   if (a.top < 0) refuse("/top", "undefined model \"" + root["top"].get<std::string>() + "\"");
-  check_structure(a, component_paths);
-  check_expansion(a);
+  check_nesting(a, [&](int m, size_t i) { return component_paths[static_cast<size_t>(m)][i]; });
   return a;
 }
 

@@ -69,6 +69,19 @@ class ModelError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The characters that model and csys names cannot hold, besides control characters.
+inline constexpr std::string_view kModelNameForbidden = "/[]";
+inline constexpr std::string_view kCsysNameForbidden = "/";
+// A name as the host hands it out: valid UTF-8, 1 to 31 wide characters, none of `forbidden`.
+// Throws ModelError("<where>: <what> ...") naming the fault.
+std::u16string checked_name(const std::string& name, const std::string& where, const char* what,
+                            std::string_view forbidden);
+// Refuses a component cycle, nesting deeper than a host component path can describe and an
+// expansion beyond kMaxExpansion;
+// `where(model, component)` names a component in the message.
+void check_nesting(const Assembly& assembly,
+                   const std::function<std::string(int model, size_t component)>& where);
+
 // Parses and validates the JSON text of a model file. Throws ModelError("<json path>: <fault>").
 Assembly parse_assembly(std::string_view json_text);
 // Reads and parses a model file. Throws ModelError("<file>: <json path>: <fault>").
@@ -89,6 +102,11 @@ struct CsysLocation {
 // The most components and csys the expanded tree of a model file may hold, each use of a model
 // counting its whole contents again: a larger model is refused when it is loaded.
 inline constexpr long kMaxExpansion = 1000000;
+
+// The model as JSON text that parse_assembly reads back to the same model.
+std::string assembly_json(const Assembly& assembly);
+// Writes assembly_json to `file`. Throws ModelError("<file>: <fault>").
+void save_assembly(const Assembly& assembly, const std::string& file);
 
 // Resolves a reference path; throws ModelError naming what does not exist.
 CsysLocation resolve_reference(const Assembly& assembly, std::string_view path);
