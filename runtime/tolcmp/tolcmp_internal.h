@@ -31,23 +31,26 @@ struct Tolerances {
 };
 
 // Reads whole lines of any length from a file opened in binary mode, numbering them as the file
-// does (a last line without a line end counts). All blocks are the runtime's; a reader that was
-// never opened is all zeros.
+// does (a last line without a line end counts). The file passes once through one large buffer
+// and a line is handed out where it lies there; only a line longer than the buffer makes it
+// grow. All blocks are the runtime's; a reader that was never opened is all zeros.
 struct LineReader {
   FILE* file;
-  char* chunk;  // read-ahead buffer
-  int chunk_pos, chunk_end;
-  int at_end;
-  char* line;  // the current line, "\n"-ended and NUL-terminated
-  int length;
+  char* buffer;  // `capacity` bytes and two more: room for an added line end and a NUL
   int capacity;
+  int pos, end;  // the bytes not yet handed out
+  int at_end;
+  char* line;  // the current line, in the buffer, "\n"-ended and NUL-terminated
+  int length;
+  char* nul_at;  // where the NUL after the line stands, over the byte `nul_over`
+  char nul_over;
   int64_t line_no;  // the current line's number in its file, from 1, skipped lines counted
 };
 // 1, or 0 when the file cannot be opened (the reader stays closed).
 int reader_open(LineReader* reader, const char* name);
-// Closes the file; the buffers stay for the next open.
+// Closes the file; the buffer stays for the next open.
 void reader_close(LineReader* reader);
-// Closes the file and releases the buffers.
+// Closes the file and releases the buffer.
 void reader_release(LineReader* reader);
 // LINE_CONTENT, LINE_DIRECTIVE ("<<" first after blanks), LINE_END_OF_FILE, or LINE_FAILED when
 // the file cannot be read or memory runs out. Comment lines ("!"), empty lines and lines starting
@@ -70,6 +73,16 @@ void scratch_release(Scratch* scratch);
 // as "e" with a sign. Returns the count of line characters the token took (0: no token left).
 int next_token(Text line, int start, char* token, int* token_length, int* skipped);
 int token_kind(Text token);
+// A token as the comparison reads it: in place in its line, or in a buffer when the splitter
+// rewrote it; its kind; the separators before it and the line bytes it took.
+struct Token {
+  Text text;
+  int kind;
+  int skipped, taken;
+};
+// The token after `start`, as next_token and token_kind give it (`buffer` as for next_token):
+// returns the line bytes it took, 0 when no token is left.
+int scan_token(Text line, int start, char* buffer, Token* token);
 int is_continuation_line(Text line);
 // 1 when the tokens differ as numbers; `b_kind` says whether b is read as a real or an integer.
 int numbers_differ(Text a, Text b, int b_kind, Tolerances tolerances);

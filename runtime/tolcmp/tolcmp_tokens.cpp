@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <array>
 #include <charconv>
 
 #include "runtime/tolcmp/tolcmp_internal.h"
@@ -29,8 +30,165 @@ struct Number {
   bool infinite;  // a real beyond the range of double
 };
 
+// ---- Exact decimal to double without floating-point arithmetic -------------------------------
+// A decimal w * 10^q with at most 19 significant digits and q in [-27, 27] is rounded to the
+// nearest double (ties to even) in integers alone, so every toolchain and every x87 precision
+// setting gets the same bits: w, shifted to fill 64 bits, times a 128-bit power of ten (5^q
+// exactly, or 2^k / 5^-q cut to 128 bits) gives the leading bits of the value. A cut power leaves
+// the product short by less than w; when that could move the rounding (a run of ones, or
+// exactly half way) the decimal is left to from_chars, which is exact too.
+
+struct U128 {
+  uint64_t hi, lo;
+};
+
+inline U128 multiply(uint64_t a, uint64_t b) {
+  const uint32_t a0 = (uint32_t)a, a1 = (uint32_t)(a >> 32);
+  const uint32_t b0 = (uint32_t)b, b1 = (uint32_t)(b >> 32);
+  const uint64_t p00 = (uint64_t)a0 * b0, p01 = (uint64_t)a0 * b1;
+  const uint64_t p10 = (uint64_t)a1 * b0, p11 = (uint64_t)a1 * b1;
+  const uint64_t middle = (p00 >> 32) + (uint32_t)p01 + (uint32_t)p10;
+  return U128{p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32), (middle << 32) | (uint32_t)p00};
+}
+
+constexpr int kMaxScale = 27;  // 5^27 < 2^63
+
+// 10^q = power * 2^exponent, power a 128-bit number with its top bit set (cut for q < 0).
+struct PowerOf10 {
+  U128 power;
+  int exponent;
+};
+
+constexpr PowerOf10 power_of_10(int q) {
+  uint64_t five = 1;
+  for (int i = 0; i < (q < 0 ? -q : q); ++i) five *= 5;
+  int length = 0;
+  while (length < 64 && (five >> length)) ++length;
+  if (q >= 0) {  // 5^q shifted to the top, exact
+    return PowerOf10{U128{five << (64 - length), 0}, q - (128 - length)};
+  }
+  // floor(2^b / 5^-q) with b = 127 + length, by long division: between 2^127 and 2^128.
+  const int b = 127 + length;
+  U128 quotient{0, 0};
+  uint64_t remainder = 0;
+  for (int bit = b; bit >= 0; --bit) {
+    remainder = 2 * remainder + (bit == b);
+    if (remainder >= five) {
+      remainder -= five;
+      if (bit >= 64)
+        quotient.hi |= 1ull << (bit - 64);
+      else
+        quotient.lo |= 1ull << bit;
+    }
+  }
+  return PowerOf10{quotient, -b + q};
+}
+
+constexpr std::array<PowerOf10, 2 * kMaxScale + 1> powers_of_10() {
+  std::array<PowerOf10, 2 * kMaxScale + 1> table{};
+  for (int q = -kMaxScale; q <= kMaxScale; ++q) table[q + kMaxScale] = power_of_10(q);
+  return table;
+}
+constexpr auto kPowersOf10 = powers_of_10();
+
+// The double nearest to w * 10^q (w > 0, |q| <= kMaxScale), or false when the cut power leaves
+// the rounding in doubt.
+bool nearest_double(uint64_t w, int q, double* value) {
+  const int zeros = __builtin_clzll(w);
+  w <<= zeros;
+  const PowerOf10& p = kPowersOf10[q + kMaxScale];
+  const U128 high = multiply(w, p.power.hi), low = multiply(w, p.power.lo);
+  // The 192-bit product: top (bits 191-128), middle (127-64), bottom (63-0).
+  uint64_t middle = high.lo + low.hi;
+  uint64_t top = high.hi + (middle < high.lo);
+  uint64_t bottom = low.lo;
+  int exponent = p.exponent - zeros;
+  if (!(top >> 63)) {  // at least 2^190: one shift puts the leading bit on top
+    top = (top << 1) | (middle >> 63);
+    middle = (middle << 1) | (bottom >> 63);
+    --exponent;
+  }
+  // 53 bits, the rounding bit, and ten bits above `middle`; what the cut lost is below 2^65.
+  const uint64_t tail = top & 0x3ff;
+  const bool round_bit = (top >> 10) & 1;
+  if (tail == 0x3ff && middle > ~0ull - 4) return false;
+  if (round_bit && tail == 0 && middle == 0) return false;
+  uint64_t mantissa = (top >> 11) + round_bit;
+  exponent += 128 + 11;
+  if (mantissa >> 53) {
+    mantissa >>= 1;
+    ++exponent;
+  }
+  const int field = exponent + 52 + 1023;
+  if (field <= 0 || field >= 0x7ff) return false;
+  const uint64_t bits = ((uint64_t)field << 52) | (mantissa & ((1ull << 52) - 1));
+  memcpy(value, &bits, sizeof bits);
+  return true;
+}
+
+// Appends the digits [from, to) to w, skipping leading zeros: false beyond 19 significant digits.
+inline bool take_digits(const char* from, const char* to, uint64_t* w, int* significant) {
+  if (*significant == 0)
+    while (from < to && *from == '0') ++from;
+  if ((*significant += (int)(to - from)) > 19) return false;
+  uint64_t value = *w;
+  while (from < to) {
+    uint32_t part = 0, scale = 1;
+    for (const char* stop = to - from > 9 ? from + 9 : to; from < stop; ++from) {
+      part = part * 10 + (uint32_t)(*from - '0');
+      scale *= 10;
+    }
+    value = value * scale + part;
+  }
+  *w = value;
+  return true;
+}
+
+// A token that is all one decimal ([+-] digits [. digits] [e|E [+-] digits], a digit in the
+// mantissa), read exactly as from_chars reads it; false for anything else, left to from_chars.
+bool parse_plain_decimal(Text t, double* value) {
+  const char* s = t.text;
+  const char* end = s + t.length;
+  const bool negative = s < end && *s == '-';
+  if (s < end && is_sign(*s)) ++s;
+  const char* integer = s;
+  while (s < end && is_digit(*s)) ++s;
+  const char* integer_end = s;
+  const char* fraction = s;
+  if (s < end && *s == '.')
+    for (fraction = ++s; s < end && is_digit(*s);) ++s;
+  const char* fraction_end = s;
+  if (integer == integer_end && fraction == fraction_end) return false;
+  int scale = -(int)(fraction_end - fraction);
+  if (s < end && (*s == 'e' || *s == 'E')) {
+    ++s;
+    const bool negative_exponent = s < end && *s == '-';
+    if (s < end && is_sign(*s)) ++s;
+    if (s == end) return false;
+    int exponent = 0;
+    for (; s < end && is_digit(*s); ++s)
+      if ((exponent = exponent * 10 + (*s - '0')) > 100000) return false;
+    scale += negative_exponent ? -exponent : exponent;
+  }
+  if (s != end) return false;
+  uint64_t w = 0;
+  int significant = 0;
+  if (!take_digits(integer, integer_end, &w, &significant) ||
+      !take_digits(fraction, fraction_end, &w, &significant))
+    return false;
+  double magnitude = 0;
+  if (w != 0 && (scale < -kMaxScale || scale > kMaxScale || !nearest_double(w, scale, &magnitude)))
+    return false;
+  *value = negative ? -magnitude : magnitude;
+  return true;
+}
+
 Number parse_real(Text t) {
   Number n{};
+  if (parse_plain_decimal(t, &n.value)) {
+    n.consumed = t.length;
+    return n;
+  }
   int skip = 0;  // from_chars takes no "+"
   if (t.length > 1 && t.text[0] == '+' && !is_sign(t.text[1])) skip = 1;
   const char* s = t.text + skip;
@@ -192,6 +350,43 @@ int next_token(Text line, int start, char* token, int* token_length, int* skippe
   token[n] = 0;
   *token_length = n;
   return i - first;
+}
+
+int scan_token(Text line, int start, char* buffer, Token* token) {
+  // Plain numbers, most tokens of numeric files, are taken where they stand: [+-] digits
+  // [. digits], a digit among them, then "e", a sign and digits (not followed by "."), or the end
+  // of the token. Every line ends with "\n", so no look-ahead below passes the line's end.
+  const char* c = line.text;
+  int i = start;
+  while (is_separator(c[i])) ++i;
+  const int first = i;
+  if (is_sign(c[i])) ++i;
+  int digits = 0;
+  while (is_digit(c[i])) ++i, ++digits;
+  const bool dot = c[i] == '.';
+  if (dot)
+    for (++i; is_digit(c[i]); ++i) ++digits;
+  bool plain = digits > 0;
+  int kind = dot ? TOKEN_REAL : TOKEN_INTEGER;
+  if (plain && c[i] == 'e' && is_sign(c[i + 1]) && is_digit(c[i + 2])) {
+    int k = i + 2;
+    while (is_digit(c[k])) ++k;
+    plain = c[k] != '.';
+    kind = TOKEN_REAL;
+    i = k;
+  } else if (plain) {
+    plain = is_separator(c[i]) || c[i] == '\n' ||
+            (is_sign(c[i]) && (is_digit(c[i + 1]) || c[i + 1] == '.'));
+  }
+  if (plain && i < line.length) {
+    *token = Token{Text{c + first, i - first}, kind, first - start, i - first};
+    return i - first;
+  }
+  int length = 0;
+  token->taken = next_token(line, start, buffer, &length, &token->skipped);
+  token->text = Text{buffer, length};
+  token->kind = token_kind(token->text);
+  return token->taken;
 }
 
 int is_continuation_line(Text line) {
