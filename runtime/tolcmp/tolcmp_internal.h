@@ -90,6 +90,9 @@ int numbers_differ(Text a, Text b, int b_kind, Tolerances tolerances);
 int integers_differ(Text a, Text b, int loose_numbers, Tolerances tolerances);
 // The number at the front of a real token, as atof reads it.
 double token_value(Text token);
+// The value a comparison reads from a numeric token of `kind`: real tokens as reals, integers and
+// texts as integers. *infinite: beyond the range of double.
+double token_number(Text token, int kind, bool* infinite);
 // 1 when the texts differ; a text holding "*" or "?" is a pattern for the other.
 int texts_differ(Text a, Text b);
 // Applies a directive line ("<< ABS_EPS = 1e-4 REL_EPS 1e-2") to the tolerances.
@@ -101,6 +104,69 @@ int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_num
 // read. `reader` is the caller's (closed again on return).
 int line_in_file(const char* file, Text line, int blank_check, int loose_numbers,
                  Tolerances tolerances, LineReader* reader, Scratch* scratch);
+
+// ---- The unordered comparison's view of a file -------------------------------------------
+// Each file is read once and its content lines are held with an index, so that looking a line up
+// costs about the lines that could match it, not the whole file. A line can only match lines of
+// its shape (token count; numbers as numbers, other texts as they are); within a shape the lines
+// are ordered by the value of one numeric column, and only those within the largest absolute
+// tolerance of the looked-up value are compared. Lines that no shape describes (a wildcard or a
+// pattern in them) are compared with every line, and a continuation line matches any line.
+enum { kHeldColumns = 3 };  // numeric columns an ordering may use
+
+struct HeldLine {
+  int offset, length;  // in the file's text, "\n" included
+  int64_t line_no;
+  int64_t content_no;  // its count among the file's content lines
+  Tolerances set;      // what the file's directives set before it; NaN: not set
+  uint32_t text_hash, shape_hash;
+  int kind;                    // HELD_PLAIN, HELD_FREE or HELD_ANY
+  double value[kHeldColumns];  // its first numeric tokens' values (NaN: none)
+};
+enum { HELD_PLAIN = 0, HELD_FREE = 1, HELD_ANY = 2 };
+
+struct ShapeGroup {
+  uint32_t shape_hash;
+  int first, count;  // in HeldFile::order
+  int column;        // the column its lines are ordered by, -1 when none
+  double max_abs;    // the largest absolute tolerance its lines' directives set (-1: none)
+  int inherits;      // some line takes the absolute tolerance of the looked-up line
+};
+
+struct HeldFile {
+  char* text;
+  int text_length, text_capacity;
+  HeldLine* lines;
+  int count, capacity;
+  int* by_text;  // open addressing: line index + 1, 0 empty
+  int by_text_size;
+  int* order;  // line indices, plain lines grouped by shape, each group ordered by its column
+  ShapeGroup* groups;
+  int group_count;
+  int* free_lines;  // lines compared with every line
+  int free_count;
+  int any_count;  // continuation lines
+  double* work;   // scratch for choosing the columns
+};
+
+// Reads the file once through `reader` (the caller's, closed again) and indexes it: 1, 0 when it
+// cannot be read or memory runs out.
+int held_file_read(HeldFile* held, LineReader* reader, const char* name, int loose_numbers,
+                   Scratch* scratch);
+void held_file_release(HeldFile* held);
+// 1 when some line of `held` equals the line `line` of `from` (whose tolerances are `tolerances`)
+// as line_in_file would find it, 0 when none does, -1 when memory runs out.
+int held_file_has(const HeldFile* held, const HeldFile* from, const HeldLine* line,
+                  int loose_numbers, Tolerances tolerances, Scratch* scratch);
+inline Text held_text(const HeldFile* held, const HeldLine* line) {
+  return Text{held->text + line->offset, line->length};
+}
+// The tolerances a held line is compared under: what its file's directives set, the rest from
+// `from` (the caller's, or the looked-up line's).
+inline Tolerances held_tolerances(const HeldLine* line, Tolerances from) {
+  return Tolerances{line->set.abs_eps != line->set.abs_eps ? from.abs_eps : line->set.abs_eps,
+                    line->set.rel_eps != line->set.rel_eps ? from.rel_eps : line->set.rel_eps};
+}
 
 // The real tokens of a line: stores up to `max` in `values`, returns how many the line holds.
 int line_values(Text line, double* values, int max, Scratch* scratch);

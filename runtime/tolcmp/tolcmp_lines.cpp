@@ -11,7 +11,7 @@
 namespace tolcmp {
 namespace {
 
-constexpr int kBufferSize = 1 << 20;
+constexpr int kBufferSize = 1 << 17;
 
 // The byte under the NUL that ends the line handed out last goes back.
 void restore_after_line(LineReader* reader) {

@@ -126,22 +126,27 @@ bool nearest_double(uint64_t w, int q, double* value) {
   return true;
 }
 
-// Appends the digits [from, to) to w, skipping leading zeros: false beyond 19 significant digits.
-inline bool take_digits(const char* from, const char* to, uint64_t* w, int* significant) {
-  if (*significant == 0)
-    while (from < to && *from == '0') ++from;
-  if ((*significant += (int)(to - from)) > 19) return false;
+// Appends the digits from `p` on to *w, four at a time while it can; returns where they end and
+// adds their count to *count (w wraps beyond 19 digits: the caller checks the count).
+inline const char* take_digits(const char* p, const char* end, uint64_t* w, int* count) {
+  const char* start = p;
   uint64_t value = *w;
-  while (from < to) {
-    uint32_t part = 0, scale = 1;
-    for (const char* stop = to - from > 9 ? from + 9 : to; from < stop; ++from) {
-      part = part * 10 + (uint32_t)(*from - '0');
-      scale *= 10;
-    }
-    value = value * scale + part;
+  while (end - p >= 4) {
+    uint32_t four;
+    memcpy(&four, p, sizeof four);  // the first digit in the lowest byte
+    if ((four & 0xf0f0f0f0u) != 0x30303030u || ((four + 0x06060606u) & 0xf0f0f0f0u) != 0x30303030u)
+      break;
+    four -= 0x30303030u;
+    four = (four * 10 + (four >> 8)) & 0x00ff00ffu;
+    four = (four * 100 + (four >> 16)) & 0xffffu;
+    value = value * 10000 + four;
+    p += 4;
   }
-  *w = value;
-  return true;
+  uint32_t rest = 0, scale = 1;  // at most three digits are left
+  for (; p < end && is_digit(*p); ++p, scale *= 10) rest = rest * 10 + (uint32_t)(*p - '0');
+  *w = value * scale + rest;
+  *count += (int)(p - start);
+  return p;
 }
 
 // A token that is all one decimal ([+-] digits [. digits] [e|E [+-] digits], a digit in the
@@ -151,15 +156,23 @@ bool parse_plain_decimal(Text t, double* value) {
   const char* end = s + t.length;
   const bool negative = s < end && *s == '-';
   if (s < end && is_sign(*s)) ++s;
-  const char* integer = s;
-  while (s < end && is_digit(*s)) ++s;
-  const char* integer_end = s;
-  const char* fraction = s;
-  if (s < end && *s == '.')
-    for (fraction = ++s; s < end && is_digit(*s);) ++s;
-  const char* fraction_end = s;
-  if (integer == integer_end && fraction == fraction_end) return false;
-  int scale = -(int)(fraction_end - fraction);
+  const char* mantissa = s;
+  while (s < end && *s == '0') ++s;  // leading zeros add nothing
+  uint64_t w = 0;
+  int significant = 0, scale = 0;
+  s = take_digits(s, end, &w, &significant);
+  bool digits = s != mantissa;
+  if (s < end && *s == '.') {
+    const char* fraction = ++s;
+    if (significant == 0)
+      while (s < end && *s == '0') ++s;
+    int count = 0;
+    s = take_digits(s, end, &w, &count);
+    significant += count;
+    scale = -(int)(s - fraction);
+    digits = digits || s != fraction;
+  }
+  if (!digits || significant > 19) return false;
   if (s < end && (*s == 'e' || *s == 'E')) {
     ++s;
     const bool negative_exponent = s < end && *s == '-';
@@ -171,11 +184,6 @@ bool parse_plain_decimal(Text t, double* value) {
     scale += negative_exponent ? -exponent : exponent;
   }
   if (s != end) return false;
-  uint64_t w = 0;
-  int significant = 0;
-  if (!take_digits(integer, integer_end, &w, &significant) ||
-      !take_digits(fraction, fraction_end, &w, &significant))
-    return false;
   double magnitude = 0;
   if (w != 0 && (scale < -kMaxScale || scale > kMaxScale || !nearest_double(w, scale, &magnitude)))
     return false;
@@ -435,5 +443,11 @@ int texts_differ(Text a, Text b) {
 }
 
 double token_value(Text token) { return parse_real(token).value; }
+
+double token_number(Text token, int kind, bool* infinite) {
+  const Number n = kind == TOKEN_REAL ? parse_real(token) : parse_integer(token);
+  *infinite = n.infinite;
+  return n.value;
+}
 
 }  // namespace tolcmp
