@@ -33,10 +33,12 @@ struct Number {
 // ---- Exact decimal to double without floating-point arithmetic -------------------------------
 // A decimal w * 10^q with at most 19 significant digits and q in [-27, 27] is rounded to the
 // nearest double (ties to even) in integers alone, so every toolchain and every x87 precision
-// setting gets the same bits: w, shifted to fill 64 bits, times a 128-bit power of ten (5^q
-// exactly, or 2^k / 5^-q cut to 128 bits) gives the leading bits of the value. A cut power leaves
-// the product short by less than w; when that could move the rounding (a run of ones, or
-// exactly half way) the decimal is left to from_chars, which is exact too.
+// setting gets the same bits (from_chars does not: on x87 its fast path rounds twice, and
+// 17827035e20 comes out one unit too high). w, shifted to fill 64 bits, times a 128-bit power of
+// ten (5^q exactly, or 2^k / 5^-q cut to 128 bits) gives the leading bits of the value. A cut
+// power leaves the product short by less than 2^65; when that could move the rounding (a run of
+// ones, or exactly half way) the decimal is set against the midpoint of the two candidates on
+// exact 128-bit products.
 
 struct U128 {
   uint64_t hi, lo;
@@ -49,6 +51,30 @@ inline U128 multiply(uint64_t a, uint64_t b) {
   const uint64_t p10 = (uint64_t)a1 * b0, p11 = (uint64_t)a1 * b1;
   const uint64_t middle = (p00 >> 32) + (uint32_t)p01 + (uint32_t)p10;
   return U128{p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32), (middle << 32) | (uint32_t)p00};
+}
+
+inline int bit_length(U128 x) {
+  if (x.hi) return 128 - __builtin_clzll(x.hi);
+  return x.lo ? 64 - __builtin_clzll(x.lo) : 0;
+}
+
+// The sign of l * 2^d - r, for d >= 0 and r below 2^127.
+int compare_shifted(U128 l, int d, U128 r) {
+  if (d > 0) {
+    if (bit_length(l) + d > 127) return 1;
+    l = d >= 64 ? U128{l.lo << (d - 64), 0} : U128{(l.hi << d) | (l.lo >> (64 - d)), l.lo << d};
+  }
+  if (l.hi != r.hi) return l.hi < r.hi ? -1 : 1;
+  return l.lo < r.lo ? -1 : l.lo > r.lo;
+}
+
+// The sign of w * 10^q - h * 2^k, for h below 2^55 and |q| <= 27 (both products below 2^127).
+int compare_decimal(uint64_t w, int q, uint64_t h, int k) {
+  uint64_t five = 1;
+  for (int i = 0; i < (q < 0 ? -q : q); ++i) five *= 5;
+  const U128 l = q >= 0 ? multiply(w, five) : U128{0, w};
+  const U128 r = q >= 0 ? U128{0, h} : multiply(h, five);
+  return q >= k ? compare_shifted(l, q - k, r) : -compare_shifted(r, k - q, l);
 }
 
 constexpr int kMaxScale = 27;  // 5^27 < 2^63
@@ -91,9 +117,9 @@ constexpr std::array<PowerOf10, 2 * kMaxScale + 1> powers_of_10() {
 }
 constexpr auto kPowersOf10 = powers_of_10();
 
-// The double nearest to w * 10^q (w > 0, |q| <= kMaxScale), or false when the cut power leaves
-// the rounding in doubt.
-bool nearest_double(uint64_t w, int q, double* value) {
+// The double nearest to w * 10^q (w > 0, |q| <= kMaxScale).
+double nearest_double(uint64_t w, int q) {
+  const uint64_t decimal = w;
   const int zeros = __builtin_clzll(w);
   w <<= zeros;
   const PowerOf10& p = kPowersOf10[q + kMaxScale];
@@ -110,20 +136,23 @@ bool nearest_double(uint64_t w, int q, double* value) {
   }
   // 53 bits, the rounding bit, and ten bits above `middle`; what the cut lost is below 2^65.
   const uint64_t tail = top & 0x3ff;
-  const bool round_bit = (top >> 10) & 1;
-  if (tail == 0x3ff && middle > ~0ull - 4) return false;
-  if (round_bit && tail == 0 && middle == 0) return false;
-  uint64_t mantissa = (top >> 11) + round_bit;
+  bool round_up = (top >> 10) & 1;
+  uint64_t mantissa = top >> 11;  // the value is mantissa * 2^exponent, rounded
   exponent += 128 + 11;
+  if ((tail == 0x3ff && middle > ~0ull - 4) || (round_up && tail == 0 && middle == 0)) {
+    const int side = compare_decimal(decimal, q, 2 * mantissa + 1, exponent - 1);
+    round_up = side > 0 || (side == 0 && (mantissa & 1));
+  }
+  mantissa += round_up;
   if (mantissa >> 53) {
     mantissa >>= 1;
     ++exponent;
   }
-  const int field = exponent + 52 + 1023;
-  if (field <= 0 || field >= 0x7ff) return false;
-  const uint64_t bits = ((uint64_t)field << 52) | (mantissa & ((1ull << 52) - 1));
-  memcpy(value, &bits, sizeof bits);
-  return true;
+  // |q| <= 27 keeps the exponent far inside the normal range.
+  const uint64_t bits = ((uint64_t)(exponent + 52 + 1023) << 52) | (mantissa & ((1ull << 52) - 1));
+  double value;
+  memcpy(&value, &bits, sizeof bits);
+  return value;
 }
 
 // Appends the digits from `p` on to *w, four at a time while it can; returns where they end and
@@ -184,9 +213,8 @@ bool parse_plain_decimal(Text t, double* value) {
     scale += negative_exponent ? -exponent : exponent;
   }
   if (s != end) return false;
-  double magnitude = 0;
-  if (w != 0 && (scale < -kMaxScale || scale > kMaxScale || !nearest_double(w, scale, &magnitude)))
-    return false;
+  if (w != 0 && (scale < -kMaxScale || scale > kMaxScale)) return false;
+  const double magnitude = w ? nearest_double(w, scale) : 0.0;
   *value = negative ? -magnitude : magnitude;
   return true;
 }

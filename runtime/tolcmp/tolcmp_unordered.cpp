@@ -59,8 +59,9 @@ bool describe(HeldLine* line, Text text, int loose_numbers, Scratch* scratch) {
   for (int taken; (taken = scan_token(text, at, scratch->token_a, &token)) > 0;) {
     at += token.skipped + taken;
     int kind = token.kind;
-    if (kind == TOKEN_WILDCARD || (kind == TOKEN_TEXT && (memchr(token.text.text, '*', (size_t)token.text.length) ||
-                                                           memchr(token.text.text, '?', (size_t)token.text.length)))) {
+    if (kind == TOKEN_WILDCARD ||
+        (kind == TOKEN_TEXT && (memchr(token.text.text, '*', (size_t)token.text.length) ||
+                                memchr(token.text.text, '?', (size_t)token.text.length)))) {
       line->kind = HELD_FREE;
       return true;
     }
@@ -125,7 +126,8 @@ bool build_groups(HeldFile* held) {
     g = ShapeGroup{shape, first, last - first, -1, -1.0, 0};
     int best = 1;
     for (int column = 0; column < kHeldColumns; ++column) {
-      for (int i = first; i < last; ++i) held->work[i - first] = lines[held->order[i]].value[column];
+      for (int i = first; i < last; ++i)
+        held->work[i - first] = lines[held->order[i]].value[column];
       const int distinct = distinct_values(held->work, last - first);
       if (distinct > best && !isnan(held->work[0])) {
         best = distinct;
@@ -240,7 +242,8 @@ int held_file_has(const HeldFile* held, const HeldFile* from, const HeldLine* li
   for (int slot = (int)(line->text_hash & (uint32_t)(held->by_text_size - 1)); held->by_text[slot];
        slot = (slot + 1) & (held->by_text_size - 1)) {
     const HeldLine& other = held->lines[held->by_text[slot] - 1];
-    if (other.length != text.length || memcmp(held_text(held, &other).text, text.text, (size_t)text.length))
+    if (other.length != text.length ||
+        memcmp(held_text(held, &other).text, text.text, (size_t)text.length))
       continue;
     if ((found = matches(held, held->by_text[slot] - 1, text, loose_numbers, tolerances, scratch)))
       return found;
@@ -256,8 +259,9 @@ int held_file_has(const HeldFile* held, const HeldFile* from, const HeldLine* li
       return found;
   // The lines of the same shape, within the window when the group has an ordering column.
   const ShapeGroup* groups = held->groups;
-  const ShapeGroup* g = std::lower_bound(groups, groups + held->group_count, line->shape_hash,
-                                         [](const ShapeGroup& a, uint32_t h) { return a.shape_hash < h; });
+  const ShapeGroup* g =
+      std::lower_bound(groups, groups + held->group_count, line->shape_hash,
+                       [](const ShapeGroup& a, uint32_t h) { return a.shape_hash < h; });
   if (g == groups + held->group_count || g->shape_hash != line->shape_hash) return 0;
   const int* first = held->order + g->first;
   const int* last = first + g->count;

@@ -53,8 +53,8 @@ struct Corpus {
     return items[random() % N];
   }
   std::string number() {
-    static const char* const bases[] = {"0", "1", "-2", "100", "1.0",  "1.5", "-2.25",
-                                        "1000.0", "1.0e-7", "3.5e+2", "1.5D+03", "0.0"};
+    static const char* const bases[] = {"0",     "1",      "-2",     "100",    "1.0",     "1.5",
+                                        "-2.25", "1000.0", "1.0e-7", "3.5e+2", "1.5D+03", "0.0"};
     static const char* const nudges[] = {"", "", "0000001", "00001", "3", "999999"};
     std::string n = pick(bases);
     const size_t point = n.find('.');
@@ -63,7 +63,7 @@ struct Corpus {
     return n;
   }
   std::string token() {
-    static const char* const texts[] = {"x",  "abc", "1.2.3", "e+",  "1e+",
+    static const char* const texts[] = {"x",  "abc", "1.2.3", "e+", "1e+",
                                         "5-", "+7",  "*",     "?b", "12345678901234567890123"};
     return random() % 3 ? number() : std::string(pick(texts));
   }
@@ -75,9 +75,9 @@ struct Corpus {
   }
   // A token some comparisons find equal to the given one.
   std::string partner(const std::string& t) {
-    static const char* const pairs[][2] = {{"1e+", "e+"},   {"1", "1.0"},    {"+7", "7"},
-                                           {"1.5", "1.50000001"}, {"100", "101"}, {"1.0", "0.999"},
-                                           {"x", "*"},     {"abc", "a*"},   {"1.5", "1.*"}};
+    static const char* const pairs[][2] = {
+        {"1e+", "e+"},    {"1", "1.0"}, {"+7", "7"},   {"1.5", "1.50000001"}, {"100", "101"},
+        {"1.0", "0.999"}, {"x", "*"},   {"abc", "a*"}, {"1.5", "1.*"}};
     for (const auto& p : pairs) {
       if (t == p[0] && random() % 2) return p[1];
       if (t == p[1] && random() % 2) return p[0];
@@ -134,11 +134,12 @@ TEST_F(Unordered, SameResultAndReportAsThePlainAlgorithm) {
     tolerance_report_file_set("plain.dat");
     const int expected = plain_unordered("a.txt", "b.txt", loose, t);
     tolerance_report_file_set("indexed.dat");
-    const int got =
-        tolerance_compare_unordered("a.txt", "b.txt", corpus.random() % 2, loose, t.abs_eps,
-                                    t.rel_eps);
+    const int got = tolerance_compare_unordered("a.txt", "b.txt", corpus.random() % 2, loose,
+                                                t.abs_eps, t.rel_eps);
     ASSERT_EQ(got, expected) << "round " << round << " loose " << loose << " abs " << t.abs_eps
-                             << " rel " << t.rel_eps << "\na.txt:\n" << a << "b.txt:\n" << b;
+                             << " rel " << t.rel_eps << "\na.txt:\n"
+                             << a << "b.txt:\n"
+                             << b;
     ASSERT_EQ(testsupport::read_text("indexed.dat"), testsupport::read_text("plain.dat"))
         << "round " << round;
     ++results[got];
