@@ -115,7 +115,7 @@ int line_in_file(const char* file, Text line, int blank_check, int loose_numbers
 enum { kHeldColumns = 3 };  // numeric columns an ordering may use
 
 struct HeldLine {
-  int offset, length;  // in the file's text, "\n" included
+  int offset, length;  // in the file's text, "\n" included, a NUL after it
   int64_t line_no;
   int64_t content_no;  // its count among the file's content lines
   Tolerances set;      // what the file's directives set before it; NaN: not set

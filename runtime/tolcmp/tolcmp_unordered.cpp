@@ -25,7 +25,7 @@ uint32_t hash_bytes(uint32_t h, const char* bytes, int length) {
 }
 constexpr uint32_t kHashStart = 2166136261u;
 
-// Grows a block of `count` items of `size` bytes to hold one more: false when memory runs out.
+// Grows a block of `count` items to hold one more: false when memory runs out.
 template <typename T>
 bool make_room(T** items, int count, int* capacity) {
   if (count < *capacity) return true;
@@ -175,6 +175,34 @@ int matches(const HeldFile* held, int i, Text line, int loose_numbers, Tolerance
   return differ < 0 ? -1 : !differ;
 }
 
+// Appends the reader's line, with the tolerances set before it: false when memory runs out.
+bool hold_line(HeldFile* held, const LineReader* reader, Tolerances set, int loose_numbers,
+               Scratch* scratch) {
+  const Text text = reader_text(reader);
+  if (text.length > INT32_MAX / 2 - 1 - held->text_length ||
+      !make_room(&held->lines, held->count, &held->capacity))
+    return false;
+  const int needed = held->text_length + text.length + 1;  // the NUL after it too
+  if (needed > held->text_capacity) {
+    int capacity = held->text_capacity ? held->text_capacity : 1 << 16;
+    while (capacity < needed) capacity = capacity > INT32_MAX / 4 ? needed : capacity * 2;
+    char* grown = static_cast<char*>(relocmem(held->text, capacity));
+    if (!grown) return false;
+    held->text = grown;
+    held->text_capacity = capacity;
+  }
+  memcpy(held->text + held->text_length, text.text, (size_t)text.length + 1);
+  HeldLine& line = held->lines[held->count];
+  line = HeldLine{};
+  line.offset = held->text_length;
+  line.length = text.length;
+  line.line_no = reader->line_no;
+  line.content_no = ++held->count;
+  line.set = set;
+  held->text_length = needed;
+  return describe(&line, text, loose_numbers, scratch);
+}
+
 }  // namespace
 
 int held_file_read(HeldFile* held, LineReader* reader, const char* name, int loose_numbers,
@@ -182,40 +210,13 @@ int held_file_read(HeldFile* held, LineReader* reader, const char* name, int loo
   if (!reader_open(reader, name)) return 0;
   Tolerances set{NAN, NAN};
   int kind, ok = 1;
-  int64_t content_no = 0;
   while (ok && (kind = read_content_line(reader)) != LINE_END_OF_FILE) {
-    const Text text = reader_text(reader);
-    if (kind == LINE_FAILED) {
+    if (kind == LINE_FAILED)
       ok = 0;
-    } else if (kind == LINE_DIRECTIVE) {
-      read_tolerance_directive(text, &set, scratch);
-    } else if (text.length > INT32_MAX / 2 - held->text_length ||
-               !make_room(&held->lines, held->count, &held->capacity)) {
-      ok = 0;
-    } else {
-      int needed = held->text_length + text.length;
-      if (needed > held->text_capacity) {
-        int capacity = held->text_capacity ? held->text_capacity : 1 << 16;
-        while (capacity < needed) capacity = capacity > INT32_MAX / 4 ? needed : capacity * 2;
-        char* grown = static_cast<char*>(relocmem(held->text, capacity));
-        if (!grown) {
-          ok = 0;
-          break;
-        }
-        held->text = grown;
-        held->text_capacity = capacity;
-      }
-      memcpy(held->text + held->text_length, text.text, (size_t)text.length);
-      HeldLine& line = held->lines[held->count++];
-      line = HeldLine{};
-      line.offset = held->text_length;
-      line.length = text.length;
-      line.line_no = reader->line_no;
-      line.content_no = ++content_no;
-      line.set = set;
-      held->text_length = needed;
-      ok = describe(&line, text, loose_numbers, scratch);
-    }
+    else if (kind == LINE_DIRECTIVE)
+      read_tolerance_directive(reader_text(reader), &set, scratch);
+    else
+      ok = hold_line(held, reader, set, loose_numbers, scratch);
   }
   reader_close(reader);
   return ok && build_text_index(held) && build_groups(held);
