@@ -45,6 +45,32 @@ TEST(Tokens, SplittingAndKinds) {
   EXPECT_FALSE(tolcmp::is_continuation_line(text_of("\n")));
 }
 
+// Tokens taken where they stand give what the splitter copies: text, kind, separators, length.
+TEST(Tokens, InPlaceTokensAsTheSplitterGivesThem) {
+  std::mt19937 random(7);
+  const char alphabet[] = "0123456789012345.+-eEdD x,(\t*";
+  for (int i = 0; i < 50000; ++i) {
+    std::string line;
+    for (int n = (int)(random() % 24); n > 0; --n)
+      line += alphabet[random() % (sizeof alphabet - 1)];
+    line += '\n';
+    const Text t{line.c_str(), (int)line.size()};
+    std::vector<char> copied(line.size() + 2), scanned(line.size() + 2);
+    int at = 0, length, skipped, taken;
+    do {
+      taken = tolcmp::next_token(t, at, copied.data(), &length, &skipped);
+      tolcmp::Token token;
+      ASSERT_EQ(tolcmp::scan_token(t, at, scanned.data(), &token), taken) << line;
+      ASSERT_EQ(std::string(token.text.text, (size_t)token.text.length),
+                std::string(copied.data(), (size_t)length))
+          << line;
+      ASSERT_EQ(token.skipped, skipped) << line;
+      ASSERT_EQ(token.kind, tolcmp::token_kind(Text{copied.data(), length})) << line;
+      at += skipped + taken;
+    } while (taken > 0);
+  }
+}
+
 // A pattern as the regular expression it stands for.
 std::regex as_regex(const std::string& pattern) {
   std::string re;
