@@ -50,12 +50,14 @@ bool refill(LineReader* reader) {
 int read_line(LineReader* reader) {
   restore_after_line(reader);
   const char* found;
+  int searched = 0;  // bytes from pos on that hold no line end: a long line is searched once
   for (;;) {
-    const char* from = reader->buffer + reader->pos;
-    found = reader->pos < reader->end
-                ? static_cast<const char*>(memchr(from, '\n', (size_t)(reader->end - reader->pos)))
-                : nullptr;
+    const int from = reader->pos + searched;
+    found = from < reader->end ? static_cast<const char*>(memchr(reader->buffer + from, '\n',
+                                                                 (size_t)(reader->end - from)))
+                               : nullptr;
     if (found || reader->at_end) break;
+    searched = reader->end - reader->pos;
     if (!refill(reader)) return LINE_FAILED;
   }
   if (!found && reader->pos == reader->end) return LINE_END_OF_FILE;
