@@ -32,8 +32,9 @@ struct Tolerances {
 
 // Reads whole lines of any length from a file opened in binary mode, numbering them as the file
 // does (a last line without a line end counts). The file passes once through one large buffer
-// and a line is handed out where it lies there; only a line longer than the buffer makes it
-// grow. All blocks are the runtime's; a reader that was never opened is all zeros.
+// and a line is handed out where it lies there, until the next read; only a line longer than
+// the buffer makes it grow. All blocks are the runtime's; a reader that was never opened is all
+// zeros.
 struct LineReader {
   FILE* file;
   char* buffer;  // `capacity` bytes and two more: room for an added line end and a NUL
@@ -102,6 +103,8 @@ int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_num
                  Tolerances tolerances, int report, Scratch* scratch);
 // 1 when some content line of `file` equals `line`, 0 when none does, 9 when the file cannot be
 // read. `reader` is the caller's (closed again on return).
+// The plain look-up that the unordered comparison's index stands in for (the tests hold the
+// two side by side).
 int line_in_file(const char* file, Text line, int blank_check, int loose_numbers,
                  Tolerances tolerances, LineReader* reader, Scratch* scratch);
 
