@@ -1,14 +1,19 @@
-// The tolcmp command against numdiff on two 50 MB files of numeric rows, the second with small
-// perturbations inside the tolerances, whole process time for each in the same run. "speedup"
-// is numdiff's time over tolcmp's; MB/s counts one file's bytes per second.
+// The tolcmp command against numdiff on two 16.5 MB files of four-column scientific numbers, the
+// second with small perturbations inside the tolerances, whole process time for each in the same
+// run. "speedup" is numdiff's time over tolcmp's; MB/s counts one file's bytes per second. The
+// unordered comparison runs on 100,000 such lines against the same lines shuffled and perturbed
+// (numdiff has no unordered mode).
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <algorithm>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/program.h"
 
@@ -17,38 +22,56 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr double kAbs = 1e-6, kRel = 1e-4;
-constexpr size_t kFileBytes = 50u << 20;
+constexpr size_t kFileBytes = 16500000;
+constexpr int kUnorderedLines = 100000;
 
 fs::path work_dir() { return fs::temp_directory_path() / "csyslist_bench_tolcmp"; }
 
-// Rows of eight numbers (reals in fixed and exponent notation, integers); the second file's
-// reals moved by a tenth of the tolerance. Written once and kept.
+// A row of four reals from 1e-2 to 1e6 in exponent notation, and the same row moved inside both
+// tolerances.
+void make_row(std::mt19937& random, std::string* a, std::string* b) {
+  std::uniform_real_distribution<double> unit(-1, 1);
+  char text[32];
+  for (int i = 0; i < 4; ++i) {
+    const double x = 1000 * unit(random) * std::pow(10.0, (int)(random() % 6) - 2);
+    const double y = x + std::min(std::fabs(x) * 1e-5, 0.5 * kAbs) * unit(random);
+    std::snprintf(text, sizeof text, "%.15e", x);
+    *a += (i ? " " : "") + std::string(text);
+    std::snprintf(text, sizeof text, "%.15e", y);
+    *b += (i ? " " : "") + std::string(text);
+  }
+  *a += "\n";
+  *b += "\n";
+}
+
+void write_file(const fs::path& name, const std::string& text) {
+  FILE* f = std::fopen(name.string().c_str(), "wb");
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fclose(f);
+}
+
+// Written once and kept.
 void make_files(const fs::path& a, const fs::path& b) {
   if (fs::exists(a) && fs::exists(b) && fs::file_size(a) >= kFileBytes) return;
   fs::create_directories(work_dir());
-  FILE* fa = std::fopen(a.string().c_str(), "wb");
-  FILE* fb = std::fopen(b.string().c_str(), "wb");
   std::mt19937 random(50);
-  std::uniform_real_distribution<double> value(
-      1, 1000);  // the absolute bound holds at these magnitudes
-  size_t written = 0;
-  while (written < kFileBytes) {
-    for (int i = 0; i < 8; ++i) {
-      const char* end = i == 7 ? "\n" : " ";
-      if (i == 0) {
-        const int n = (int)(random() % 100000);
-        written += (size_t)std::fprintf(fa, "%d%s", n, end);
-        std::fprintf(fb, "%d%s", n, end);
-        continue;
-      }
-      const double x = value(random) * (random() % 2 ? 1 : -1), y = x + 0.1 * kAbs;
-      const char* format = i % 2 ? "%.9f%s" : "%.12e%s";
-      written += (size_t)std::fprintf(fa, format, x, end);
-      std::fprintf(fb, format, y, end);
-    }
-  }
-  std::fclose(fa);
-  std::fclose(fb);
+  std::string ta, tb;
+  while (ta.size() < kFileBytes) make_row(random, &ta, &tb);
+  write_file(a, ta);
+  write_file(b, tb);
+}
+
+void make_unordered_files(const fs::path& a, const fs::path& b) {
+  if (fs::exists(a) && fs::exists(b)) return;
+  fs::create_directories(work_dir());
+  std::mt19937 random(23);
+  std::vector<std::string> rows_a(kUnorderedLines), rows_b(kUnorderedLines);
+  for (int i = 0; i < kUnorderedLines; ++i) make_row(random, &rows_a[i], &rows_b[i]);
+  std::shuffle(rows_b.begin(), rows_b.end(), random);
+  std::string ta, tb;
+  for (int i = 0; i < kUnorderedLines; ++i) ta += rows_a[i], tb += rows_b[i];
+  write_file(a, ta);
+  write_file(b, tb);
 }
 
 fs::path tolcmp_path() {
@@ -60,14 +83,18 @@ fs::path tolcmp_path() {
 
 double tolcmp_seconds = 0;
 
-// Times `command` (whole process) once per iteration; its exit status must be 0.
-void time_command(benchmark::State& state, const std::string& command, double* mean) {
-  const fs::path a = work_dir() / "a.txt", b = work_dir() / "b.txt";
-  make_files(a, b);
+// Times `command` (whole process) on a.txt and b.txt once per iteration; its exit status must be 0.
+void time_command(benchmark::State& state, const std::string& command, double* mean,
+                  const char* a_name = "a.txt", const char* b_name = "b.txt") {
+  const fs::path a = work_dir() / a_name, b = work_dir() / b_name;
+  if (a_name[0] == 'u')
+    make_unordered_files(a, b);
+  else
+    make_files(a, b);
   double total = 0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    const int status = std::system(command.c_str());
+    const int status = std::system((command + " " + a.string() + " " + b.string()).c_str());
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.SetIterationTime(seconds);
@@ -81,36 +108,47 @@ void time_command(benchmark::State& state, const std::string& command, double* m
   state.counters["MB/s"] = static_cast<double>(fs::file_size(a)) / 1e6 / *mean;
 }
 
-void BM_Tolcmp50MB(benchmark::State& state) {
-  const fs::path tolcmp = tolcmp_path();
-  if (!fs::exists(tolcmp)) {
+std::string tolcmp_command(const char* extra) {
+  char options[128];
+  std::snprintf(options, sizeof options, " --quiet --report /dev/null --abs %g --rel %g %s", kAbs,
+                kRel, extra);
+  return "\"" + tolcmp_path().string() + "\"" + options;
+}
+
+void BM_Tolcmp16MB(benchmark::State& state) {
+  if (!fs::exists(tolcmp_path())) {
     state.SkipWithError("tolcmp is not built beside the benchmarks");
     return;
   }
-  char options[96];
-  std::snprintf(options, sizeof options, " --quiet --report /dev/null --abs %g --rel %g ", kAbs,
-                kRel);
-  time_command(state,
-               "\"" + tolcmp.string() + "\"" + options + (work_dir() / "a.txt").string() + " " +
-                   (work_dir() / "b.txt").string(),
-               &tolcmp_seconds);
+  time_command(state, tolcmp_command(""), &tolcmp_seconds);
 }
-BENCHMARK(BM_Tolcmp50MB)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Tolcmp16MB)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
-void BM_Numdiff50MB(benchmark::State& state) {
+void BM_Numdiff16MB(benchmark::State& state) {
   if (std::system("numdiff --version > /dev/null 2>&1") != 0) {
     state.SkipWithError("numdiff is not installed (Debian package numdiff)");
     return;
   }
   char options[96];
-  std::snprintf(options, sizeof options, "numdiff -q -2 -a %g -r %g ", kAbs, kRel);
+  std::snprintf(options, sizeof options, "numdiff -q -2 -a %g -r %g", kAbs, kRel);
   double numdiff_seconds = 0;
-  time_command(state,
-               options + (work_dir() / "a.txt").string() + " " + (work_dir() / "b.txt").string(),
-               &numdiff_seconds);
+  time_command(state, options, &numdiff_seconds);
   if (tolcmp_seconds > 0 && numdiff_seconds > 0)
     state.counters["speedup"] = numdiff_seconds / tolcmp_seconds;
 }
-BENCHMARK(BM_Numdiff50MB)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Numdiff16MB)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_TolcmpUnordered100kLines(benchmark::State& state) {
+  if (!fs::exists(tolcmp_path())) {
+    state.SkipWithError("tolcmp is not built beside the benchmarks");
+    return;
+  }
+  double seconds = 0;
+  time_command(state, tolcmp_command("--unordered"), &seconds, "ua.txt", "ub.txt");
+}
+BENCHMARK(BM_TolcmpUnordered100kLines)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

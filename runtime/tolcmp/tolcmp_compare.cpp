@@ -14,7 +14,7 @@ namespace {
 
 struct Comparison {
   LineReader file[2];
-  LineReader search;  // the other file, searched by the unordered comparison
+  HeldFile held[2];  // the files of the unordered comparison
   Scratch scratch;
   int cleanup_registered;
 };
@@ -22,7 +22,8 @@ struct Comparison {
 void comparison_release(Comparison* c) {
   reader_release(&c->file[0]);
   reader_release(&c->file[1]);
-  reader_release(&c->search);
+  held_file_release(&c->held[0]);
+  held_file_release(&c->held[1]);
   scratch_release(&c->scratch);
   report_end();
 }
@@ -144,41 +145,23 @@ int compare_ordered(const char* file_1, const char* file_2, bool layout_mode, in
                            walk(&c, names, layout_mode, blank_check, loose_numbers, tolerances));
 }
 
-// One unordered pass: every content line of `from` looked up in `other`. Counts the lines and
-// the ones missing, or gives TOLCMP_CANNOT_OPEN.
-int unordered_pass(Comparison* c, int side, const char* from, const char* other, const char* marker,
-                   int blank_check, int loose_numbers, Tolerances tolerances, int64_t* count,
-                   int64_t* missing) {
-  LineReader* reader = &c->file[0];
-  if (!reader_open(reader, from)) {
-    report_failure(side + 1);
-    return TOLCMP_CANNOT_OPEN;
-  }
-  int kind;
-  while ((kind = read_content_line(reader)) != LINE_END_OF_FILE) {
-    if (kind == LINE_FAILED) {
-      report_failure(side + 1);
-      return TOLCMP_CANNOT_OPEN;
-    }
-    const Text line = reader_text(reader);
-    if (kind == LINE_DIRECTIVE) {
-      read_tolerance_directive(line, &tolerances, &c->scratch);
-      continue;
-    }
-    ++*count;
-    const int found =
-        line_in_file(other, line, blank_check, loose_numbers, tolerances, &c->search, &c->scratch);
-    if (found == TOLCMP_CANNOT_OPEN) {
-      report_failure(2 - side);
-      return TOLCMP_CANNOT_OPEN;
-    }
+// One unordered pass: every content line of held file `from` looked up in the other. Counts the
+// ones missing, or gives TOLCMP_CANNOT_OPEN when memory runs out.
+int unordered_pass(Comparison* c, int from, const char* marker, int loose_numbers,
+                   Tolerances tolerances, int64_t* missing) {
+  const HeldFile* mine = &c->held[from];
+  for (int i = 0; i < mine->count; ++i) {
+    const HeldLine* line = &mine->lines[i];
+    const int found = held_file_has(&c->held[1 - from], mine, line, loose_numbers,
+                                    held_tolerances(line, tolerances), &c->scratch);
+    if (found < 0) return TOLCMP_CANNOT_OPEN;
     if (!found) {
       ++*missing;
-      report_token_difference(text_of(marker), Text{line.text, line.length - 1}, *count);
-      report_only(side, line, reader->line_no);
+      const Text text = held_text(mine, line);
+      report_token_difference(text_of(marker), Text{text.text, text.length - 1}, line->content_no);
+      report_only(from, text, line->line_no);
     }
   }
-  reader_close(reader);
   return 0;
 }
 
@@ -194,18 +177,26 @@ int tolerance_compare_layout(const char* file_1, const char* file_2) {
   return compare_ordered(file_1, file_2, true, 0, 0, Tolerances{1e-6, 1e-5});
 }
 
-int tolerance_compare_unordered(const char* file_1, const char* file_2, int blank_check,
-                                int loose_numbers, double abs_eps, double rel_eps) {
+int tolerance_compare_unordered(const char* file_1, const char* file_2, int, int loose_numbers,
+                                double abs_eps, double rel_eps) {
+  // Without a report the separators are not compared, so blank_check changes nothing here.
   Comparison c;
   comparison_start(&c, file_1, file_2);
   print_names(file_1, file_2);
   const Tolerances tolerances{abs_eps, rel_eps};
-  int64_t count[2] = {0, 0}, missing = 0;
-  if (unordered_pass(&c, 0, file_1, file_2, "<", blank_check, loose_numbers, tolerances, &count[0],
-                     &missing) ||
-      unordered_pass(&c, 1, file_2, file_1, ">", blank_check, loose_numbers, tolerances, &count[1],
-                     &missing))
+  int64_t missing = 0;
+  for (int f = 0; f < 2; ++f) {
+    if (!held_file_read(&c.held[f], &c.file[f], f ? file_2 : file_1, loose_numbers, &c.scratch)) {
+      report_failure(f + 1);
+      return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
+    }
+  }
+  if (unordered_pass(&c, 0, "<", loose_numbers, tolerances, &missing) ||
+      unordered_pass(&c, 1, ">", loose_numbers, tolerances, &missing)) {
+    report_failure(0);
     return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
+  }
+  const int64_t count[2] = {c.held[0].count, c.held[1].count};
   const int result = (missing || count[0] != count[1]) ? TOLCMP_DIFFERENT : TOLCMP_SAME;
   comparison_release(&c);
   // Each unmatched line usually has a partner missing from the other side: half the total,

@@ -31,23 +31,27 @@ struct Tolerances {
 };
 
 // Reads whole lines of any length from a file opened in binary mode, numbering them as the file
-// does (a last line without a line end counts). All blocks are the runtime's; a reader that was
-// never opened is all zeros.
+// does (a last line without a line end counts). The file passes once through one large buffer
+// and a line is handed out where it lies there, until the next read; only a line longer than
+// the buffer makes it grow. All blocks are the runtime's; a reader that was never opened is all
+// zeros.
 struct LineReader {
   FILE* file;
-  char* chunk;  // read-ahead buffer
-  int chunk_pos, chunk_end;
-  int at_end;
-  char* line;  // the current line, "\n"-ended and NUL-terminated
-  int length;
+  char* buffer;  // `capacity` bytes and two more: room for an added line end and a NUL
   int capacity;
+  int pos, end;  // the bytes not yet handed out
+  int at_end;
+  char* line;  // the current line, in the buffer, "\n"-ended and NUL-terminated
+  int length;
+  char* nul_at;  // where the NUL after the line stands, over the byte `nul_over`
+  char nul_over;
   int64_t line_no;  // the current line's number in its file, from 1, skipped lines counted
 };
 // 1, or 0 when the file cannot be opened (the reader stays closed).
 int reader_open(LineReader* reader, const char* name);
-// Closes the file; the buffers stay for the next open.
+// Closes the file; the buffer stays for the next open.
 void reader_close(LineReader* reader);
-// Closes the file and releases the buffers.
+// Closes the file and releases the buffer.
 void reader_release(LineReader* reader);
 // LINE_CONTENT, LINE_DIRECTIVE ("<<" first after blanks), LINE_END_OF_FILE, or LINE_FAILED when
 // the file cannot be read or memory runs out. Comment lines ("!"), empty lines and lines starting
@@ -70,6 +74,16 @@ void scratch_release(Scratch* scratch);
 // as "e" with a sign. Returns the count of line characters the token took (0: no token left).
 int next_token(Text line, int start, char* token, int* token_length, int* skipped);
 int token_kind(Text token);
+// A token as the comparison reads it: in place in its line, or in a buffer when the splitter
+// rewrote it; its kind; the separators before it and the line bytes it took.
+struct Token {
+  Text text;
+  int kind;
+  int skipped, taken;
+};
+// The token after `start`, as next_token and token_kind give it (`buffer` as for next_token):
+// returns the line bytes it took, 0 when no token is left.
+int scan_token(Text line, int start, char* buffer, Token* token);
 int is_continuation_line(Text line);
 // 1 when the tokens differ as numbers; `b_kind` says whether b is read as a real or an integer.
 int numbers_differ(Text a, Text b, int b_kind, Tolerances tolerances);
@@ -77,6 +91,9 @@ int numbers_differ(Text a, Text b, int b_kind, Tolerances tolerances);
 int integers_differ(Text a, Text b, int loose_numbers, Tolerances tolerances);
 // The number at the front of a real token, as atof reads it.
 double token_value(Text token);
+// The value a comparison reads from a numeric token of `kind`: real tokens as reals, integers and
+// texts as integers. *infinite: beyond the range of double.
+double token_number(Text token, int kind, bool* infinite);
 // 1 when the texts differ; a text holding "*" or "?" is a pattern for the other.
 int texts_differ(Text a, Text b);
 // Applies a directive line ("<< ABS_EPS = 1e-4 REL_EPS 1e-2") to the tolerances.
@@ -86,8 +103,73 @@ int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_num
                  Tolerances tolerances, int report, Scratch* scratch);
 // 1 when some content line of `file` equals `line`, 0 when none does, 9 when the file cannot be
 // read. `reader` is the caller's (closed again on return).
+// The plain look-up that the unordered comparison's index stands in for (the tests hold the
+// two side by side).
 int line_in_file(const char* file, Text line, int blank_check, int loose_numbers,
                  Tolerances tolerances, LineReader* reader, Scratch* scratch);
+
+// ---- The unordered comparison's view of a file -------------------------------------------
+// Each file is read once and its content lines are held with an index, so that looking a line up
+// costs about the lines that could match it, not the whole file. A line can only match lines of
+// its shape (token count; numbers as numbers, other texts as they are); within a shape the lines
+// are ordered by the value of one numeric column, and only those within the largest absolute
+// tolerance of the looked-up value are compared. Lines that no shape describes (a wildcard or a
+// pattern in them) are compared with every line, and a continuation line matches any line.
+enum { kHeldColumns = 3 };  // numeric columns an ordering may use
+
+struct HeldLine {
+  int offset, length;  // in the file's text, "\n" included, a NUL after it
+  int64_t line_no;
+  int64_t content_no;  // its count among the file's content lines
+  Tolerances set;      // what the file's directives set before it; NaN: not set
+  uint32_t text_hash, shape_hash;
+  int kind;                    // HELD_PLAIN, HELD_FREE or HELD_ANY
+  double value[kHeldColumns];  // its first numeric tokens' values (NaN: none)
+};
+enum { HELD_PLAIN = 0, HELD_FREE = 1, HELD_ANY = 2 };
+
+struct ShapeGroup {
+  uint32_t shape_hash;
+  int first, count;  // in HeldFile::order
+  int column;        // the column its lines are ordered by, -1 when none
+  double max_abs;    // the largest absolute tolerance its lines' directives set (-1: none)
+  int inherits;      // some line takes the absolute tolerance of the looked-up line
+};
+
+struct HeldFile {
+  char* text;
+  int text_length, text_capacity;
+  HeldLine* lines;
+  int count, capacity;
+  int* by_text;  // open addressing: line index + 1, 0 empty
+  int by_text_size;
+  int* order;  // line indices, plain lines grouped by shape, each group ordered by its column
+  ShapeGroup* groups;
+  int group_count;
+  int* free_lines;  // lines compared with every line
+  int free_count;
+  int any_count;  // continuation lines
+  double* work;   // scratch for choosing the columns
+};
+
+// Reads the file once through `reader` (the caller's, closed again) and indexes it: 1, 0 when it
+// cannot be read or memory runs out.
+int held_file_read(HeldFile* held, LineReader* reader, const char* name, int loose_numbers,
+                   Scratch* scratch);
+void held_file_release(HeldFile* held);
+// 1 when some line of `held` equals the line `line` of `from` (whose tolerances are `tolerances`)
+// as line_in_file would find it, 0 when none does, -1 when memory runs out.
+int held_file_has(const HeldFile* held, const HeldFile* from, const HeldLine* line,
+                  int loose_numbers, Tolerances tolerances, Scratch* scratch);
+inline Text held_text(const HeldFile* held, const HeldLine* line) {
+  return Text{held->text + line->offset, line->length};
+}
+// The tolerances a held line is compared under: what its file's directives set, the rest from
+// `from` (the caller's, or the looked-up line's).
+inline Tolerances held_tolerances(const HeldLine* line, Tolerances from) {
+  return Tolerances{line->set.abs_eps != line->set.abs_eps ? from.abs_eps : line->set.abs_eps,
+                    line->set.rel_eps != line->set.rel_eps ? from.rel_eps : line->set.rel_eps};
+}
 
 // The real tokens of a line: stores up to `max` in `values`, returns how many the line holds.
 int line_values(Text line, double* values, int max, Scratch* scratch);

@@ -13,61 +13,72 @@
 namespace tolcmp {
 namespace {
 
-constexpr int kChunkSize = 1 << 16;
+constexpr int kBufferSize = 1 << 17;
 
-// Room for `needed` bytes of line; the old line stays when memory runs out.
-bool line_reserve(LineReader* reader, int needed) {
-  if (needed <= reader->capacity) return true;
-  if (needed > INT_MAX / 2) return false;
-  int capacity = reader->capacity ? reader->capacity : 256;
-  while (capacity < needed) capacity *= 2;
-  char* line = static_cast<char*>(relocmem(reader->line, capacity));
-  if (!line) return false;
-  reader->line = line;
-  reader->capacity = capacity;
+// The byte under the NUL that ends the line handed out last goes back.
+void restore_after_line(LineReader* reader) {
+  if (reader->nul_at) *reader->nul_at = reader->nul_over;
+  reader->nul_at = nullptr;
+}
+
+// Moves the bytes not yet handed out to the front, doubles the buffer when they fill it, and
+// reads more: 1, or 0 when the file cannot be read or memory runs out.
+bool refill(LineReader* reader) {
+  const int kept = reader->end - reader->pos;
+  if (reader->buffer && reader->pos > 0)
+    memmove(reader->buffer, reader->buffer + reader->pos, (size_t)kept);
+  reader->pos = 0;
+  reader->end = kept;
+  if (kept == reader->capacity) {
+    if (reader->capacity > INT_MAX / 2 - 2) return false;
+    const int capacity = reader->capacity ? reader->capacity * 2 : kBufferSize;
+    char* buffer = static_cast<char*>(relocmem(reader->buffer, capacity + 2));
+    if (!buffer) return false;
+    reader->buffer = buffer;
+    reader->capacity = capacity;
+  }
+  const size_t got =
+      fread(reader->buffer + kept, 1, (size_t)(reader->capacity - kept), reader->file);
+  if (got == 0) {
+    if (ferror(reader->file)) return false;
+    reader->at_end = 1;
+  }
+  reader->end += (int)got;
   return true;
 }
 
 // The next line, whatever its length: LINE_CONTENT, LINE_END_OF_FILE or LINE_FAILED. "\r\n"
 // reads as "\n", and a last line without a line end gets one.
 int read_line(LineReader* reader) {
-  reader->length = 0;
+  restore_after_line(reader);
+  const char* found;
+  int searched = 0;  // bytes from pos on that hold no line end: a long line is searched once
   for (;;) {
-    if (reader->chunk_pos == reader->chunk_end) {
-      if (reader->at_end) break;
-      if (!reader->chunk && !(reader->chunk = static_cast<char*>(getmem(kChunkSize))))
-        return LINE_FAILED;
-      const size_t got = fread(reader->chunk, 1, kChunkSize, reader->file);
-      if (got == 0) {
-        if (ferror(reader->file)) return LINE_FAILED;
-        reader->at_end = 1;
-        break;
-      }
-      reader->chunk_pos = 0;
-      reader->chunk_end = (int)got;
-    }
-    const char* from = reader->chunk + reader->chunk_pos;
-    const int available = reader->chunk_end - reader->chunk_pos;
-    const char* end = static_cast<const char*>(memchr(from, '\n', (size_t)available));
-    const int take = end ? (int)(end - from) + 1 : available;
-    if (!line_reserve(reader, reader->length + take + 2)) return LINE_FAILED;
-    memcpy(reader->line + reader->length, from, (size_t)take);
-    reader->length += take;
-    reader->chunk_pos += take;
-    if (end) break;
+    const int from = reader->pos + searched;
+    found = from < reader->end ? static_cast<const char*>(memchr(reader->buffer + from, '\n',
+                                                                 (size_t)(reader->end - from)))
+                               : nullptr;
+    if (found || reader->at_end) break;
+    searched = reader->end - reader->pos;
+    if (!refill(reader)) return LINE_FAILED;
   }
-  if (reader->length == 0) return LINE_END_OF_FILE;
+  if (!found && reader->pos == reader->end) return LINE_END_OF_FILE;
+  char* line = reader->buffer + reader->pos;
+  int n = found ? (int)(found - line) + 1 : reader->end - reader->pos;
+  reader->pos += n;
   ++reader->line_no;
-  char* line = reader->line;
-  int& n = reader->length;
   if (line[n - 1] == '\n') {
     if (n >= 2 && line[n - 2] == '\r') line[--n - 1] = '\n';
   } else if (line[n - 1] == '\r') {
     line[n - 1] = '\n';
   } else {
-    line[n++] = '\n';
+    line[n++] = '\n';  // the last line, at the end of the data: the buffer has room
   }
-  line[n] = 0;
+  reader->nul_at = line + n;
+  reader->nul_over = *reader->nul_at;
+  *reader->nul_at = 0;
+  reader->line = line;
+  reader->length = n;
   return LINE_CONTENT;
 }
 
@@ -76,9 +87,11 @@ int read_line(LineReader* reader) {
 int reader_open(LineReader* reader, const char* name) {
   FILE* file = fopen(name, "rb");
   if (!file) return 0;
+  restore_after_line(reader);
   reader->file = file;
-  reader->chunk_pos = reader->chunk_end = 0;
+  reader->pos = reader->end = 0;
   reader->at_end = 0;
+  reader->line = nullptr;
   reader->length = 0;
   reader->line_no = 0;
   return 1;
@@ -91,8 +104,7 @@ void reader_close(LineReader* reader) {
 
 void reader_release(LineReader* reader) {
   reader_close(reader);
-  rlsmem(reader->chunk);
-  rlsmem(reader->line);
+  rlsmem(reader->buffer);
   memset(reader, 0, sizeof *reader);
 }
 
@@ -171,28 +183,25 @@ int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_num
                  Tolerances tolerances, int report, Scratch* scratch) {
   if (is_continuation_line(a) || is_continuation_line(b)) return 0;
   if (!scratch_fit(scratch, a.length > b.length ? a.length : b.length)) return -1;
-  char* token_a = scratch->token_a;
-  char* token_b = scratch->token_b;
   // An observer sees every differing field; the report file only the first of a line.
   const bool every = report && observing();
   int at_a = 0, at_b = 0, field = 0, found = 0;
-  int length_a = 0, length_b = 0, skipped_a = 0, skipped_b = 0;
+  Token ta{}, tb{};
   for (;;) {
-    const int taken_a = next_token(a, at_a, token_a, &length_a, &skipped_a);
-    const int taken_b = next_token(b, at_b, token_b, &length_b, &skipped_b);
+    const int taken_a = scan_token(a, at_a, scratch->token_a, &ta);
+    const int taken_b = scan_token(b, at_b, scratch->token_b, &tb);
     if (taken_a == 0 || taken_b == 0) break;
     ++field;
-    const Text ta{token_a, length_a}, tb{token_b, length_b};
-    if (blank_check && report && skipped_a != skipped_b) {
+    if (blank_check && report && ta.skipped != tb.skipped) {
       char blanks_a[32], blanks_b[32];
-      const int na = snprintf(blanks_a, sizeof blanks_a, " %d blanks ", skipped_a);
-      const int nb = snprintf(blanks_b, sizeof blanks_b, " %d blanks ", skipped_b);
+      const int na = snprintf(blanks_a, sizeof blanks_a, " %d blanks ", ta.skipped);
+      const int nb = snprintf(blanks_b, sizeof blanks_b, " %d blanks ", tb.skipped);
       report_field(TOLCMP_DIFF_BLANKS, Text{blanks_a, na}, Text{blanks_b, nb}, TOKEN_TEXT,
                    TOKEN_TEXT, field, line_no, !found);
       found = 1;
       if (!every) return 1;
     }
-    const int kind_a = token_kind(ta), kind_b = token_kind(tb);
+    const int kind_a = ta.kind, kind_b = tb.kind;
     int differ = 0;
     if (kind_a == TOKEN_WILDCARD || kind_b == TOKEN_WILDCARD) {
       differ = 0;
@@ -201,28 +210,29 @@ int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_num
                                    kind_b == TOKEN_INTEGER || kind_b == TOKEN_REAL))) {
       differ = 1;
     } else if (kind_a == TOKEN_REAL) {
-      differ = numbers_differ(ta, tb, kind_b, tolerances);
+      differ = numbers_differ(ta.text, tb.text, kind_b, tolerances);
     } else if (kind_a == TOKEN_TEXT) {
-      differ = texts_differ(ta, tb);
+      differ = texts_differ(ta.text, tb.text);
     } else if (kind_b == TOKEN_REAL) {
-      differ = numbers_differ(tb, ta, kind_a, tolerances);
+      differ = numbers_differ(tb.text, ta.text, kind_a, tolerances);
     } else {
-      differ = integers_differ(ta, tb, loose_numbers, tolerances);
+      differ = integers_differ(ta.text, tb.text, loose_numbers, tolerances);
     }
     if (differ) {
-      if (report) report_field(TOLCMP_DIFF_FIELD, ta, tb, kind_a, kind_b, field, line_no, !found);
+      if (report)
+        report_field(TOLCMP_DIFF_FIELD, ta.text, tb.text, kind_a, kind_b, field, line_no, !found);
       found = 1;
       if (!every) return 1;
     }
-    at_a += skipped_a + taken_a;
-    at_b += skipped_b + taken_b;
+    at_a += ta.skipped + taken_a;
+    at_b += tb.skipped + taken_b;
   }
   // One line has tokens left: the rest of it (without its line end) against " ".
-  const bool left_a = length_a > 0, left_b = length_b > 0;
+  const bool left_a = ta.taken > 0, left_b = tb.taken > 0;
   if (report && (left_a || left_b)) {
     const Text blank{" ", 1};
-    const Text rest_a{a.text + at_a + skipped_a, a.length - 1 - at_a - skipped_a};
-    const Text rest_b{b.text + at_b + skipped_b, b.length - 1 - at_b - skipped_b};
+    const Text rest_a{a.text + at_a + ta.skipped, a.length - 1 - at_a - ta.skipped};
+    const Text rest_b{b.text + at_b + tb.skipped, b.length - 1 - at_b - tb.skipped};
     report_field(TOLCMP_DIFF_REST, left_a ? rest_a : blank, left_a ? blank : rest_b, TOKEN_TEXT,
                  TOKEN_TEXT, field + 1, line_no, !found);
   }

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <array>
 #include <charconv>
 
 #include "runtime/tolcmp/tolcmp_internal.h"
@@ -29,8 +30,201 @@ struct Number {
   bool infinite;  // a real beyond the range of double
 };
 
+// ---- Exact decimal to double without floating-point arithmetic -------------------------------
+// A decimal w * 10^q with at most 19 significant digits and q in [-27, 27] is rounded to the
+// nearest double (ties to even) in integers alone, so every toolchain and every x87 precision
+// setting gets the same bits (from_chars does not: on x87 its fast path rounds twice, and
+// 17827035e20 comes out one unit too high). w, shifted to fill 64 bits, times a 128-bit power of
+// ten (5^q exactly, or 2^k / 5^-q cut to 128 bits) gives the leading bits of the value. A cut
+// power leaves the product short by less than 2^65; when that could move the rounding (a run of
+// ones, or exactly half way) the decimal is set against the midpoint of the two candidates on
+// exact 128-bit products.
+
+struct U128 {
+  uint64_t hi, lo;
+};
+
+inline U128 multiply(uint64_t a, uint64_t b) {
+  const uint32_t a0 = (uint32_t)a, a1 = (uint32_t)(a >> 32);
+  const uint32_t b0 = (uint32_t)b, b1 = (uint32_t)(b >> 32);
+  const uint64_t p00 = (uint64_t)a0 * b0, p01 = (uint64_t)a0 * b1;
+  const uint64_t p10 = (uint64_t)a1 * b0, p11 = (uint64_t)a1 * b1;
+  const uint64_t middle = (p00 >> 32) + (uint32_t)p01 + (uint32_t)p10;
+  return U128{p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32), (middle << 32) | (uint32_t)p00};
+}
+
+inline int bit_length(U128 x) {
+  if (x.hi) return 128 - __builtin_clzll(x.hi);
+  return x.lo ? 64 - __builtin_clzll(x.lo) : 0;
+}
+
+// The sign of l * 2^d - r, for d >= 0 and r below 2^127.
+int compare_shifted(U128 l, int d, U128 r) {
+  if (d > 0) {
+    if (bit_length(l) + d > 127) return 1;
+    l = d >= 64 ? U128{l.lo << (d - 64), 0} : U128{(l.hi << d) | (l.lo >> (64 - d)), l.lo << d};
+  }
+  if (l.hi != r.hi) return l.hi < r.hi ? -1 : 1;
+  return l.lo < r.lo ? -1 : l.lo > r.lo;
+}
+
+// The sign of w * 10^q - h * 2^k, for h below 2^55 and |q| <= 27 (both products below 2^127).
+int compare_decimal(uint64_t w, int q, uint64_t h, int k) {
+  uint64_t five = 1;
+  for (int i = 0; i < (q < 0 ? -q : q); ++i) five *= 5;
+  const U128 l = q >= 0 ? multiply(w, five) : U128{0, w};
+  const U128 r = q >= 0 ? U128{0, h} : multiply(h, five);
+  return q >= k ? compare_shifted(l, q - k, r) : -compare_shifted(r, k - q, l);
+}
+
+constexpr int kMaxScale = 27;  // 5^27 < 2^63
+
+// 10^q = power * 2^exponent, power a 128-bit number with its top bit set (cut for q < 0).
+struct PowerOf10 {
+  U128 power;
+  int exponent;
+};
+
+constexpr PowerOf10 power_of_10(int q) {
+  uint64_t five = 1;
+  for (int i = 0; i < (q < 0 ? -q : q); ++i) five *= 5;
+  int length = 0;
+  while (length < 64 && (five >> length)) ++length;
+  if (q >= 0) {  // 5^q shifted to the top, exact
+    return PowerOf10{U128{five << (64 - length), 0}, q - (128 - length)};
+  }
+  // floor(2^b / 5^-q) with b = 127 + length, by long division: between 2^127 and 2^128.
+  const int b = 127 + length;
+  U128 quotient{0, 0};
+  uint64_t remainder = 0;
+  for (int bit = b; bit >= 0; --bit) {
+    remainder = 2 * remainder + (bit == b);
+    if (remainder >= five) {
+      remainder -= five;
+      if (bit >= 64)
+        quotient.hi |= 1ull << (bit - 64);
+      else
+        quotient.lo |= 1ull << bit;
+    }
+  }
+  return PowerOf10{quotient, -b + q};
+}
+
+constexpr std::array<PowerOf10, 2 * kMaxScale + 1> powers_of_10() {
+  std::array<PowerOf10, 2 * kMaxScale + 1> table{};
+  for (int q = -kMaxScale; q <= kMaxScale; ++q) table[q + kMaxScale] = power_of_10(q);
+  return table;
+}
+constexpr auto kPowersOf10 = powers_of_10();
+
+// The double nearest to w * 10^q (w > 0, |q| <= kMaxScale).
+double nearest_double(uint64_t w, int q) {
+  const uint64_t decimal = w;
+  const int zeros = __builtin_clzll(w);
+  w <<= zeros;
+  const PowerOf10& p = kPowersOf10[q + kMaxScale];
+  const U128 high = multiply(w, p.power.hi), low = multiply(w, p.power.lo);
+  // The 192-bit product: top (bits 191-128), middle (127-64), bottom (63-0).
+  uint64_t middle = high.lo + low.hi;
+  uint64_t top = high.hi + (middle < high.lo);
+  uint64_t bottom = low.lo;
+  int exponent = p.exponent - zeros;
+  if (!(top >> 63)) {  // at least 2^190: one shift puts the leading bit on top
+    top = (top << 1) | (middle >> 63);
+    middle = (middle << 1) | (bottom >> 63);
+    --exponent;
+  }
+  // 53 bits, the rounding bit, and ten bits above `middle`; what the cut lost is below 2^65.
+  const uint64_t tail = top & 0x3ff;
+  bool round_up = (top >> 10) & 1;
+  uint64_t mantissa = top >> 11;  // the value is mantissa * 2^exponent, rounded
+  exponent += 128 + 11;
+  if ((tail == 0x3ff && middle > ~0ull - 4) || (round_up && tail == 0 && middle == 0)) {
+    const int side = compare_decimal(decimal, q, 2 * mantissa + 1, exponent - 1);
+    round_up = side > 0 || (side == 0 && (mantissa & 1));
+  }
+  mantissa += round_up;
+  if (mantissa >> 53) {
+    mantissa >>= 1;
+    ++exponent;
+  }
+  // |q| <= 27 keeps the exponent far inside the normal range.
+  const uint64_t bits = ((uint64_t)(exponent + 52 + 1023) << 52) | (mantissa & ((1ull << 52) - 1));
+  double value;
+  memcpy(&value, &bits, sizeof bits);
+  return value;
+}
+
+// Appends the digits from `p` on to *w, four at a time while it can; returns where they end and
+// adds their count to *count (w wraps beyond 19 digits: the caller checks the count).
+inline const char* take_digits(const char* p, const char* end, uint64_t* w, int* count) {
+  const char* start = p;
+  uint64_t value = *w;
+  while (end - p >= 4) {
+    uint32_t four;
+    memcpy(&four, p, sizeof four);  // the first digit in the lowest byte
+    if ((four & 0xf0f0f0f0u) != 0x30303030u || ((four + 0x06060606u) & 0xf0f0f0f0u) != 0x30303030u)
+      break;
+    four -= 0x30303030u;
+    four = (four * 10 + (four >> 8)) & 0x00ff00ffu;
+    four = (four * 100 + (four >> 16)) & 0xffffu;
+    value = value * 10000 + four;
+    p += 4;
+  }
+  uint32_t rest = 0, scale = 1;  // at most three digits are left
+  for (; p < end && is_digit(*p); ++p, scale *= 10) rest = rest * 10 + (uint32_t)(*p - '0');
+  *w = value * scale + rest;
+  *count += (int)(p - start);
+  return p;
+}
+
+// A token that is all one decimal ([+-] digits [. digits] [e|E [+-] digits], a digit in the
+// mantissa), read exactly as from_chars reads it; false for anything else, left to from_chars.
+bool parse_plain_decimal(Text t, double* value) {
+  const char* s = t.text;
+  const char* end = s + t.length;
+  const bool negative = s < end && *s == '-';
+  if (s < end && is_sign(*s)) ++s;
+  const char* mantissa = s;
+  while (s < end && *s == '0') ++s;  // leading zeros add nothing
+  uint64_t w = 0;
+  int significant = 0, scale = 0;
+  s = take_digits(s, end, &w, &significant);
+  bool digits = s != mantissa;
+  if (s < end && *s == '.') {
+    const char* fraction = ++s;
+    if (significant == 0)
+      while (s < end && *s == '0') ++s;
+    int count = 0;
+    s = take_digits(s, end, &w, &count);
+    significant += count;
+    scale = -(int)(s - fraction);
+    digits = digits || s != fraction;
+  }
+  if (!digits || significant > 19) return false;
+  if (s < end && (*s == 'e' || *s == 'E')) {
+    ++s;
+    const bool negative_exponent = s < end && *s == '-';
+    if (s < end && is_sign(*s)) ++s;
+    if (s == end) return false;
+    int exponent = 0;
+    for (; s < end && is_digit(*s); ++s)
+      if ((exponent = exponent * 10 + (*s - '0')) > 100000) return false;
+    scale += negative_exponent ? -exponent : exponent;
+  }
+  if (s != end) return false;
+  if (w != 0 && (scale < -kMaxScale || scale > kMaxScale)) return false;
+  const double magnitude = w ? nearest_double(w, scale) : 0.0;
+  *value = negative ? -magnitude : magnitude;
+  return true;
+}
+
 Number parse_real(Text t) {
   Number n{};
+  if (parse_plain_decimal(t, &n.value)) {
+    n.consumed = t.length;
+    return n;
+  }
   int skip = 0;  // from_chars takes no "+"
   if (t.length > 1 && t.text[0] == '+' && !is_sign(t.text[1])) skip = 1;
   const char* s = t.text + skip;
@@ -194,6 +388,43 @@ int next_token(Text line, int start, char* token, int* token_length, int* skippe
   return i - first;
 }
 
+int scan_token(Text line, int start, char* buffer, Token* token) {
+  // Plain numbers, most tokens of numeric files, are taken where they stand: [+-] digits
+  // [. digits], a digit among them, then "e", a sign and digits (not followed by "."), or the end
+  // of the token. Every line ends with "\n", so no look-ahead below passes the line's end.
+  const char* c = line.text;
+  int i = start;
+  while (is_separator(c[i])) ++i;
+  const int first = i;
+  if (is_sign(c[i])) ++i;
+  int digits = 0;
+  while (is_digit(c[i])) ++i, ++digits;
+  const bool dot = c[i] == '.';
+  if (dot)
+    for (++i; is_digit(c[i]); ++i) ++digits;
+  bool plain = digits > 0;
+  int kind = dot ? TOKEN_REAL : TOKEN_INTEGER;
+  if (plain && c[i] == 'e' && is_sign(c[i + 1]) && is_digit(c[i + 2])) {
+    int k = i + 2;
+    while (is_digit(c[k])) ++k;
+    plain = c[k] != '.';
+    kind = TOKEN_REAL;
+    i = k;
+  } else if (plain) {
+    plain = is_separator(c[i]) || c[i] == '\n' ||
+            (is_sign(c[i]) && (is_digit(c[i + 1]) || c[i + 1] == '.'));
+  }
+  if (plain && i < line.length) {
+    *token = Token{Text{c + first, i - first}, kind, first - start, i - first};
+    return i - first;
+  }
+  int length = 0;
+  token->taken = next_token(line, start, buffer, &length, &token->skipped);
+  token->text = Text{buffer, length};
+  token->kind = token_kind(token->text);
+  return token->taken;
+}
+
 int is_continuation_line(Text line) {
   int ampersands = 0;
   for (int i = 0; i < line.length; ++i) {
@@ -240,5 +471,11 @@ int texts_differ(Text a, Text b) {
 }
 
 double token_value(Text token) { return parse_real(token).value; }
+
+double token_number(Text token, int kind, bool* infinite) {
+  const Number n = kind == TOKEN_REAL ? parse_real(token) : parse_integer(token);
+  *infinite = n.infinite;
+  return n.value;
+}
 
 }  // namespace tolcmp
