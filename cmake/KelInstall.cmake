@@ -7,7 +7,7 @@
 #                             hand-shake, host call stubs; no application)
 #   lib/cmake/csyslist/       the package config and version file, the plug-in helper, toolchains
 #   share/csyslist/examples/  the sample models and the template plug-in (plugin/)
-#   share/doc/csyslist/       README.md and the text file formats
+#   share/doc/csyslist/       README.md, the text file formats and the model file's JSON Schema
 include(CMakePackageConfigHelpers)
 set(KEL_CMAKE_DIR lib/cmake/csyslist)
 set(KEL_EXAMPLES_DIR share/csyslist/examples)
@@ -60,7 +60,7 @@ install(FILES ${PROJECT_BINARY_DIR}/csyslistConfig.cmake
         cmake/linux-x86.cmake cmake/mingw-i686.cmake DESTINATION ${KEL_CMAKE_DIR})
 
 install(DIRECTORY examples/ DESTINATION ${KEL_EXAMPLES_DIR})
-install(FILES README.md text/FORMAT.md DESTINATION share/doc/csyslist)
+install(FILES README.md text/FORMAT.md host/model.schema.json DESTINATION share/doc/csyslist)
 
 # cmake --build --preset windows-x86 --target package: dist/csyslist-windows-x86.zip;
 # the same on linux-x86: dist/csyslist-linux-x86.tar.gz. The shipped programs carry no symbols.

@@ -35,7 +35,7 @@ answers serve every press. A name longer than 31 characters, and a name the sess
 cannot hold (the module turns it into "?"), are warned about on standard error.
 
 The model file is JSON, described by the JSON Schema model.schema.json (host/model.schema.json in
-the sources); a model expanding to more than 1000000 components and csys is refused.
+the sources, share/doc/csyslist/ in an installed tree); a model expanding to more than 1000000 components and csys is refused.
 
 Fault injection, for testing a plug-in against a host that fails: --fail KelMdlNameGet:3 makes
 the host function KelMdlNameGet (named without "_v") fail on its third call of the run, --fail
