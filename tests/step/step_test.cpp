@@ -184,6 +184,14 @@ TEST(StepAssembly, BadFilesAreRefusedWithStatusTwo) {
   two.save("two_tops.step");
   Writer none(false);
   none.save("no_product.step");
+  // Not bad: a single part is a one-model assembly, its named placement a csys beside ORIGIN.
+  Writer single(false);
+  single.product("ALONE", {{"mark", stepgen::turned({0, 0, 1}, 10, {1, 2, 3})}});
+  single.save("single.step");
+  ASSERT_EQ(mirax("--model single.step --export-model single.json").status, 0);
+  const std::string exported = testsupport::read_file("single.json");
+  for (const char* text : {"\"top\": \"ALONE\"", "\"ORIGIN\"", "\"mark\"", "\"type\": \"part\""})
+    EXPECT_NE(exported.find(text), std::string::npos) << text << " in " << exported;
   std::ofstream("not_step.stp") << "{ \"top\": \"A\" }\n";
   std::ofstream("truncated.step") << good.substr(0, good.size() * 2 / 3);
   std::ofstream("dangling.step") << std::string(good).replace(good.find("#3)"), 3, "#9999)");
