@@ -13,8 +13,8 @@
 
 #include <CLI/CLI.hpp>
 
-#ifdef _WIN32
 #include <fcntl.h>
+#ifdef _WIN32
 #include <io.h>
 #include <process.h>
 #include <windows.h>
@@ -77,8 +77,8 @@ void complain(const std::string& message) { std::fprintf(stderr, "tolcmp: %s\n",
 
 // ---- Inputs ----------------------------------------------------------------------------
 
-// A copy of the standard input or of a pipe in a temporary file, for comparisons that read a
-// file more than once, or open it by name. Removed again at the end of the run.
+// A copy of the standard input in a temporary file, for the comparison, which opens its files by
+// name. Removed again at the end of the run.
 struct Spool {
   std::string path;
   ~Spool() {
@@ -86,19 +86,38 @@ struct Spool {
   }
 };
 
-// Copies `from` into a new temporary file: "" or why not.
-std::string spool(FILE* from, const std::string& shown, Spool* copy, int index) {
-  std::error_code error;
-  const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
-  if (error) return "no temporary folder: " + error.message();
+// Creates a new file in `folder` for writing, never one that exists (a name planted in a shared
+// temporary folder, a link among them, is passed over): its stream and path, or null.
+FILE* create_new(const std::filesystem::path& folder, std::string* path) {
 #ifdef _WIN32
   const long pid = (long)_getpid();
 #else
   const long pid = (long)getpid();
 #endif
-  copy->path = (folder / ("tolcmp-" + std::to_string(pid) + "-" + std::to_string(index))).string();
-  FILE* to = std::fopen(copy->path.c_str(), "wb");
-  if (!to) return "cannot write " + copy->path + ": " + std::strerror(errno);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *path = (folder / ("tolcmp-" + std::to_string(pid) + "-" + std::to_string(attempt))).string();
+#ifdef _WIN32
+    const int fd =
+        _open(path->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd >= 0) return _fdopen(fd, "wb");
+#else
+    const int fd = open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) return fdopen(fd, "wb");
+#endif
+    if (errno != EEXIST) break;
+  }
+  path->clear();
+  return nullptr;
+}
+
+// Copies `from` into a new temporary file: "" or why not.
+std::string spool(FILE* from, const std::string& shown, Spool* copy) {
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+  if (error) return "no temporary folder: " + error.message();
+  FILE* to = create_new(folder, &copy->path);
+  if (!to)
+    return "cannot write a temporary file in " + folder.string() + ": " + std::strerror(errno);
   char buffer[1 << 16];
   size_t got;
   bool wrote = true;
@@ -321,12 +340,6 @@ bool same_file(const std::string& a, const std::string& b) {
   return std::filesystem::equivalent(a, b, error) && !error;
 }
 
-bool is_regular(const std::string& name) {
-  std::error_code error;
-  // A file too large for stat here is no pipe either.
-  return std::filesystem::is_regular_file(name, error) || error.value() == EOVERFLOW;
-}
-
 }  // namespace
 
 int tolcmp_main(int argc, char** argv) {
@@ -386,8 +399,8 @@ int tolcmp_main(int argc, char** argv) {
   printer.style = quiet ? Style::Quiet : brief ? Style::Brief : json ? Style::Json : Style::Text;
   if (printer.style == Style::Text && colour_wanted(color))
     printer.paint = Paint{"\033[36m", "\033[31m", "\033[32m", "\033[m"};
-  // The comparison reads files by name, the unordered one more than once: the standard input,
-  // and pipes for the unordered one, are read once into a copy.
+  // The comparison opens its files by name and reads each once: pipes are read where they are,
+  // the standard input through a copy.
   Spool copies[2];
   std::string paths[2];
   for (int f = 0; f < 2; ++f) {
@@ -398,15 +411,7 @@ int tolcmp_main(int argc, char** argv) {
       _setmode(_fileno(stdin), _O_BINARY);
 #endif
       printer.names[f] = "(standard input)";
-      why = spool(stdin, printer.names[f], &copies[f], f);
-    } else if (unordered && !is_regular(files[f])) {
-      FILE* pipe = std::fopen(files[f].c_str(), "rb");
-      if (!pipe) {
-        complain("cannot read " + files[f] + ": " + std::strerror(errno));
-        return kExitTrouble;
-      }
-      why = spool(pipe, files[f], &copies[f], f);
-      std::fclose(pipe);
+      why = spool(stdin, printer.names[f], &copies[f]);
     }
     if (!why.empty()) {
       complain(why);
