@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
 #include <process.h>
