@@ -11,8 +11,6 @@
 
 namespace mirax {
 
-namespace {}  // namespace
-
 std::string status_text(KelError status) {
   const char* name = kel_error_name(status);
   return *name ? std::string(name) : std::to_string(status);
