@@ -1,7 +1,8 @@
 // mirax on STEP assemblies written here: every report row against the placement OCCT itself
-// composes for that instance (XCAF components, TopLoc_Location products), the named placements
-// against the frames written, the inch file in millimetres, the JSON export giving the same
-// report, and bad files refused with status 2.
+// composes for that instance (XCAF components, TopLoc_Location products) and against the
+// writer's own composition, the named placements against the frames written, the inch file in
+// millimetres, the JSON export giving the same report, bad files refused with status 2, and one
+// table of the styles and faults of files as CAD systems write them.
 #include <gtest/gtest.h>
 
 #include <Message.hxx>
@@ -17,6 +18,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -26,6 +28,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using stepgen::Placing;
 using stepgen::Writer;
 
 // TOP { top_mark; SUB1 twice, PLATE } SUB1 { PIN, SUB2 } SUB2 { SUB3 } SUB3 { PIN twice }:
@@ -207,6 +210,217 @@ TEST(StepAssembly, BadFilesAreRefusedWithStatusTwo) {
     const MiraxRun run = mirax(std::string("--model ") + file + " --name ORIGIN --no-reference");
     EXPECT_EQ(run.status, 2) << file;
     EXPECT_NE(run.err.find(message), std::string::npos) << file << ": " << run.err;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+gp_Trsf trsf_of(const stepgen::Frame& f) { return as_trsf(f); }
+
+struct Case {
+  const char* what;
+  std::function<int(Writer&)> build;  // the assembly, written into the writer; its top
+  int status;
+  const char* message;               // in the standard error; "" for none
+  bool occt;                         // OCCT reads the file to the same placements
+  const char* csys = "ORIGIN";       // a csys listed besides ORIGIN
+  std::vector<std::string> names{};  // the rows' names, where the products' names are not
+  const char* file = nullptr;        // the file mirax reads, where `build` wrote another
+};
+
+const stepgen::Frame kA = stepgen::turned({1, 2, 3}, 35, {10, -20, 30});
+const stepgen::Frame kB = stepgen::turned({0, 1, 0}, -70, {-4, 5, 6});
+const stepgen::Frame kC = stepgen::turned({1, 0, 0}, 120, {7, 0, -1});
+
+// TOP { SUB at kA, SUB at kB } SUB { PIN at kC }, PIN with a csys "hole", SUB with "DATUM".
+int nested(Writer& w, const stepgen::UseStyle& style = {}) {
+  const int pin = w.product("PIN", {{"hole", kB}});
+  const int sub = w.product("SUB", {{"DATUM", kC}});
+  w.use(sub, pin, kC, style);
+  const int top = w.product("TOP", {});
+  w.use(top, sub, kA);
+  w.use(top, sub, kB);
+  return top;
+}
+
+const Case kCases[] = {
+    {"unset names, faulty entities the structure does not use",
+     [](Writer& w) {
+       w.add("DESCRIPTIVE_REPRESENTATION_ITEM('only one')");
+       w.add("SURFACE_STYLE_RENDERING($,#1)");
+       const int pin = w.product("PIN", {}, {.unset_names = true});
+       const int top = w.product("TOP", {});
+       w.use(top, pin, kA, {.unset_names = true});
+       return top;
+     },
+     0, "", true},
+    {"reversed relationships, an inch part in a millimetre assembly",
+     [](Writer& w) {
+       const int pin = w.product("PIN", {{"hole", kC}}, {.inch = true});
+       const int sub = w.product("SUB", {});
+       w.use(sub, pin, kA, {.placing = Placing::reversed});
+       w.use(sub, pin, kB);
+       const int top = w.product("TOP", {});
+       w.use(top, sub, kB, {.placing = Placing::reversed});
+       w.use(top, pin, kC);
+       return top;
+     },
+     0, "", true, "hole"},
+    {"mapped items",
+     [](Writer& w) {
+       const int pin = w.product("PIN", {{"hole", kC}});
+       const int sub = w.product("SUB", {});
+       w.use(sub, pin, kB, {.placing = Placing::mapped});
+       w.use(sub, pin, kC, {.placing = Placing::mapped});
+       const int top = w.product("TOP", {});
+       w.use(top, sub, kA, {.placing = Placing::mapped});
+       return top;
+     },
+     0, "", false, "hole"},
+    {"native documents listed by a product definition",
+     [](Writer& w) {
+       const int pin = w.product("PIN", {}, {.documents = "Driving Pulley Shaft.CATPart"});
+       const int top = w.product("TOP", {}, {.documents = "Pulley.CATProduct"});
+       w.use(top, pin, kA);
+       return top;
+     },
+     0, "", true},
+    {"external references relative to the referring file",
+     [](Writer& w) {
+       const int top = nested(w);
+       Writer part(false), sub(false), split(false);
+       part.product("PIN", {{"hole", kB}});
+       part.save("models/sub/pin.step");
+       const int pin = sub.product("PIN", {}, {.external = "pin.step"});
+       sub.use(sub.product("SUB", {{"DATUM", kC}}), pin, kC);
+       sub.save("models/sub/sub.step");
+       const int stub = split.product("SUB", {}, {.external = "sub/sub.step"});
+       const int split_top = split.product("TOP", {});
+       split.use(split_top, stub, kA);
+       split.use(split_top, stub, kB);
+       split.save("models/split.step");
+       return top;
+     },
+     0,
+     "",
+     false,
+     "hole",
+     {},
+     "models/split.step"},
+    {"a sub-assembly's named csys", [](Writer& w) { return nested(w); }, 0, "", true, "DATUM"},
+    {"sub-shapes are no components",
+     [](Writer& w) {
+       const int pin = w.product("PIN", {}, {.sub_shape = true});
+       const int top = w.product("TOP", {}, {.sub_shape = true});
+       w.use(top, pin, kA);
+       return top;
+     },
+     0, "", true},
+    {"names given twice, and alike once cut",
+     [](Writer& w) {
+       const std::string long_name(36, 'N');
+       const int top = w.product("Part 1", {});
+       w.use(top, w.product("Part 1", {}), kA);
+       w.use(top, w.product("Default", {}), kB);
+       w.use(top, w.product("Default", {}), kC);
+       w.use(top, w.product(long_name + "1", {}), kA);
+       w.use(top, w.product(long_name + "2", {}), kB);
+       return top;
+     },
+     0,
+     "another product is named \"Default\" already; this one is named \"Default~2\"",
+     true,
+     "ORIGIN",
+     {"Part 1~2", "Default", "Default~2", std::string(31, 'N'), std::string(29, 'N') + "~2"}},
+    {"an instance without a placement",
+     [](Writer& w) { return nested(w, {.placing = Placing::none}); }, 0, "has no placement", false},
+    {"a placeholder product without a shape",
+     [](Writer& w) {
+       const int ghost = w.product("GHOST", {}, {.shape = false});
+       const int top = w.product("TOP", {});
+       w.use(top, ghost, kA);
+       w.use(top, w.product("PIN", {}), kB);
+       return top;
+     },
+     0, "is a product without a shape; it is placed at the origin of its parent", false},
+    {"a cycle",
+     [](Writer& w) {
+       const int a = w.product("A", {}), b = w.product("B", {});
+       w.use(a, b, kA);
+       w.use(b, a, kB);
+       return a;
+     },
+     2, "component cycle: \"A\" -> \"B\" -> \"A\"", false},
+    {"a product used by itself",
+     [](Writer& w) {
+       const int a = w.product("A", {});
+       w.use(a, a, kA);
+       return a;
+     },
+     2, "component cycle: \"A\" -> \"A\"", false},
+    {"10,000 levels",
+     [](Writer& w) {
+       int above = w.product("L0", {});
+       const int top = above;
+       for (int i = 1; i < 10000; ++i) {
+         const int next = w.product("L" + std::to_string(i), {});
+         w.use(above, next, kA);
+         above = next;
+       }
+       return top;
+     },
+     2, "components are nested more than 25 levels deep", false},
+    {"a 2-D point placing an instance",
+     [](Writer& w) { return nested(w, {.location = "(1.,2.)"}); }, 2,
+     "does not have three coordinates", false},
+    {"a coordinate beyond a double",
+     [](Writer& w) { return nested(w, {.location = "(1.E400,0.,0.)"}); }, 2,
+     "has a coordinate that is not a finite number", false},
+    {"a transformation pointing at a direction",
+     [](Writer& w) { return nested(w, {.at_direction = true}); }, 2,
+     "is a DIRECTION, not an AXIS2_PLACEMENT_3D", false},
+};
+
+TEST(StepAssembly, FilesAsCadSystemsWriteThem) {
+  Message::DefaultMessenger()->RemovePrinters(STANDARD_TYPE(Message_PrinterOStream));
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all("models");
+    fs::create_directories("models/sub");
+    Writer w(false);
+    const int top = c.build(w);
+    w.save("models/case.step");
+    const std::string file = c.file ? c.file : "models/case.step";
+    const MiraxRun run = mirax("--model " + file + " --name ORIGIN --no-reference");
+    ASSERT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    if (c.status != 0) continue;
+    // Every row where the writer placed it, under the name it has; and where OCCT places it.
+    const auto want = w.placed(top, "ORIGIN");
+    const auto rows = report_rows();
+    ASSERT_EQ(rows.size(), want.size());
+    const std::vector<gp_Trsf> occt =
+        c.occt ? occt_instances("models/case.step") : std::vector<gp_Trsf>{};
+    if (c.occt) {
+      ASSERT_EQ(occt.size(), rows.size());
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+      EXPECT_EQ(rows[i].first, c.names.empty() ? want[i].first : c.names[i]);
+      expect_row(rows[i].second, trsf_of(*want[i].second), rows[i].first);
+      if (c.occt) expect_row(rows[i].second, occt[i], "OCCT " + rows[i].first);
+    }
+    if (std::string(c.csys) == "ORIGIN") continue;
+    ASSERT_EQ(mirax("--model " + file + " --name " + c.csys + " --no-reference").status, 0);
+    const auto named = w.placed(top, c.csys);
+    const auto csys_rows = report_rows();
+    ASSERT_EQ(csys_rows.size(), named.size());
+    for (size_t i = 0; i < named.size(); ++i)
+      if (named[i].second)
+        expect_row(csys_rows[i].second, trsf_of(*named[i].second), csys_rows[i].first);
+      else
+        EXPECT_TRUE(csys_rows[i].second.empty()) << csys_rows[i].first;
   }
 }
 
