@@ -335,7 +335,8 @@ class StepFileReader {
     std::vector<size_t> parent_of(products_.size(), 0);
     for (const Use& use : uses_) parent_of[use.child] = use.parent;
     std::vector<bool> seen(products_.size(), false);
-    size_t p = uses_[0].child;
+    size_t p = 0;
+    while (products_[p].parents == 0) ++p;
     while (!seen[p]) {
       seen[p] = true;
       p = parent_of[p];
@@ -403,14 +404,16 @@ class StepFileReader {
           item, what,
           item.IsNull() ? "is given" : "is a " + step_type(item) + ", not an AXIS2_PLACEMENT_3D");
     used(p, p, "");
-    const auto vec = [&](const Handle(Standard_Transient) & owner,
-                         const Handle(TColStd_HArray1OfReal) & v, const char* part) {
-      if (v.IsNull() || v->Length() != 3)
+    // The coordinates of a point or direction, read one by one (OCCT's array of a point's
+    // coordinates takes only three).
+    const auto vec = [&](const Handle(Standard_Transient) & owner, Standard_Integer count,
+                         const auto& value, const char* part) {
+      if (count != 3)
         bad_placement(item, what,
                       std::string("is not a valid placement: its ") + part + " " + label_of(owner) +
                           " does not have three coordinates");
       used(owner, p, part);
-      const Vec3 out{v->Value(v->Lower()), v->Value(v->Lower() + 1), v->Value(v->Lower() + 2)};
+      const Vec3 out{value(1), value(2), value(3)};
       for (double c : out)
         if (!std::isfinite(c))
           bad_placement(item, what,
@@ -420,16 +423,22 @@ class StepFileReader {
     };
     if (p->Location().IsNull())
       bad_placement(item, what, "is not a valid placement: it has no location");
-    const Vec3 origin = vec(p->Location(), p->Location()->Coordinates(), "location");
+    const Vec3 origin = vec(
+        p->Location(), p->Location()->NbCoordinates(),
+        [&](int i) { return p->Location()->CoordinatesValue(i); }, "location");
     Vec3 z{0, 0, 1}, x{1, 0, 0};
     if (p->HasAxis() && !p->Axis().IsNull())
-      z = vec(p->Axis(), p->Axis()->DirectionRatios(), "axis");
+      z = vec(
+          p->Axis(), p->Axis()->NbDirectionRatios(),
+          [&](int i) { return p->Axis()->DirectionRatiosValue(i); }, "axis");
     const double zn = std::sqrt(z[0] * z[0] + z[1] * z[1] + z[2] * z[2]);
     if (!(zn > 1e-12) || !std::isfinite(zn))
       bad_placement(item, what, "is not a valid placement: its axis is zero");
     z = unit(z);
     if (p->HasRefDirection() && !p->RefDirection().IsNull())
-      x = vec(p->RefDirection(), p->RefDirection()->DirectionRatios(), "ref_direction");
+      x = vec(
+          p->RefDirection(), p->RefDirection()->NbDirectionRatios(),
+          [&](int i) { return p->RefDirection()->DirectionRatiosValue(i); }, "ref_direction");
     else if (std::fabs(z[0]) > 1 - 1e-9)
       x = {0, 1, 0};
     const double along = x[0] * z[0] + x[1] * z[1] + x[2] * z[2];

@@ -73,8 +73,9 @@ std::vector<std::pair<std::string, std::vector<double>>> report_rows() {
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || !std::isdigit(static_cast<unsigned char>(line[0]))) continue;
     std::istringstream fields(line);
-    std::string level, name, kind, token;
-    fields >> level >> name >> kind;
+    std::string level, name, token;
+    fields >> level >> name;  // a name may hold blanks: it ends before the kind
+    while (fields >> token && token != "PART" && token != "ASSEMBLY") name += " " + token;
     rows.emplace_back(name, std::vector<double>{});
     while (fields >> token)
       if (token != "N/A") rows.back().second.push_back(std::stod(token));
