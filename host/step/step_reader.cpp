@@ -3,14 +3,15 @@
 // representations, their uses (NEXT_ASSEMBLY_USAGE_OCCURRENCE) and the placement of each use
 // (an ITEM_DEFINED_TRANSFORMATION written in either direction, or a MAPPED_ITEM), and the named
 // placements of each product's shape representations.
-#include <IFSelect_ReturnStatus.hxx>
+#include <StepAP214_Protocol.hxx>
 #include <Interface_Check.hxx>
 #include <Interface_Static.hxx>
 #include <Message.hxx>
 #include <Message_Messenger.hxx>
 #include <Message_PrinterOStream.hxx>
 #include <STEPConstruct_UnitContext.hxx>
-#include <STEPControl_Reader.hxx>
+#include <STEPControl_Controller.hxx>
+#include <StepAP214.hxx>
 #include <StepAP214_AppliedDocumentReference.hxx>
 #include <StepBasic_DocumentFile.hxx>
 #include <StepBasic_DocumentProductEquivalence.hxx>
@@ -18,7 +19,9 @@
 #include <StepBasic_ProductDefinition.hxx>
 #include <StepBasic_ProductDefinitionFormation.hxx>
 #include <StepBasic_ProductDefinitionWithAssociatedDocuments.hxx>
+#include <StepData_Protocol.hxx>
 #include <StepData_StepModel.hxx>
+#include <StepFile_Read.hxx>
 #include <StepGeom_Axis2Placement3d.hxx>
 #include <StepGeom_CartesianPoint.hxx>
 #include <StepGeom_Direction.hxx>
@@ -157,11 +160,14 @@ class StepFileReader {
       if (!probe) fail("cannot be read");
     }
     Message::DefaultMessenger()->RemovePrinters(STANDARD_TYPE(Message_PrinterOStream));
-    STEPControl_Reader reader;                              // defines the parameter set below
+    // OCCT's parser alone (what STEPControl_Reader::ReadFile runs, without a work session).
+    STEPControl_Controller::Init();                         // the entity types and parameters
     Interface_Static::SetCVal("xstep.cascade.unit", "MM");  // unit factors in millimetres
-    if (reader.ReadFile(file_.c_str()) != IFSelect_RetDone) fail("not a readable STEP file");
-    model_ = reader.StepModel();
-    if (model_.IsNull()) fail("not a readable STEP file");
+    model_ = new StepData_StepModel;
+    const Handle(StepData_Protocol) protocol = StepAP214::Protocol();
+    model_->SetProtocol(protocol);
+    if (StepFile_Read(file_.c_str(), nullptr, model_, protocol) != 0)
+      fail("not a readable STEP file");
     const Handle(Interface_Check)& global = model_->GlobalCheck();
     if (!global.IsNull() && global->HasFailed())
       fail("malformed STEP data: " +
