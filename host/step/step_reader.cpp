@@ -168,10 +168,8 @@ class StepFileReader {
     model_->SetProtocol(protocol);
     if (StepFile_Read(file_.c_str(), nullptr, model_, protocol) != 0)
       fail("not a readable STEP file");
-    const Handle(Interface_Check)& global = model_->GlobalCheck();
-    if (!global.IsNull() && global->HasFailed())
-      fail("malformed STEP data: " +
-           std::string(global->NbFails() > 0 ? global->CFail(1) : "syntax error"));
+    // Faults the parser notes for the file as a whole (in its header, say) refuse nothing: an
+    // unresolved reference is a fault of the entity holding it too.
     if (model_->NbEntities() == 0) fail("holds no STEP entity");
     index();
     return walk(top(), into);
