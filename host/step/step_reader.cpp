@@ -348,10 +348,12 @@ class StepFileReader {
     return p;
   }
 
-  std::string product_name(const Product& product) const {
+  // The product's name, its id when the name is empty; `check` refuses a fault in the product.
+  std::string product_name(const Product& product, bool check = true) const {
     const Handle(StepBasic_ProductDefinitionFormation) formation = product.definition->Formation();
     if (formation.IsNull() || formation->OfProduct().IsNull()) return {};
-    const Handle(StepBasic_Product) item = used(formation->OfProduct(), formation, "of_product");
+    const Handle(StepBasic_Product) item =
+        check ? used(formation->OfProduct(), formation, "of_product") : formation->OfProduct();
     const std::string name = text_of(item->Name());
     return name.empty() ? text_of(item->Id()) : name;
   }
@@ -359,13 +361,17 @@ class StepFileReader {
   // A name the report cannot hold for its length is cut to 31 characters, with a warning; any
   // other fault of a name (empty, a character names cannot hold) refuses the file, as in JSON.
   std::string holdable(const std::string& name, const std::string& where, const char* what) {
+    const std::string cut = cut_name(name);
+    if (cut != name) warn(where + ": " + what + " \"" + name + "\" cut to \"" + cut + "\"");
+    return cut;
+  }
+
+  static std::string cut_name(const std::string& name) {
     auto wide = utf8_to_wide(name);
     if (!wide || wide->size() <= kMaxNameUnits) return name;
     size_t keep = kMaxNameUnits;
     if ((*wide)[keep - 1] >= 0xD800 && (*wide)[keep - 1] < 0xDC00) --keep;  // a pair stays whole
-    const std::string cut = wide_to_utf8(wide->substr(0, keep));
-    warn(where + ": " + what + " \"" + name + "\" cut to \"" + cut + "\"");
-    return cut;
+    return wide_to_utf8(wide->substr(0, keep));
   }
 
   // The length unit of a representation in millimetres (1 where its context names none).
@@ -623,7 +629,8 @@ class StepFileReader {
   // Walks the uses from the top product depth first, without recursion: each product becomes a
   // model once, however often it is used; a product met again on its own way down is a cycle.
   int walk(size_t top, int into) {
-    for (const Product& product : products_) run_.names.reserve(product_name(product));
+    for (const Product& product : products_)
+      run_.names.reserve(cut_name(product_name(product, false)));
     Assembly& assembly = run_.assembly;
     struct Step {
       size_t product, next_use;
