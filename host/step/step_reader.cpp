@@ -44,7 +44,6 @@
 #include <fstream>
 #include <map>
 #include <ostream>
-#include <set>
 #include <unordered_map>
 #include <unordered_set>
 
