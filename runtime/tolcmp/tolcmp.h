@@ -41,6 +41,10 @@ int tolerance_report_on(int on);
 // for a caller that compares a copy of its input. The names are kept as given, not copied.
 void tolerance_report_names_set(const char* name_1, const char* name_2);
 
+// A number written as the compared files write one (a tolerance on a command line, say), read to
+// the nearest double: 1, or 0 when the text is not one finite number in full.
+int tolerance_parse_number(const char* text, double* value);
+
 // ---- Every difference, for callers that show the differences themselves ----
 
 #define TOLCMP_DIFF_FIELD  1  // two fields of a line pair differ

@@ -89,6 +89,9 @@ int is_continuation_line(Text line);
 int numbers_differ(Text a, Text b, int b_kind, Tolerances tolerances);
 // Integer first token against an integer, or (loose_numbers) a text: 1 when they differ.
 int integers_differ(Text a, Text b, int loose_numbers, Tolerances tolerances);
+// Two integer tokens: |a-b| and max(|a|,|b|) computed exactly and rounded once to double; false
+// when either is no integer or too long for that.
+bool integer_difference(Text a, Text b, double* abs_diff, double* larger);
 // The number at the front of a real token, as atof reads it.
 double token_value(Text token);
 // The value a comparison reads from a numeric token of `kind`: real tokens as reals, integers and

@@ -419,8 +419,11 @@ void report_field(int kind, Text a, Text b, int kind_a, int kind_b, int field, i
     d.numeric = 1;
     d.value[0] = token_value(a);
     d.value[1] = token_value(b);
-    d.abs_diff = fabs(d.value[0] - d.value[1]);
-    const double larger = fmax(fabs(d.value[0]), fabs(d.value[1]));
+    double larger;
+    if (!integer_difference(a, b, &d.abs_diff, &larger)) {  // integers: exact beyond 2^53 too
+      d.abs_diff = fabs(d.value[0] - d.value[1]);
+      larger = fmax(fabs(d.value[0]), fabs(d.value[1]));
+    }
     d.rel_diff = larger > 0 ? d.abs_diff / larger : 0;
   }
   observer.difference(observer.context, &d);

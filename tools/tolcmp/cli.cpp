@@ -62,14 +62,18 @@ library's "dbgfile.dat"), emptied first.
 Exit status: 0 same, 1 different, 2 bad usage, a file that cannot be read, or output that
 cannot be written.)";
 
-// A tolerance: a finite number, not negative.
+// A tolerance: a finite number, not negative, read to the nearest double as the files' numbers
+// are (a read through long double would round twice).
+bool read_tolerance(const std::string& text, double* value) {
+  return tolerance_parse_number(text.c_str(), value) && *value >= 0;
+}
+
 struct ToleranceValidator : CLI::Validator {
   ToleranceValidator() : CLI::Validator("EPS") {
     func_ = [](std::string& text) -> std::string {
       double value = 0;
-      if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value < 0)
-        return "tolerance must be a finite number >= 0: " + text;
-      return {};
+      return read_tolerance(text, &value) ? std::string()
+                                          : "tolerance must be a finite number >= 0: " + text;
     };
   }
 };
@@ -349,15 +353,15 @@ int tolcmp_main(int argc, char** argv) {
   app.footer(kRules);
   app.set_version_flag("--version", "tolcmp " KEL_VERSION);
   std::string files[2], report, color = "auto";
-  double abs_eps = 1e-6, rel_eps = 1e-5;
+  std::string abs_text = "1e-6", rel_text = "1e-5";
   bool blanks = false, loose = false, unordered = false, layout = false;
   bool quiet = false, brief = false, json = false;
   app.add_option("FILE1", files[0], "First file (- for the standard input)")->required();
   app.add_option("FILE2", files[1], "Second file (- for the standard input)")->required();
-  auto* abs_option = app.add_option("-a,--abs", abs_eps, "Absolute tolerance")
+  auto* abs_option = app.add_option("-a,--abs", abs_text, "Absolute tolerance")
                          ->capture_default_str()
                          ->check(ToleranceValidator());
-  auto* rel_option = app.add_option("-r,--rel", rel_eps, "Relative tolerance")
+  auto* rel_option = app.add_option("-r,--rel", rel_text, "Relative tolerance")
                          ->capture_default_str()
                          ->check(ToleranceValidator());
   auto* blanks_flag =
@@ -392,6 +396,9 @@ int tolcmp_main(int argc, char** argv) {
     return kExitTrouble;
   }
 
+  double abs_eps = 0, rel_eps = 0;
+  read_tolerance(abs_text, &abs_eps);
+  read_tolerance(rel_text, &rel_eps);
   if (files[0] == "-" && files[1] == "-") {
     complain("only one of the files can be the standard input");
     return kExitTrouble;
