@@ -115,10 +115,12 @@ int line_in_file(const char* file, Text line, int blank_check, int loose_numbers
 // Each file is read once and its content lines are held with an index, so that looking a line up
 // costs about the lines that could match it, not the whole file. A line can only match lines of
 // its shape (token count; numbers as numbers, other texts as they are); within a shape the lines
-// are ordered by the value of one numeric column, and only those within the largest absolute
-// tolerance of the looked-up value are compared. Lines that no shape describes (a wildcard or a
-// pattern in them) are compared with every line, and a continuation line matches any line.
-enum { kHeldColumns = 3 };  // numeric columns an ordering may use
+// are ordered by the values of their numeric columns, the most varied column first and constant
+// ones left out, and a look-up descends column by column into the lines within the largest
+// absolute tolerance of the looked-up values: a grid "i j k value" or constant columns cost a few
+// steps, not a scan. Lines that no shape describes (a wildcard or a pattern in them) are compared
+// with every line, and a continuation line matches any line.
+enum { kHeldColumns = 8 };  // numeric columns an ordering may use
 
 struct HeldLine {
   int offset, length;  // in the file's text, "\n" included, a NUL after it
@@ -133,10 +135,11 @@ enum { HELD_PLAIN = 0, HELD_FREE = 1, HELD_ANY = 2 };
 
 struct ShapeGroup {
   uint32_t shape_hash;
-  int first, count;  // in HeldFile::order
-  int column;        // the column its lines are ordered by, -1 when none
-  double max_abs;    // the largest absolute tolerance its lines' directives set (-1: none)
-  int inherits;      // some line takes the absolute tolerance of the looked-up line
+  int first, count;           // in HeldFile::order
+  int columns[kHeldColumns];  // the columns its lines are ordered by, the first one first
+  int column_count;
+  double max_abs;  // the largest absolute tolerance its lines' directives set (-1: none)
+  int inherits;    // some line takes the absolute tolerance of the looked-up line
 };
 
 struct HeldFile {

@@ -118,8 +118,9 @@ TEST(Bounds, VerdictsAtTheBoundsAreThoseOfDouble) {
   };
   // Differences that round onto the absolute bound or the relative one, or just beside them.
   const Case table[] = {
-      {-0.1, 2.9, 3, 0},           {0.1, 0.3, 0.2, 0},          {1e16, 1e16 + 2, 2, 0},
-      {1.0, 1.0 + 0x1p-52, 0x1p-52, 0}, {0.7, 0.7 * 1.1, 1e-9, 0.1}, {3.0, 3.3, 1e-9, 0.1},
+      {-0.1, 2.9, 3, 0},           {0.1, 0.3, 0.2, 0},
+      {1e16, 1e16 + 2, 2, 0},      {1.0, 1.0 + 0x1p-52, 0x1p-52, 0},
+      {0.7, 0.7 * 1.1, 1e-9, 0.1}, {3.0, 3.3, 1e-9, 0.1},
       {1e300, -1e300, 1e308, 0},   {1e-300, 2e-300, 1e-300, 0},
   };
   for (const Case& c : table)
