@@ -35,7 +35,10 @@ int tolerance_report_file_set(const char* name);
 int tolerance_report_written(void);
 // Standard-output lines on (1, the start value) or off (0). Returns the previous setting.
 int tolerance_console_set(int on);
-// The report file on (1, the start value) or off (0). Returns the previous setting.
+// The report file on (1, the start value: appended to), off (0), or TOLCMP_REPORT_FRESH (emptied
+// when a comparison first writes to it, so never before its inputs are open). Returns the
+// previous setting.
+#define TOLCMP_REPORT_FRESH 2
 int tolerance_report_on(int on);
 // The names the report file gives the compared files (null: the names the comparison was given),
 // for a caller that compares a copy of its input. The names are kept as given, not copied.
@@ -78,6 +81,6 @@ typedef struct TolcmpObserver {
 // differing field of a line pair is passed on, where the report file keeps the first.
 void tolerance_observer_set(const TolcmpObserver* observer);
 // After TOLCMP_CANNOT_OPEN: the file that could not be read (1 or 2; 0 when memory ran out), and
-// in *error the errno of the failure.
+// in *error the errno of the failure (EFBIG: a line longer than 1 GiB).
 int tolerance_failed_file(int* error);
 KEL_END_C

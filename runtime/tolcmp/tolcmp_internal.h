@@ -46,9 +46,13 @@ struct LineReader {
   char* nul_at;  // where the NUL after the line stands, over the byte `nul_over`
   char nul_over;
   int64_t line_no;  // the current line's number in its file, from 1, skipped lines counted
+  int error;        // why opening or reading failed (errno; EFBIG: a line over the limit)
 };
 // 1, or 0 when the file cannot be opened (the reader stays closed).
 int reader_open(LineReader* reader, const char* name);
+// The longest line a reader takes (1 GiB, or less for a test; 0 restores 1 GiB): a longer one
+// fails with errno EFBIG. Returns the previous limit.
+int reader_line_limit(int bytes);
 // Closes the file; the buffer stays for the next open.
 void reader_close(LineReader* reader);
 // Closes the file and releases the buffer.
@@ -204,8 +208,8 @@ void report_at(int64_t line_1, int64_t line_2);
 void report_field(int kind, Text a, Text b, int kind_a, int kind_b, int field, int64_t line_no,
                   bool to_file);
 void report_only(int side, Text line, int64_t file_line);
-// A comparison that cannot go on: the file (1 or 2, 0 for memory) and errno as it stands.
-void report_failure(int file);
+// A comparison that cannot go on: the file (1 or 2, 0 for memory) and why (an errno).
+void report_failure(int file, int error);
 // Standard output unless turned off.
 FILE* console();
 

@@ -83,17 +83,27 @@ void complain(const std::string& message) { std::fprintf(stderr, "tolcmp: %s\n",
 // ---- Inputs ----------------------------------------------------------------------------
 
 // A copy of the standard input in a temporary file, for the comparison, which opens its files by
-// name. Removed again at the end of the run.
+// name. The copy never outlives the run, however the run ends: on Linux its name is removed as
+// soon as it is created and the comparison reads it through /proc/self/fd; on Windows it is
+// created to be deleted when its last handle closes, which the system does at any exit.
 struct Spool {
-  std::string path;
+  std::string path;  // the name the comparison opens
+  int fd = -1;
   ~Spool() {
-    if (!path.empty()) std::remove(path.c_str());
+    if (fd >= 0) close_fd(fd);
+  }
+  static void close_fd(int fd) {
+#ifdef _WIN32
+    _close(fd);
+#else
+    close(fd);
+#endif
   }
 };
 
-// Creates a new file in `folder` for writing, never one that exists (a name planted in a shared
-// temporary folder, a link among them, is passed over): its stream and path, or null.
-FILE* create_new(const std::filesystem::path& folder, std::string* path) {
+// Creates a new file in `folder` for reading and writing, never one that exists (a name planted
+// in a shared temporary folder, a link among them, is passed over): its descriptor, or -1.
+int create_new(const std::filesystem::path& folder, std::string* path) {
 #ifdef _WIN32
   const long pid = (long)_getpid();
 #else
@@ -102,17 +112,24 @@ FILE* create_new(const std::filesystem::path& folder, std::string* path) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     *path = (folder / ("tolcmp-" + std::to_string(pid) + "-" + std::to_string(attempt))).string();
 #ifdef _WIN32
-    const int fd =
-        _open(path->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd >= 0) return _fdopen(fd, "wb");
+    const int fd = _open(path->c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_TEMPORARY,
+                         _S_IREAD | _S_IWRITE);
 #else
-    const int fd = open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) return fdopen(fd, "wb");
+    const int fd = open(path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      // Read through the descriptor's own name from now on, when the system has one.
+      const std::string by_fd = "/proc/self/fd/" + std::to_string(fd);
+      struct stat own, named;
+      if (stat(by_fd.c_str(), &named) == 0 && fstat(fd, &own) == 0 && own.st_ino == named.st_ino &&
+          own.st_dev == named.st_dev && unlink(path->c_str()) == 0)
+        *path = by_fd;
+    }
 #endif
+    if (fd >= 0) return fd;
     if (errno != EEXIST) break;
   }
   path->clear();
-  return nullptr;
+  return -1;
 }
 
 // Copies `from` into a new temporary file: "" or why not.
@@ -120,19 +137,59 @@ std::string spool(FILE* from, const std::string& shown, Spool* copy) {
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
   if (error) return "no temporary folder: " + error.message();
-  FILE* to = create_new(folder, &copy->path);
-  if (!to)
+  copy->fd = create_new(folder, &copy->path);
+  if (copy->fd < 0)
     return "cannot write a temporary file in " + folder.string() + ": " + std::strerror(errno);
   char buffer[1 << 16];
   size_t got;
   bool wrote = true;
-  while ((got = std::fread(buffer, 1, sizeof buffer, from)) > 0)
-    wrote = wrote && std::fwrite(buffer, 1, got, to) == got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, from)) > 0) {
+    for (size_t done = 0; wrote && done < got;) {
+#ifdef _WIN32
+      const int put = _write(copy->fd, buffer + done, (unsigned)(got - done));
+#else
+      const ssize_t put = write(copy->fd, buffer + done, got - done);
+      if (put < 0 && errno == EINTR) continue;
+#endif
+      wrote = put > 0;
+      if (wrote) done += (size_t)put;
+    }
+  }
   const int read_error = std::ferror(from) ? errno : 0;
-  wrote = std::fclose(to) == 0 && wrote;
   if (read_error) return "cannot read " + shown + ": " + std::strerror(read_error);
-  if (!wrote) return "cannot write " + copy->path + ": " + std::strerror(errno);
+  if (!wrote)
+    return "cannot write a temporary file in " + folder.string() + ": " + std::strerror(errno);
   return {};
+}
+
+// Where a file lies: device and inode, on Windows the volume and the file index. The standard
+// input for "-". False when the file does not exist or has no such identity (a pipe on Windows).
+struct FileId {
+  unsigned long long device = 0, index = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+bool file_id(const std::string& name, FileId* id) {
+#ifdef _WIN32
+  HANDLE handle =
+      name == "-"
+          ? (HANDLE)_get_osfhandle(0)
+          : CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  if (name != "-") CloseHandle(handle);
+  if (!known) return false;
+  id->device = info.dwVolumeSerialNumber;
+  id->index = ((unsigned long long)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+#else
+  struct stat st;
+  if ((name == "-" ? fstat(0, &st) : stat(name.c_str(), &st)) != 0) return false;
+  id->device = (unsigned long long)st.st_dev;
+  id->index = (unsigned long long)st.st_ino;
+#endif
+  return true;
 }
 
 // ---- Output ----------------------------------------------------------------------------
@@ -161,14 +218,33 @@ bool colour_wanted(const std::string& when) {
 
 std::string line_of(int64_t line) { return line ? std::to_string(line) : std::string("-"); }
 
+// The length of the UTF-8 sequence at `s` (at most `left` bytes), 0 when it is none: no overlong
+// form, no surrogate, nothing beyond U+10FFFF.
+int utf8_length(const unsigned char* s, int left) {
+  const int n = s[0] < 0xc2 ? 0 : s[0] < 0xe0 ? 2 : s[0] < 0xf0 ? 3 : s[0] < 0xf5 ? 4 : 0;
+  if (n == 0 || n > left) return 0;
+  for (int i = 1; i < n; ++i)
+    if ((s[i] & 0xc0) != 0x80) return 0;
+  if (n == 3 && ((s[0] == 0xe0 && s[1] < 0xa0) || (s[0] == 0xed && s[1] >= 0xa0))) return 0;
+  if (n == 4 && ((s[0] == 0xf0 && s[1] < 0x90) || (s[0] == 0xf4 && s[1] >= 0x90))) return 0;
+  return n;
+}
+
+// A JSON string: UTF-8 as it is; a byte that is not part of UTF-8 as the character of the same
+// number (\u00XX, its Latin-1 reading); quotes, backslashes and control characters escaped.
 std::string json_string(const char* text, int length) {
   std::string out = "\"";
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   for (int i = 0; i < length; ++i) {
-    const unsigned char c = (unsigned char)text[i];
-    if (c == '"' || c == '\\') {
+    const unsigned char c = bytes[i];
+    const int sequence = c >= 0x80 ? utf8_length(bytes + i, length - i) : 0;
+    if (sequence) {
+      out.append(text + i, (size_t)sequence);
+      i += sequence - 1;
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += (char)c;
-    } else if (c < 0x20 || c >= 0x7f) {  // bytes beyond ASCII read as Latin-1
+    } else if (c < 0x20 || c >= 0x80) {
       const char hex[] = "0123456789abcdef";
       out += "\\u00";
       out += hex[c >> 4];
@@ -184,6 +260,19 @@ std::string json_number(double value) {
   if (!std::isfinite(value)) return "null";
   char text[40];
   return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+// A field's value: an integer exactly as written (without "+" and leading zeros, beyond 2^53
+// too), any other number as its double.
+std::string json_value(const char* text, int length, double value) {
+  int i = length > 0 && (text[0] == '+' || text[0] == '-');
+  const bool negative = i && text[0] == '-';
+  if (i == length) return json_number(value);
+  for (int k = i; k < length; ++k)
+    if (text[k] < '0' || text[k] > '9') return json_number(value);
+  while (i < length - 1 && text[i] == '0') ++i;
+  const std::string digits(text + i, (size_t)(length - i));
+  return (negative && digits != "0" ? "-" : "") + digits;
 }
 
 std::string json_line(int64_t line) { return line ? std::to_string(line) : std::string("null"); }
@@ -238,7 +327,8 @@ struct Printer {
           ",\"text1\":" + json_string(d.text[0], d.length[0]) +
           ",\"text2\":" + json_string(d.text[1], d.length[1]);
       if (d.numeric)
-        out += ",\"value1\":" + json_number(d.value[0]) + ",\"value2\":" + json_number(d.value[1]) +
+        out += ",\"value1\":" + json_value(d.text[0], d.length[0], d.value[0]) +
+               ",\"value2\":" + json_value(d.text[1], d.length[1], d.value[1]) +
                ",\"abs\":" + json_number(d.abs_diff) + ",\"rel\":" + json_number(d.rel_diff);
       std::printf("%s}\n", out.c_str());
     } else if (style == Style::Text) {
@@ -340,11 +430,6 @@ struct Settings {
   }
 };
 
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
-}
-
 }  // namespace
 
 int tolcmp_main(int argc, char** argv) {
@@ -382,6 +467,8 @@ int tolcmp_main(int argc, char** argv) {
       ->check(CLI::IsMember({"auto", "always", "never"}))
       ->capture_default_str();
   layout_flag->excludes(abs_option, rel_option, blanks_flag, loose_flag, unordered_flag);
+  // The unordered comparison matches lines without their separators.
+  blanks_flag->excludes(unordered_flag);
   quiet_flag->excludes(brief_flag, json_flag);
   brief_flag->excludes(json_flag);
   try {
@@ -402,6 +489,27 @@ int tolcmp_main(int argc, char** argv) {
   if (files[0] == "-" && files[1] == "-") {
     complain("only one of the files can be the standard input");
     return kExitTrouble;
+  }
+  // The report must not be an input, however the input is named (a link, /dev/fd, "-"); it is
+  // not opened before the inputs are.
+  FileId report_id;
+  if (!report.empty() && file_id(report, &report_id)) {
+    for (const std::string& name : files) {
+      FileId input_id;
+      if (file_id(name, &input_id) && input_id == report_id) {
+        complain("the report " + report + " would overwrite the input " +
+                 (name == "-" ? std::string("(standard input)") : name));
+        return kExitTrouble;
+      }
+    }
+  }
+  if (!report.empty()) {
+    const std::filesystem::path folder = std::filesystem::path(report).parent_path();
+    std::error_code error;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+      complain("cannot write the report " + report + ": no folder " + folder.string());
+      return kExitTrouble;
+    }
   }
   Printer printer;
   printer.style = quiet ? Style::Quiet : brief ? Style::Brief : json ? Style::Json : Style::Text;
@@ -430,22 +538,11 @@ int tolcmp_main(int argc, char** argv) {
 
   Settings settings;
   if (!report.empty()) {
-    for (const std::string& name : files) {
-      if (name != "-" && same_file(report, name)) {
-        complain("the report " + report + " would overwrite the input " + name);
-        return kExitTrouble;
-      }
-    }
-    FILE* emptied = std::fopen(report.c_str(), "wb");
-    if (!emptied || std::fclose(emptied) != 0) {
-      complain("cannot write the report " + report + ": " + std::strerror(errno));
-      return kExitTrouble;
-    }
     if (!tolerance_report_file_set(report.c_str())) {
       complain("cannot keep the report name " + report);
       return kExitTrouble;
     }
-    tolerance_report_on(1);
+    tolerance_report_on(TOLCMP_REPORT_FRESH);  // emptied when first written, after the inputs
   }
   tolerance_report_names_set(printer.names[0].c_str(), printer.names[1].c_str());
   const TolcmpObserver observer{on_difference, on_summary, &printer};
@@ -467,8 +564,17 @@ int tolcmp_main(int argc, char** argv) {
       complain("out of memory");
     else
       complain("cannot read " + files[file - 1] + ": " +
-               (error ? std::strerror(error) : "read error"));
+               (error == EFBIG ? "a line is longer than 1 GiB"
+                : error        ? std::strerror(error)
+                               : "read error"));
     return kExitTrouble;
+  }
+  if (!report.empty() && result == TOLCMP_SAME) {  // no difference written: the report is empty
+    FILE* emptied = std::fopen(report.c_str(), "wb");
+    if (!emptied || std::fclose(emptied) != 0) {
+      complain("cannot write the report " + report + ": " + std::strerror(errno));
+      return kExitTrouble;
+    }
   }
   printer.summary(result == TOLCMP_SAME);
   int status = result == TOLCMP_SAME ? kExitSame : kExitDifferent;
