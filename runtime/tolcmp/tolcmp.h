@@ -48,6 +48,20 @@ void tolerance_report_names_set(const char* name_1, const char* name_2);
 // the nearest double: 1, or 0 when the text is not one finite number in full.
 int tolerance_parse_number(const char* text, double* value);
 
+// ---- Fields: which are compared, and under which tolerances ----------------------------
+
+typedef struct TolcmpFieldRule {
+  int first, last;          // fields of a line from 1; last 0: to the end of the line
+  int skip;                 // 1 not compared, 0 compared, -1 no say
+  double abs_eps, rel_eps;  // NaN: no say
+} TolcmpFieldRule;
+// Rules for the fields of the following ordered and unordered comparisons (copied; null or 0
+// rules: none). For each field the last rule that has a say decides whether it is compared and
+// each of its tolerances, over the comparison's own and its files' directives. A skipped field
+// still counts: lines of different field counts differ. Returns 1, or 0 (rules unchanged) when
+// a rule is malformed (first < 1, last < first but not 0, a negative tolerance) or memory runs out.
+int tolerance_fields_set(const TolcmpFieldRule* rules, int count);
+
 // ---- Every difference, for callers that show the differences themselves ----
 
 #define TOLCMP_DIFF_FIELD  1  // two fields of a line pair differ

@@ -105,6 +105,13 @@ double token_number(Text token, int kind, bool* infinite);
 int texts_differ(Text a, Text b);
 // Applies a directive line ("<< ABS_EPS = 1e-4 REL_EPS 1e-2") to the tolerances.
 void read_tolerance_directive(Text line, Tolerances* tolerances, Scratch* scratch);
+// The rules of tolerance_fields_set for field `field` (from 1): whether it is skipped, and the
+// tolerances it is compared under (`tolerances` where no rule says otherwise).
+bool field_skipped(int field);
+Tolerances field_tolerances(int field, Tolerances tolerances);
+// The largest absolute tolerance a rule gives field `field`, -1 when none does.
+double field_abs_bound(int field);
+bool field_rules_present();
 // 1 when the lines differ; with `report` the first difference goes to the report.
 int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_numbers,
                  Tolerances tolerances, int report, Scratch* scratch);
@@ -133,7 +140,9 @@ struct HeldLine {
   Tolerances set;      // what the file's directives set before it; NaN: not set
   uint32_t text_hash, shape_hash;
   int kind;                    // HELD_PLAIN, HELD_FREE or HELD_ANY
-  double value[kHeldColumns];  // its first numeric tokens' values (NaN: none)
+  double value[kHeldColumns];  // its first numeric tokens' values (NaN: none), skipped fields
+                               // left out
+  int field[kHeldColumns];     // the field each of those values stands in
 };
 enum { HELD_PLAIN = 0, HELD_FREE = 1, HELD_ANY = 2 };
 

@@ -227,11 +227,21 @@ int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_num
   const bool every = report && observing();
   int at_a = 0, at_b = 0, field = 0, found = 0;
   Token ta{}, tb{};
+  const Tolerances line_tolerances = tolerances;
+  const bool rules = field_rules_present();
   for (;;) {
     const int taken_a = scan_token(a, at_a, scratch->token_a, &ta);
     const int taken_b = scan_token(b, at_b, scratch->token_b, &tb);
     if (taken_a == 0 || taken_b == 0) break;
     ++field;
+    if (rules) {
+      if (field_skipped(field)) {
+        at_a += ta.skipped + taken_a;
+        at_b += tb.skipped + taken_b;
+        continue;
+      }
+      tolerances = field_tolerances(field, line_tolerances);
+    }
     if (blank_check && report && ta.skipped != tb.skipped) {
       char blanks_a[32], blanks_b[32];
       const int na = snprintf(blanks_a, sizeof blanks_a, " %d blanks ", ta.skipped);
@@ -307,6 +317,44 @@ int line_in_file(const char* file, Text line, int blank_check, int loose_numbers
   }
   reader_close(reader);
   return found;
+}
+
+// ---- Field rules ------------------------------------------------------------------------
+
+namespace {
+TolcmpFieldRule* field_rules = nullptr;
+int field_rule_count = 0;
+
+bool covers(const TolcmpFieldRule& rule, int field) {
+  return field >= rule.first && (rule.last == 0 || field <= rule.last);
+}
+}  // namespace
+
+bool field_rules_present() { return field_rule_count > 0; }
+
+bool field_skipped(int field) {
+  for (int i = field_rule_count - 1; i >= 0; --i)
+    if (field_rules[i].skip >= 0 && covers(field_rules[i], field)) return field_rules[i].skip;
+  return false;
+}
+
+Tolerances field_tolerances(int field, Tolerances tolerances) {
+  bool abs_set = false, rel_set = false;
+  for (int i = field_rule_count - 1; i >= 0 && !(abs_set && rel_set); --i) {
+    const TolcmpFieldRule& rule = field_rules[i];
+    if (!covers(rule, field)) continue;
+    if (!abs_set && !isnan(rule.abs_eps)) abs_set = true, tolerances.abs_eps = rule.abs_eps;
+    if (!rel_set && !isnan(rule.rel_eps)) rel_set = true, tolerances.rel_eps = rule.rel_eps;
+  }
+  return tolerances;
+}
+
+double field_abs_bound(int field) {
+  double bound = -1;
+  for (int i = 0; i < field_rule_count; ++i)
+    if (covers(field_rules[i], field) && !isnan(field_rules[i].abs_eps))
+      bound = fmax(bound, field_rules[i].abs_eps);
+  return bound;
 }
 
 // ---- The report ------------------------------------------------------------------------
@@ -509,6 +557,27 @@ int tolerance_report_file_set(const char* name) {
   }
   rlsmem(report_file);
   report_file = copy;
+  return 1;
+}
+
+int tolerance_fields_set(const TolcmpFieldRule* rules, int count) {
+  if (!rules || count < 0) count = 0;
+  for (int i = 0; i < count; ++i) {
+    const TolcmpFieldRule& r = rules[i];
+    if (r.first < 1 || (r.last != 0 && r.last < r.first) || r.skip < -1 || r.skip > 1 ||
+        r.abs_eps < 0 || r.rel_eps < 0)
+      return 0;
+  }
+  TolcmpFieldRule* copy = nullptr;
+  if (count > 0) {
+    if (count > INT_MAX / 2 / (int)sizeof *copy) return 0;
+    copy = static_cast<TolcmpFieldRule*>(getmem(count * (int)sizeof *copy));
+    if (!copy) return 0;
+    memcpy(copy, rules, (size_t)count * sizeof *copy);
+  }
+  rlsmem(field_rules);
+  field_rules = copy;
+  field_rule_count = count;
   return 1;
 }
 

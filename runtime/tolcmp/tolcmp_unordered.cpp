@@ -54,10 +54,16 @@ bool describe(HeldLine* line, Text text, int loose_numbers, Scratch* scratch) {
   }
   if (!scratch_fit(scratch, text.length)) return false;
   uint32_t shape = kHashStart;
-  int at = 0, numbers = 0;
+  int at = 0, numbers = 0, field = 0;
   Token token;
+  const bool rules = field_rules_present();
   for (int taken; (taken = scan_token(text, at, scratch->token_a, &token)) > 0;) {
     at += token.skipped + taken;
+    ++field;
+    if (rules && field_skipped(field)) {  // any token matches there
+      shape = hash_bytes(shape, "s", 1);
+      continue;
+    }
     int kind = token.kind;
     if (kind == TOKEN_WILDCARD ||
         (kind == TOKEN_TEXT && (memchr(token.text.text, '*', (size_t)token.text.length) ||
@@ -78,6 +84,7 @@ bool describe(HeldLine* line, Text text, int loose_numbers, Scratch* scratch) {
       bool infinite;
       const double v = token_number(token.text, token.kind, &infinite);
       line->value[numbers] = infinite ? INFINITY : v;
+      line->field[numbers] = field;
     }
     ++numbers;
   }
@@ -237,7 +244,8 @@ struct Search {
     const double x = line->value[column];
     // Wide enough for any rounding of |a-b| on either side; an infinite value matches only the
     // same text, so only the same value.
-    const double reach = isfinite(x) ? bound + (fabs(x) + bound) * 0x1p-40 : 0.0;
+    const double wide = fmax(bound, field_abs_bound(line->field[column]));
+    const double reach = isfinite(x) ? wide + (fabs(x) + wide) * 0x1p-40 : 0.0;
     auto before = [lines, column](int i, double v) {
       return value_before(lines[i].value[column], v);
     };

@@ -59,6 +59,13 @@ TEST_F(Command, OptionsAndExitStatus) {
   EXPECT_EQ(tolcmp({"-a", "1e-3", "-r", "1e-3", "a.txt", "b.txt"}).status, 0);
   EXPECT_EQ(tolcmp({"--unordered", "--rel", "0.01", "--abs", "1e-3", "b.txt", "c.txt"}).status, 0);
   EXPECT_EQ(tolcmp({"--loose", "c.txt", "c.txt"}).status, 0);
+  // Fields: left out, and their own tolerances over the line's.
+  write("f.txt", "x 1.0 2.0 3.0\n");
+  write("g.txt", "x 1.4 2.0 9.0\n");
+  EXPECT_EQ(tolcmp({"--skip-fields", "4", "-a", "0.5:2", "-r", "1:2", "f.txt", "g.txt"}).status, 0);
+  EXPECT_EQ(tolcmp({"--skip-fields", "4", "-a", "0.5:3-", "-r", "1:3-", "f.txt", "g.txt"}).status,
+            1);
+  EXPECT_EQ(tolcmp({"--fields", "1,3", "f.txt", "g.txt"}).status, 0);
   write("d.txt", "x  y\n1.0 2.0\n");
   EXPECT_EQ(tolcmp({"c.txt", "d.txt"}).status, 0);
   EXPECT_EQ(tolcmp({"--blanks", "c.txt", "d.txt"}).status, 1);
@@ -142,6 +149,10 @@ TEST_F(Command, UsageErrorsAreStatusTwo) {
       {{"--color", "sometimes", "a.txt", "b.txt"}, "sometimes not in {auto,always,never}"},
       {{"a.txt", "."}, "cannot read ."},
       {{"--blanks", "--unordered", "a.txt", "b.txt"}, "excludes"},
+      {{"--fields", "2-1", "a.txt", "b.txt"}, "fields are N, N-M or N-"},
+      {{"--skip-fields", "1,", "a.txt", "b.txt"}, "fields are N, N-M or N-"},
+      {{"-a", "1e-3:x", "a.txt", "b.txt"}, "tolerance must be"},
+      {{"--layout", "--fields", "1", "a.txt", "b.txt"}, "excludes"},
       {{"--report", "a.txt", "b.txt", "-"}, "would overwrite the input (standard input)"},
   };
   ASSERT_TRUE(std::freopen("a.txt", "rb", stdin));  // the standard input is a.txt

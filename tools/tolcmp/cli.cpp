@@ -2,6 +2,8 @@
 // standard output (text or JSON lines), the report file when asked, and the exit status.
 #include "cli.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -10,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -68,12 +71,70 @@ bool read_tolerance(const std::string& text, double* value) {
   return tolerance_parse_number(text.c_str(), value) && *value >= 0;
 }
 
+// Field ranges "3", "2-5", "4-" (to the end of the line), separated by commas: false when
+// malformed.
+bool read_fields(const std::string& text, std::vector<TolcmpFieldRule>* rules, int skip,
+                 double abs_eps = NAN, double rel_eps = NAN) {
+  size_t at = 0;
+  do {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string range = text.substr(at, comma - at);
+    const char* p = range.c_str();
+    auto number = [&p](int* value) {
+      if (!std::isdigit((unsigned char)*p)) return false;
+      char* end;
+      const long n = std::strtol(p, &end, 10);
+      p = end;
+      *value = (int)std::min(n, 1000000000L);
+      return n >= 1;
+    };
+    TolcmpFieldRule rule{0, 0, skip, abs_eps, rel_eps};
+    if (!number(&rule.first)) return false;
+    rule.last = rule.first;
+    if (*p == '-' && *++p == 0)
+      rule.last = 0;  // to the end of the line
+    else if (p != range.c_str() + range.size() && (!number(&rule.last) || rule.last < rule.first))
+      return false;
+    if (*p) return false;
+    rules->push_back(rule);
+    at = comma + 1;
+  } while (at <= text.size());
+  return true;
+}
+
+// "EPS" or "EPS:FIELDS": the tolerance for the whole line, or a rule for those fields (`rules`
+// null: only checked).
+bool read_tolerance_option(const std::string& text, bool relative, double* value,
+                           std::vector<TolcmpFieldRule>* rules) {
+  const size_t colon = text.find(':');
+  double eps = 0;
+  if (!read_tolerance(text.substr(0, colon), &eps)) return false;
+  if (colon == std::string::npos) {
+    *value = eps;
+    return true;
+  }
+  std::vector<TolcmpFieldRule> scratch;
+  return read_fields(text.substr(colon + 1), rules ? rules : &scratch, -1, relative ? NAN : eps,
+                     relative ? eps : NAN);
+}
+
 struct ToleranceValidator : CLI::Validator {
-  ToleranceValidator() : CLI::Validator("EPS") {
+  ToleranceValidator() : CLI::Validator("EPS[:FIELDS]") {
     func_ = [](std::string& text) -> std::string {
       double value = 0;
-      return read_tolerance(text, &value) ? std::string()
-                                          : "tolerance must be a finite number >= 0: " + text;
+      return read_tolerance_option(text, false, &value, nullptr)
+                 ? std::string()
+                 : "tolerance must be a finite number >= 0: " + text + " (EPS, or EPS:FIELDS)";
+    };
+  }
+};
+
+struct FieldsValidator : CLI::Validator {
+  FieldsValidator() : CLI::Validator("FIELDS") {
+    func_ = [](std::string& text) -> std::string {
+      std::vector<TolcmpFieldRule> rules;
+      return read_fields(text, &rules, 1) ? std::string()
+                                          : "fields are N, N-M or N- separated by commas: " + text;
     };
   }
 };
@@ -89,8 +150,10 @@ void complain(const std::string& message) { std::fprintf(stderr, "tolcmp: %s\n",
 struct Spool {
   std::string path;  // the name the comparison opens
   int fd = -1;
+  bool named = false;  // Linux without /proc: the name stays until the end of the run
   ~Spool() {
     if (fd >= 0) close_fd(fd);
+    if (named) std::remove(path.c_str());
   }
   static void close_fd(int fd) {
 #ifdef _WIN32
@@ -138,6 +201,9 @@ std::string spool(FILE* from, const std::string& shown, Spool* copy) {
   const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
   if (error) return "no temporary folder: " + error.message();
   copy->fd = create_new(folder, &copy->path);
+#ifndef _WIN32
+  copy->named = copy->fd >= 0 && copy->path.rfind("/proc/", 0) != 0;
+#endif
   if (copy->fd < 0)
     return "cannot write a temporary file in " + folder.string() + ": " + std::strerror(errno);
   char buffer[1 << 16];
@@ -422,6 +488,7 @@ struct Settings {
   int console = tolerance_console_set(0);
   int report = tolerance_report_on(0);
   ~Settings() {
+    tolerance_fields_set(nullptr, 0);
     tolerance_observer_set(nullptr);
     tolerance_report_names_set(nullptr, nullptr);
     tolerance_report_file_set(nullptr);
@@ -438,17 +505,30 @@ int tolcmp_main(int argc, char** argv) {
   app.footer(kRules);
   app.set_version_flag("--version", "tolcmp " KEL_VERSION);
   std::string files[2], report, color = "auto";
-  std::string abs_text = "1e-6", rel_text = "1e-5";
+  std::vector<std::string> abs_texts{"1e-6"}, rel_texts{"1e-5"};
+  std::string fields, skip_fields;
   bool blanks = false, loose = false, unordered = false, layout = false;
   bool quiet = false, brief = false, json = false;
   app.add_option("FILE1", files[0], "First file (- for the standard input)")->required();
   app.add_option("FILE2", files[1], "Second file (- for the standard input)")->required();
-  auto* abs_option = app.add_option("-a,--abs", abs_text, "Absolute tolerance")
-                         ->capture_default_str()
-                         ->check(ToleranceValidator());
-  auto* rel_option = app.add_option("-r,--rel", rel_text, "Relative tolerance")
-                         ->capture_default_str()
-                         ->check(ToleranceValidator());
+  auto* abs_option =
+      app.add_option("-a,--abs", abs_texts,
+                     "Absolute tolerance; EPS:FIELDS sets it for those fields (repeatable)")
+          ->capture_default_str()
+          ->check(ToleranceValidator())
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  auto* rel_option =
+      app.add_option("-r,--rel", rel_texts,
+                     "Relative tolerance; EPS:FIELDS sets it for those fields (repeatable)")
+          ->capture_default_str()
+          ->check(ToleranceValidator())
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  auto* fields_option =
+      app.add_option("--fields", fields, "Compare only these fields: N, N-M, N- (comma-separated)")
+          ->check(FieldsValidator());
+  auto* skip_option =
+      app.add_option("--skip-fields", skip_fields, "Do not compare these fields (as --fields)")
+          ->check(FieldsValidator());
   auto* blanks_flag =
       app.add_flag("--blanks", blanks, "The separators before each field must agree too");
   auto* loose_flag =
@@ -466,7 +546,8 @@ int tolcmp_main(int argc, char** argv) {
   app.add_option("--color", color, "Colour the differences: auto (on a terminal), always, never")
       ->check(CLI::IsMember({"auto", "always", "never"}))
       ->capture_default_str();
-  layout_flag->excludes(abs_option, rel_option, blanks_flag, loose_flag, unordered_flag);
+  layout_flag->excludes(abs_option, rel_option, blanks_flag, loose_flag, unordered_flag,
+                        fields_option, skip_option);
   // The unordered comparison matches lines without their separators.
   blanks_flag->excludes(unordered_flag);
   quiet_flag->excludes(brief_flag, json_flag);
@@ -483,9 +564,17 @@ int tolcmp_main(int argc, char** argv) {
     return kExitTrouble;
   }
 
-  double abs_eps = 0, rel_eps = 0;
-  read_tolerance(abs_text, &abs_eps);
-  read_tolerance(rel_text, &rel_eps);
+  // The tolerances of whole lines (the last one given), and the rules for fields: which are
+  // compared, then their own tolerances, later rules over earlier ones.
+  double abs_eps = 1e-6, rel_eps = 1e-5;
+  std::vector<TolcmpFieldRule> rules;
+  if (!fields.empty()) {
+    rules.push_back(TolcmpFieldRule{1, 0, 1, NAN, NAN});
+    read_fields(fields, &rules, 0);
+  }
+  if (!skip_fields.empty()) read_fields(skip_fields, &rules, 1);
+  for (const std::string& text : abs_texts) read_tolerance_option(text, false, &abs_eps, &rules);
+  for (const std::string& text : rel_texts) read_tolerance_option(text, true, &rel_eps, &rules);
   if (files[0] == "-" && files[1] == "-") {
     complain("only one of the files can be the standard input");
     return kExitTrouble;
@@ -545,6 +634,10 @@ int tolcmp_main(int argc, char** argv) {
     tolerance_report_on(TOLCMP_REPORT_FRESH);  // emptied when first written, after the inputs
   }
   tolerance_report_names_set(printer.names[0].c_str(), printer.names[1].c_str());
+  if (!tolerance_fields_set(rules.data(), (int)rules.size())) {
+    complain("out of memory");
+    return kExitTrouble;
+  }
   const TolcmpObserver observer{on_difference, on_summary, &printer};
   // Brief and quiet runs need no more than the verdict: no observer, no work beyond it.
   if (printer.style == Style::Text || printer.style == Style::Json)
