@@ -244,11 +244,15 @@ TEST_F(Command, CopyOfTheStandardInputNeverStays) {
   start.dwFlags = STARTF_USESTDHANDLES;
   start.hStdInput = read_end;
   start.hStdOutput = start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  SetEnvironmentVariableA("TMP", folder.c_str());
+  char tmp[MAX_PATH] = "";
+  const bool had_tmp = GetEnvironmentVariableA("TMP", tmp, sizeof tmp) > 0;
+  SetEnvironmentVariableA("TMP", folder.c_str());  // the child's, and back at once
   std::string command = std::string("\"") + TOLCMP_COMMAND + "\" a.txt -";
   PROCESS_INFORMATION process{};
-  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                             &start, &process));
+  const bool started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &start, &process);
+  SetEnvironmentVariableA("TMP", had_tmp ? tmp : nullptr);
+  ASSERT_TRUE(started);
   DWORD wrote = 0;
   WriteFile(write_end, "1\n", 2, &wrote, nullptr);  // the pipe stays open: the run is copying
   for (int i = 0; i < 1000 && !holding; ++i, Sleep(10)) holding = !std::filesystem::is_empty("tmp");
