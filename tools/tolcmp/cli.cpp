@@ -52,18 +52,25 @@ A line starting with "<<" is a directive that changes the tolerances for what fo
 files:
     << ABS_EPS = 1.0e-4   REL_EPS = 1.0e-2
 (names ABS_EPS/abs_eps and REL_EPS/rel_eps/mp_eps; the values must be written as reals).
-A line holding only "&" is a continuation mark and equals any line.
+A line holding only "&" is a continuation mark and equals any line. A field that is not one
+number in full (a version 2.10.0, a date 1.10.2020) is compared as text.
 
+Fields: --fields FIELDS compares only those, --skip-fields FIELDS all but those, and
+-a EPS:FIELDS, -r EPS:FIELDS (repeatable) give them their own tolerances, over -a/-r EPS and the
+directives. FIELDS: N, N-M or N- (to the end), separated by commas, from 1; later options win.
+
+--unordered matches lines without their separators (not with --blanks).
 --layout compares a fixed-layout report (lines 10-12 and 16-18 are 3x3 matrices) with
 relative tolerance 1e-5 unless directives say otherwise.
 
 Each difference is printed with its line in each file (as the files number their lines), the
 field's position, both values and, for numbers, the absolute and relative difference; then a
-summary. "-" reads the standard input. --report FILE writes the report file (its format is the
-library's "dbgfile.dat"), emptied first.
+summary. "-" reads the standard input (through a temporary copy that never outlives the run).
+--report FILE writes the report file (its format is the library's "dbgfile.dat"), emptied when
+first written; a FILE that is one of the inputs is refused.
 
 Exit status: 0 same, 1 different, 2 bad usage, a file that cannot be read, or output that
-cannot be written.)";
+cannot be written (a closed pipe too).)";
 
 // A tolerance: a finite number, not negative, read to the nearest double as the files' numbers
 // are (a read through long double would round twice).
