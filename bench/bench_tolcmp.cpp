@@ -2,7 +2,8 @@
 // second with small perturbations inside the tolerances, whole process time for each in the same
 // run. "speedup" is numdiff's time over tolcmp's; MB/s counts one file's bytes per second. The
 // unordered comparison runs on 100,000 such lines against the same lines shuffled and perturbed
-// (numdiff has no unordered mode).
+// (numdiff has no unordered mode), and on 100,000 lines of a grid "i j k value" and of rows
+// with three constant columns.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -61,12 +62,32 @@ void make_files(const fs::path& a, const fs::path& b) {
   write_file(b, tb);
 }
 
-void make_unordered_files(const fs::path& a, const fs::path& b) {
+// The unordered files: rows of four random reals (layout 'u'), a grid "i j k value" whose first
+// three columns take 47 values each ('g'), or rows "1.0 2.0 3.0 value" ('c'); the second file
+// holds the same rows shuffled and moved inside the tolerances.
+void make_unordered_files(const fs::path& a, const fs::path& b, char layout) {
   if (fs::exists(a) && fs::exists(b)) return;
   fs::create_directories(work_dir());
   std::mt19937 random(23);
   std::vector<std::string> rows_a(kUnorderedLines), rows_b(kUnorderedLines);
-  for (int i = 0; i < kUnorderedLines; ++i) make_row(random, &rows_a[i], &rows_b[i]);
+  for (int i = 0; i < kUnorderedLines; ++i) {
+    std::string value_a, value_b;
+    make_row(random, &value_a, &value_b);
+    if (layout == 'u') {
+      rows_a[i] = value_a;
+      rows_b[i] = value_b;
+      continue;
+    }
+    // One value of the row, after the leading columns.
+    value_a = value_a.substr(0, value_a.find(' ')) + "\n";
+    value_b = value_b.substr(0, value_b.find(' ')) + "\n";
+    const std::string lead = layout == 'g'
+                                 ? std::to_string(i % 47) + " " + std::to_string(i / 47 % 47) +
+                                       " " + std::to_string(i / 2209) + " "
+                                 : "1.0 2.0 3.0 ";
+    rows_a[i] = lead + value_a;
+    rows_b[i] = lead + value_b;
+  }
   std::shuffle(rows_b.begin(), rows_b.end(), random);
   std::string ta, tb;
   for (int i = 0; i < kUnorderedLines; ++i) ta += rows_a[i], tb += rows_b[i];
@@ -87,8 +108,8 @@ double tolcmp_seconds = 0;
 void time_command(benchmark::State& state, const std::string& command, double* mean,
                   const char* a_name = "a.txt", const char* b_name = "b.txt") {
   const fs::path a = work_dir() / a_name, b = work_dir() / b_name;
-  if (a_name[0] == 'u')
-    make_unordered_files(a, b);
+  if (a_name[1] == 'a')  // "ua.txt", "ga.txt", "ca.txt": an unordered layout
+    make_unordered_files(a, b, a_name[0]);
   else
     make_files(a, b);
   double total = 0;
@@ -138,15 +159,24 @@ void BM_Numdiff16MB(benchmark::State& state) {
 }
 BENCHMARK(BM_Numdiff16MB)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
-void BM_TolcmpUnordered100kLines(benchmark::State& state) {
+// 100,000 lines: random rows, a grid "i j k value", rows whose first three columns are constant.
+void BM_TolcmpUnordered100kLines(benchmark::State& state, const char* file_a, const char* file_b) {
   if (!fs::exists(tolcmp_path())) {
     state.SkipWithError("tolcmp is not built beside the benchmarks");
     return;
   }
   double seconds = 0;
-  time_command(state, tolcmp_command("--unordered"), &seconds, "ua.txt", "ub.txt");
+  time_command(state, tolcmp_command("--unordered"), &seconds, file_a, file_b);
 }
-BENCHMARK(BM_TolcmpUnordered100kLines)
+BENCHMARK_CAPTURE(BM_TolcmpUnordered100kLines, random, "ua.txt", "ub.txt")
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_TolcmpUnordered100kLines, grid, "ga.txt", "gb.txt")
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_TolcmpUnordered100kLines, constant_columns, "ca.txt", "cb.txt")
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);

@@ -35,11 +35,32 @@ int tolerance_report_file_set(const char* name);
 int tolerance_report_written(void);
 // Standard-output lines on (1, the start value) or off (0). Returns the previous setting.
 int tolerance_console_set(int on);
-// The report file on (1, the start value) or off (0). Returns the previous setting.
+// The report file on (1, the start value: appended to), off (0), or TOLCMP_REPORT_FRESH (emptied
+// when a comparison first writes to it, so never before its inputs are open). Returns the
+// previous setting.
+#define TOLCMP_REPORT_FRESH 2
 int tolerance_report_on(int on);
 // The names the report file gives the compared files (null: the names the comparison was given),
 // for a caller that compares a copy of its input. The names are kept as given, not copied.
 void tolerance_report_names_set(const char* name_1, const char* name_2);
+
+// A number written as the compared files write one (a tolerance on a command line, say), read to
+// the nearest double: 1, or 0 when the text is not one finite number in full.
+int tolerance_parse_number(const char* text, double* value);
+
+// ---- Fields: which are compared, and under which tolerances ----------------------------
+
+typedef struct TolcmpFieldRule {
+  int first, last;          // fields of a line from 1; last 0: to the end of the line
+  int skip;                 // 1 not compared, 0 compared, -1 no say
+  double abs_eps, rel_eps;  // NaN: no say
+} TolcmpFieldRule;
+// Rules for the fields of the following ordered and unordered comparisons (copied; null or 0
+// rules: none). For each field the last rule that has a say decides whether it is compared and
+// each of its tolerances, over the comparison's own and its files' directives. A skipped field
+// still counts: lines of different field counts differ. Returns 1, or 0 (rules unchanged) when
+// a rule is malformed (first < 1, last < first but not 0, a negative tolerance) or memory runs out.
+int tolerance_fields_set(const TolcmpFieldRule* rules, int count);
 
 // ---- Every difference, for callers that show the differences themselves ----
 
@@ -74,6 +95,6 @@ typedef struct TolcmpObserver {
 // differing field of a line pair is passed on, where the report file keeps the first.
 void tolerance_observer_set(const TolcmpObserver* observer);
 // After TOLCMP_CANNOT_OPEN: the file that could not be read (1 or 2; 0 when memory ran out), and
-// in *error the errno of the failure.
+// in *error the errno of the failure (EFBIG: a line longer than 1 GiB).
 int tolerance_failed_file(int* error);
 KEL_END_C

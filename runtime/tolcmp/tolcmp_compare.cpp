@@ -2,6 +2,7 @@
 //
 // Everything a comparison holds (open files, line and token buffers, the report stream) is in
 // one record that a trap cleanup releases, so a memory break inside leaves nothing behind.
+#include <errno.h>
 #include <string.h>
 
 #include "runtime/diag/trap.h"
@@ -95,7 +96,7 @@ int walk(Comparison* c, const char* const names[2], bool layout_mode, int blank_
         layout_mode ? layout_pair(a, b, pairs, file_line, tolerances.rel_eps, &layout, scratch)
                     : lines_differ(a, b, pairs, blank_check, loose_numbers, tolerances, 1, scratch);
     if (differ < 0) {
-      report_failure(0);
+      report_failure(0, 0);
       return TOLCMP_CANNOT_OPEN;
     }
     total += differ;
@@ -107,7 +108,7 @@ int walk(Comparison* c, const char* const names[2], bool layout_mode, int blank_
                                 tolerances.rel_eps, pairs >= 16 ? 16 : 10);
   for (int f = 0; f < 2; ++f) {
     if (kind[f] == LINE_FAILED) {
-      report_failure(f + 1);
+      report_failure(f + 1, c->file[f].error);
       return TOLCMP_CANNOT_OPEN;
     }
   }
@@ -119,7 +120,7 @@ int walk(Comparison* c, const char* const names[2], bool layout_mode, int blank_
       kind[f] = next_content(&c->file[f], &tolerances, scratch);
     }
     if (kind[f] == LINE_FAILED) {
-      report_failure(f + 1);
+      report_failure(f + 1, c->file[f].error);
       return TOLCMP_CANNOT_OPEN;
     }
   }
@@ -136,7 +137,7 @@ int compare_ordered(const char* file_1, const char* file_2, bool layout_mode, in
   const char* const names[2] = {file_1, file_2};
   for (int f = 0; f < 2; ++f) {
     if (!reader_open(&c.file[f], names[f])) {
-      report_failure(f + 1);
+      report_failure(f + 1, c.file[f].error);
       return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
     }
   }
@@ -187,13 +188,13 @@ int tolerance_compare_unordered(const char* file_1, const char* file_2, int, int
   int64_t missing = 0;
   for (int f = 0; f < 2; ++f) {
     if (!held_file_read(&c.held[f], &c.file[f], f ? file_2 : file_1, loose_numbers, &c.scratch)) {
-      report_failure(f + 1);
+      report_failure(f + 1, c.file[f].error ? c.file[f].error : ENOMEM);
       return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
     }
   }
   if (unordered_pass(&c, 0, "<", loose_numbers, tolerances, &missing) ||
       unordered_pass(&c, 1, ">", loose_numbers, tolerances, &missing)) {
-    report_failure(0);
+    report_failure(0, 0);
     return comparison_finish(&c, TOLCMP_CANNOT_OPEN);
   }
   const int64_t count[2] = {c.held[0].count, c.held[1].count};

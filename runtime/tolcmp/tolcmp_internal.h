@@ -46,9 +46,13 @@ struct LineReader {
   char* nul_at;  // where the NUL after the line stands, over the byte `nul_over`
   char nul_over;
   int64_t line_no;  // the current line's number in its file, from 1, skipped lines counted
+  int error;        // why opening or reading failed (errno; EFBIG: a line over the limit)
 };
 // 1, or 0 when the file cannot be opened (the reader stays closed).
 int reader_open(LineReader* reader, const char* name);
+// The longest line a reader takes (1 GiB, or less for a test; 0 restores 1 GiB): a longer one
+// fails with errno EFBIG. Returns the previous limit.
+int reader_line_limit(int bytes);
 // Closes the file; the buffer stays for the next open.
 void reader_close(LineReader* reader);
 // Closes the file and releases the buffer.
@@ -89,6 +93,9 @@ int is_continuation_line(Text line);
 int numbers_differ(Text a, Text b, int b_kind, Tolerances tolerances);
 // Integer first token against an integer, or (loose_numbers) a text: 1 when they differ.
 int integers_differ(Text a, Text b, int loose_numbers, Tolerances tolerances);
+// Two integer tokens: |a-b| and max(|a|,|b|) computed exactly and rounded once to double; false
+// when either is no integer or too long for that.
+bool integer_difference(Text a, Text b, double* abs_diff, double* larger);
 // The number at the front of a real token, as atof reads it.
 double token_value(Text token);
 // The value a comparison reads from a numeric token of `kind`: real tokens as reals, integers and
@@ -98,6 +105,13 @@ double token_number(Text token, int kind, bool* infinite);
 int texts_differ(Text a, Text b);
 // Applies a directive line ("<< ABS_EPS = 1e-4 REL_EPS 1e-2") to the tolerances.
 void read_tolerance_directive(Text line, Tolerances* tolerances, Scratch* scratch);
+// The rules of tolerance_fields_set for field `field` (from 1): whether it is skipped, and the
+// tolerances it is compared under (`tolerances` where no rule says otherwise).
+bool field_skipped(int field);
+Tolerances field_tolerances(int field, Tolerances tolerances);
+// The largest absolute tolerance a rule gives field `field`, -1 when none does.
+double field_abs_bound(int field);
+bool field_rules_present();
 // 1 when the lines differ; with `report` the first difference goes to the report.
 int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_numbers,
                  Tolerances tolerances, int report, Scratch* scratch);
@@ -112,10 +126,12 @@ int line_in_file(const char* file, Text line, int blank_check, int loose_numbers
 // Each file is read once and its content lines are held with an index, so that looking a line up
 // costs about the lines that could match it, not the whole file. A line can only match lines of
 // its shape (token count; numbers as numbers, other texts as they are); within a shape the lines
-// are ordered by the value of one numeric column, and only those within the largest absolute
-// tolerance of the looked-up value are compared. Lines that no shape describes (a wildcard or a
-// pattern in them) are compared with every line, and a continuation line matches any line.
-enum { kHeldColumns = 3 };  // numeric columns an ordering may use
+// are ordered by the values of their numeric columns, the most varied column first and constant
+// ones left out, and a look-up descends column by column into the lines within the largest
+// absolute tolerance of the looked-up values: a grid "i j k value" or constant columns cost a few
+// steps, not a scan. Lines that no shape describes (a wildcard or a pattern in them) are compared
+// with every line, and a continuation line matches any line.
+enum { kHeldColumns = 8 };  // numeric columns an ordering may use
 
 struct HeldLine {
   int offset, length;  // in the file's text, "\n" included, a NUL after it
@@ -124,16 +140,19 @@ struct HeldLine {
   Tolerances set;      // what the file's directives set before it; NaN: not set
   uint32_t text_hash, shape_hash;
   int kind;                    // HELD_PLAIN, HELD_FREE or HELD_ANY
-  double value[kHeldColumns];  // its first numeric tokens' values (NaN: none)
+  double value[kHeldColumns];  // its first numeric tokens' values (NaN: none), skipped fields
+                               // left out
+  int field[kHeldColumns];     // the field each of those values stands in
 };
 enum { HELD_PLAIN = 0, HELD_FREE = 1, HELD_ANY = 2 };
 
 struct ShapeGroup {
   uint32_t shape_hash;
-  int first, count;  // in HeldFile::order
-  int column;        // the column its lines are ordered by, -1 when none
-  double max_abs;    // the largest absolute tolerance its lines' directives set (-1: none)
-  int inherits;      // some line takes the absolute tolerance of the looked-up line
+  int first, count;           // in HeldFile::order
+  int columns[kHeldColumns];  // the columns its lines are ordered by, the first one first
+  int column_count;
+  double max_abs;  // the largest absolute tolerance its lines' directives set (-1: none)
+  int inherits;    // some line takes the absolute tolerance of the looked-up line
 };
 
 struct HeldFile {
@@ -198,8 +217,8 @@ void report_at(int64_t line_1, int64_t line_2);
 void report_field(int kind, Text a, Text b, int kind_a, int kind_b, int field, int64_t line_no,
                   bool to_file);
 void report_only(int side, Text line, int64_t file_line);
-// A comparison that cannot go on: the file (1 or 2, 0 for memory) and errno as it stands.
-void report_failure(int file);
+// A comparison that cannot go on: the file (1 or 2, 0 for memory) and why (an errno).
+void report_failure(int file, int error);
 // Standard output unless turned off.
 FILE* console();
 

@@ -6,6 +6,12 @@
 #include <stdarg.h>
 #include <string.h>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
 #include "platform/pfile.h"
 #include "runtime/mem/mem.h"
 #include "runtime/tolcmp/tolcmp_internal.h"
@@ -14,6 +20,7 @@ namespace tolcmp {
 namespace {
 
 constexpr int kBufferSize = 1 << 17;
+int line_limit = 1 << 30;  // a buffer this large is not doubled again
 
 // The byte under the NUL that ends the line handed out last goes back.
 void restore_after_line(LineReader* reader) {
@@ -30,10 +37,16 @@ bool refill(LineReader* reader) {
   reader->pos = 0;
   reader->end = kept;
   if (kept == reader->capacity) {
-    if (reader->capacity > INT_MAX / 2 - 2) return false;
+    if (reader->capacity >= line_limit) {  // errno tells the reason, not a left-over
+      errno = EFBIG;
+      return false;
+    }
     const int capacity = reader->capacity ? reader->capacity * 2 : kBufferSize;
     char* buffer = static_cast<char*>(relocmem(reader->buffer, capacity + 2));
-    if (!buffer) return false;
+    if (!buffer) {
+      errno = ENOMEM;
+      return false;
+    }
     reader->buffer = buffer;
     reader->capacity = capacity;
   }
@@ -60,7 +73,10 @@ int read_line(LineReader* reader) {
                                : nullptr;
     if (found || reader->at_end) break;
     searched = reader->end - reader->pos;
-    if (!refill(reader)) return LINE_FAILED;
+    if (!refill(reader)) {
+      reader->error = errno ? errno : EIO;  // kept: reading the other file may change errno
+      return LINE_FAILED;
+    }
   }
   if (!found && reader->pos == reader->end) return LINE_END_OF_FILE;
   char* line = reader->buffer + reader->pos;
@@ -84,9 +100,32 @@ int read_line(LineReader* reader) {
 
 }  // namespace
 
+int reader_line_limit(int bytes) {
+  const int previous = line_limit;
+  line_limit = bytes > 0 && bytes <= (1 << 30) ? bytes : 1 << 30;
+  return previous;
+}
+
 int reader_open(LineReader* reader, const char* name) {
+#ifdef _WIN32
+  // Shared for deletion too, so that a file created to vanish on close (a copy of the standard
+  // input) can be read by name.
+  const HANDLE handle =
+      CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const int fd = handle == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle((intptr_t)handle, _O_RDONLY);
+  if (handle != INVALID_HANDLE_VALUE && fd < 0) CloseHandle(handle);
+  FILE* file = fd >= 0 ? _fdopen(fd, "rb") : nullptr;
+  if (fd >= 0 && !file) _close(fd);
+  if (handle == INVALID_HANDLE_VALUE)
+    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+#else
   FILE* file = fopen(name, "rb");
-  if (!file) return 0;
+#endif
+  if (!file) {
+    reader->error = errno;
+    return 0;
+  }
   restore_after_line(reader);
   reader->file = file;
   reader->pos = reader->end = 0;
@@ -94,6 +133,7 @@ int reader_open(LineReader* reader, const char* name) {
   reader->line = nullptr;
   reader->length = 0;
   reader->line_no = 0;
+  reader->error = 0;
   return 1;
 }
 
@@ -187,11 +227,21 @@ int lines_differ(Text a, Text b, int64_t line_no, int blank_check, int loose_num
   const bool every = report && observing();
   int at_a = 0, at_b = 0, field = 0, found = 0;
   Token ta{}, tb{};
+  const Tolerances line_tolerances = tolerances;
+  const bool rules = field_rules_present();
   for (;;) {
     const int taken_a = scan_token(a, at_a, scratch->token_a, &ta);
     const int taken_b = scan_token(b, at_b, scratch->token_b, &tb);
     if (taken_a == 0 || taken_b == 0) break;
     ++field;
+    if (rules) {
+      if (field_skipped(field)) {
+        at_a += ta.skipped + taken_a;
+        at_b += tb.skipped + taken_b;
+        continue;
+      }
+      tolerances = field_tolerances(field, line_tolerances);
+    }
     if (blank_check && report && ta.skipped != tb.skipped) {
       char blanks_a[32], blanks_b[32];
       const int na = snprintf(blanks_a, sizeof blanks_a, " %d blanks ", ta.skipped);
@@ -269,6 +319,44 @@ int line_in_file(const char* file, Text line, int blank_check, int loose_numbers
   return found;
 }
 
+// ---- Field rules ------------------------------------------------------------------------
+
+namespace {
+TolcmpFieldRule* field_rules = nullptr;
+int field_rule_count = 0;
+
+bool covers(const TolcmpFieldRule& rule, int field) {
+  return field >= rule.first && (rule.last == 0 || field <= rule.last);
+}
+}  // namespace
+
+bool field_rules_present() { return field_rule_count > 0; }
+
+bool field_skipped(int field) {
+  for (int i = field_rule_count - 1; i >= 0; --i)
+    if (field_rules[i].skip >= 0 && covers(field_rules[i], field)) return field_rules[i].skip;
+  return false;
+}
+
+Tolerances field_tolerances(int field, Tolerances tolerances) {
+  bool abs_set = false, rel_set = false;
+  for (int i = field_rule_count - 1; i >= 0 && !(abs_set && rel_set); --i) {
+    const TolcmpFieldRule& rule = field_rules[i];
+    if (!covers(rule, field)) continue;
+    if (!abs_set && !isnan(rule.abs_eps)) abs_set = true, tolerances.abs_eps = rule.abs_eps;
+    if (!rel_set && !isnan(rule.rel_eps)) rel_set = true, tolerances.rel_eps = rule.rel_eps;
+  }
+  return tolerances;
+}
+
+double field_abs_bound(int field) {
+  double bound = -1;
+  for (int i = 0; i < field_rule_count; ++i)
+    if (covers(field_rules[i], field) && !isnan(field_rules[i].abs_eps))
+      bound = fmax(bound, field_rules[i].abs_eps);
+  return bound;
+}
+
 // ---- The report ------------------------------------------------------------------------
 
 namespace {
@@ -307,10 +395,21 @@ KEL_PRINTF_LIKE(2, 3) void put(FILE* stream, const char* format, ...) {
 
 const char kBanner[] = "\n\n\n      ***** Tolerance Compare File *****\n";
 
+bool report_started = false;  // the report file was opened in this comparison
+
+// The report file for appending, emptied first when it is opened the first time in a comparison
+// with TOLCMP_REPORT_FRESH.
+FILE* report_fopen() {
+  const bool empty_it = report_on == TOLCMP_REPORT_FRESH && !report_started;
+  FILE* stream = platform_path_fopen(report_file_name(), empty_it ? "w" : "a");
+  report_started = report_started || stream;
+  return stream;
+}
+
 // The stream, opened with its heading on the first difference of a comparison.
 FILE* report_open() {
   if (report_stream || report_refused || !report_on) return report_stream;
-  report_stream = platform_path_fopen(report_file_name(), "a");
+  report_stream = report_fopen();
   if (!report_stream) {
     report_refused = report_lost = true;
     return nullptr;
@@ -325,7 +424,7 @@ FILE* console() { return console_on ? stdout : nullptr; }
 
 void report_begin(const char* file_1, const char* file_2) {
   report_end();
-  report_lost = false;
+  report_lost = report_started = false;
   report_names[0] = shown_names[0] ? shown_names[0] : file_1;
   report_names[1] = shown_names[1] ? shown_names[1] : file_2;
   pair_lines[0] = pair_lines[1] = 0;
@@ -368,7 +467,7 @@ void report_summary(const char* file_1, const char* file_2, int64_t count_1, int
                     int64_t total) {
   if (observer.summary) observer.summary(observer.context, count_1, count_2);
   if (count_1 == count_2 && total == 0) return;
-  FILE* out[2] = {report_on ? platform_path_fopen(report_file_name(), "a") : nullptr, console()};
+  FILE* out[2] = {report_on ? report_fopen() : nullptr, console()};
   if (!out[0] && report_on) report_lost = true;
   file_1 = shown_names[0] ? shown_names[0] : file_1;
   file_2 = shown_names[1] ? shown_names[1] : file_2;
@@ -419,8 +518,11 @@ void report_field(int kind, Text a, Text b, int kind_a, int kind_b, int field, i
     d.numeric = 1;
     d.value[0] = token_value(a);
     d.value[1] = token_value(b);
-    d.abs_diff = fabs(d.value[0] - d.value[1]);
-    const double larger = fmax(fabs(d.value[0]), fabs(d.value[1]));
+    double larger;
+    if (!integer_difference(a, b, &d.abs_diff, &larger)) {  // integers: exact beyond 2^53 too
+      d.abs_diff = fabs(d.value[0] - d.value[1]);
+      larger = fmax(fabs(d.value[0]), fabs(d.value[1]));
+    }
     d.rel_diff = larger > 0 ? d.abs_diff / larger : 0;
   }
   observer.difference(observer.context, &d);
@@ -437,8 +539,8 @@ void report_only(int side, Text line, int64_t file_line) {
   observer.difference(observer.context, &d);
 }
 
-void report_failure(int file) {
-  failed_errno = file ? errno : 0;
+void report_failure(int file, int error) {
+  failed_errno = file ? error : 0;
   failed_file = file;
 }
 
@@ -458,11 +560,32 @@ int tolerance_report_file_set(const char* name) {
   return 1;
 }
 
+int tolerance_fields_set(const TolcmpFieldRule* rules, int count) {
+  if (!rules || count < 0) count = 0;
+  for (int i = 0; i < count; ++i) {
+    const TolcmpFieldRule& r = rules[i];
+    if (r.first < 1 || (r.last != 0 && r.last < r.first) || r.skip < -1 || r.skip > 1 ||
+        r.abs_eps < 0 || r.rel_eps < 0)
+      return 0;
+  }
+  TolcmpFieldRule* copy = nullptr;
+  if (count > 0) {
+    if (count > INT_MAX / 2 / (int)sizeof *copy) return 0;
+    copy = static_cast<TolcmpFieldRule*>(getmem(count * (int)sizeof *copy));
+    if (!copy) return 0;
+    memcpy(copy, rules, (size_t)count * sizeof *copy);
+  }
+  rlsmem(field_rules);
+  field_rules = copy;
+  field_rule_count = count;
+  return 1;
+}
+
 int tolerance_report_written(void) { return !report_lost; }
 
 int tolerance_report_on(int on) {
   const int previous = report_on;
-  report_on = on ? 1 : 0;
+  report_on = on == TOLCMP_REPORT_FRESH ? on : on ? 1 : 0;
   return previous;
 }
 

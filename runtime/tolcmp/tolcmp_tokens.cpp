@@ -8,6 +8,12 @@
 
 #include "runtime/tolcmp/tolcmp_internal.h"
 
+// Verdicts at a bound are those of IEEE double only where every operation rounds to double once
+// (the build gives these sources SSE2 arithmetic on 32-bit x86).
+#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ != 0
+#error "the tolerance comparison needs double arithmetic without excess precision"
+#endif
+
 namespace tolcmp {
 namespace {
 
@@ -279,8 +285,6 @@ Number parse_integer(Text t) {
   return n;
 }
 
-Text tail(Text t, const Number& n) { return Text{t.text + n.consumed, t.length - n.consumed}; }
-
 // Two integer texts with the same value: sign and digits without leading zeros.
 bool same_integer(Text a, Text b) {
   auto digits = [](Text t, bool* negative) {
@@ -293,6 +297,126 @@ bool same_integer(Text a, Text b) {
   bool neg_a, neg_b;
   const Text da = digits(a, &neg_a), db = digits(b, &neg_b);
   return neg_a == neg_b && same_text(da, db);
+}
+
+// ---- Exact integers for the loose comparison and the differences shown --------------------
+// Integers of up to kExactDigits digits are compared with the tolerances exactly, beyond 64 bits
+// too: |i-j| > abs and |i-j| > rel * max(|i|,|j|) are decided on binary integers, the tolerances
+// taken as the exact values of their doubles. Longer integers are equal only when equal.
+constexpr int kExactDigits = 1000;
+constexpr int kLimbs = 160;  // 5120 bits: 1000 digits times a tolerance's 53 bits and 2^1074
+
+struct Big {
+  uint32_t limb[kLimbs];  // lowest first; the first `size` hold the value
+  int size;
+};
+
+void big_multiply_add(Big* a, uint32_t factor, uint32_t add) {
+  uint64_t carry = add;
+  for (int i = 0; i < a->size; ++i) {
+    const uint64_t t = (uint64_t)a->limb[i] * factor + carry;
+    a->limb[i] = (uint32_t)t;
+    carry = t >> 32;
+  }
+  if (carry) a->limb[a->size++] = (uint32_t)carry;
+  while (a->size > 0 && a->limb[a->size - 1] == 0) --a->size;
+}
+
+void big_shift_left(Big* a, int bits) {
+  if (a->size == 0) return;
+  const int words = bits / 32, rest = bits % 32;
+  a->limb[a->size] = 0;
+  for (int i = a->size; i >= 0; --i) {
+    const uint32_t low = rest && i > 0 ? a->limb[i - 1] >> (32 - rest) : 0;
+    a->limb[i + words] = (rest ? a->limb[i] << rest : a->limb[i]) | low;
+  }
+  for (int i = 0; i < words; ++i) a->limb[i] = 0;
+  a->size += words + 1;
+  while (a->size > 0 && a->limb[a->size - 1] == 0) --a->size;
+}
+
+int big_compare(const Big& a, const Big& b) {
+  if (a.size != b.size) return a.size < b.size ? -1 : 1;
+  for (int i = a.size - 1; i >= 0; --i)
+    if (a.limb[i] != b.limb[i]) return a.limb[i] < b.limb[i] ? -1 : 1;
+  return 0;
+}
+
+// a = a + b, or a = a - b (a >= b).
+void big_add(Big* a, const Big& b, bool subtract) {
+  int64_t carry = 0;
+  const int size = a->size > b.size ? a->size : b.size;
+  for (int i = 0; i < size; ++i) {
+    const int64_t x = i < a->size ? a->limb[i] : 0, y = i < b.size ? b.limb[i] : 0;
+    const int64_t t = x + (subtract ? -y : y) + carry;
+    a->limb[i] = (uint32_t)t;
+    carry = t >> 32;  // arithmetic: -1 borrows
+  }
+  a->size = size;
+  if (carry > 0) a->limb[a->size++] = (uint32_t)carry;
+  while (a->size > 0 && a->limb[a->size - 1] == 0) --a->size;
+}
+
+// The magnitude of an integer token ([+-] digits): false beyond kExactDigits digits.
+bool big_from_integer(Text t, Big* a, bool* negative) {
+  int i = t.length > 0 && is_sign(t.text[0]);
+  *negative = i && t.text[0] == '-';
+  while (i < t.length - 1 && t.text[i] == '0') ++i;
+  if (t.length - i > kExactDigits) return false;
+  a->size = 0;
+  for (; i < t.length; ++i) big_multiply_add(a, 10, (uint32_t)(t.text[i] - '0'));
+  return true;
+}
+
+// x * factor for a finite double factor >= 0, as m * 2^shift with m a Big (exact).
+int big_times_double(Big* x, double factor) {
+  int exponent = 0;
+  const uint64_t m = (uint64_t)ldexp(frexp(factor, &exponent), 53);
+  Big high = *x;
+  big_multiply_add(&high, (uint32_t)(m >> 32), 0);
+  big_shift_left(&high, 32);
+  big_multiply_add(x, (uint32_t)m, 0);
+  big_add(x, high, false);
+  return exponent - 53;
+}
+
+// d > factor * x, exactly.
+bool big_exceeds(Big d, Big x, double factor) {
+  const int shift = big_times_double(&x, factor);
+  if (shift > 0) big_shift_left(&x, shift);
+  if (shift < 0) big_shift_left(&d, -shift);
+  return big_compare(d, x) > 0;
+}
+
+// The nearest double to a (ties to even).
+double big_to_double(const Big& a) {
+  if (a.size == 0) return 0;
+  int bits = 32 * a.size - __builtin_clz(a.limb[a.size - 1]);
+  auto bit = [&a](int i) { return i >= 0 && ((a.limb[i / 32] >> (i % 32)) & 1); };
+  const int drop = bits > 53 ? bits - 53 : 0;
+  uint64_t m = 0;
+  for (int i = bits - 1; i >= drop; --i) m = 2 * m + (uint64_t)bit(i);
+  bool below = false;
+  for (int i = 0; i < drop - 1 && !below; ++i) below = bit(i);
+  if (bit(drop - 1) && (below || (m & 1))) ++m;
+  return ldexp((double)m, drop);
+}
+
+// |i - j| and max(|i|, |j|) of two integer tokens: false when either is too long.
+bool big_difference(Text a, Text b, Big* difference, Big* larger) {
+  bool negative_a, negative_b;
+  if (!big_from_integer(a, difference, &negative_a) || !big_from_integer(b, larger, &negative_b))
+    return false;
+  if (big_compare(*difference, *larger) > 0) {
+    const Big t = *difference;
+    *difference = *larger;
+    *larger = t;
+  }
+  // difference holds the smaller magnitude, larger the larger one.
+  Big d = *larger;
+  big_add(&d, *difference, negative_a == negative_b);
+  *difference = d;
+  return true;
 }
 
 // "*" any sequence, "?" one character; iterative, so no input makes it slow beyond |p|*|s|.
@@ -441,8 +565,8 @@ int numbers_differ(Text a, Text b, int b_kind, Tolerances tolerances) {
   if (same_text(a, b)) return 0;
   const Number x = parse_real(a);
   const Number y = b_kind == TOKEN_REAL ? parse_real(b) : parse_integer(b);
-  // What follows the numbers must agree: 1.2.3 is not 1.2.9, and a text is no zero.
-  if (!same_text(tail(a, x), tail(b, y))) return 1;
+  // A token that is not one number in full (a version 2.10.0, a date 1.10.2020) is a text.
+  if (x.consumed != a.length || y.consumed != b.length) return 1;
   if (x.infinite || y.infinite) return 1;  // beyond double: only identical texts are equal
   const double d = fabs(x.value - y.value);
   const double m = fmax(fabs(x.value), fabs(y.value));
@@ -453,15 +577,18 @@ int numbers_differ(Text a, Text b, int b_kind, Tolerances tolerances) {
 int integers_differ(Text a, Text b, int loose_numbers, Tolerances tolerances) {
   const Number i = parse_integer(a);
   const Number j = parse_integer(b);
-  if (!same_text(tail(a, i), tail(b, j))) return 1;
-  if (i.wide || j.wide) return !same_integer(Text{a.text, i.consumed}, Text{b.text, j.consumed});
-  if (i.integer == 0 && j.integer == 0) return 0;
-  if (loose_numbers && tolerances.abs_eps > 1.0) {
-    const double d = fabs(i.value - j.value);
-    const double m = fmax(fabs(i.value), fabs(j.value));
-    return d > tolerances.abs_eps || d > tolerances.rel_eps * m;
-  }
-  return i.integer != j.integer;
+  if (i.consumed != a.length || j.consumed != b.length) return !same_text(a, b);
+  if (!loose_numbers || !(tolerances.abs_eps > 1.0))
+    return i.wide || j.wide ? !same_integer(a, b) : i.integer != j.integer;
+  Big d, m;
+  if (!big_difference(a, b, &d, &m)) return !same_integer(a, b);
+  if (d.size == 0) return 0;
+  Big one;
+  one.limb[0] = 1;
+  one.size = 1;
+  // An infinite tolerance bounds nothing.
+  return (isfinite(tolerances.abs_eps) && big_exceeds(d, one, tolerances.abs_eps)) ||
+         (isfinite(tolerances.rel_eps) && big_exceeds(d, m, tolerances.rel_eps));
 }
 
 int texts_differ(Text a, Text b) {
@@ -471,6 +598,26 @@ int texts_differ(Text a, Text b) {
 }
 
 double token_value(Text token) { return parse_real(token).value; }
+
+bool integer_difference(Text a, Text b, double* abs_diff, double* larger) {
+  if (token_kind(a) != TOKEN_INTEGER || token_kind(b) != TOKEN_INTEGER) return false;
+  Big d, m;
+  if (!big_difference(a, b, &d, &m)) return false;
+  *abs_diff = big_to_double(d);
+  *larger = big_to_double(m);
+  return true;
+}
+
+}  // namespace tolcmp
+
+int tolerance_parse_number(const char* text, double* value) {
+  const tolcmp::Text t = tolcmp::text_of(text);
+  const tolcmp::Number n = tolcmp::parse_real(t);
+  *value = n.value;
+  return t.length > 0 && n.consumed == t.length && !n.infinite;
+}
+
+namespace tolcmp {
 
 double token_number(Text token, int kind, bool* infinite) {
   const Number n = kind == TOKEN_REAL ? parse_real(token) : parse_integer(token);

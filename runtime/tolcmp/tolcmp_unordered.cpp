@@ -54,10 +54,16 @@ bool describe(HeldLine* line, Text text, int loose_numbers, Scratch* scratch) {
   }
   if (!scratch_fit(scratch, text.length)) return false;
   uint32_t shape = kHashStart;
-  int at = 0, numbers = 0;
+  int at = 0, numbers = 0, field = 0;
   Token token;
+  const bool rules = field_rules_present();
   for (int taken; (taken = scan_token(text, at, scratch->token_a, &token)) > 0;) {
     at += token.skipped + taken;
+    ++field;
+    if (rules && field_skipped(field)) {  // any token matches there
+      shape = hash_bytes(shape, "s", 1);
+      continue;
+    }
     int kind = token.kind;
     if (kind == TOKEN_WILDCARD ||
         (kind == TOKEN_TEXT && (memchr(token.text.text, '*', (size_t)token.text.length) ||
@@ -78,6 +84,7 @@ bool describe(HeldLine* line, Text text, int loose_numbers, Scratch* scratch) {
       bool infinite;
       const double v = token_number(token.text, token.kind, &infinite);
       line->value[numbers] = infinite ? INFINITY : v;
+      line->field[numbers] = field;
     }
     ++numbers;
   }
@@ -96,7 +103,21 @@ int distinct_values(double* values, int count) {
   return distinct;
 }
 
-// Groups the plain lines by shape and orders each group by its most varied column.
+// Orders lines by their values in the group's columns, one after the other.
+struct ByColumns {
+  const HeldLine* lines;
+  const ShapeGroup* group;
+  bool operator()(int a, int b) const {
+    for (int k = 0; k < group->column_count; ++k) {
+      const double x = lines[a].value[group->columns[k]], y = lines[b].value[group->columns[k]];
+      if (value_before(x, y)) return true;
+      if (value_before(y, x)) return false;
+    }
+    return a < b;
+  }
+};
+
+// Groups the plain lines by shape and orders each group by its columns, the most varied first.
 bool build_groups(HeldFile* held) {
   const int n = held->count;
   if (n == 0) return true;
@@ -123,17 +144,16 @@ bool build_groups(HeldFile* held) {
     const uint32_t shape = lines[held->order[first]].shape_hash;
     for (last = first + 1; last < plain && lines[held->order[last]].shape_hash == shape;) ++last;
     ShapeGroup& g = held->groups[held->group_count++];
-    g = ShapeGroup{shape, first, last - first, -1, -1.0, 0};
-    int best = 1;
+    g = ShapeGroup{shape, first, last - first, {}, 0, -1.0, 0};
+    int distinct[kHeldColumns];
     for (int column = 0; column < kHeldColumns; ++column) {
       for (int i = first; i < last; ++i)
         held->work[i - first] = lines[held->order[i]].value[column];
-      const int distinct = distinct_values(held->work, last - first);
-      if (distinct > best && !isnan(held->work[0])) {
-        best = distinct;
-        g.column = column;
-      }
+      distinct[column] = distinct_values(held->work, last - first);
+      if (distinct[column] > 1 && !isnan(held->work[0])) g.columns[g.column_count++] = column;
     }
+    std::stable_sort(g.columns, g.columns + g.column_count,
+                     [&distinct](int a, int b) { return distinct[a] > distinct[b]; });
     for (int i = first; i < last; ++i) {
       const Tolerances& set = lines[held->order[i]].set;
       if (isnan(set.abs_eps)) {
@@ -142,12 +162,8 @@ bool build_groups(HeldFile* held) {
         g.max_abs = fmax(g.max_abs, set.abs_eps);
       }
     }
-    if (g.column >= 0) {
-      const int column = g.column;
-      std::sort(held->order + first, held->order + last, [lines, column](int a, int b) {
-        return value_before(lines[a].value[column], lines[b].value[column]);
-      });
-    }
+    if (g.column_count > 0)
+      std::sort(held->order + first, held->order + last, ByColumns{lines, &g});
   }
   return true;
 }
@@ -202,6 +218,51 @@ bool hold_line(HeldFile* held, const LineReader* reader, Tolerances set, int loo
   held->text_length = needed;
   return describe(&line, text, loose_numbers, scratch);
 }
+
+// A look-up among the lines of one shape group.
+struct Search {
+  const HeldFile* held;
+  const ShapeGroup* g;
+  const HeldLine* line;
+  Text text;
+  int loose_numbers;
+  Tolerances tolerances;
+  double bound;  // the largest absolute tolerance a candidate is compared under
+  Scratch* scratch;
+
+  // The lines of [first, last), which agree in the group's columns before `level` and are
+  // ordered by the column at `level`: 1 when one matches, 0 when none does, -1 out of memory.
+  int in(const int* first, const int* last, int level) const {
+    if (level == g->column_count || last - first <= 4) {
+      for (const int* i = first; i < last; ++i)
+        if (const int found = matches(held, *i, text, loose_numbers, tolerances, scratch))
+          return found;
+      return 0;
+    }
+    const HeldLine* lines = held->lines;
+    const int column = g->columns[level];
+    const double x = line->value[column];
+    // Wide enough for any rounding of |a-b| on either side; an infinite value matches only the
+    // same text, so only the same value.
+    const double wide = fmax(bound, field_abs_bound(line->field[column]));
+    const double reach = isfinite(x) ? wide + (fabs(x) + wide) * 0x1p-40 : 0.0;
+    auto before = [lines, column](int i, double v) {
+      return value_before(lines[i].value[column], v);
+    };
+    auto after = [lines, column](double v, int i) {
+      return value_before(v, lines[i].value[column]);
+    };
+    first = std::lower_bound(first, last, x - reach, before);
+    last = std::upper_bound(first, last, x + reach, after);
+    // Each run of one value in this column is ordered by the next column.
+    for (const int* run = first; run < last;) {
+      const int* end = std::upper_bound(run, last, lines[*run].value[column], after);
+      if (const int found = in(run, end, level + 1)) return found;
+      run = end;
+    }
+    return 0;
+  }
+};
 
 }  // namespace
 
@@ -258,31 +319,19 @@ int held_file_has(const HeldFile* held, const HeldFile* from, const HeldLine* li
   for (int k = 0; k < held->free_count; ++k)
     if ((found = matches(held, held->free_lines[k], text, loose_numbers, tolerances, scratch)))
       return found;
-  // The lines of the same shape, within the window when the group has an ordering column.
+  // The lines of the same shape within reach of the line's values, column by column.
   const ShapeGroup* groups = held->groups;
   const ShapeGroup* g =
       std::lower_bound(groups, groups + held->group_count, line->shape_hash,
                        [](const ShapeGroup& a, uint32_t h) { return a.shape_hash < h; });
   if (g == groups + held->group_count || g->shape_hash != line->shape_hash) return 0;
-  const int* first = held->order + g->first;
-  const int* last = first + g->count;
-  const double x = g->column >= 0 ? line->value[g->column] : NAN;
   const double bound = fmax(fmax(g->max_abs, g->inherits ? tolerances.abs_eps : -1.0), 0.0);
-  if (isfinite(x) && isfinite(bound) && !isnan(tolerances.abs_eps)) {
-    // Wide enough for any rounding of |a-b| on either side.
-    const double reach = bound + (fabs(x) + bound) * 0x1p-40;
-    const HeldLine* lines = held->lines;
-    const int column = g->column;
-    first = std::lower_bound(first, last, x - reach, [lines, column](int i, double v) {
-      return value_before(lines[i].value[column], v);
-    });
-    last = std::upper_bound(first, last, x + reach, [lines, column](double v, int i) {
-      return value_before(v, lines[i].value[column]);
-    });
-  }
-  for (const int* i = first; i < last; ++i)
-    if ((found = matches(held, *i, text, loose_numbers, tolerances, scratch))) return found;
-  return 0;
+  const Search search{held, g, line, text, loose_numbers, tolerances, bound, scratch};
+  const int* first = held->order + g->first;
+  // Without a finite bound (or with a NaN tolerance, under which all numbers are equal) every
+  // line of the shape is tried.
+  const bool windows = isfinite(bound) && !(g->inherits && isnan(tolerances.abs_eps));
+  return search.in(first, first + g->count, windows ? 0 : g->column_count);
 }
 
 }  // namespace tolcmp

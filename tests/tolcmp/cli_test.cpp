@@ -9,13 +9,19 @@
 
 #include <gmock/gmock.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include "cli.h"
 #include "kel_version.h"
 #include "oom_sweep.h"
+#include "runtime/tolcmp/tolcmp_internal.h"
 #include "tolcmp_fixture.h"
 
 namespace {
@@ -53,6 +59,13 @@ TEST_F(Command, OptionsAndExitStatus) {
   EXPECT_EQ(tolcmp({"-a", "1e-3", "-r", "1e-3", "a.txt", "b.txt"}).status, 0);
   EXPECT_EQ(tolcmp({"--unordered", "--rel", "0.01", "--abs", "1e-3", "b.txt", "c.txt"}).status, 0);
   EXPECT_EQ(tolcmp({"--loose", "c.txt", "c.txt"}).status, 0);
+  // Fields: left out, and their own tolerances over the line's.
+  write("f.txt", "x 1.0 2.0 3.0\n");
+  write("g.txt", "x 1.4 2.0 9.0\n");
+  EXPECT_EQ(tolcmp({"--skip-fields", "4", "-a", "0.5:2", "-r", "1:2", "f.txt", "g.txt"}).status, 0);
+  EXPECT_EQ(tolcmp({"--skip-fields", "4", "-a", "0.5:3-", "-r", "1:3-", "f.txt", "g.txt"}).status,
+            1);
+  EXPECT_EQ(tolcmp({"--fields", "1,3", "f.txt", "g.txt"}).status, 0);
   write("d.txt", "x  y\n1.0 2.0\n");
   EXPECT_EQ(tolcmp({"c.txt", "d.txt"}).status, 0);
   EXPECT_EQ(tolcmp({"--blanks", "c.txt", "d.txt"}).status, 1);
@@ -135,7 +148,14 @@ TEST_F(Command, UsageErrorsAreStatusTwo) {
       {{"--brief", "--json", "a.txt", "b.txt"}, "excludes"},
       {{"--color", "sometimes", "a.txt", "b.txt"}, "sometimes not in {auto,always,never}"},
       {{"a.txt", "."}, "cannot read ."},
+      {{"--blanks", "--unordered", "a.txt", "b.txt"}, "excludes"},
+      {{"--fields", "2-1", "a.txt", "b.txt"}, "fields are N, N-M or N-"},
+      {{"--skip-fields", "1,", "a.txt", "b.txt"}, "fields are N, N-M or N-"},
+      {{"-a", "1e-3:x", "a.txt", "b.txt"}, "tolerance must be"},
+      {{"--layout", "--fields", "1", "a.txt", "b.txt"}, "excludes"},
+      {{"--report", "a.txt", "b.txt", "-"}, "would overwrite the input (standard input)"},
   };
+  ASSERT_TRUE(std::freopen("a.txt", "rb", stdin));  // the standard input is a.txt
   for (const Case& c : cases) {
     const Outcome run = tolcmp(c.args);
     EXPECT_EQ(run.status, 2) << c.message;
@@ -145,6 +165,103 @@ TEST_F(Command, UsageErrorsAreStatusTwo) {
       EXPECT_THAT(line, testing::StartsWith("tolcmp: "));
   }
   EXPECT_EQ(testsupport::read_text("a.txt"), "1\n");
+}
+
+// The faults of earlier versions, each with the case that shows it.
+TEST_F(Command, EarlierFaults) {
+  // A bound in double: 2.9 - -0.1 rounds to 3; a tolerance read without rounding twice.
+  write("a.txt", "-0.1\n");
+  write("b.txt", "2.9\n");
+  write("c.txt", "0.0\n");
+  write("d.txt", "1.0\n");
+  EXPECT_EQ(tolcmp({"-a", "3", "-r", "0", "a.txt", "b.txt"}).status, 1);
+  EXPECT_EQ(
+      tolcmp({"-a", "1.000000000000000111022302462515655", "-r", "0", "c.txt", "d.txt"}).status, 0);
+  // JSON: UTF-8 as it is, other bytes as their Latin-1 characters, integers beyond 2^53 exactly.
+  write("a.txt", "temp\u00e9rature \xe9t\xc3 9007199254740993\n");
+  write("b.txt", "temperature x 9007199254740992\n");
+  const std::string json = tolcmp({"--json", "a.txt", "b.txt"}).out;
+  EXPECT_THAT(json, HasSubstr("\"text1\":\"temp\u00e9rature\""));
+  EXPECT_THAT(json, HasSubstr("\"text1\":\"\\u00e9t\\u00c3\""));
+  EXPECT_THAT(json,
+              HasSubstr("\"value1\":9007199254740993,\"value2\":9007199254740992,\"abs\":1,"));
+  EXPECT_THAT(tolcmp({"a.txt", "b.txt"}).out, HasSubstr("abs 1  rel 1.11022e-16"));
+  // A line over the limit says so, not what errno held before.
+  write("b.txt", "1\n");
+  write("long.txt", std::string(3 << 20, '7') + "\n");
+  const int limit = tolcmp::reader_line_limit(1 << 20);
+  const Outcome long_line = tolcmp({"long.txt", "b.txt"});
+  tolcmp::reader_line_limit(limit);
+  EXPECT_EQ(long_line.status, 2);
+  EXPECT_THAT(long_line.err, HasSubstr("cannot read long.txt: a line is longer than 1 GiB"));
+#ifndef _WIN32
+  // The report is opened after the inputs: a pipe that carries the report's old text reads it
+  // whole.
+  write("r.txt", "1\n");
+  ASSERT_EQ(mkfifo("pipe", 0600), 0);
+  std::thread writer([] { write("pipe", testsupport::read_file("r.txt")); });
+  EXPECT_EQ(tolcmp({"--report", "r.txt", "pipe", "b.txt"}).status, 0);
+  writer.join();
+  EXPECT_EQ(testsupport::read_file("r.txt"), "");
+#endif
+}
+
+// The copy of the standard input is gone however the run ends, killed while it copies included.
+TEST_F(Command, CopyOfTheStandardInputNeverStays) {
+  write("a.txt", "1\n");
+  std::filesystem::create_directory("tmp");
+  const std::string folder = std::filesystem::absolute("tmp").string();
+  // Whether some file of `folder` is held open by the child (Linux), or lies there (Windows).
+  bool holding = false;
+#ifndef _WIN32
+  int in[2];
+  ASSERT_EQ(pipe(in), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(in[0], 0);
+    setenv("TMPDIR", folder.c_str(), 1);
+    execl(TOLCMP_COMMAND, "tolcmp", "a.txt", "-", (char*)nullptr);
+    _exit(127);
+  }
+  close(in[0]);
+  ASSERT_EQ(::write(in[1], "1\n", 2), 2);  // the pipe stays open: the run is copying
+  const std::string fds = "/proc/" + std::to_string(child) + "/fd";
+  for (int i = 0; i < 1000 && !holding; ++i, usleep(10000)) {
+    std::error_code error;
+    for (const auto& fd : std::filesystem::directory_iterator(fds, error))
+      holding = holding || std::filesystem::read_symlink(fd, error).string().rfind(folder, 0) == 0;
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(in[1]);
+#else
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE read_end, write_end;
+  ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherit, 0));
+  SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA start{};
+  start.cb = sizeof start;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  start.hStdInput = read_end;
+  start.hStdOutput = start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  char tmp[MAX_PATH] = "";
+  const bool had_tmp = GetEnvironmentVariableA("TMP", tmp, sizeof tmp) > 0;
+  SetEnvironmentVariableA("TMP", folder.c_str());  // the child's, and back at once
+  std::string command = std::string("\"") + TOLCMP_COMMAND + "\" a.txt -";
+  PROCESS_INFORMATION process{};
+  const bool started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &start, &process);
+  SetEnvironmentVariableA("TMP", had_tmp ? tmp : nullptr);
+  ASSERT_TRUE(started);
+  DWORD wrote = 0;
+  WriteFile(write_end, "1\n", 2, &wrote, nullptr);  // the pipe stays open: the run is copying
+  for (int i = 0; i < 1000 && !holding; ++i, Sleep(10)) holding = !std::filesystem::is_empty("tmp");
+  TerminateProcess(process.hProcess, 9);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  for (HANDLE h : {process.hProcess, process.hThread, read_end, write_end}) CloseHandle(h);
+#endif
+  EXPECT_TRUE(holding);
+  EXPECT_TRUE(std::filesystem::is_empty("tmp"));
 }
 
 // Each input is read once: the standard input, a named pipe (the unordered comparison too), and

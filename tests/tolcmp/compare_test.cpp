@@ -1,5 +1,6 @@
 // The ordered and unordered comparisons on files: the rules, the report file and the standard
 // output, and inputs that are not plain text.
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,18 @@ TEST_F(Ordered, RulesOfTheComparison) {
       {"1e999\n", "2e999\n", 1},
       {"123456789012345678901\n", "123456789012345678902\n", 1},
       {"123456789012345678901\n", "+0123456789012345678901\n", 0},
+      // a token that is not one number in full is a text: versions, dates
+      {"2.10.0 1.10.2020\n", "2.10.0 1.10.2020\n", 0},
+      {"2.10.0\n", "2.1.0\n", 1},
+      {"1.10.2020\n", "1.1.2020\n", 1},
+      {"1.10.2020\n", "1.1.2020\n", 1, 0, 1, 2.0, 0.5},
+      // loose integers against the tolerances exactly, beyond 2^53 and 64 bits too
+      {"9007199254740993\n", "9007199254740992\n", 1, 0, 1, 1.5, 1e-20},
+      {"9007199254740993\n", "9007199254740992\n", 0, 0, 1, 1.5, 1e-15},
+      {"123456789012345678901234\n", "123456789012345678901239\n", 0, 0, 1, 5.0, 1e-20},
+      {"123456789012345678901234\n", "123456789012345678901240\n", 1, 0, 1, 5.0, 1e-20},
+      {"-123456789012345678901234\n", "123456789012345678901234\n", 1, 0, 1, 1e30, 1.0},
+      {"-123456789012345678901234\n", "123456789012345678901234\n", 0, 0, 1, 1e30, 2.0},
       // line ends, NUL and other bytes, empty files
       {"1.0 2.0\r\n3\r\n", "1.0 2.0\n3", 0},
       {"a\0b 1.0\n"s, "a\0b 1.0\n"s, 0},
@@ -115,6 +128,45 @@ TEST_F(Ordered, ReportFileAndStandardOutput) {
   EXPECT_EQ(tolerance_compare_files("a.txt", "missing.txt", 0, 0, 1e-6, 1e-3), 9);
   EXPECT_EQ(tolerance_compare_unordered("missing.txt", "a.txt", 0, 0, 1e-6, 1e-3), 9);
   EXPECT_EQ(tolerance_compare_layout("missing.txt", "a.txt"), 9);
+}
+
+// Fields left out or compared under their own tolerances, in order and (on more lines than a
+// look-up scans whole) in any order.
+TEST_F(Ordered, FieldRules) {
+  struct Rules {
+    std::vector<TolcmpFieldRule> rules;
+    std::string a, b;
+    int expected;
+  };
+  const double no = NAN;
+  std::string grid_a, grid_b;
+  for (int i = 0; i < 12; ++i) {
+    grid_a += "1 " + std::to_string(i) + ".0\n";
+    grid_b += "1 " + std::to_string(11 - i) + ".3\n";
+  }
+  const Rules cases[] = {
+      {{{3, 3, 1, no, no}}, "1 2 3\n", "1 2 x\n", 0},
+      {{{3, 3, 1, no, no}}, "1 2 3\n", "1 9 3\n", 1},
+      {{{2, 0, 1, no, no}}, "x 1\n", "x 1 2\n", 1},  // the field count still counts
+      {{{1, 0, 1, no, no}, {1, 1, 0, no, no}}, "x 1\n", "x 2\n", 0},
+      {{{1, 0, 1, no, no}, {1, 1, 0, no, no}}, "x 1\n", "y 1\n", 1},
+      {{{2, 0, -1, 0.5, 1.0}}, "1 1.0\n", "1 1.4\n", 0},
+      {{{2, 0, -1, 0.5, 1.0}}, "1.0 1.0\n", "1.4 1.4\n", 1},
+      {{{2, 2, -1, 0.5, 1.0}}, grid_a, grid_b, 0},
+      {{{2, 2, -1, 0.2, 1.0}}, grid_a, grid_b, 1},
+  };
+  for (const Rules& c : cases) {
+    ASSERT_EQ(tolerance_fields_set(c.rules.data(), (int)c.rules.size()), 1);
+    const int ordered = compare(c.a, c.b);
+    const int unordered = tolerance_compare_unordered("a.txt", "b.txt", 0, 0, 1e-6, 1e-3);
+    tolerance_fields_set(nullptr, 0);
+    if (c.a != grid_a) {  // the grid's lines come in another order
+      EXPECT_EQ(ordered, c.expected) << c.a << c.b;
+    }
+    EXPECT_EQ(unordered, c.expected) << c.a << c.b;
+  }
+  const TolcmpFieldRule bad[] = {{2, 1, 1, no, no}, {0, 0, 1, no, no}, {1, 0, -1, -1.0, no}};
+  for (const TolcmpFieldRule& rule : bad) EXPECT_EQ(tolerance_fields_set(&rule, 1), 0);
 }
 
 // Lines are compared whole: a number that a 300-byte read would cut in two is still one number,

@@ -2,6 +2,8 @@
 // standard output (text or JSON lines), the report file when asked, and the exit status.
 #include "cli.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -10,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -49,27 +52,96 @@ A line starting with "<<" is a directive that changes the tolerances for what fo
 files:
     << ABS_EPS = 1.0e-4   REL_EPS = 1.0e-2
 (names ABS_EPS/abs_eps and REL_EPS/rel_eps/mp_eps; the values must be written as reals).
-A line holding only "&" is a continuation mark and equals any line.
+A line holding only "&" is a continuation mark and equals any line. A field that is not one
+number in full (a version 2.10.0, a date 1.10.2020) is compared as text.
 
+Fields: --fields FIELDS compares only those, --skip-fields FIELDS all but those, and
+-a EPS:FIELDS, -r EPS:FIELDS (repeatable) give them their own tolerances, over -a/-r EPS and the
+directives. FIELDS: N, N-M or N- (to the end), separated by commas, from 1; later options win.
+
+--unordered matches lines without their separators (not with --blanks).
 --layout compares a fixed-layout report (lines 10-12 and 16-18 are 3x3 matrices) with
 relative tolerance 1e-5 unless directives say otherwise.
 
 Each difference is printed with its line in each file (as the files number their lines), the
 field's position, both values and, for numbers, the absolute and relative difference; then a
-summary. "-" reads the standard input. --report FILE writes the report file (its format is the
-library's "dbgfile.dat"), emptied first.
+summary. "-" reads the standard input (through a temporary copy that never outlives the run).
+--report FILE writes the report file (its format is the library's "dbgfile.dat"), emptied when
+first written; a FILE that is one of the inputs is refused.
 
 Exit status: 0 same, 1 different, 2 bad usage, a file that cannot be read, or output that
-cannot be written.)";
+cannot be written (a closed pipe too).)";
 
-// A tolerance: a finite number, not negative.
+// A tolerance: a finite number, not negative, read to the nearest double as the files' numbers
+// are (a read through long double would round twice).
+bool read_tolerance(const std::string& text, double* value) {
+  return tolerance_parse_number(text.c_str(), value) && *value >= 0;
+}
+
+// Field ranges "3", "2-5", "4-" (to the end of the line), separated by commas: false when
+// malformed.
+bool read_fields(const std::string& text, std::vector<TolcmpFieldRule>* rules, int skip,
+                 double abs_eps = NAN, double rel_eps = NAN) {
+  size_t at = 0;
+  do {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string range = text.substr(at, comma - at);
+    const char* p = range.c_str();
+    auto number = [&p](int* value) {
+      if (!std::isdigit((unsigned char)*p)) return false;
+      char* end;
+      const long n = std::strtol(p, &end, 10);
+      p = end;
+      *value = (int)std::min(n, 1000000000L);
+      return n >= 1;
+    };
+    TolcmpFieldRule rule{0, 0, skip, abs_eps, rel_eps};
+    if (!number(&rule.first)) return false;
+    rule.last = rule.first;
+    if (*p == '-' && *++p == 0)
+      rule.last = 0;  // to the end of the line
+    else if (p != range.c_str() + range.size() && (!number(&rule.last) || rule.last < rule.first))
+      return false;
+    if (*p) return false;
+    rules->push_back(rule);
+    at = comma + 1;
+  } while (at <= text.size());
+  return true;
+}
+
+// "EPS" or "EPS:FIELDS": the tolerance for the whole line, or a rule for those fields (`rules`
+// null: only checked).
+bool read_tolerance_option(const std::string& text, bool relative, double* value,
+                           std::vector<TolcmpFieldRule>* rules) {
+  const size_t colon = text.find(':');
+  double eps = 0;
+  if (!read_tolerance(text.substr(0, colon), &eps)) return false;
+  if (colon == std::string::npos) {
+    *value = eps;
+    return true;
+  }
+  std::vector<TolcmpFieldRule> scratch;
+  return read_fields(text.substr(colon + 1), rules ? rules : &scratch, -1, relative ? NAN : eps,
+                     relative ? eps : NAN);
+}
+
 struct ToleranceValidator : CLI::Validator {
-  ToleranceValidator() : CLI::Validator("EPS") {
+  ToleranceValidator() : CLI::Validator("EPS[:FIELDS]") {
     func_ = [](std::string& text) -> std::string {
       double value = 0;
-      if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value < 0)
-        return "tolerance must be a finite number >= 0: " + text;
-      return {};
+      return read_tolerance_option(text, false, &value, nullptr)
+                 ? std::string()
+                 : "tolerance must be a finite number >= 0: " + text + " (EPS, or EPS:FIELDS)";
+    };
+  }
+};
+
+struct FieldsValidator : CLI::Validator {
+  FieldsValidator() : CLI::Validator("FIELDS") {
+    func_ = [](std::string& text) -> std::string {
+      std::vector<TolcmpFieldRule> rules;
+      return read_fields(text, &rules, 1) ? std::string()
+                                          : "fields are N, N-M or N- separated by commas: " + text;
     };
   }
 };
@@ -79,17 +151,29 @@ void complain(const std::string& message) { std::fprintf(stderr, "tolcmp: %s\n",
 // ---- Inputs ----------------------------------------------------------------------------
 
 // A copy of the standard input in a temporary file, for the comparison, which opens its files by
-// name. Removed again at the end of the run.
+// name. The copy never outlives the run, however the run ends: on Linux its name is removed as
+// soon as it is created and the comparison reads it through /proc/self/fd; on Windows it is
+// created to be deleted when its last handle closes, which the system does at any exit.
 struct Spool {
-  std::string path;
+  std::string path;  // the name the comparison opens
+  int fd = -1;
+  bool named = false;  // Linux without /proc: the name stays until the end of the run
   ~Spool() {
-    if (!path.empty()) std::remove(path.c_str());
+    if (fd >= 0) close_fd(fd);
+    if (named) std::remove(path.c_str());
+  }
+  static void close_fd(int fd) {
+#ifdef _WIN32
+    _close(fd);
+#else
+    close(fd);
+#endif
   }
 };
 
-// Creates a new file in `folder` for writing, never one that exists (a name planted in a shared
-// temporary folder, a link among them, is passed over): its stream and path, or null.
-FILE* create_new(const std::filesystem::path& folder, std::string* path) {
+// Creates a new file in `folder` for reading and writing, never one that exists (a name planted
+// in a shared temporary folder, a link among them, is passed over): its descriptor, or -1.
+int create_new(const std::filesystem::path& folder, std::string* path) {
 #ifdef _WIN32
   const long pid = (long)_getpid();
 #else
@@ -98,17 +182,24 @@ FILE* create_new(const std::filesystem::path& folder, std::string* path) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     *path = (folder / ("tolcmp-" + std::to_string(pid) + "-" + std::to_string(attempt))).string();
 #ifdef _WIN32
-    const int fd =
-        _open(path->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd >= 0) return _fdopen(fd, "wb");
+    const int fd = _open(path->c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_TEMPORARY,
+                         _S_IREAD | _S_IWRITE);
 #else
-    const int fd = open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) return fdopen(fd, "wb");
+    const int fd = open(path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      // Read through the descriptor's own name from now on, when the system has one.
+      const std::string by_fd = "/proc/self/fd/" + std::to_string(fd);
+      struct stat own, named;
+      if (stat(by_fd.c_str(), &named) == 0 && fstat(fd, &own) == 0 && own.st_ino == named.st_ino &&
+          own.st_dev == named.st_dev && unlink(path->c_str()) == 0)
+        *path = by_fd;
+    }
 #endif
+    if (fd >= 0) return fd;
     if (errno != EEXIST) break;
   }
   path->clear();
-  return nullptr;
+  return -1;
 }
 
 // Copies `from` into a new temporary file: "" or why not.
@@ -116,19 +207,62 @@ std::string spool(FILE* from, const std::string& shown, Spool* copy) {
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
   if (error) return "no temporary folder: " + error.message();
-  FILE* to = create_new(folder, &copy->path);
-  if (!to)
+  copy->fd = create_new(folder, &copy->path);
+#ifndef _WIN32
+  copy->named = copy->fd >= 0 && copy->path.rfind("/proc/", 0) != 0;
+#endif
+  if (copy->fd < 0)
     return "cannot write a temporary file in " + folder.string() + ": " + std::strerror(errno);
   char buffer[1 << 16];
   size_t got;
   bool wrote = true;
-  while ((got = std::fread(buffer, 1, sizeof buffer, from)) > 0)
-    wrote = wrote && std::fwrite(buffer, 1, got, to) == got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, from)) > 0) {
+    for (size_t done = 0; wrote && done < got;) {
+#ifdef _WIN32
+      const int put = _write(copy->fd, buffer + done, (unsigned)(got - done));
+#else
+      const ssize_t put = write(copy->fd, buffer + done, got - done);
+      if (put < 0 && errno == EINTR) continue;
+#endif
+      wrote = put > 0;
+      if (wrote) done += (size_t)put;
+    }
+  }
   const int read_error = std::ferror(from) ? errno : 0;
-  wrote = std::fclose(to) == 0 && wrote;
   if (read_error) return "cannot read " + shown + ": " + std::strerror(read_error);
-  if (!wrote) return "cannot write " + copy->path + ": " + std::strerror(errno);
+  if (!wrote)
+    return "cannot write a temporary file in " + folder.string() + ": " + std::strerror(errno);
   return {};
+}
+
+// Where a file lies: device and inode, on Windows the volume and the file index. The standard
+// input for "-". False when the file does not exist or has no such identity (a pipe on Windows).
+struct FileId {
+  unsigned long long device = 0, index = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+bool file_id(const std::string& name, FileId* id) {
+#ifdef _WIN32
+  HANDLE handle =
+      name == "-"
+          ? (HANDLE)_get_osfhandle(0)
+          : CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  if (name != "-") CloseHandle(handle);
+  if (!known) return false;
+  id->device = info.dwVolumeSerialNumber;
+  id->index = ((unsigned long long)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+#else
+  struct stat st;
+  if ((name == "-" ? fstat(0, &st) : stat(name.c_str(), &st)) != 0) return false;
+  id->device = (unsigned long long)st.st_dev;
+  id->index = (unsigned long long)st.st_ino;
+#endif
+  return true;
 }
 
 // ---- Output ----------------------------------------------------------------------------
@@ -157,14 +291,33 @@ bool colour_wanted(const std::string& when) {
 
 std::string line_of(int64_t line) { return line ? std::to_string(line) : std::string("-"); }
 
+// The length of the UTF-8 sequence at `s` (at most `left` bytes), 0 when it is none: no overlong
+// form, no surrogate, nothing beyond U+10FFFF.
+int utf8_length(const unsigned char* s, int left) {
+  const int n = s[0] < 0xc2 ? 0 : s[0] < 0xe0 ? 2 : s[0] < 0xf0 ? 3 : s[0] < 0xf5 ? 4 : 0;
+  if (n == 0 || n > left) return 0;
+  for (int i = 1; i < n; ++i)
+    if ((s[i] & 0xc0) != 0x80) return 0;
+  if (n == 3 && ((s[0] == 0xe0 && s[1] < 0xa0) || (s[0] == 0xed && s[1] >= 0xa0))) return 0;
+  if (n == 4 && ((s[0] == 0xf0 && s[1] < 0x90) || (s[0] == 0xf4 && s[1] >= 0x90))) return 0;
+  return n;
+}
+
+// A JSON string: UTF-8 as it is; a byte that is not part of UTF-8 as the character of the same
+// number (\u00XX, its Latin-1 reading); quotes, backslashes and control characters escaped.
 std::string json_string(const char* text, int length) {
   std::string out = "\"";
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   for (int i = 0; i < length; ++i) {
-    const unsigned char c = (unsigned char)text[i];
-    if (c == '"' || c == '\\') {
+    const unsigned char c = bytes[i];
+    const int sequence = c >= 0x80 ? utf8_length(bytes + i, length - i) : 0;
+    if (sequence) {
+      out.append(text + i, (size_t)sequence);
+      i += sequence - 1;
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += (char)c;
-    } else if (c < 0x20 || c >= 0x7f) {  // bytes beyond ASCII read as Latin-1
+    } else if (c < 0x20 || c >= 0x80) {
       const char hex[] = "0123456789abcdef";
       out += "\\u00";
       out += hex[c >> 4];
@@ -180,6 +333,19 @@ std::string json_number(double value) {
   if (!std::isfinite(value)) return "null";
   char text[40];
   return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+// A field's value: an integer exactly as written (without "+" and leading zeros, beyond 2^53
+// too), any other number as its double.
+std::string json_value(const char* text, int length, double value) {
+  int i = length > 0 && (text[0] == '+' || text[0] == '-');
+  const bool negative = i && text[0] == '-';
+  if (i == length) return json_number(value);
+  for (int k = i; k < length; ++k)
+    if (text[k] < '0' || text[k] > '9') return json_number(value);
+  while (i < length - 1 && text[i] == '0') ++i;
+  const std::string digits(text + i, (size_t)(length - i));
+  return (negative && digits != "0" ? "-" : "") + digits;
 }
 
 std::string json_line(int64_t line) { return line ? std::to_string(line) : std::string("null"); }
@@ -234,7 +400,8 @@ struct Printer {
           ",\"text1\":" + json_string(d.text[0], d.length[0]) +
           ",\"text2\":" + json_string(d.text[1], d.length[1]);
       if (d.numeric)
-        out += ",\"value1\":" + json_number(d.value[0]) + ",\"value2\":" + json_number(d.value[1]) +
+        out += ",\"value1\":" + json_value(d.text[0], d.length[0], d.value[0]) +
+               ",\"value2\":" + json_value(d.text[1], d.length[1], d.value[1]) +
                ",\"abs\":" + json_number(d.abs_diff) + ",\"rel\":" + json_number(d.rel_diff);
       std::printf("%s}\n", out.c_str());
     } else if (style == Style::Text) {
@@ -328,6 +495,7 @@ struct Settings {
   int console = tolerance_console_set(0);
   int report = tolerance_report_on(0);
   ~Settings() {
+    tolerance_fields_set(nullptr, 0);
     tolerance_observer_set(nullptr);
     tolerance_report_names_set(nullptr, nullptr);
     tolerance_report_file_set(nullptr);
@@ -335,11 +503,6 @@ struct Settings {
     tolerance_console_set(console);
   }
 };
-
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
-}
 
 }  // namespace
 
@@ -349,17 +512,30 @@ int tolcmp_main(int argc, char** argv) {
   app.footer(kRules);
   app.set_version_flag("--version", "tolcmp " KEL_VERSION);
   std::string files[2], report, color = "auto";
-  double abs_eps = 1e-6, rel_eps = 1e-5;
+  std::vector<std::string> abs_texts{"1e-6"}, rel_texts{"1e-5"};
+  std::string fields, skip_fields;
   bool blanks = false, loose = false, unordered = false, layout = false;
   bool quiet = false, brief = false, json = false;
   app.add_option("FILE1", files[0], "First file (- for the standard input)")->required();
   app.add_option("FILE2", files[1], "Second file (- for the standard input)")->required();
-  auto* abs_option = app.add_option("-a,--abs", abs_eps, "Absolute tolerance")
-                         ->capture_default_str()
-                         ->check(ToleranceValidator());
-  auto* rel_option = app.add_option("-r,--rel", rel_eps, "Relative tolerance")
-                         ->capture_default_str()
-                         ->check(ToleranceValidator());
+  auto* abs_option =
+      app.add_option("-a,--abs", abs_texts,
+                     "Absolute tolerance; EPS:FIELDS sets it for those fields (repeatable)")
+          ->capture_default_str()
+          ->check(ToleranceValidator())
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  auto* rel_option =
+      app.add_option("-r,--rel", rel_texts,
+                     "Relative tolerance; EPS:FIELDS sets it for those fields (repeatable)")
+          ->capture_default_str()
+          ->check(ToleranceValidator())
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  auto* fields_option =
+      app.add_option("--fields", fields, "Compare only these fields: N, N-M, N- (comma-separated)")
+          ->check(FieldsValidator());
+  auto* skip_option =
+      app.add_option("--skip-fields", skip_fields, "Do not compare these fields (as --fields)")
+          ->check(FieldsValidator());
   auto* blanks_flag =
       app.add_flag("--blanks", blanks, "The separators before each field must agree too");
   auto* loose_flag =
@@ -377,7 +553,10 @@ int tolcmp_main(int argc, char** argv) {
   app.add_option("--color", color, "Colour the differences: auto (on a terminal), always, never")
       ->check(CLI::IsMember({"auto", "always", "never"}))
       ->capture_default_str();
-  layout_flag->excludes(abs_option, rel_option, blanks_flag, loose_flag, unordered_flag);
+  layout_flag->excludes(abs_option, rel_option, blanks_flag, loose_flag, unordered_flag,
+                        fields_option, skip_option);
+  // The unordered comparison matches lines without their separators.
+  blanks_flag->excludes(unordered_flag);
   quiet_flag->excludes(brief_flag, json_flag);
   brief_flag->excludes(json_flag);
   try {
@@ -392,9 +571,41 @@ int tolcmp_main(int argc, char** argv) {
     return kExitTrouble;
   }
 
+  // The tolerances of whole lines (the last one given), and the rules for fields: which are
+  // compared, then their own tolerances, later rules over earlier ones.
+  double abs_eps = 1e-6, rel_eps = 1e-5;
+  std::vector<TolcmpFieldRule> rules;
+  if (!fields.empty()) {
+    rules.push_back(TolcmpFieldRule{1, 0, 1, NAN, NAN});
+    read_fields(fields, &rules, 0);
+  }
+  if (!skip_fields.empty()) read_fields(skip_fields, &rules, 1);
+  for (const std::string& text : abs_texts) read_tolerance_option(text, false, &abs_eps, &rules);
+  for (const std::string& text : rel_texts) read_tolerance_option(text, true, &rel_eps, &rules);
   if (files[0] == "-" && files[1] == "-") {
     complain("only one of the files can be the standard input");
     return kExitTrouble;
+  }
+  // The report must not be an input, however the input is named (a link, /dev/fd, "-"); it is
+  // not opened before the inputs are.
+  FileId report_id;
+  if (!report.empty() && file_id(report, &report_id)) {
+    for (const std::string& name : files) {
+      FileId input_id;
+      if (file_id(name, &input_id) && input_id == report_id) {
+        complain("the report " + report + " would overwrite the input " +
+                 (name == "-" ? std::string("(standard input)") : name));
+        return kExitTrouble;
+      }
+    }
+  }
+  if (!report.empty()) {
+    const std::filesystem::path folder = std::filesystem::path(report).parent_path();
+    std::error_code error;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+      complain("cannot write the report " + report + ": no folder " + folder.string());
+      return kExitTrouble;
+    }
   }
   Printer printer;
   printer.style = quiet ? Style::Quiet : brief ? Style::Brief : json ? Style::Json : Style::Text;
@@ -423,24 +634,17 @@ int tolcmp_main(int argc, char** argv) {
 
   Settings settings;
   if (!report.empty()) {
-    for (const std::string& name : files) {
-      if (name != "-" && same_file(report, name)) {
-        complain("the report " + report + " would overwrite the input " + name);
-        return kExitTrouble;
-      }
-    }
-    FILE* emptied = std::fopen(report.c_str(), "wb");
-    if (!emptied || std::fclose(emptied) != 0) {
-      complain("cannot write the report " + report + ": " + std::strerror(errno));
-      return kExitTrouble;
-    }
     if (!tolerance_report_file_set(report.c_str())) {
       complain("cannot keep the report name " + report);
       return kExitTrouble;
     }
-    tolerance_report_on(1);
+    tolerance_report_on(TOLCMP_REPORT_FRESH);  // emptied when first written, after the inputs
   }
   tolerance_report_names_set(printer.names[0].c_str(), printer.names[1].c_str());
+  if (!tolerance_fields_set(rules.data(), (int)rules.size())) {
+    complain("out of memory");
+    return kExitTrouble;
+  }
   const TolcmpObserver observer{on_difference, on_summary, &printer};
   // Brief and quiet runs need no more than the verdict: no observer, no work beyond it.
   if (printer.style == Style::Text || printer.style == Style::Json)
@@ -460,8 +664,17 @@ int tolcmp_main(int argc, char** argv) {
       complain("out of memory");
     else
       complain("cannot read " + files[file - 1] + ": " +
-               (error ? std::strerror(error) : "read error"));
+               (error == EFBIG ? "a line is longer than 1 GiB"
+                : error        ? std::strerror(error)
+                               : "read error"));
     return kExitTrouble;
+  }
+  if (!report.empty() && result == TOLCMP_SAME) {  // no difference written: the report is empty
+    FILE* emptied = std::fopen(report.c_str(), "wb");
+    if (!emptied || std::fclose(emptied) != 0) {
+      complain("cannot write the report " + report + ": " + std::strerror(errno));
+      return kExitTrouble;
+    }
   }
   printer.summary(result == TOLCMP_SAME);
   int status = result == TOLCMP_SAME ? kExitSame : kExitDifferent;
