@@ -178,8 +178,9 @@ class PrivateFolder {
  public:
   PrivateFolder() : previous_(fs::current_path()) {
     std::random_device device;
-    std::mt19937 random(device() ^ static_cast<unsigned>(
-                                       std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::mt19937 random(
+        device() ^
+        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
     for (int attempt = 0; attempt < 100; ++attempt) {
       path_ = fs::temp_directory_path() / ("mirax-view-" + std::to_string(random()));
       if (fs::create_directory(path_)) return;
@@ -243,7 +244,8 @@ std::string view_page(const Assembly& assembly, const ViewSource& source) {
 
   ordered_json data;
   data["title"] = path_to_utf8(path_from_utf8(source.model_file).filename());
-  data["listing"] = report ? ordered_json(text_to_utf8(report->listing, source.code_page)) : nullptr;
+  data["listing"] =
+      report ? ordered_json(text_to_utf8(report->listing, source.code_page)) : nullptr;
   data["reference"] = report && report->reference
                           ? ordered_json(text_to_utf8(*report->reference, source.code_page))
                           : nullptr;

@@ -1,0 +1,286 @@
+// mirax --view: the page's numbers against the report the module wrote, row by row; the page of a
+// run that presses nothing; names as text; and on Linux the page drawn by headless Chromium.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "child_output.h"
+#include "host/model.h"
+#include "host/text_files.h"
+#include "host/view.h"
+#include "platform/program.h"
+#include "step_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+const std::string kExamples = KEL_VIEW_EXAMPLES;
+const std::string kGearbox =
+    "--model " + kExamples + "/gearbox.json --name Mount_CS --reference HOUSING/Housing_Ref";
+
+int shell(const std::string& command) {
+#ifdef _WIN32
+  return std::system(("\"" + command + "\"").c_str());  // cmd /c keeps the inner quotes
+#else
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+}
+
+// mirax in the current folder; its output goes to out.txt and err.txt.
+int mirax(const std::string& args, const std::string& input = "") {
+  char program[1024];
+  EXPECT_GT(platform_program_path(program, sizeof program), 0u);
+  const fs::path exe = fs::path(program).parent_path() / KEL_VIEW_BUILD_ROOT_REL /
+#ifdef _WIN32
+                       "mirax.exe";
+  const std::string no_input = "NUL";
+#else
+                       "mirax";
+  const std::string no_input = "/dev/null";
+#endif
+  return shell("\"" + exe.string() + "\" " + args + " < " + (input.empty() ? no_input : input) +
+               " > out.txt 2> err.txt");
+}
+
+// The page's data: the JSON text, and parsed.
+std::string data_text(const std::string& page) {
+  const std::string open = "<script type=\"application/json\" id=\"report-data\">";
+  const size_t at = page.find(open), end = page.find("</script>", at);
+  return at == std::string::npos ? "" : page.substr(at + open.size(), end - at - open.size());
+}
+json page_data(const std::string& file) {
+  return json::parse(data_text(testsupport::read_file(file)), nullptr, false);
+}
+
+// The tree as level, model name and numbers per node (model numbers follow each loader's order).
+json named_nodes(const json& data) {
+  json nodes = json::array();
+  for (const json& n : data["nodes"])
+    nodes.push_back({n[0], data["models"][n[1].get<size_t>()][0], n[2]});
+  return nodes;
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+// The report's component rows as words: level, name, kind, then the numbers or twelve "N/A".
+std::vector<std::vector<std::string>> report_rows(const std::string& report) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(report);
+  bool listing = false;
+  for (std::string line; std::getline(in, line);) {
+    if (listing && !words(line).empty()) rows.push_back(words(line));
+    listing = listing || line.starts_with("Lebel Name");
+  }
+  return rows;
+}
+
+// Every row of the report reaches the page: level, name and kind, and the numbers as written.
+// Returns the number of csys listed.
+size_t expect_rows_match(const json& data, const std::string& report) {
+  const auto rows = report_rows(report);
+  size_t numbers = 0;
+  EXPECT_EQ(data["nodes"].size(), rows.size() + 1);
+  for (size_t i = 0; i < rows.size() && i + 1 < data["nodes"].size(); ++i) {
+    const json& node = data["nodes"][i + 1];
+    const json& model = data["models"][node[1].get<size_t>()];
+    std::vector<std::string> row{std::to_string(node[0].get<int>()), model[0], model[1]};
+    for (const std::string& w : words(node[2])) row.push_back(w);
+    if (row.size() == 3) row.resize(15, "N/A");
+    if (i + 1 == rows.size() && rows[i].size() == 3) row.resize(3);  // the last row ends bare
+    EXPECT_EQ(row, rows[i]) << "row " << i + 1;
+    if (row.size() > 3 && row[3] != "N/A") numbers += row.size() - 3;
+  }
+  EXPECT_EQ(numbers % 12, 0u);
+  EXPECT_EQ(data["triads"], numbers / 12);
+  return numbers / 12;
+}
+
+TEST(View, ThePageCarriesTheReportRowByRow) {
+  struct Case {
+    const char* folder;
+    std::string args;
+    size_t triads;
+  };
+  const Case cases[] = {
+      {"gearbox", kGearbox, 8},
+      {"deep", "--model " + kExamples + "/deep.json --name DATUM --reference LEVEL1/LEVEL2/RefSub",
+       6},
+      {"two_in_a_row", "--model " + kExamples + "/mixed_case.json --name pin_CS --reference " +
+                           "Arm_Asm/pIN_cS", 4},
+      {"no_match", "--model " + kExamples + "/no_match.json --name anchor --reference " +
+                       "SPACER[2]/Centre", 2},
+      {"no_reference", "--model " + kExamples + "/layout.json --name cs0 --no-reference", 3},
+      {"single_part", "--model " + kExamples + "/single_part.json --name cs --reference CS", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    fs::create_directory(c.folder);
+    const fs::path page = fs::absolute(fs::path(c.folder) / "page.html");
+    ASSERT_EQ(mirax(c.args + " --dir " + c.folder + " --view " + page.string()), 0)
+        << testsupport::read_file("err.txt");
+    const std::string report = testsupport::read_text(std::string(c.folder) + "/csyspos.txt");
+    const size_t triads = expect_rows_match(page_data(page.string()), report);
+    EXPECT_EQ(triads, c.triads);
+  }
+  // The same page on every platform: the bytes mirax wrote are those of the page made here from
+  // the same report (no text-mode line ends), and the data are those a Linux run wrote.
+  const std::string page = testsupport::read_file("gearbox/page.html");
+  const auto assembly = mirax::load_assembly(kExamples + "/gearbox.json");
+  const mirax::ViewSource source{
+      kExamples + "/gearbox.json",
+      mirax::parse_report(testsupport::read_file("gearbox/csyspos.txt")), "",
+      mirax::session_code_page()};
+  EXPECT_EQ(page, mirax::view_page(assembly, source));
+  EXPECT_EQ(page.find('\r'), std::string::npos);
+  EXPECT_EQ(data_text(page) + "\n",
+            testsupport::read_text(std::string(KEL_VIEW_SOURCE) + "/expected/gearbox_data.json"));
+}
+
+// With --export-model nothing is pressed: mirax presses on its own, in a folder of its own, and
+// draws the same numbers; a STEP model the same as its JSON export.
+TEST(View, ARunThatPressesNothingDrawsTheSameReport) {
+  ASSERT_EQ(mirax(kGearbox + " --view pressed.html"), 0);
+  fs::create_directory("export");
+  ASSERT_EQ(mirax(kGearbox + " --export-model export/g.json --view export/page.html"), 0)
+      << testsupport::read_file("err.txt");
+  EXPECT_EQ(testsupport::read_file("export/page.html"), testsupport::read_file("pressed.html"));
+  EXPECT_TRUE(fs::exists("export/g.json"));
+  for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
+    EXPECT_FALSE(entry.path().filename().string().starts_with("mirax-view-")) << entry.path();
+  ASSERT_EQ(mirax("--model export/g.json --view unnamed.html --export-model again.json"), 0);
+  EXPECT_EQ(page_data("unnamed.html")["note"], "No csys name was given (--name): the tree only.");
+#ifdef KEL_VIEW_STEP
+  stepgen::Writer w(false);
+  const int pin = w.product("PIN", {{"mount", stepgen::turned({0, 0, 1}, 90, {0, 1, 0})}});
+  const int top = w.product("TOP", {});
+  for (int i = 0; i < 3; ++i) w.use(top, pin, stepgen::turned({1, 0, 1}, 30.0 * i, {5.0 * i, 1, 2}));
+  w.save("a.step");
+  const std::string answers = " --name mount --no-reference";
+  ASSERT_EQ(mirax("--model a.step --export-model a.json --view step.html" + answers), 0);
+  ASSERT_EQ(mirax("--model a.json --view json.html" + answers), 0);
+  const json step = page_data("step.html");
+  EXPECT_EQ(step["triads"], 3);
+  EXPECT_EQ(named_nodes(step), named_nodes(page_data("json.html")));
+  EXPECT_EQ(expect_rows_match(step, testsupport::read_text("csyspos.txt")), 3u);
+#endif
+}
+
+// Names reach the page as text; a name that matches no csys still gives the tree.
+const char kOddNames[] = R"({"top": "ASM", "models": {
+  "ASM": {"type": "assembly", "components": [
+    {"model": "<b id=\"inj\">&\"Zahnräder'", "origin": [1, 2, 3], "x": [1, 0, 0], "y": [0, 1, 0]},
+    {"model": "Ünïcödé", "origin": [0, 0, 0], "x": [0, 1, 0], "y": [-1, 0, 0]}]},
+  "<b id=\"inj\">&\"Zahnräder'": {"type": "part", "csys": [
+    {"name": "<i>&\"ü'", "origin": [0, 0, 0], "x": [1, 0, 0], "y": [0, 1, 0]}]},
+  "Ünïcödé": {"type": "part"}}})";
+
+TEST(View, NamesAreTextAndAMissingCsysStillGivesTheTree) {
+  std::ofstream("odd.json", std::ios::binary) << kOddNames;
+  std::ofstream("answers.txt", std::ios::binary) << "<i>&\"\xC3\xBC'\n\n";
+  ASSERT_EQ(mirax("--model odd.json --view odd.html", "answers.txt"), 0)
+      << testsupport::read_file("err.txt");
+  const std::string page = testsupport::read_file("odd.html");
+  EXPECT_EQ(page.find("<b id"), std::string::npos);
+  EXPECT_EQ(page.find("<i>&"), std::string::npos);
+  const json data = page_data("odd.html");
+  EXPECT_EQ(data["models"][0][0], "<b id=\"inj\">&\"Zahnr\xC3\xA4" "der'");
+  EXPECT_EQ(data["listing"], "<i>&\"\xC3\xBC'");
+  EXPECT_EQ(data["triads"], 1);
+  ASSERT_EQ(mirax("--model odd.json --name nothing_here --no-reference --view none.html"), 0);
+  const json none = page_data("none.html");
+  EXPECT_EQ(none["nodes"].size(), 3u);
+  EXPECT_EQ(none["triads"], 0);
+  EXPECT_EQ(none["note"], "No csys named \"nothing_here\" in this model: the tree only.");
+}
+
+#ifdef KEL_VIEW_CHROMIUM
+// Headless Chromium opens the page from its file (software WebGL) and prints the DOM as drawn,
+// or takes a screenshot.
+std::string chromium(const std::string& what, const fs::path& page, const std::string& hash = "") {
+  static int profile = 0;
+  const std::string command =
+      std::string("timeout 180 ") + KEL_VIEW_CHROMIUM +
+      " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+      " --disable-background-networking --disable-component-update --disable-sync"
+      " --use-angle=swiftshader --enable-unsafe-swiftshader --window-size=1000,650"
+      " --user-data-dir=" + (fs::current_path() / ("profile" + std::to_string(++profile))).string() +
+      " " + what + " \"file://" + fs::absolute(page).string() + hash + "\" > dom.html 2> chrome.txt";
+  EXPECT_EQ(shell(command), 0) << KEL_VIEW_CHROMIUM << " (scripts/setup installs chromium): "
+                               << testsupport::read_file("chrome.txt");
+  return testsupport::read_file("dom.html");
+}
+
+TEST(View, ChromiumDrawsEveryCsysOfTheReport) {
+  ASSERT_EQ(mirax(kGearbox + " --view gear.html"), 0);
+  const std::string report = testsupport::read_text("csyspos.txt");
+  const size_t triads = expect_rows_match(page_data("gear.html"), report);
+  // Node 5 is the pinion: chosen as a click would, its row shows as written in the report.
+  const std::string dom = chromium("--dump-dom", "gear.html", "#node=5");
+  EXPECT_NE(dom.find("data-ready=\"" + std::to_string(triads) + "\""), std::string::npos) << dom;
+  EXPECT_NE(dom.find("data-selected-triads=\"1\""), std::string::npos);
+  EXPECT_NE(dom.find("class=\"line selected\" data-node=\"5\""), std::string::npos);
+  const size_t row = report.find("2 PINION_Z17 PART ");
+  ASSERT_NE(row, std::string::npos);
+  EXPECT_NE(dom.find(report.substr(row, report.find(" \n", row) - row)), std::string::npos);
+  chromium("--screenshot=" + (fs::current_path() / "shot.png").string(), "gear.html");
+  shell(std::string(KEL_VIEW_PYTHON) + " " + KEL_VIEW_SOURCE + "/png_colours.py shot.png > rgb.txt");
+  std::istringstream counts(testsupport::read_file("rgb.txt"));
+  std::string colour;
+  int pixels = 0;
+  for (const char* want : {"red", "green", "blue"}) {
+    counts >> colour >> pixels;
+    EXPECT_EQ(colour, want) << testsupport::read_file("rgb.txt");
+    EXPECT_GT(pixels, 200) << colour;
+  }
+
+  // Names as text in the drawn page, not markup.
+  std::ofstream("odd.json", std::ios::binary) << kOddNames;
+  std::ofstream("answers.txt", std::ios::binary) << "<i>&\"\xC3\xBC'\n\n";
+  ASSERT_EQ(mirax("--model odd.json --view odd.html", "answers.txt"), 0);
+  const std::string odd = chromium("--dump-dom", "odd.html");
+  EXPECT_NE(odd.find("data-ready=\"1\""), std::string::npos);
+  EXPECT_NE(odd.find("&lt;b id=\"inj\"&gt;&amp;\"Zahnr\xC3\xA4" "der'"), std::string::npos);
+  EXPECT_EQ(odd.find("<b id"), std::string::npos);
+}
+
+// 10,000 csys in one drawing (instanced), in a page under 10 MB.
+TEST(View, TenThousandCsysDrawInOnePageUnderTenMegabytes) {
+  json model = {{"top", "PLANT"}, {"models", json::object()}};
+  const json axes = {{"x", {1, 0, 0}}, {"y", {0, 1, 0}}};
+  json mount = {{"name", "mount"}, {"origin", {0, 0, 1}}};
+  mount.update(axes);
+  model["models"]["PIN"] = {{"type", "part"}, {"csys", {mount}}};
+  for (int s = 0; s < 100; ++s) {
+    json sub = {{"type", "assembly"}, {"csys", {mount}}, {"components", json::array()}};
+    for (int i = 0; i < 99; ++i) {
+      json use = {{"model", "PIN"}, {"origin", {2 * i, s, 0}}};
+      use.update(axes);
+      sub["components"].push_back(use);
+    }
+    model["models"]["SUB" + std::to_string(s)] = sub;
+    json use = {{"model", "SUB" + std::to_string(s)}, {"origin", {0, 0, 10 * s}}};
+    use.update(axes);
+    model["models"]["PLANT"]["components"].push_back(use);
+  }
+  model["models"]["PLANT"]["type"] = "assembly";
+  std::ofstream("plant.json") << model.dump();
+  ASSERT_EQ(mirax("--model plant.json --name mount --no-reference --view plant.html"), 0);
+  EXPECT_LT(fs::file_size("plant.html"), 10u << 20);
+  EXPECT_EQ(page_data("plant.html")["triads"], 10000);
+  EXPECT_NE(chromium("--dump-dom", "plant.html").find("data-ready=\"10000\""), std::string::npos);
+}
+#endif
+
+}  // namespace
