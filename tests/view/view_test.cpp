@@ -117,10 +117,12 @@ TEST(View, ThePageCarriesTheReportRowByRow) {
       {"gearbox", kGearbox, 8},
       {"deep", "--model " + kExamples + "/deep.json --name DATUM --reference LEVEL1/LEVEL2/RefSub",
        6},
-      {"two_in_a_row", "--model " + kExamples + "/mixed_case.json --name pin_CS --reference " +
-                           "Arm_Asm/pIN_cS", 4},
-      {"no_match", "--model " + kExamples + "/no_match.json --name anchor --reference " +
-                       "SPACER[2]/Centre", 2},
+      {"two_in_a_row",
+       "--model " + kExamples + "/mixed_case.json --name pin_CS --reference " + "Arm_Asm/pIN_cS",
+       4},
+      {"no_match",
+       "--model " + kExamples + "/no_match.json --name anchor --reference " + "SPACER[2]/Centre",
+       2},
       {"no_reference", "--model " + kExamples + "/layout.json --name cs0 --no-reference", 3},
       {"single_part", "--model " + kExamples + "/single_part.json --name cs --reference CS", 0},
   };
@@ -138,10 +140,9 @@ TEST(View, ThePageCarriesTheReportRowByRow) {
   // the same report (no text-mode line ends), and the data are those a Linux run wrote.
   const std::string page = testsupport::read_file("gearbox/page.html");
   const auto assembly = mirax::load_assembly(kExamples + "/gearbox.json");
-  const mirax::ViewSource source{
-      kExamples + "/gearbox.json",
-      mirax::parse_report(testsupport::read_file("gearbox/csyspos.txt")), "",
-      mirax::session_code_page()};
+  const mirax::ViewSource source{kExamples + "/gearbox.json",
+                                 mirax::parse_report(testsupport::read_file("gearbox/csyspos.txt")),
+                                 "", mirax::session_code_page()};
   EXPECT_EQ(page, mirax::view_page(assembly, source));
   EXPECT_EQ(page.find('\r'), std::string::npos);
   EXPECT_EQ(data_text(page) + "\n",
@@ -165,7 +166,8 @@ TEST(View, ARunThatPressesNothingDrawsTheSameReport) {
   stepgen::Writer w(false);
   const int pin = w.product("PIN", {{"mount", stepgen::turned({0, 0, 1}, 90, {0, 1, 0})}});
   const int top = w.product("TOP", {});
-  for (int i = 0; i < 3; ++i) w.use(top, pin, stepgen::turned({1, 0, 1}, 30.0 * i, {5.0 * i, 1, 2}));
+  for (int i = 0; i < 3; ++i)
+    w.use(top, pin, stepgen::turned({1, 0, 1}, 30.0 * i, {5.0 * i, 1, 2}));
   w.save("a.step");
   const std::string answers = " --name mount --no-reference";
   ASSERT_EQ(mirax("--model a.step --export-model a.json --view step.html" + answers), 0);
@@ -195,7 +197,9 @@ TEST(View, NamesAreTextAndAMissingCsysStillGivesTheTree) {
   EXPECT_EQ(page.find("<b id"), std::string::npos);
   EXPECT_EQ(page.find("<i>&"), std::string::npos);
   const json data = page_data("odd.html");
-  EXPECT_EQ(data["models"][0][0], "<b id=\"inj\">&\"Zahnr\xC3\xA4" "der'");
+  EXPECT_EQ(data["models"][0][0],
+            "<b id=\"inj\">&\"Zahnr\xC3\xA4"
+            "der'");
   EXPECT_EQ(data["listing"], "<i>&\"\xC3\xBC'");
   EXPECT_EQ(data["triads"], 1);
   ASSERT_EQ(mirax("--model odd.json --name nothing_here --no-reference --view none.html"), 0);
@@ -215,8 +219,9 @@ std::string chromium(const std::string& what, const fs::path& page, const std::s
       " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
       " --disable-background-networking --disable-component-update --disable-sync"
       " --use-angle=swiftshader --enable-unsafe-swiftshader --window-size=1000,650"
-      " --user-data-dir=" + (fs::current_path() / ("profile" + std::to_string(++profile))).string() +
-      " " + what + " \"file://" + fs::absolute(page).string() + hash + "\" > dom.html 2> chrome.txt";
+      " --user-data-dir=" +
+      (fs::current_path() / ("profile" + std::to_string(++profile))).string() + " " + what +
+      " \"file://" + fs::absolute(page).string() + hash + "\" > dom.html 2> chrome.txt";
   EXPECT_EQ(shell(command), 0) << KEL_VIEW_CHROMIUM << " (scripts/setup installs chromium): "
                                << testsupport::read_file("chrome.txt");
   return testsupport::read_file("dom.html");
@@ -235,7 +240,8 @@ TEST(View, ChromiumDrawsEveryCsysOfTheReport) {
   ASSERT_NE(row, std::string::npos);
   EXPECT_NE(dom.find(report.substr(row, report.find(" \n", row) - row)), std::string::npos);
   chromium("--screenshot=" + (fs::current_path() / "shot.png").string(), "gear.html");
-  shell(std::string(KEL_VIEW_PYTHON) + " " + KEL_VIEW_SOURCE + "/png_colours.py shot.png > rgb.txt");
+  shell(std::string(KEL_VIEW_PYTHON) + " " + KEL_VIEW_SOURCE +
+        "/png_colours.py shot.png > rgb.txt");
   std::istringstream counts(testsupport::read_file("rgb.txt"));
   std::string colour;
   int pixels = 0;
@@ -251,7 +257,9 @@ TEST(View, ChromiumDrawsEveryCsysOfTheReport) {
   ASSERT_EQ(mirax("--model odd.json --view odd.html", "answers.txt"), 0);
   const std::string odd = chromium("--dump-dom", "odd.html");
   EXPECT_NE(odd.find("data-ready=\"1\""), std::string::npos);
-  EXPECT_NE(odd.find("&lt;b id=\"inj\"&gt;&amp;\"Zahnr\xC3\xA4" "der'"), std::string::npos);
+  EXPECT_NE(odd.find("&lt;b id=\"inj\"&gt;&amp;\"Zahnr\xC3\xA4"
+                     "der'"),
+            std::string::npos);
   EXPECT_EQ(odd.find("<b id"), std::string::npos);
 }
 
