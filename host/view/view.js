@@ -114,7 +114,8 @@
   var pane = document.getElementById('view-pane');
   var renderer;
   try {
-    renderer = new THREE.WebGLRenderer({ canvas: canvas, antialias: true });
+    // Smoothed edges cost most where there is no graphics card: left off for large drawings.
+    renderer = new THREE.WebGLRenderer({ canvas: canvas, antialias: triads <= 2000 });
   } catch (e) {
     document.body.setAttribute('data-error', 'no WebGL: ' + e.message);
     document.body.setAttribute('data-ready', '0');
@@ -128,24 +129,26 @@
   var controls = new THREE.OrbitControls(camera, canvas);
   controls.screenSpacePanning = true;
 
-  // One triad: three slim bars from the origin along its axes, drawn for every csys at once.
+  // One triad: three slim bars from the origin along its axes, drawn for every csys at once. Each
+  // bar is a box of 8 corners drawn by index, so a triad costs 24 vertices.
   var bar = 0.045;
   var corners = [[0, -1, -1], [1, -1, -1], [1, 1, -1], [0, 1, -1],
                  [0, -1, 1], [1, -1, 1], [1, 1, 1], [0, 1, 1]];
   var faces = [0, 2, 1, 0, 3, 2, 4, 5, 6, 4, 6, 7, 0, 1, 5, 0, 5, 4,
                1, 2, 6, 1, 6, 5, 2, 3, 7, 2, 7, 6, 3, 0, 4, 3, 4, 7];
-  var position = [], axisId = [];
+  var position = [], axisId = [], index = [];
   for (a = 0; a < 3; ++a) {
-    faces.forEach(function (f) {
-      var c = corners[f];
+    corners.forEach(function (c) {
       position.push(c[0], c[1] * bar, c[2] * bar);
       axisId.push(a);
     });
+    faces.forEach(function (f) { index.push(8 * a + f); });
   }
   function triadGeometry(o, x, y, z, n) {
     var g = new THREE.InstancedBufferGeometry();
     g.setAttribute('position', new THREE.Float32BufferAttribute(position, 3));
     g.setAttribute('axisId', new THREE.Float32BufferAttribute(axisId, 1));
+    g.setIndex(index);
     g.setAttribute('iOrigin', new THREE.InstancedBufferAttribute(new Float32Array(o), 3));
     g.setAttribute('iX', new THREE.InstancedBufferAttribute(new Float32Array(x), 3));
     g.setAttribute('iY', new THREE.InstancedBufferAttribute(new Float32Array(y), 3));
@@ -196,7 +199,21 @@
   for (i = 0; i < triads; ++i) box.expandByPoint(p3.fromArray(origins, 3 * i));
   var sphere = box.getBoundingSphere(new THREE.Sphere());
   var radius = Math.max(sphere.radius, 1);
-  var baseSize = Math.max(radius / (2.5 * Math.cbrt(Math.max(triads, 1))), radius * 0.01);
+  // Triads as large as most of them stand apart (the median distance to the nearest other origin,
+  // from a sample), within limits set by the whole extent, so that crowds do not pile up.
+  var nearest = [], step = Math.max(1, Math.floor(triads / 200));
+  for (i = 0; i < triads; i += step) {
+    var best = Infinity;
+    for (var j = 0; j < triads; ++j) {
+      var dx = origins[3 * i] - origins[3 * j], dy = origins[3 * i + 1] - origins[3 * j + 1];
+      var dz = origins[3 * i + 2] - origins[3 * j + 2], d = dx * dx + dy * dy + dz * dz;
+      if (d > 0 && d < best) best = d;
+    }
+    if (best < Infinity) nearest.push(Math.sqrt(best));
+  }
+  nearest.sort(function (p, q) { return p - q; });
+  var spacing = nearest.length ? nearest[nearest.length >> 1] : radius;
+  var baseSize = Math.min(Math.max(0.7 * spacing, radius / 1000), radius / 5);
   var sizeInput = document.getElementById('size');
   function applySize() {
     var s = baseSize * Math.pow(2, Number(sizeInput.value));
@@ -328,13 +345,18 @@
     if (best >= 0) select(triadNode[best], false);
   });
 
+  // For scripts that drive the page (timing frames, selecting from outside).
+  window.csysView = { camera: camera, controls: controls, renderer: renderer, render: render,
+                      select: select };
+
   resize();
   applySize();
   fitAll();
   var pick = /^#node=(\d+)$/.exec(location.hash);
   if (pick && Number(pick[1]) < count) select(Number(pick[1]), false);
   render();
-  renderer.getContext().finish();
+  var gl = renderer.getContext();
+  gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, new Uint8Array(4));  // the frame is done
   // Time from the start of the page's loading to the first frame drawn.
   document.body.setAttribute('data-first-frame-ms', Math.round(performance.now()));
   document.body.setAttribute('data-ready', triads);
