@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
 """Prints "red N green N blue N": the pixels of an 8-bit RGB(A) PNG that are clearly each colour."""
-import struct
-import sys
-import zlib
+import struct, sys, zlib
 
 
 def rows(data):
@@ -34,10 +32,8 @@ def rows(data):
 counts = {"red": 0, "green": 0, "blue": 0}
 for row in rows(open(sys.argv[1], "rb").read()):
     for r, g, b in row:
-        if r > 200 and g < 60 and b < 60:
-            counts["red"] += 1
-        elif g > 150 and r < 60 and b < 60:
-            counts["green"] += 1
-        elif b > 200 and r < 60 and g < 60:
-            counts["blue"] += 1
+        for name, clear in (("red", r > 200 and g < 60 and b < 60),
+                            ("green", g > 150 and r < 60 and b < 60),
+                            ("blue", b > 200 and r < 60 and g < 60)):
+            counts[name] += clear
 print(" ".join(f"{k} {v}" for k, v in counts.items()))

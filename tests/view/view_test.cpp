@@ -1,7 +1,8 @@
-// mirax --view: the page's numbers against the report the module wrote, row by row; the page of a
-// run that presses nothing; names as text; and on Linux the page drawn by headless Chromium.
+// mirax --view: the page against the report, names as text, and (Linux) drawn by headless Chromium.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -10,9 +11,6 @@
 #include <vector>
 
 #include "child_output.h"
-#include "host/model.h"
-#include "host/text_files.h"
-#include "host/view.h"
 #include "platform/program.h"
 #include "step_writer.h"
 
@@ -24,29 +22,23 @@ const std::string kExamples = KEL_VIEW_EXAMPLES;
 const std::string kGearbox =
     "--model " + kExamples + "/gearbox.json --name Mount_CS --reference HOUSING/Housing_Ref";
 
-int shell(const std::string& command) {
 #ifdef _WIN32
-  return std::system(("\"" + command + "\"").c_str());  // cmd /c keeps the inner quotes
+const char *kMirax = "mirax.exe", *kNoInput = "NUL";
+int shell(const std::string& command) { return std::system(("\"" + command + "\"").c_str()); }
 #else
+const char *kMirax = "mirax", *kNoInput = "/dev/null";
+int shell(const std::string& command) {
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
 }
+#endif
 
 // mirax in the current folder; its output goes to out.txt and err.txt.
-int mirax(const std::string& args, const std::string& input = "") {
+int mirax(const std::string& args, const std::string& input = kNoInput) {
   char program[1024];
   EXPECT_GT(platform_program_path(program, sizeof program), 0u);
-  const fs::path exe = fs::path(program).parent_path() / KEL_VIEW_BUILD_ROOT_REL /
-#ifdef _WIN32
-                       "mirax.exe";
-  const std::string no_input = "NUL";
-#else
-                       "mirax";
-  const std::string no_input = "/dev/null";
-#endif
-  return shell("\"" + exe.string() + "\" " + args + " < " + (input.empty() ? no_input : input) +
-               " > out.txt 2> err.txt");
+  const fs::path exe = fs::path(program).parent_path() / KEL_VIEW_BUILD_ROOT_REL / kMirax;
+  return shell("\"" + exe.string() + "\" " + args + " < " + input + " > out.txt 2> err.txt");
 }
 
 // The page's data: the JSON text, and parsed.
@@ -94,48 +86,35 @@ size_t expect_rows_match(const json& data, const std::string& report) {
     EXPECT_EQ(row, rows[i]) << "row " << i + 1;
     if (row.size() > 3 && row[3] != "N/A") numbers += row.size() - 3;
   }
-  EXPECT_EQ(numbers % 12, 0u);
   EXPECT_EQ(data["triads"], numbers / 12);
   return numbers / 12;
 }
 
 TEST(View, ThePageCarriesTheReportRowByRow) {
   struct Case {
-    const char* folder;
-    std::string args;
+    const char *folder, *args;  // args: the model in examples/, the answers
     size_t triads;
   };
   const Case cases[] = {
-      {"gearbox", kGearbox, 8},
-      {"deep", "--model " + kExamples + "/deep.json --name DATUM --reference LEVEL1/LEVEL2/RefSub",
-       6},
-      {"two_in_a_row",
-       "--model " + kExamples + "/mixed_case.json --name pin_CS --reference " + "Arm_Asm/pIN_cS",
-       4},
-      {"no_match",
-       "--model " + kExamples + "/no_match.json --name anchor --reference " + "SPACER[2]/Centre",
-       2},
-      {"no_reference", "--model " + kExamples + "/layout.json --name cs0 --no-reference", 3},
-      {"single_part", "--model " + kExamples + "/single_part.json --name cs --reference CS", 0},
+      {"gearbox", "gearbox.json --name Mount_CS --reference HOUSING/Housing_Ref", 8},
+      {"deep", "deep.json --name DATUM --reference LEVEL1/LEVEL2/RefSub", 6},
+      {"two_in_a_row", "mixed_case.json --name pin_CS --reference Arm_Asm/pIN_cS", 4},
+      {"no_match", "no_match.json --name anchor --reference SPACER[2]/Centre", 2},
+      {"no_reference", "layout.json --name cs0 --no-reference", 3},
+      {"single_part", "single_part.json --name cs --reference CS", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.folder);
     fs::create_directory(c.folder);
-    const fs::path page = fs::absolute(fs::path(c.folder) / "page.html");
-    ASSERT_EQ(mirax(c.args + " --dir " + c.folder + " --view " + page.string()), 0)
-        << testsupport::read_file("err.txt");
+    const std::string page = fs::absolute(fs::path(c.folder) / "page.html").string();
+    const std::string args = "--model " + kExamples + "/" + c.args + " --dir " + c.folder;
+    ASSERT_EQ(mirax(args + " --view " + page), 0) << testsupport::read_file("err.txt");
     const std::string report = testsupport::read_text(std::string(c.folder) + "/csyspos.txt");
-    const size_t triads = expect_rows_match(page_data(page.string()), report);
-    EXPECT_EQ(triads, c.triads);
+    EXPECT_EQ(expect_rows_match(page_data(page), report), c.triads);
   }
-  // The same page on every platform: the bytes mirax wrote are those of the page made here from
-  // the same report (no text-mode line ends), and the data are those a Linux run wrote.
+  // The same page on every platform: the rest of the page is embedded in mirax at build time, the
+  // data are those a Linux run wrote, and no line end is written in text mode.
   const std::string page = testsupport::read_file("gearbox/page.html");
-  const auto assembly = mirax::load_assembly(kExamples + "/gearbox.json");
-  const mirax::ViewSource source{kExamples + "/gearbox.json",
-                                 mirax::parse_report(testsupport::read_file("gearbox/csyspos.txt")),
-                                 "", mirax::session_code_page()};
-  EXPECT_EQ(page, mirax::view_page(assembly, source));
   EXPECT_EQ(page.find('\r'), std::string::npos);
   EXPECT_EQ(data_text(page) + "\n",
             testsupport::read_text(std::string(KEL_VIEW_SOURCE) + "/expected/gearbox_data.json"));
@@ -149,7 +128,6 @@ TEST(View, ARunThatPressesNothingDrawsTheSameReport) {
   ASSERT_EQ(mirax(kGearbox + " --export-model export/g.json --view export/page.html"), 0)
       << testsupport::read_file("err.txt");
   EXPECT_EQ(testsupport::read_file("export/page.html"), testsupport::read_file("pressed.html"));
-  EXPECT_TRUE(fs::exists("export/g.json"));
   for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
     EXPECT_FALSE(entry.path().filename().string().starts_with("mirax-view-")) << entry.path();
   ASSERT_EQ(mirax("--model export/g.json --view unnamed.html --export-model again.json"), 0);
@@ -161,10 +139,9 @@ TEST(View, ARunThatPressesNothingDrawsTheSameReport) {
   for (int i = 0; i < 3; ++i)
     w.use(top, pin, stepgen::turned({1, 0, 1}, 30.0 * i, {5.0 * i, 1, 2}));
   w.save("a.step");
-  ASSERT_EQ(mirax("--model a.step --name mount --no-reference --view step.html"), 0);
-  ASSERT_EQ(mirax("--model a.step --name mount --no-reference --view private.html --export-model "
-                  "a.json"),
-            0);
+  const std::string step = "--model a.step --name mount --no-reference --view ";
+  ASSERT_EQ(mirax(step + "step.html"), 0);
+  ASSERT_EQ(mirax(step + "private.html --export-model a.json"), 0);
   EXPECT_EQ(testsupport::read_file("private.html"), testsupport::read_file("step.html"));
   EXPECT_EQ(expect_rows_match(page_data("step.html"), testsupport::read_text("csyspos.txt")), 3u);
 #endif
@@ -180,8 +157,7 @@ const char kOddNames[] = R"({"top": "ASM", "models": {
   "Ünïcödé": {"type": "part"}}})";
 
 #ifdef KEL_VIEW_CHROMIUM
-// Headless Chromium opens the page from its file (software WebGL) and prints the DOM as drawn,
-// or takes a screenshot.
+// Headless Chromium opens the page file (software WebGL): the DOM as drawn, or a screenshot.
 std::string chromium(const std::string& what, const std::string& page,
                      const std::string& hash = "") {
   static int profile = 0;
@@ -240,35 +216,28 @@ TEST(View, ChromiumDrawsEveryCsysOfTheReport) {
   chromium("--screenshot=" + (fs::current_path() / "shot.png").string(), "gear.html");
   shell(std::string(KEL_VIEW_PYTHON) + " " + KEL_VIEW_SOURCE +
         "/png_colours.py shot.png > rgb.txt");
-  std::istringstream counts(testsupport::read_file("rgb.txt"));
-  std::string colour;
-  int pixels = 0;
-  for (const char* want : {"red", "green", "blue"}) {
-    counts >> colour >> pixels;
-    EXPECT_EQ(colour, want) << testsupport::read_file("rgb.txt");
-    EXPECT_GT(pixels, 200) << colour;
-  }
+  const std::string rgb = testsupport::read_file("rgb.txt");
+  int red = 0, green = 0, blue = 0;
+  EXPECT_EQ(std::sscanf(rgb.c_str(), "red %d green %d blue %d", &red, &green, &blue), 3) << rgb;
+  EXPECT_GT(std::min({red, green, blue}), 200) << rgb;
 }
 
 // 10,000 csys in one drawing (instanced), in a page under 10 MB.
 TEST(View, TenThousandCsysDrawInOnePageUnderTenMegabytes) {
-  const std::string axes = R"(, "x": [1, 0, 0], "y": [0, 1, 0]})";
+  // A hundred uses of one sub-assembly of 99 pins, each of the 10,000 with a csys "mount".
+  const std::string axes = R"(, "x": [1, 0, 0], "y": [0, 1, 0]})", pin = R"({"model": "PIN")";
   const std::string mount = R"("csys": [{"name": "mount", "origin": [0, 0, 1])" + axes + "]";
-  std::string plant, subs;
-  for (int s = 0; s < 100; ++s) {
-    std::string pins;
-    for (int i = 0; i < 99; ++i)
-      pins += (i ? "," : "") + std::string(R"({"model": "PIN", "origin": [)") +
-              std::to_string(2 * i) + "," + std::to_string(s) + ", 0]" + axes;
-    const std::string sub = "SUB" + std::to_string(s);
-    subs +=
-        ",\"" + sub + R"(": {"type": "assembly", )" + mount + R"(, "components": [)" + pins + "]}";
-    plant += (s ? "," : "") + std::string(R"({"model": ")") + sub + R"(", "origin": [0, 0, )" +
-             std::to_string(10 * s) + "]" + axes;
+  std::string pins, subs;
+  for (int i = 0; i < 100; ++i) {
+    const std::string at = R"(, "origin": [)" + std::to_string(2 * i) + ", 0, 0]" + axes;
+    if (i < 99) pins += (i ? "," : "") + pin + at;
+    subs += (i ? "," : "") + std::string(R"({"model": "SUB")") + at;
   }
   std::ofstream("plant.json") << R"({"top": "PLANT", "models": {"PIN": {"type": "part", )" + mount +
-                                     R"(}, "PLANT": {"type": "assembly", "components": [)" + plant +
-                                     "]}" + subs + "}}";
+                                     R"(}, "SUB": {"type": "assembly", )" + mount +
+                                     R"(, "components": [)" + pins +
+                                     R"(]}, "PLANT": {"type": "assembly", "components": [)" + subs +
+                                     "]}}}";
   ASSERT_EQ(mirax("--model plant.json --name mount --no-reference --view plant.html"), 0);
   EXPECT_LT(fs::file_size("plant.html"), 10u << 20);
   EXPECT_EQ(page_data("plant.html")["triads"], 10000);
