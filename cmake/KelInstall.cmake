@@ -61,6 +61,7 @@ install(FILES ${PROJECT_BINARY_DIR}/csyslistConfig.cmake
 
 install(DIRECTORY examples/ DESTINATION ${KEL_EXAMPLES_DIR})
 install(FILES README.md text/FORMAT.md host/model.schema.json DESTINATION share/doc/csyslist)
+install(FILES docs/gearbox_view.png DESTINATION share/doc/csyslist/docs)  # the README shows it
 
 # cmake --build --preset windows-x86 --target package: dist/csyslist-windows-x86.zip;
 # the same on linux-x86: dist/csyslist-linux-x86.tar.gz. The shipped programs carry no symbols.

@@ -196,6 +196,11 @@ void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators&
   app.add_option("--export-model", cl.export_model,
                  "Write the model read (JSON or STEP) to FILE as JSON, and run nothing")
       ->type_name("FILE");
+  app.add_option(
+         "--view", cl.view,
+         "Write the report drawn in 3D beside the assembly tree to FILE, one HTML page that "
+         "opens from disk (with --export-model too: the command then runs on its own)")
+      ->type_name("FILE.html");
 }
 
 // UTF-8 in, UTF-8 out.
@@ -253,6 +258,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args, const Defau
     throw UsageError("--text-root: " + cl.session.text_root + " is longer than " +
                      std::to_string(kMaxTextRoot) + " characters");
   if (!raw.directory.empty()) cl.session.directory = absolute(raw.directory);
+  if (cl.view) cl.view = absolute(*cl.view);  // the session may change the current folder
   return cl;
 }
 

@@ -18,6 +18,7 @@ struct CommandLine {
   bool list_calls = false;                  // print the host calls and their counts at the end
   std::string trace;                        // the call trace file; empty: none
   std::optional<std::string> export_model;  // write the model read as JSON there, run nothing
+  std::optional<std::string> view;          // write the drawn report there (absolute path)
   SessionOptions session;
   bool help = false;
   bool version = false;

@@ -7,6 +7,7 @@
 #include "host/cli.h"
 #include "host/encoding.h"
 #include "host/step/model_file.h"
+#include "host/view.h"
 #include "platform/program.h"
 
 using namespace mirax;
@@ -47,7 +48,7 @@ int run(int argc, char** argv) {
     assembly = read_model_file(cl.model, std::cerr);
     if (cl.export_model) {
       save_assembly(assembly, *cl.export_model);
-      return kExitOk;
+      if (!cl.view) return kExitOk;
     }
     if (cl.name) {
       auto wide = utf8_to_wide(*cl.name);
@@ -60,6 +61,12 @@ int run(int argc, char** argv) {
   } catch (const std::runtime_error& e) {
     std::cerr << "mirax: " << e.what() << "\n";
     return kExitUsage;
+  }
+  if (cl.export_model) {  // and --view: the command runs on its own for the page
+    ExitStatus status = kExitOk;
+    const ViewSource source =
+        view_source_of_private_press(cl.session, assembly, scripted, cl.model, std::cerr, status);
+    return write_view(*cl.view, assembly, source, std::cerr) ? status : kExitUsage;
   }
 
   std::ofstream trace;
@@ -75,6 +82,9 @@ int run(int argc, char** argv) {
   const auto answers = make_answers(std::move(scripted), std::cin, std::cout);
   SessionResult result = run_session(cl.session, assembly, *answers, std::cout, std::cerr);
   if (cl.list_calls) std::cout << call_list_text(result.calls);
+  if (cl.view && !write_view(*cl.view, assembly,
+                             view_source_after(result, cl.session.directory, cl.model), std::cerr))
+    result.status = kExitUsage;
   std::cout << std::flush;
   if (trace.is_open()) {
     trace.close();
