@@ -113,6 +113,18 @@ int to_euc(kel_wchar wc, bool japanese, unsigned char* out, int* error) {
   return n;
 }
 
+int text_char_length(int code, const char* p) {
+  const unsigned char c = static_cast<unsigned char>(*p);
+  int n = 1;
+  if (code == LANG_CODE_JAPANESE)
+    n = c < 0x80 ? 1 : c == 0x8F ? 3 : 2;
+  else if (!is_single_byte_language(code))
+    n = session_code_page(code).lead[c] ? 2 : 1;
+  for (int i = 1; i < n; ++i)
+    if (p[i] == 0) return i;
+  return n;
+}
+
 kel_wchar from_euc(const CodePage& t, const unsigned char* bytes, int len) {
   if (len == 1) return t.single[bytes[0]];
   if (len == 3) return bytes[0] == 0x8F ? jis_x_0212_to_wide(bytes[1], bytes[2]) : kNoChar;

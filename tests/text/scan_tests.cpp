@@ -153,6 +153,18 @@ TEST(Scan, WideInput) {
   char digits[2100] = {};
   EXPECT_EQ(kel_wsscanf(big.c_str(), "%2099s", digits), 1);
   EXPECT_EQ(strlen(digits), 2000u);
+  // Texts whose 8-bit form does not fit an xarray (four bytes a unit from 511,996 units on) are
+  // scanned whole, the largest first, without a word on the standard output.
+  for (int length : {3000000, 511995, 511996}) {
+    const std::u16string text = std::u16string(static_cast<size_t>(length), u'w') + u" 9";
+    int scanned = 0;
+    number = 0;
+    EXPECT_EQ(
+        stdout_of([&] { EXPECT_EQ(kel_wsscanf(text.c_str(), "%*s%n %d", &scanned, &number), 1); }),
+        "");
+    EXPECT_EQ(scanned, length);
+    EXPECT_EQ(number, 9);
+  }
 }
 
 TEST(Scan, OneLineOfAStream) {
