@@ -259,7 +259,9 @@ char* format_all(char** output, char* out, const char* format, va_list args) {
         const char* text = "(null)";
         if (wide) {
           const int length = wide_len(wide);
-          if (length > (INT_MAX - 1) / 4) return nullptr;  // no 8-bit form of it can be held
+          // A unit gives at least one byte where its code page can be had: without a precision, a
+          // text longer than the room left fails before it is converted.
+          if (length > (INT_MAX - 1) / 4 || (precision < 0 && length > room)) return nullptr;
           char* converted = engine.conversion.reserve(wstostr_size(length));
           converted[0] = 0;
           wstostr(converted, wide);
