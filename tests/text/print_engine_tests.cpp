@@ -320,40 +320,46 @@ TEST(PrintFamily, WideResultsAndStreams) {
 // written. Each row: format, length of the text argument (wide for "ws"; -1: the int 5), length
 // of the result or -1.
 TEST(PrintEngine, ResultsOverTheLargestXarrayFailWhole) {
-  const int most = XAR_MAX_BYTES - 1;
-  const struct {
-    const char* format;
-    int argument, length;
-  } rows[] = {{"<%s>", most - 2, most}, {"<%s>", most - 1, -1},    {"<%5s>", 3000000, -1},
-              {"%.3s", 3000000, 3},     {"<%ws>", most - 2, most}, {"%ws", 3000000, -1},
-              {"%2047983d", -1, most},  {"%2147483646d", -1, -1}};
-  std::vector<char> out(XAR_MAX_BYTES + 16);
-  FILE* f = tmpfile();
-  ASSERT_NE(f, nullptr);
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.format + std::to_string(row.argument));
-    const std::string text(row.argument > 0 ? row.argument : 0, 'x');
-    const std::u16string wide(text.begin(), text.end());
-    auto call = [&](auto print) {
-      if (row.argument < 0) return print(row.format, 5);
-      return strstr(row.format, "ws") ? print(row.format, wide.c_str())
-                                      : print(row.format, text.c_str());
-    };
-    const char* result = "";
-    EXPECT_EQ(
-        stdout_of([&] { result = call([](auto... a) { return kel_sprintf(nullptr, a...); }); }),
-        "");
-    EXPECT_EQ(result ? static_cast<int>(strlen(result)) : -1, row.length);
-    memset(out.data(), 'z', out.size());
-    EXPECT_EQ(call([&](auto... a) { return kel_sprintf(out.data(), a...); }),
-              row.length < 0 ? nullptr : out.data());
-    EXPECT_EQ(out[row.length < 0 ? 0 : row.length], row.length < 0 ? 'z' : 0);
-    rewind(f);
-    EXPECT_EQ(call([&](auto... a) { return kel_fprintf(f, a...); }),
-              row.length < 0 ? 0 : row.length);
-    EXPECT_EQ(ftell(f), row.length < 0 ? 0 : row.length);
-  }
-  fclose(f);
+  // In a child: the engine keeps the areas these calls grow.
+  testsupport::run_child(
+      [] {
+        const int most = XAR_MAX_BYTES - 1;
+        const struct {
+          const char* format;
+          int argument, length;
+        } rows[] = {{"<%s>", most - 2, most}, {"<%s>", most - 1, -1}, {"<%5s>", 3000000, -1},
+                    {"%.3s", 3000000, 3},     {"%ws", 3000000, -1},   {"%2047983d", -1, most},
+                    {"%2147483646d", -1, -1}};
+        std::vector<char> out(XAR_MAX_BYTES + 16);
+        FILE* f = tmpfile();
+        ASSERT_NE(f, nullptr);
+        for (const auto& row : rows) {
+          SCOPED_TRACE(row.format + std::to_string(row.argument));
+          const std::string text(row.argument > 0 ? row.argument : 0, 'x');
+          const std::u16string wide(text.begin(), text.end());
+          auto call = [&](auto print) {
+            if (row.argument < 0) return print(row.format, 5);
+            return strstr(row.format, "ws") ? print(row.format, wide.c_str())
+                                            : print(row.format, text.c_str());
+          };
+          const char* result = "";
+          EXPECT_EQ(stdout_of([&] {
+                      result = call([](auto... a) { return kel_sprintf(nullptr, a...); });
+                    }),
+                    "");
+          EXPECT_EQ(result ? static_cast<int>(strlen(result)) : -1, row.length);
+          memset(out.data(), 'z', out.size());
+          EXPECT_EQ(call([&](auto... a) { return kel_sprintf(out.data(), a...); }),
+                    row.length < 0 ? nullptr : out.data());
+          EXPECT_EQ(out[row.length < 0 ? 0 : row.length], row.length < 0 ? 'z' : 0);
+          rewind(f);
+          EXPECT_EQ(call([&](auto... a) { return kel_fprintf(f, a...); }),
+                    row.length < 0 ? 0 : row.length);
+          EXPECT_EQ(ftell(f), row.length < 0 ? 0 : row.length);
+        }
+        fclose(f);
+      },
+      testsupport::exits(0));
 }
 
 // A byte of 0x80 or above in the literal text of a format is copied as it is and never hides
