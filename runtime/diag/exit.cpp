@@ -27,6 +27,10 @@ int ozt_exit(int code) {
 }
 
 int exit_handler_add(exit_handler_fn function) {
+  if (!function) {
+    report_fatal("exit_handler_add", "null handler.");
+    return 0;
+  }
   if (!exit_handlers)
     exit_handlers = static_cast<exit_handler_fn*>(XAR_ALLOC(0, sizeof function, kHandlerGrowth));
   if (!exit_handlers) return 0;

@@ -59,6 +59,7 @@ const char* thread_error_text(int code) {
 }
 
 int tls_key_create(int* key, int type, intptr_t word1, intptr_t word2) {
+  if (!key) return THREAD_INVALID_TLS_KEY;  // nowhere to give the key
   if (!slots_initialised) {
     slots = {};
     slots_initialised = true;
@@ -91,6 +92,7 @@ int tls_key_get(int key, intptr_t* word1, intptr_t* word2) {
 }
 
 int tls_key_delete(int* key) {
+  if (!key) return THREAD_INVALID_TLS_KEY;
   if (!slots_initialised) return THREAD_TLS_NOT_INITIALIZED;
   // A key outside the table is refused rather than written through.
   if (*key < 0 || *key >= THREAD_TLS_SLOTS) return THREAD_INVALID_TLS_KEY;

@@ -238,6 +238,10 @@ void release_held(intptr_t held, intptr_t, intptr_t, intptr_t, intptr_t, intptr_
 }  // namespace
 
 void* trap_block_get(trap_block* held, int size) {
+  if (!held || size < 0) {
+    misuse_stop("trap_block_get", "invalid request");
+    return nullptr;
+  }
   held->data = nullptr;
   const intptr_t args[16] = {reinterpret_cast<intptr_t>(held)};
   // The cleanup comes first: once the block exists, a jump finds it registered.

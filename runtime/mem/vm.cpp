@@ -384,11 +384,10 @@ void* vm_alloc(void* segment, int size) {
   }
   for (int j = b; j < i; ++j)
     if (!list_insert(s, j, c + (1 << j), orders)) return nullptr;
-  // Only the size asked is zeroed here; the rest of the payload is zeroed when a caller first
-  // learns of it (vm_block_size, vm_realloc), so every byte a caller can reach reads as zero.
-  const uint32_t payload = order_bytes(b) - VM_UNIT;
-  zero_fill((char*)h + VM_UNIT, (uint32_t)size);
-  h->tail_dirty = (uint32_t)size < payload;
+  // The whole payload is zeroed: segments are written to files and read by other processes, so
+  // no byte of the block may keep what an earlier block left there.
+  zero_fill((char*)h + VM_UNIT, order_bytes(b) - VM_UNIT);
+  h->reserved = 0;
   h->order = (int16_t)b;
   h->segment_index = (uint8_t)passed;
   h->prev = size;
@@ -471,19 +470,7 @@ static int usable_bytes(const vm_block_header* h) {
   return (int)(order_bytes(h->order) - VM_UNIT);
 }
 
-// Zeroes what lies past the size asked, the first time the whole block is handed out.
-static void zero_tail(vm_block_header* h) {
-  if (!h->tail_dirty || (h->bits & VM_BIT_REAL)) return;
-  const uint32_t asked = (uint32_t)h->prev;
-  zero_fill((char*)h + VM_UNIT + asked, (uint32_t)usable_bytes(h) - asked);
-  h->tail_dirty = 0;
-}
-
-int vm_block_size(void* ptr) {
-  vm_block_header* h = header_of(ptr);
-  zero_tail(h);
-  return usable_bytes(h);
-}
+int vm_block_size(void* ptr) { return usable_bytes(header_of(ptr)); }
 
 int vm_is_vm_block(void* ptr) { return (header_of(ptr)->bits & VM_BIT_REAL) ? 0 : 1; }
 
@@ -491,15 +478,10 @@ void* vm_realloc(void* ptr, int size) {
   if (!ptr) return vm_alloc(main_segment, size);
   vm_block_header* h = header_of(ptr);
   const int usable = usable_bytes(h);
-  if (size >= 0 && usable >= size && (int64_t)usable <= 2 * (int64_t)size) {
-    zero_tail(h);
-    return ptr;
-  }
+  if (size >= 0 && usable >= size && (int64_t)usable <= 2 * (int64_t)size) return ptr;
   void* moved = vm_alloc(main_segment, size);
   if (!moved) return nullptr;
-  // An unzeroed tail reads as zero, which the new block already holds.
-  const int held = h->tail_dirty && !(h->bits & VM_BIT_REAL) ? h->prev : usable;
-  memcpy(moved, ptr, (size_t)(held < size ? held : size));
+  memcpy(moved, ptr, (size_t)(usable < size ? usable : size));
   vmFree(main_segment, ptr);
   return moved;
 }

@@ -59,7 +59,7 @@ typedef struct vm_segment {
 // The 16-byte header at the first unit of every block; the user pointer is header + 16.
 typedef struct vm_block_header {
   uint16_t magic;         // VM_MAGIC_FREE, VM_MAGIC_USED or VM_MAGIC_REAL
-  uint16_t tail_dirty;    // allocated: bytes past the size asked are not zeroed yet
+  uint16_t reserved;      // 0
   uint8_t bits;           // VM_BIT_FREE, VM_BIT_REAL
   uint8_t segment_index;  // segments vm_alloc passed before the owning one
   int16_t order;          // negative for the header of a block absorbed by a merge

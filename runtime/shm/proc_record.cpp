@@ -11,6 +11,10 @@ intptr_t handle_of(const proc_record* record) { return (intptr_t)record->handle;
 KEL_BEGIN_C
 
 proc_record* thread_start(int kind, thread_function function, void* argument) {
+  if (!function) {
+    report_fatal("thread_start", "null function.");
+    return nullptr;
+  }
   if (kind == PROC_RECORD_PROCESS) crash();  // new processes are not started this way
   proc_record* record = static_cast<proc_record*>(getmem(sizeof(proc_record)));
   intptr_t handle;
@@ -61,6 +65,10 @@ int proc_record_terminate(proc_record* record) {
 }
 
 int proc_record_is_running(const proc_record* record) {
+  if (!record) {
+    report_fatal("proc_record_is_running", "null record.");
+    return 0;
+  }
   const int kind = record->kind;
   const intptr_t handle = handle_of(record);
   int result = platform_handle_wait_any(1, &kind, &handle, 0);
@@ -72,6 +80,12 @@ int kel_wait_for_subproc(int count, proc_record* const* records, int* exit_code)
   if (count > KEL_WAIT_MAX_RECORDS) {
     report_fatal("kel_wait_for_subproc", "too many processes.");
     return -1;
+  }
+  for (int i = 0; i < count; i++) {
+    if (!records || !records[i]) {
+      report_fatal("kel_wait_for_subproc", "null record.");
+      return -1;
+    }
   }
   int kinds[KEL_WAIT_MAX_RECORDS];
   intptr_t handles[KEL_WAIT_MAX_RECORDS];

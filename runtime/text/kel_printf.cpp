@@ -2,13 +2,16 @@
 // scratch area and appended to the output xarray.
 #include "runtime/text/kel_printf.h"
 
+#include <limits.h>
 #include <math.h>
 #include <string.h>
 
 #include "runtime/diag/trap.h"
 #include "runtime/mem/mem.h"
 #include "runtime/text/kel_printf_internal.h"
+#include "runtime/text/lang.h"
 #include "runtime/text/mbconv.h"
+#include "runtime/text/mbconv_internal.h"
 #include "runtime/text/wstr.h"
 #include "runtime/xar/xar.h"
 
@@ -77,10 +80,15 @@ struct Engine {
 };
 Engine engine;
 
-// Formats one value into the scratch, growing it when the field does not fit; the length or -1.
+// The bytes the output xarray can still take before its terminator.
+int room_left(char** out) { return XAR_MAX_BYTES - 1 - XAR_COUNT(out); }
+
+// Formats one value into the scratch, growing it when the field does not fit; the length, or -1
+// when the field is longer than `room` (the scratch is not grown for it) or cannot be formatted.
 template <typename T>
-int format_into(Area& scratch, const char* spec, T value) {
+int format_into(Area& scratch, int room, const char* spec, T value) {
   int n = snprintf(scratch.data, static_cast<size_t>(scratch.capacity), spec, value);
+  if (n > room) return -1;
   if (n >= scratch.capacity) {
     scratch.reserve(n + 1);
     n = snprintf(scratch.data, static_cast<size_t>(scratch.capacity), spec, value);
@@ -88,8 +96,10 @@ int format_into(Area& scratch, const char* spec, T value) {
   return n;
 }
 
-void append(char** out, const char* bytes, int n) {
-  if (n > 0) XAR_APPEND(out, n, bytes);
+// Appends n bytes; false when the result would not fit in the output xarray with its terminator
+// (nothing is appended), or when memory ran out and no trap took the break.
+bool append(char** out, const char* bytes, int n) {
+  return n <= room_left(out) && (n == 0 || XAR_APPEND(out, n, bytes));
 }
 
 }  // namespace
@@ -124,20 +134,34 @@ void exponent_trim(char* number, const char* spec) {
   }
 }
 
+namespace {
+// The decimal number at `p` (saturating at INT_MAX); `p` moves past its digits.
+int read_number(const char*& p) {
+  long long n = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) n = n < INT_MAX ? n * 10 + (*p - '0') : n;
+  return n < INT_MAX ? static_cast<int>(n) : INT_MAX;
+}
+}  // namespace
+
+void spec_numbers(const char* spec, int* width, int* precision) {
+  const char* p = spec + 1;
+  while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') ++p;
+  *width = *p >= '1' && *p <= '9' ? read_number(p) : -1;
+  *precision = -1;
+  if (*p == '.') *precision = read_number(++p);
+}
+
 void precision_cut(char* text, const char* spec) {
-  const char* dot = strchr(spec, '.');
-  if (!dot) return;
-  int precision = 0;
-  for (const char* d = dot + 1; *d >= '0' && *d <= '9'; ++d)
-    precision = precision * 10 + (*d - '0');
-  if (static_cast<int>(strlen(text)) <= precision) return;
+  int width, precision;
+  spec_numbers(spec, &width, &precision);
+  if (precision < 0 || static_cast<int>(strlen(text)) <= precision) return;
+  const int code = lang_code_get();
   int cut = 0;
   while (text[cut]) {
-    const int n = char_length(text + cut);
+    const int n = kel::text::text_char_length(code, text + cut);
     if (cut + n > precision) break;
     cut += n;
   }
-  if (cut == 0) cut = char_length(text);
   text[cut] = 0;
 }
 
@@ -174,11 +198,11 @@ char* format_all(char** output, char* out, const char* format, va_list args) {
       // Byte by byte: no regime's trail byte is '%', and in a single-byte regime a byte
       // of 0x80 or above is a whole character that must not swallow a following '%'.
       while (*p && *p != '%') ++p;
-      append(output, run, static_cast<int>(p - run));
+      if (!append(output, run, static_cast<int>(p - run))) return nullptr;
       continue;
     }
     if (p[1] == '%') {
-      append(output, "%", 1);
+      if (!append(output, "%", 1)) return nullptr;
       p += 2;
       continue;
     }
@@ -198,13 +222,20 @@ char* format_all(char** output, char* out, const char* format, va_list args) {
     spec[k] = 0;
     p += row->length;
 
+    // A result longer than an xarray holds (a field too wide among them) fails the whole call,
+    // before a field of that width or number of digits is formatted.
+    const int room = room_left(output);
+    int width, precision;
+    spec_numbers(spec, &width, &precision);
+    const bool digits_fill = row->kind == kInt || (row->kind == kReal && !strpbrk(spec, "gG"));
+    if (width > room || (digits_fill && precision > room)) return nullptr;
     int n = 0;
     switch (row->kind) {
-      case kInt: n = format_into(scratch, spec, va_arg(args, int)); break;
+      case kInt: n = format_into(scratch, room, spec, va_arg(args, int)); break;
       case kReal: {
         double value = va_arg(args, double);
         if (!(fabs(value) >= 1e-30)) value = 0.0;  // tiny values and not-a-number
-        n = format_into(scratch, spec, value);
+        n = format_into(scratch, room, spec, value);
         if (n > 0 && strpbrk(spec, "eE")) {
           exponent_trim(scratch.data, spec);
           n = static_cast<int>(strlen(scratch.data));
@@ -215,26 +246,29 @@ char* format_all(char** output, char* out, const char* format, va_list args) {
         const char* text = va_arg(args, const char*);
         if (!text) text = "(null)";
         if (bare) {  // a plain "%s" is the text itself
-          append(output, text, static_cast<int>(strlen(text)));
+          const size_t length = strlen(text);
+          if (length > static_cast<size_t>(room) || !append(output, text, static_cast<int>(length)))
+            return nullptr;
           continue;
         }
-        scratch.reserve(static_cast<int>(strlen(text)) + 1);
-        n = format_into(scratch, spec, text);
+        n = format_into(scratch, room, spec, text);
         break;
       }
       case kWide: {
         const kel_wchar* wide = va_arg(args, const kel_wchar*);
         const char* text = "(null)";
         if (wide) {
-          const int need = wstostr_size(wide_len(wide));
-          char* converted = engine.conversion.reserve(need);
+          const int length = wide_len(wide);
+          // A unit gives at least one byte where its code page can be had: without a precision, a
+          // text longer than the room left fails before it is converted.
+          if (length > (INT_MAX - 1) / 4 || (precision < 0 && length > room)) return nullptr;
+          char* converted = engine.conversion.reserve(wstostr_size(length));
           converted[0] = 0;
           wstostr(converted, wide);
-          scratch.reserve(need);
           precision_cut(converted, spec);
           text = converted;
         }
-        n = format_into(scratch, spec, text);
+        n = format_into(scratch, room, spec, text);
         break;
       }
       case kPath:
@@ -244,14 +278,13 @@ char* format_all(char** output, char* out, const char* format, va_list args) {
         for (char* c = path; *c; ++c) {
           if (*c == '/' || *c == '|') *c = '\\';
         }
-        n = format_into(scratch, spec, static_cast<const char*>(path));
+        n = format_into(scratch, room, spec, static_cast<const char*>(path));
         break;
       }
     }
-    if (n < 0) return nullptr;
-    append(output, scratch.data, n);
+    if (n < 0 || !append(output, scratch.data, n)) return nullptr;
   }
-  XAR_APPEND(output, 1, "");
+  if (!XAR_APPEND(output, 1, "")) return nullptr;
   if (out) {
     memcpy(out, *output, static_cast<size_t>(XAR_COUNT(output)));
     return out;

@@ -9,18 +9,6 @@
 
 namespace kel_text {
 
-// Byte length of the character at `p` in formats and converted text: 1 below 0x80, 3 for 0x8F,
-// otherwise 2 -- but never reaching over the terminator.
-inline int char_length(const char* p) {
-  const unsigned char c = static_cast<unsigned char>(*p);
-  if (c < 0x80) return 1;
-  const int n = c == 0x8F ? 3 : 2;
-  for (int i = 1; i < n; ++i) {
-    if (p[i] == 0) return i;
-  }
-  return n;
-}
-
 // A work area of at least `count` objects: a fixed local array, or a heap block when the count
 // does not fit, so that long texts are handled whole instead of overrunning the local area. It
 // may live in a frame that a trap's jump leaves (the jump releases the block), so it has no
@@ -83,7 +71,11 @@ inline char* put_letters(char* o, const ConversionRow& row, const char* written)
 // Shortens a three-digit exponent "e+0dd" of a formatted number to two digits and restores the
 // field width that `spec` (the conversion, from "%" to its letters) asks for.
 void exponent_trim(char* number, const char* spec);
-// Cuts converted multibyte text under the precision of `spec` so that no character is split.
+// The width and the precision of `spec` (the conversion, from "%" to its letters), -1 for each one
+// absent; numbers past INT_MAX read as INT_MAX.
+void spec_numbers(const char* spec, int* width, int* precision);
+// Cuts 8-bit text of the session under the precision of `spec` after the last character that
+// ends within it, so that no character is split (an empty text when not even the first fits).
 void precision_cut(char* text, const char* spec);
 
 }  // namespace kel_text

@@ -1,5 +1,6 @@
 // The scan family: the format is rewritten for the platform's sscanf, which does the scanning;
 // wide-string targets are converted afterwards.
+#include <limits.h>
 #include <string.h>
 
 #include <array>
@@ -173,12 +174,25 @@ int kel_sscanf(const char* text, const char* format, ...) {
 
 int kel_wsscanf(const kel_wchar* wide, const char* format, ...) {
   if (!wide) return 0;
-  xar_alloc_or_resize(&wide_scan_area, wstostr_size(wide_len(wide)), 1, 256);
-  wide_scan_area[0] = 0;
-  wstostr(wide_scan_area, wide);
+  const int len = wide_len(wide);
+  if (len > (INT_MAX - 1) / 4) return 0;  // no 8-bit form of it can be held
+  const int need = wstostr_size(len);
+  // Texts whose 8-bit form is larger than an xarray holds are scanned from a block of their own.
+  trap_block held = {nullptr, 0};
+  char* text;
+  if (need <= XAR_MAX_BYTES) {
+    xar_alloc_or_resize(&wide_scan_area, need, 1, 256);
+    if (XAR_COUNT(&wide_scan_area) < need) return 0;  // out of memory, and no trap to go to
+    text = wide_scan_area;
+  } else {
+    text = static_cast<char*>(trap_block_get(&held, need));
+  }
+  text[0] = 0;
+  wstostr(text, wide);
   va_list args;
   va_start(args, format);
-  const int result = kel_vsscanf(wide_scan_area, format, args);
+  const int result = kel_vsscanf(text, format, args);
   va_end(args);
+  if (held.data) trap_block_release(&held);
   return result;
 }

@@ -36,6 +36,34 @@ void report_failure(const char* routine, int error) {
 
 int no_translation() { return platform_codepage_no_translation_error(); }
 
+// JIS X 0208 in EUC form through Shift-JIS, worked out once per pair: 94 x 94 characters, and the
+// first EUC pair of each character.
+kel_wchar euc_pairs[94 * 94];
+uint16_t euc_forms[65536];
+const CodePage* euc_pairs_page = nullptr;
+
+void build_euc_pairs(const CodePage& t) {
+  if (euc_pairs_page == &t) return;
+  for (uint16_t& form : euc_forms) form = 0;
+  for (unsigned r = 0; r < 94; ++r) {
+    for (unsigned c = 0; c < 94; ++c) {
+      unsigned char s1 = static_cast<unsigned char>(0x21 + r),
+                    s2 = static_cast<unsigned char>(0x21 + c);
+      jis_to_sjis(&s1, &s2);
+      const kel_wchar wc = t.pair(s1, s2);
+      euc_pairs[r * 94 + c] = wc;
+      if (wc != kNoChar && euc_forms[wc] == 0)
+        euc_forms[wc] = static_cast<uint16_t>((0xA1 + r) << 8 | (0xA1 + c));
+    }
+  }
+  euc_pairs_page = &t;
+}
+
+kel_wchar euc_pair(const CodePage& t, unsigned char b1, unsigned char b2) {
+  build_euc_pairs(t);
+  return euc_pairs[(b1 - 0xA1) * 94 + (b2 - 0xA1)];
+}
+
 int to_euc(kel_wchar wc, bool japanese, unsigned char* out, int* error) {
   const CodePage& t = session_code_page(japanese ? LANG_CODE_JAPANESE : lang_code_get());
   if (t.error) {
@@ -43,7 +71,35 @@ int to_euc(kel_wchar wc, bool japanese, unsigned char* out, int* error) {
     return 0;
   }
   int n = t.encode(wc, out);
-  if (n == 0 && japanese) {
+  if (!japanese) {
+    if (n == 0) out[n++] = kDefaultByte;
+    return n;
+  }
+  if (n == 1 && out[0] >= 0xA1 && out[0] <= 0xDF) {
+    out[1] = out[0];
+    out[0] = 0x8E;
+    return 2;
+  }
+  if (n == 2) {
+    // The pair's JIS X 0208 form, when it has one that reads back as the same character. The
+    // extensions behind lead bytes 0xFA to 0xFC lie outside the JIS plane: such a character takes
+    // its other Shift-JIS form inside the plane, when the code page has one.
+    unsigned char e1 = out[0], e2 = out[1];
+    sjis_to_jis(&e1, &e2);
+    e1 |= 0x80;
+    e2 |= 0x80;
+    const bool in_plane = e1 >= 0xA1 && e1 <= 0xFE && e2 >= 0xA1 && e2 <= 0xFE;
+    if (!in_plane || euc_pair(t, e1, e2) != wc) {
+      build_euc_pairs(t);
+      const uint16_t form = euc_forms[wc];
+      e1 = static_cast<unsigned char>(form >> 8);
+      e2 = static_cast<unsigned char>(form);
+      n = form ? 2 : 0;
+    }
+    out[0] = e1;
+    out[1] = e2;
+  }
+  if (n == 0) {
     // Characters Shift-JIS lacks may still be JIS X 0212 characters, written behind 0x8F.
     if (uint16_t x = wide_to_jis_x_0212(wc)) {
       out[0] = 0x8F;
@@ -51,42 +107,22 @@ int to_euc(kel_wchar wc, bool japanese, unsigned char* out, int* error) {
       out[2] = static_cast<unsigned char>(x);
       return 3;
     }
-  }
-  if (n == 0) {
     out[0] = kDefaultByte;
     return 1;
-  }
-  if (!japanese) return n;
-  if (n == 1 && out[0] >= 0xA1 && out[0] <= 0xDF) {
-    out[1] = out[0];
-    out[0] = 0x8E;
-    return 2;
-  }
-  if (n == 2) {
-    sjis_to_jis(&out[0], &out[1]);
-    out[0] |= 0x80;
-    out[1] |= 0x80;
   }
   return n;
 }
 
-// JIS X 0208 in EUC form through Shift-JIS, worked out once per pair: 94 x 94 characters.
-kel_wchar euc_pairs[94 * 94];
-const CodePage* euc_pairs_page = nullptr;
-
-kel_wchar euc_pair(const CodePage& t, unsigned char b1, unsigned char b2) {
-  if (euc_pairs_page != &t) {
-    for (unsigned r = 0; r < 94; ++r) {
-      for (unsigned c = 0; c < 94; ++c) {
-        unsigned char s1 = static_cast<unsigned char>(0x21 + r),
-                      s2 = static_cast<unsigned char>(0x21 + c);
-        jis_to_sjis(&s1, &s2);
-        euc_pairs[r * 94 + c] = t.pair(s1, s2);
-      }
-    }
-    euc_pairs_page = &t;
-  }
-  return euc_pairs[(b1 - 0xA1) * 94 + (b2 - 0xA1)];
+int text_char_length(int code, const char* p) {
+  const unsigned char c = static_cast<unsigned char>(*p);
+  int n = 1;
+  if (code == LANG_CODE_JAPANESE)
+    n = c < 0x80 ? 1 : c == 0x8F ? 3 : 2;
+  else if (!is_single_byte_language(code))
+    n = session_code_page(code).lead[c] ? 2 : 1;
+  for (int i = 1; i < n; ++i)
+    if (p[i] == 0) return i;
+  return n;
 }
 
 kel_wchar from_euc(const CodePage& t, const unsigned char* bytes, int len) {

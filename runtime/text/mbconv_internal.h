@@ -15,4 +15,8 @@ int no_translation();
 int to_euc(kel_wchar wc, bool japanese, unsigned char* out, int* error);
 // One EUC character (1 to 3 bytes, as split by the caller) to a unit, or kNoChar.
 kel_wchar from_euc(const CodePage& t, const unsigned char* bytes, int len);
+// Byte length of the character at `p` in 8-bit text of the session language `code`: one in a
+// single-byte session; EUC lengths in Japanese (3 behind 0x8F, 2 for other bytes from 0x80); 2 at
+// a lead byte of a double-byte code page. Never reaching over the terminator.
+int text_char_length(int code, const char* p);
 }  // namespace kel::text

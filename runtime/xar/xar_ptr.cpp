@@ -99,44 +99,74 @@ void str_release(void* p_xar, int n, int from, int count, int object_size, int e
   if (n <= count) xar_alloc_or_resize(p_xar, n, object_size, extension);
 }
 
-// Copies under construction: on a memory break what the finished ones own and their block go.
+// A structure copy under way. The copies go into the target when it has room for them, its old
+// objects 0..kept-1 set aside first; otherwise into a new array that then becomes the target.
+// Copies 0..done-1 are made. On a memory break they are released and the target is as it was.
 struct Copies {
-  byte* objects;
-  int done;
-  int size;
+  void* p_to;
+  byte* fresh;
+  byte* aside;
+  int kept, count, done, size;
   xar_str_free_fn free;
 };
 
-void release_copies(void* arg) {
+void undo_copies(void* arg) {
   Copies* c = static_cast<Copies*>(arg);
-  if (c->free)
-    for (int i = 0; i < c->done; ++i) c->free(c->objects + i * c->size);
-  rlsmem(c->objects);
+  byte* dst = c->fresh ? c->fresh : load_user(c->p_to);
+  if (dst && c->free)
+    for (int i = 0; i < c->done; ++i) c->free(dst + i * c->size);
+  if (c->fresh) {
+    XAR_FREE(&c->fresh);
+  } else if (dst) {
+    if (c->kept) memcpy(dst, c->aside, size_t(c->kept) * c->size);
+    if (XAR_COUNT(c->p_to) > c->count) XAR_SHRINK(c->p_to, XAR_COUNT(c->p_to) - c->count);
+  }
+  rlsmem(c->aside);
 }
 
 // A structure copy: the target must hold objects of the source's size (else null after the
-// report); it gets n copies, and the objects past n are released last. The copies are made
-// first, in a block of their own, and the target grows next: a memory break in either gives the
-// copies back and leaves the target as it was. Only then are the old objects replaced.
+// report); it gets n copies, and the objects past n are released last. What may run out of memory
+// comes first (setting the old objects aside, or the new array); then `copy` writes each object in
+// its final place. Only at the end are the old objects released.
 void* copy_into(const byte* src, void* p_to, int n, int size, int extension, xar_str_free_fn free,
                 xar_str_copy_fn copy) {
   const int count = str_count(p_to, n, size);
   if (count < 0) return nullptr;
-  Copies c{nullptr, 0, size, free};
-  const int registered = undo_begin(release_copies, &c);
-  if (n) c.objects = static_cast<byte*>(getmem(n * size));
-  for (; c.done < n; ++c.done) copy(src + c.done * size, c.objects + c.done * size);
-  const bool grown = str_grow(p_to, n, count, size, extension);
-  undo_end(registered);
-  if (!grown) {
-    release_copies(&c);
-    return nullptr;
+  byte* const u = load_user(p_to);
+  const bool in_place = u ? n <= View{u}.capacity() : n == 0;
+  Copies c{p_to, nullptr, nullptr, 0, count, 0, size, free};
+  const int registered = undo_begin(undo_copies, &c);
+  if (in_place) {
+    const int kept = n < count ? n : count;
+    if (kept) c.aside = static_cast<byte*>(memcpy(getmem(kept * size), u, size_t(kept) * size));
+    c.kept = kept;
+    if (n > count) XAR_EXTEND(p_to, n - count);  // within its room: nothing is allocated
+  } else {
+    // The new array keeps the target's zone and extension.
+    const int zone = u && View{u}.zone() >= 0 ? View{u}.zone() : -1;
+    c.fresh =
+        static_cast<byte*>(xar_alloc_in_zone(zone, n, size, u ? View{u}.extension() : extension));
+    if (!c.fresh) {
+      undo_end(registered);
+      return nullptr;
+    }
   }
-  byte* dst = load_user(p_to);
+  byte* const dst = c.fresh ? c.fresh : load_user(p_to);
+  for (; c.done < n; ++c.done) {
+    memset(dst + c.done * size, 0, size_t(size));
+    copy(src + c.done * size, dst + c.done * size);
+  }
+  undo_end(registered);
+  if (c.fresh) {
+    if (free)
+      for (int i = 0; i < count; ++i) free(u + i * size);
+    if (u) XAR_FREE(p_to);
+    store_user(p_to, c.fresh);
+    return c.fresh;
+  }
   if (free)
-    for (int i = 0; i < n && i < count; ++i) free(dst + i * size);
-  if (n) memcpy(dst, c.objects, size_t(n) * size);
-  rlsmem(c.objects);
+    for (int i = 0; i < c.kept; ++i) free(c.aside + i * size);
+  rlsmem(c.aside);
   str_release(p_to, n, n, count, size, extension, free);
   return load_user(p_to);
 }
@@ -360,11 +390,24 @@ void xar_str_delete(void* p_xar, int index, int n, xar_str_free_fn free) {
   xar_remove(p_xar, index, n);
 }
 
+namespace {
+// Whether the source objects lie in the target's storage, where the copies are made.
+bool overlaps_target(const void* from, int count, int object_size, const void* p_to) {
+  const byte* u = p_to ? load_user(p_to) : nullptr;
+  if (!from || !u) return false;
+  if (from == u) return true;
+  if (!block_ok(u)) return false;  // refused later, with its own report
+  const byte* f = static_cast<const byte*>(from);
+  const long long span = static_cast<long long>(count > 0 ? count : 1) * object_size;
+  return f < u + View{const_cast<byte*>(u)}.data_bytes() && f + span > u;
+}
+}  // namespace
+
 void* array_to_xar_str_copy(const void* from, void* p_to, int count, int object_size, int extension,
                             xar_str_free_fn free, xar_str_copy_fn copy) {
   if (!from && count == 0 && p_to) return nullptr;
-  if (!p_to || (from && from == load_user(p_to)) || (count > 0 && (!from || !copy)) || count < 0 ||
-      object_size <= 0 || extension < 0) {
+  if (!p_to || overlaps_target(from, count, object_size, p_to) || (count > 0 && (!from || !copy)) ||
+      count < 0 || object_size <= 0 || extension < 0) {
     report_fatal("array_to_xar_str_copy", "bad parameters");
     return nullptr;
   }

@@ -141,26 +141,32 @@ TEST(OomSweep, GrowingXarrays) {
 
 // Structure copies, from an xarray and from a plain array, into a target that is absent, shorter
 // or longer than the source: after every recovery the target holds its old objects (or all the
-// new ones), each owning a sound value block; the completed run holds copies of the source, and
-// freeing both gives back every block.
+// new ones), each owning a sound value block and knowing its own place, which the copy records;
+// the completed run holds copies of the source, and freeing both gives back every block.
 struct Owner {
   int* value;
+  Owner* self;
 };
 void free_owner(void* o) { rlsmem(static_cast<Owner*>(o)->value); }
 void copy_owner(const void* from, void* to) {
   int* v = static_cast<int*>(getmem(sizeof(int)));
   *v = *static_cast<const Owner*>(from)->value;
   static_cast<Owner*>(to)->value = v;
+  static_cast<Owner*>(to)->self = static_cast<Owner*>(to);
 }
 Owner* owners(int n, int first) {
   Owner* x = n ? static_cast<Owner*>(XAR_ALLOC(n, sizeof(Owner), 1)) : nullptr;
-  for (int i = 0; i < n; ++i) *(x[i].value = static_cast<int*>(getmem(sizeof(int)))) = first + i;
+  for (int i = 0; i < n; ++i) {
+    *(x[i].value = static_cast<int*>(getmem(sizeof(int)))) = first + i;
+    x[i].self = &x[i];
+  }
   return x;
 }
 Ints values(Owner* x) {
   Ints v;
   for (int i = 0; i < XAR_COUNT(&x); ++i)
-    v.push_back(check_memory_block(x[i].value) == MEM_BLOCK_OK ? *x[i].value : -1);
+    v.push_back(check_memory_block(x[i].value) == MEM_BLOCK_OK && x[i].self == &x[i] ? *x[i].value
+                                                                                     : -1);
   return v;
 }
 

@@ -533,6 +533,39 @@ TableHashes table_hashes(int code) {
   return h;
 }
 
+// Every code point of each code page of the language table, followed by "x", reads back as
+// itself or was written as "?": never as bytes that cut or swallow the text. What the platform's
+// conversion (the C library's iconv on Linux) takes there and back reads back as itself, user-
+// defined characters aside; in Japanese that is Shift-JIS, and JIS X 0212 for what it lacks.
+TEST_F(Conversion, EveryCodePointRoundTripsOrBecomesTheDefaultCharacter) {
+  const int pages[][3] = {{LANG_CODE_USASCII, KEL_CP_WESTERN, 0},
+                          {LANG_CODE_JAPANESE, KEL_CP_SHIFT_JIS, KEL_CP_EUC_JP},
+                          {LANG_CODE_RUSSIAN, KEL_CP_CYRILLIC, 0},
+                          {LANG_CODE_KOREAN, KEL_CP_KOREAN, 0},
+                          {LANG_CODE_CHINESE_TW, KEL_CP_TRADITIONAL_CHINESE, 0},
+                          {LANG_CODE_CHINESE_CN, KEL_CP_SIMPLIFIED_CHINESE, 0}};
+  for (const auto& [code, cp, x0212] : pages) {
+    lang_code_set(code);
+    std::string bad;
+    for (unsigned u = 1; u < 0x10000 && bad.size() < 200; ++u) {
+      const kel_wchar w[3] = {static_cast<kel_wchar>(u), u'x', 0};
+      char text[16] = {}, bytes[8];
+      kel_wchar back[8] = {}, again[4];
+      auto kept_by = [&](int page, int length) {
+        int n = platform_codepage_from_wide(page, w, 1, bytes, sizeof bytes);
+        return n > 0 && (!length || n == length) &&
+               platform_codepage_to_wide(page, bytes, n, again, 4) == 1 && again[0] == w[0];
+      };
+      strtows(back, wstostr(text, w));
+      if ((u >= 0xD800 && u <= 0xDFFF) || std::u16string(back) == w) continue;
+      if (std::string(text) != "?x" || std::u16string(back) != u"?x" ||
+          ((u < 0xE000 || u > 0xF8FF) && (kept_by(cp, 0) || (x0212 && kept_by(x0212, 3)))))
+        bad += " " + std::to_string(u) + ":" + hex(text);
+    }
+    EXPECT_EQ(bad, "") << "code " << code;
+  }
+}
+
 TEST_F(Conversion, WholeTablesAreTheSameOnEveryPlatform) {
   const struct {
     int code;
@@ -540,7 +573,7 @@ TEST_F(Conversion, WholeTablesAreTheSameOnEveryPlatform) {
   } expected[] = {
       {LANG_CODE_USASCII, 0xbb48689b, 0x37e8be1b},
       {LANG_CODE_RUSSIAN, 0xaf32d8d1, 0xc71d783f},
-      {LANG_CODE_JAPANESE, 0xdbeb88c2, 0xb7ba894e},
+      {LANG_CODE_JAPANESE, 0x30c5ab3b, 0xb7ba894e},
       {LANG_CODE_KOREAN, 0x928e7901, 0x5971193c},
       {LANG_CODE_CHINESE_TW, 0x15a15226, 0xf384ab4c},
       {LANG_CODE_CHINESE_CN, 0x4700a821, 0x2734c524},

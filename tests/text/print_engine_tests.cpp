@@ -16,6 +16,7 @@
 #include "runtime/text/kel_printf.h"
 #include "runtime/text/kel_printf_internal.h"
 #include "runtime/text/lang.h"
+#include "runtime/xar/xar.h"
 #include "text_test_support.h"
 
 using texttest::stdout_of;
@@ -171,30 +172,6 @@ TEST(PrintRules, ThreeDigitExponentsAreTrimmed) {
   }
 }
 
-TEST(PrintRules, PrecisionCutKeepsMultibyteCharactersWhole) {
-  struct Case {
-    const char* text;
-    const char* spec;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {"\xA4\xA2\xA4\xA4\xA4\xA6", "%.3s", "\xA4\xA2"},  // two-byte characters: one fits in 3
-      {"\xA4\xA2\xA4\xA4", "%.4s", "\xA4\xA2\xA4\xA4"},  // exactly fits
-      {"abcdef", "%.3s", "abc"},                         // single bytes: three
-      {"a\x8F\xB0\xA1z", "%.3s", "a"},                   // a three-byte character does not fit
-      {"a\x8F\xB0\xA1z", "%-9.4s", "a\x8F\xB0\xA1"},
-      {"\xA4\xA2xyz", "%.1s", "\xA4\xA2"},  // not even the first fits: cut after it
-      {"abc", "%10s", "abc"},               // no precision, no cut
-      {"ab\xA4", "%.2s", "ab"},             // a cut-off character at the end
-  };
-  for (const Case& c : cases) {
-    char text[32];
-    strcpy(text, c.text);
-    kel_text::precision_cut(text, c.spec);
-    EXPECT_STREQ(text, c.expected) << c.spec;
-  }
-}
-
 TEST(PrintRules, WideStringsPrintInTheir8BitForm) {
   const kel_wchar* name = u"Bracket_7";
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "[%ws][%WS][%Ws]", name, name, name)),
@@ -206,18 +183,33 @@ TEST(PrintRules, WideStringsPrintInTheir8BitForm) {
   EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%ws", big.c_str())), std::string(3000, 'w'));
 }
 
-// Under the Japanese session a precision keeps whole two-byte EUC characters. In a child: the
-// session language is process-wide.
-TEST(PrintRules, WidePrecisionCutsWholeEucCharacters) {
-  testsupport::run_child(
-      [] {
-        lang_code_set(1);
-        const kel_wchar two_byte[] = {0x3042, 0x3044, 0x3046, 0};  // hiragana, two EUC bytes each
-        EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%.3ws|%.4ws", two_byte, two_byte)),
-                  "\xA4\xA2|\xA4\xA2\xA4\xA4");
-        EXPECT_EQ(text_or_null(kel_sprintf(nullptr, "%.3ws", u"abcdef")), "abc");
-      },
-      testsupport::exits(0));
+// A precision on a wide string keeps the whole characters of the session's 8-bit text that end
+// within it, and never a part of one. Each row: session, text, format, result before the "|".
+TEST(PrintRules, WidePrecisionKeepsWholeCharactersOfTheSession) {
+  const struct {
+    int code;
+    const char16_t* text;
+    const char *format, *expected;
+  } rows[] = {
+      {LANG_CODE_USASCII, u"a\u00e9b", "%.2ws|", "a\xe9"},
+      {LANG_CODE_RUSSIAN, u"\u041f\u0440\u0438\u0432\u0435\u0442", "%.5ws|",
+       "\xcf\xf0\xe8\xe2\xe5"},
+      {LANG_CODE_JAPANESE, u"\u3042\u3044\u3046", "%.3ws|", "\xa4\xa2"},
+      {LANG_CODE_JAPANESE, u"\u9ad8", "%.1ws|", ""},
+      {LANG_CODE_JAPANESE, u"\uff76", "%3.1ws|", "   "},
+      {LANG_CODE_JAPANESE, u"a\u4e02z", "%.3ws|", "a"},
+      {LANG_CODE_JAPANESE, u"a\u4e02z", "%-5.4ws|", "a\x8f\xb0\xa1 "},
+      {LANG_CODE_KOREAN, u"a\ud55c", "%.2ws|", "a"},
+      {LANG_CODE_CHINESE_TW, u"\u4e2d\u6587", "%.3ws|", "\xa4\xa4"},
+      {LANG_CODE_CHINESE_CN, u"\u20ac\u4e2d", "%.2ws|", "\x80"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << "code " << row.code << " " << row.format);
+    lang_code_set(row.code);
+    EXPECT_EQ(text_or_null(kel_sprintf(nullptr, row.format, row.text)),
+              std::string(row.expected) + "|");
+  }
+  lang_code_set(LANG_CODE_USASCII);
 }
 
 TEST(PrintRules, MultibyteCharactersOfTheFormatAreCopiedWhole) {
@@ -321,6 +313,53 @@ TEST(PrintFamily, WideResultsAndStreams) {
   ASSERT_NE(fgets(back, sizeof back, f), nullptr);
   EXPECT_STREQ(back, "007;tail");
   fclose(f);
+}
+
+// Results up to the largest xarray (its terminator included) are whole and terminated; any part
+// that does not fit fails the whole call, quietly: null, or 0 from kel_fprintf with nothing
+// written. Each row: format, length of the text argument (wide for "ws"; -1: the int 5), length
+// of the result or -1.
+TEST(PrintEngine, ResultsOverTheLargestXarrayFailWhole) {
+  // In a child: the engine keeps the areas these calls grow.
+  testsupport::run_child(
+      [] {
+        const int most = XAR_MAX_BYTES - 1;
+        const struct {
+          const char* format;
+          int argument, length;
+        } rows[] = {{"<%s>", most - 2, most}, {"<%s>", most - 1, -1}, {"<%5s>", 3000000, -1},
+                    {"%.3s", 3000000, 3},     {"%ws", 3000000, -1},   {"%2047983d", -1, most},
+                    {"%2147483646d", -1, -1}};
+        std::vector<char> out(XAR_MAX_BYTES + 16);
+        FILE* f = tmpfile();
+        ASSERT_NE(f, nullptr);
+        for (const auto& row : rows) {
+          SCOPED_TRACE(row.format + std::to_string(row.argument));
+          const std::string text(row.argument > 0 ? row.argument : 0, 'x');
+          const std::u16string wide(text.begin(), text.end());
+          auto call = [&](auto print) {
+            if (row.argument < 0) return print(row.format, 5);
+            return strstr(row.format, "ws") ? print(row.format, wide.c_str())
+                                            : print(row.format, text.c_str());
+          };
+          const char* result = "";
+          EXPECT_EQ(stdout_of([&] {
+                      result = call([](auto... a) { return kel_sprintf(nullptr, a...); });
+                    }),
+                    "");
+          EXPECT_EQ(result ? static_cast<int>(strlen(result)) : -1, row.length);
+          memset(out.data(), 'z', out.size());
+          EXPECT_EQ(call([&](auto... a) { return kel_sprintf(out.data(), a...); }),
+                    row.length < 0 ? nullptr : out.data());
+          EXPECT_EQ(out[row.length < 0 ? 0 : row.length], row.length < 0 ? 'z' : 0);
+          rewind(f);
+          EXPECT_EQ(call([&](auto... a) { return kel_fprintf(f, a...); }),
+                    row.length < 0 ? 0 : row.length);
+          EXPECT_EQ(ftell(f), row.length < 0 ? 0 : row.length);
+        }
+        fclose(f);
+      },
+      testsupport::exits(0));
 }
 
 // A byte of 0x80 or above in the literal text of a format is copied as it is and never hides

@@ -153,6 +153,14 @@ TEST(Scan, WideInput) {
   char digits[2100] = {};
   EXPECT_EQ(kel_wsscanf(big.c_str(), "%2099s", digits), 1);
   EXPECT_EQ(strlen(digits), 2000u);
+  // Texts whose 8-bit form does not fit an xarray (four bytes a unit from 511,996 units on) are
+  // scanned whole, the largest first, without a word on the standard output.
+  for (int length : {3000000, 511995, 511996}) {
+    const std::u16string text = std::u16string(static_cast<size_t>(length), u'w') + u" 9";
+    int scanned = number = 0;
+    EXPECT_EQ(stdout_of([&] { kel_wsscanf(text.c_str(), "%*s%n %d", &scanned, &number); }), "");
+    EXPECT_EQ(scanned + number, length + 9);
+  }
 }
 
 TEST(Scan, OneLineOfAStream) {

@@ -221,10 +221,13 @@ TEST(VmModel, RandomRunKeepsCountsAndCoalescesBack) {
         for (int k = order; k < VM_ORDERS; ++k) ASSERT_EQ(s.seg()->free_head[k], VM_NO_UNIT);
         continue;
       }
-      // Half the callers use only the size asked; the rest ask for the usable size first.
+      // The whole payload of its order reads as zero, whatever earlier blocks left there. Half the
+      // callers use only the size asked; the rest ask for the usable size first.
+      int order = 0;
+      while ((16 << order) < size + 16) ++order;
+      ASSERT_TRUE(filled(p, (16 << order) - 16, 0));
       const int used = rng() % 2 ? size : vm_block_size(p);
       ASSERT_GE(used, size);
-      ASSERT_TRUE(filled(p, used, 0));
       const unsigned char v = (unsigned char)(step | 1);
       memset(p, v, used);
       live[p] = {used, v};

@@ -11,9 +11,11 @@
 #include <string>
 
 #include "runtime/diag/diag.h"
+#include "runtime/diag/thread.h"
 #include "runtime/diag/trap.h"
 #include "runtime/mem/mem.h"
 #include "runtime/mem/mem_block.h"
+#include "runtime/shm/shm.h"
 #include "runtime/text/kel_printf.h"
 #include "runtime/xar/har.h"
 #include "runtime/xar/xar_ptr.h"
@@ -332,6 +334,21 @@ const Row kRows[] = {
     R(4, X, "ORDER_ARRAY:  invalid input", void* p[3] = {}; ORDER_ARRAY(3, *t, p, 0)),
     R(4, X, "ORDER_ARRAY:  invalid input", ORDER_ARRAY(3, *t, nullptr, 4)),
     R(4, X, "ORDER_ARRAY:  invalid data", void* p[3] = {*t, *t, *t}; ORDER_ARRAY(3, *t, p, 4)),
+    // The diagnostics, thread and process-record calls.
+    R(4, X, FATAL("exit_handler_add", "null handler."), EXPECT_EQ(exit_handler_add(nullptr), 0)),
+    R(4, X, nullptr, int k = 5; EXPECT_EQ(tls_key_create(nullptr, 0, 1, 2), THREAD_INVALID_TLS_KEY);
+      EXPECT_EQ(tls_key_create(&k, 9, 1, 2), THREAD_INVALID_TLS_TYPE); EXPECT_EQ(k, 5)),
+    R(4, X, nullptr, EXPECT_EQ(tls_key_delete(nullptr), THREAD_INVALID_TLS_KEY)),
+    R(4, X, FATAL("proc_record_is_running", "null record."),
+      EXPECT_EQ(proc_record_is_running(nullptr), 0)),
+    R(4, X, FATAL("kel_wait_for_subproc", "null record."), int code = 7;
+      EXPECT_EQ(kel_wait_for_subproc(2, nullptr, &code), -1); EXPECT_EQ(code, 7)),
+    R(4, X, FATAL("kel_wait_for_subproc", "null record."), proc_record* none[2] = {};
+      EXPECT_EQ(kel_wait_for_subproc(2, none, nullptr), -1)),
+    R(4, X, FATAL("thread_start", "null function."),
+      EXPECT_EQ(thread_start(PROC_RECORD_THREAD, nullptr, nullptr), nullptr)),
+    R(4, X, "trap_block_get:  invalid request", trap_block held = {nullptr, 0};
+      EXPECT_EQ(trap_block_get(&held, -5), nullptr); EXPECT_EQ(held.data, nullptr)),
 };
 
 #undef R
