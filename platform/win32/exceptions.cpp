@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <windows.h>
 
 void platform_raise_noncontinuable(unsigned code) {
@@ -11,3 +12,52 @@ void platform_raise_noncontinuable(unsigned code) {
 }
 
 int platform_raise_signal(int signal_number) { return raise(signal_number); }
+
+namespace {
+
+platform_fatal_handler fatal_handler;
+
+LONG WINAPI on_unhandled(EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+  switch (record->ExceptionCode) {
+    case PLATFORM_UNCAUGHT_EXCEPTION:
+      fatal_handler(PLATFORM_FATAL_UNCAUGHT,
+                    record->NumberParameters >= 1
+                        ? reinterpret_cast<const char*>(record->ExceptionInformation[0])
+                        : "an exception of unknown type");
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case EXCEPTION_STACK_OVERFLOW:
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+      fatal_handler(PLATFORM_FATAL_CRASH, "invalid memory access");
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_INT_OVERFLOW:
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+    case EXCEPTION_FLT_INVALID_OPERATION: fatal_handler(PLATFORM_FATAL_CRASH, "arithmetic fault");
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION: fatal_handler(PLATFORM_FATAL_CRASH, "illegal instruction");
+    default: fatal_handler(PLATFORM_FATAL_CRASH, "unhandled structured exception");
+  }
+}
+
+void on_abort(int) { fatal_handler(PLATFORM_FATAL_ABORT, "abort()"); }
+
+}  // namespace
+
+void platform_raise_uncaught(const char* text) {
+  const ULONG_PTR argument = reinterpret_cast<ULONG_PTR>(text);
+  RaiseException(PLATFORM_UNCAUGHT_EXCEPTION, EXCEPTION_NONCONTINUABLE, 1, &argument);
+  abort();
+}
+
+void platform_on_fatal(platform_fatal_handler handler) {
+  fatal_handler = handler;
+  SetUnhandledExceptionFilter(on_unhandled);
+  signal(SIGABRT, on_abort);
+}
+
+void platform_write_error(const char* text) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(strlen(text)), &written,
+            nullptr);
+}
