@@ -221,13 +221,33 @@ std::string absolute(const std::string& path) {
 
 }  // namespace
 
+// The host calls mirax answers, from the table it hands over: a paragraph of the help text.
+std::string answered_calls_text() {
+  std::string text = "\nHost calls mirax answers (from the model and the answers given):\n ";
+  size_t line = text.size() - 1, others = 0;
+  for (const HostEntry& entry : build_host_table()) {
+    if (!host_function_implemented(entry)) {
+      ++others;
+      continue;
+    }
+    const std::string name = host_function_name(entry.name);
+    if (text.size() - line + name.size() + 1 > 98) {
+      text += "\n ";
+      line = text.size() - 1;
+    }
+    text += " " + name;
+  }
+  return text + ".\nThe other " + std::to_string(others) +
+         " host functions answer KEL_TK_NOT_IMPLEMENTED and do nothing.\n";
+}
+
 std::string usage_text() {
   CLI::App app{"", "mirax"};
   CommandLine cl;
   RawOptions raw;
   const Validators v;
   describe(app, cl, raw, v);
-  return app.help();
+  return app.help() + answered_calls_text();
 }
 
 CommandLine parse_command_line(const std::vector<std::string>& args, const Defaults& defaults) {

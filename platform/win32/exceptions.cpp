@@ -19,25 +19,28 @@ platform_fatal_handler fatal_handler;
 
 LONG WINAPI on_unhandled(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+  platform_fatal_kind kind = PLATFORM_FATAL_CRASH;
+  const char* what = "unhandled structured exception";
   switch (record->ExceptionCode) {
     case PLATFORM_UNCAUGHT_EXCEPTION:
-      fatal_handler(PLATFORM_FATAL_UNCAUGHT,
-                    record->NumberParameters >= 1
-                        ? reinterpret_cast<const char*>(record->ExceptionInformation[0])
-                        : "an exception of unknown type");
+      kind = PLATFORM_FATAL_UNCAUGHT;
+      what = record->NumberParameters >= 1
+                 ? reinterpret_cast<const char*>(record->ExceptionInformation[0])
+                 : "an exception of unknown type";
+      break;
     case EXCEPTION_ACCESS_VIOLATION:
     case EXCEPTION_IN_PAGE_ERROR:
     case EXCEPTION_STACK_OVERFLOW:
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
-      fatal_handler(PLATFORM_FATAL_CRASH, "invalid memory access");
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED: what = "invalid memory access"; break;
     case EXCEPTION_INT_DIVIDE_BY_ZERO:
     case EXCEPTION_INT_OVERFLOW:
     case EXCEPTION_FLT_DIVIDE_BY_ZERO:
-    case EXCEPTION_FLT_INVALID_OPERATION: fatal_handler(PLATFORM_FATAL_CRASH, "arithmetic fault");
+    case EXCEPTION_FLT_INVALID_OPERATION: what = "arithmetic fault"; break;
     case EXCEPTION_ILLEGAL_INSTRUCTION:
-    case EXCEPTION_PRIV_INSTRUCTION: fatal_handler(PLATFORM_FATAL_CRASH, "illegal instruction");
-    default: fatal_handler(PLATFORM_FATAL_CRASH, "unhandled structured exception");
+    case EXCEPTION_PRIV_INSTRUCTION: what = "illegal instruction"; break;
   }
+  fatal_handler(kind, what);
+  return EXCEPTION_CONTINUE_SEARCH;
 }
 
 void on_abort(int) { fatal_handler(PLATFORM_FATAL_ABORT, "abort()"); }

@@ -76,8 +76,8 @@ int kel_app_initialize(void*, void*, const char*, const char*, kel_wchar*) {
   KelError status = KelMenuFileRegister("assembly", "misbehave.mnu", &menu_id);
   for (const Button& button : kButtons)
     if (status == KEL_TK_NO_ERROR)
-      status = KelMenubuttonActionSet("assembly", button.name, press,
-                                      const_cast<Button*>(&button), 0);
+      status =
+          KelMenubuttonActionSet("assembly", button.name, press, const_cast<Button*>(&button), 0);
   return status;
 }
 
