@@ -6,7 +6,7 @@ import glob, json, os, subprocess, sys, tempfile
 import jsonschema
 
 SCHEMA_FAULTS = {"bad_type", "bad_vector", "not_a_number", "unknown_key", "missing_axis",
-                 "long_name", "long_model_name", "part_with_components"}
+                 "long_name", "long_model_name", "part_with_components", "number_overflow"}
 root, mirax = sys.argv[1], sys.argv[2]
 schema = json.load(open(os.path.join(root, "host", "model.schema.json"), encoding="utf-8"))
 validator = jsonschema.Draft202012Validator(schema)
