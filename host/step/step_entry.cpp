@@ -5,8 +5,10 @@
 
 #include "host/step/model_file.h"
 
-extern "C" __attribute__((visibility("default"))) int mirax_step_read(
-    const char* file, std::ostream* warnings, mirax::Assembly* out, std::string* error) {
+extern "C" __attribute__((visibility("default"))) int mirax_step_read(const char* file,
+                                                                      std::ostream* warnings,
+                                                                      mirax::Assembly* out,
+                                                                      std::string* error) {
   try {
     *out = mirax::load_step_assembly(file, *warnings);
     return 1;

@@ -18,8 +18,7 @@ Assembly load_step_assembly(const std::string& file, std::ostream& warnings) {
     char program[1024];
     if (platform_program_path(program, sizeof program) == 0)
       throw ModelError(file + ": the STEP reader cannot be found (mirax's own path is unknown)");
-    const std::string reader =
-        (path_from_utf8(program).parent_path() / "mirax_step.so").string();
+    const std::string reader = (path_from_utf8(program).parent_path() / "mirax_step.so").string();
     library = platform_library_open(reader.c_str());
     if (!library)
       throw ModelError(file + ": the STEP reader " + reader + " cannot be loaded (" +

@@ -2,6 +2,7 @@
 // must end mirax with its status and a message naming the button. "-CsysList" announces its
 // report without writing it; "-Good" behaves (it keeps only a record whose release failed).
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -50,7 +51,9 @@ const Button kButtons[] = {
     {"-Crash",
      [] {
        top_csys();
-       return *static_cast<volatile int*>(nullptr);
+       // No memory is mapped at address 8 (a null pointer would be caught by the sanitizers).
+       static volatile uintptr_t unmapped = 8;
+       return *reinterpret_cast<volatile int*>(unmapped);
      }},
     {"-Abort", []() -> int { std::abort(); }},
     {"-Hang",
