@@ -3,13 +3,13 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <ostream>
 #include <optional>
+#include <ostream>
 #include <system_error>
 
 #include "binding/exception_text.h"
-#include "host/guard.h"
 #include "host/encoding.h"
+#include "host/guard.h"
 #include "host/host.h"
 #include "platform/dynload.h"
 
