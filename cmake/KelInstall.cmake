@@ -13,6 +13,10 @@ set(KEL_CMAKE_DIR lib/cmake/csyslist)
 set(KEL_EXAMPLES_DIR share/csyslist/examples)
 
 install(TARGETS mirax tolcmp EXPORT csyslistTargets RUNTIME DESTINATION bin)
+# mirax's STEP reader, loaded by mirax when it reads a STEP file (it needs OCCT's libraries).
+if(TARGET mirax_step)
+  install(TARGETS mirax_step LIBRARY DESTINATION bin)
+endif()
 # The module is loaded, never linked: the import library of test.dll is not shipped.
 install(TARGETS kelmodule LIBRARY DESTINATION bin RUNTIME DESTINATION bin
         ARCHIVE DESTINATION lib EXCLUDE_FROM_ALL)
@@ -75,8 +79,19 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME csyslist-windows-x86)
 else()
-  set(CPACK_GENERATOR TGZ)
+  # The archive, and the Debian package of the same tree under /opt/csyslist. Its dependencies are
+  # the C and C++ runtimes mirax and tolcmp need; OCCT's libraries serve only STEP files, which
+  # mirax_step.so reads when asked: suggested, not required.
+  set(CPACK_GENERATOR TGZ DEB)
   set(CPACK_PACKAGE_FILE_NAME csyslist-linux-x86)
+  set(CPACK_DEBIAN_FILE_NAME csyslist-linux-x86.deb)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "csyslist developers")
+  set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1 (>= 12)")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS
+      "libocct-data-exchange-7.6, libocct-ocaf-7.6, libocct-foundation-7.6")
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_deb_prefix.cmake)
 endif()
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)

@@ -49,14 +49,23 @@ order calls began), name, call (its number among that function's calls), args (i
 outputs once the call succeeded; null for a function mirax does not implement), status,
 status_name, injected.
 
+--timeout SECONDS ends the run when a button has not returned after that long (time spent waiting
+for answers typed on the terminal counts). A crash, an abort, an exception, exit() or a hang inside
+the module ends the run at once with a message naming the hand-shake, the button or the
+termination and the last host call answered; the trace keeps every call made until then.
+
 Exit status:
   0  done (also when the name prompt was cancelled or no report could be written)
   1  the module refused the host, or a pressed button has no action bound
   2  bad usage, a bad or too large model, an unknown reference, a trace that cannot be written
   3  the module cannot be loaded
-  4  the module misbehaved: it kept csys data records (not counting releases --fail made fail),
-     or its command announced a report that is not there
-  5  a --fail rule failed no call (4 outranks 5))";
+  4  the module misbehaved: it kept csys data records (not counting those whose release --fail
+     made fail and that were not released later), its command announced a report that it did not
+     write in that press, it called exit(), or an exception left one of its visit callbacks
+  5  a --fail rule failed no call (4 outranks 5)
+  6  an exception left the module's hand-shake, a button or its termination
+  7  the module crashed (invalid memory access, illegal instruction, arithmetic fault) or aborted
+  8  a button did not return within --timeout SECONDS)";
 
 // "NAME", "NAME:N" or "NAME@ITEM": a host function without "_v" and the call that fails (0:
 // every call), or the model or csys whose calls fail.
@@ -153,7 +162,8 @@ void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators&
                  "The plug-in module (default: test.so / test.dll beside mirax)")
       ->type_name("FILE");
   app.add_option("--text-root", raw.text_root,
-                 "The directory holding the text tree (default: beside mirax)")
+                 "The directory holding the text tree (default: the module's directory when it "
+                 "holds a text tree, else mirax's)")
       ->type_name("DIR");
   app.add_option("--language", cl.session.language,
                  "The host's language number (0 US ASCII, 1 Japanese, ...)")
@@ -192,6 +202,10 @@ void describe(CLI::App& app, CommandLine& cl, RawOptions& raw, const Validators&
                  "Write one JSON object a line per host call to FILE (name, call, args, status, "
                  "status_name, injected)")
       ->type_name("FILE");
+  app.add_option("--timeout", cl.session.timeout,
+                 "End the run when a button has not returned after SECONDS (status 8)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(1, 86400));
   app.add_flag("--version", cl.version, "Print mirax's version");
   app.add_option("--export-model", cl.export_model,
                  "Write the model read (JSON or STEP) to FILE as JSON, and run nothing")
@@ -212,13 +226,33 @@ std::string absolute(const std::string& path) {
 
 }  // namespace
 
+// The host calls mirax answers, from the table it hands over: a paragraph of the help text.
+std::string answered_calls_text() {
+  std::string text = "\nHost calls mirax answers (from the model and the answers given):\n ";
+  size_t line = text.size() - 1, others = 0;
+  for (const HostEntry& entry : build_host_table()) {
+    if (!host_function_implemented(entry)) {
+      ++others;
+      continue;
+    }
+    const std::string name = host_function_name(entry.name);
+    if (text.size() - line + name.size() + 1 > 98) {
+      text += "\n ";
+      line = text.size() - 1;
+    }
+    text += " " + name;
+  }
+  return text + ".\nThe other " + std::to_string(others) +
+         " host functions answer KEL_TK_NOT_IMPLEMENTED and do nothing.\n";
+}
+
 std::string usage_text() {
   CLI::App app{"", "mirax"};
   CommandLine cl;
   RawOptions raw;
   const Validators v;
   describe(app, cl, raw, v);
-  return app.help();
+  return app.help() + answered_calls_text();
 }
 
 CommandLine parse_command_line(const std::vector<std::string>& args, const Defaults& defaults) {
@@ -240,7 +274,8 @@ CommandLine parse_command_line(const std::vector<std::string>& args, const Defau
     throw UsageError(e.what());
   }
   if (cl.version) return cl;
-  if (cl.model.empty()) throw UsageError("--model FILE is required");
+  if (cl.model.empty() && (!cl.session.list_buttons || cl.export_model))
+    throw UsageError("--model FILE is required");
   if (!raw.presses.empty()) {
     cl.session.presses.clear();
     for (const std::string& text : raw.presses) cl.session.presses.push_back(*button_name(text));
@@ -253,7 +288,14 @@ CommandLine parse_command_line(const std::vector<std::string>& args, const Defau
   cl.session.module = absolute(
       !raw.module.empty() ? raw.module
                           : path_to_utf8(path_from_utf8(defaults.program_dir) / kModuleFile));
-  cl.session.text_root = absolute(!raw.text_root.empty() ? raw.text_root : defaults.program_dir);
+  // A plug-in's text tree lies beside it; the bundled module's beside mirax.
+  const std::string module_dir = path_to_utf8(path_from_utf8(cl.session.module).parent_path());
+  std::error_code ec;
+  const bool text_beside_module =
+      std::filesystem::is_directory(path_from_utf8(module_dir) / "text", ec);
+  cl.session.text_root = absolute(!raw.text_root.empty() ? raw.text_root
+                                  : text_beside_module   ? module_dir
+                                                         : defaults.program_dir);
   if (cl.session.text_root.size() > kMaxTextRoot)
     throw UsageError("--text-root: " + cl.session.text_root + " is longer than " +
                      std::to_string(kMaxTextRoot) + " characters");

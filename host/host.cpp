@@ -6,7 +6,9 @@
 
 #include "binding/kel_error.h"
 #include "host/encoding.h"
+#include "binding/exception_text.h"
 #include "host/frame_math.h"
+#include "host/guard.h"
 #include "host/text_files.h"
 
 namespace mirax {
@@ -283,9 +285,16 @@ KelError Host::geometry_free(KelGeomitemdata** data) {
   const auto it = geometry_.find(*data);
   if (it == geometry_.end()) return KEL_TK_BAD_INPUTS;
   geometry_.erase(it);
+  refused_releases_.erase(*data);
   *data = nullptr;
   return KEL_TK_NO_ERROR;
 }
+
+void Host::release_refused(KelGeomitemdata** data) {
+  if (data && geometry_.count(*data)) refused_releases_.insert(*data);
+}
+
+size_t Host::geometry_records_excused() const { return refused_releases_.size(); }
 
 // ---- component paths ----------------------------------------------------------------------
 
@@ -323,6 +332,7 @@ KelError Host::path_transform(const KelAsmcomppath* path, int top_down, double* 
 
 KelError Host::current_model(KelMdl* out) {
   if (!out) return KEL_TK_BAD_INPUTS;
+  if (assembly_.models.empty()) return KEL_TK_E_NOT_FOUND;  // listing the buttons: no model
   *out = const_cast<Model*>(&assembly_.top_model());
   return KEL_TK_NO_ERROR;
 }
@@ -341,16 +351,32 @@ KelError Host::model_name(KelMdl model, kel_wchar* out) {
   return KEL_TK_NO_ERROR;
 }
 
+template <class F>
+KelError Host::visit_callback(const char* visit, F&& callback) {
+  const guard::CallbackScope scope(visit);
+  try {
+    return callback();
+  } catch (...) {
+    char text[512];
+    kel_describe_current_exception(text, sizeof text);
+    callback_exceptions_.push_back(guard::callback_exception_message(visit, text));
+    err_ << callback_exceptions_.back() << "\n";
+    return KEL_TK_GENERAL_ERROR;
+  }
+}
+
 KelError Host::feature_visit(KelMdl model, KelFeatureActionFn action, KelFeatureFilterFn filter,
                              void* data) {
   const Model* m = model_of(model);
   if (!m || !action) return KEL_TK_BAD_INPUTS;
   for (int id = 1; id <= m->feature_count(); ++id) {
     KelFeature feature{kItemFeature, id, model};
-    KelError status = filter ? filter(&feature, data) : KEL_TK_NO_ERROR;
+    KelError status = KEL_TK_NO_ERROR;
+    if (filter)
+      status = visit_callback("KelSolidFeatVisit", [&] { return filter(&feature, data); });
     if (status == KEL_TK_CONTINUE) continue;
     if (status != KEL_TK_NO_ERROR) return status;
-    status = action(&feature, status, data);
+    status = visit_callback("KelSolidFeatVisit", [&] { return action(&feature, status, data); });
     if (status != KEL_TK_NO_ERROR) return status;
   }
   return KEL_TK_NO_ERROR;
@@ -362,10 +388,11 @@ KelError Host::csys_visit(KelMdl model, KelCsysActionFn action, KelCsysFilterFn 
   if (!m || !action) return KEL_TK_BAD_INPUTS;
   for (const Csys& c : m->csys) {
     KelCsys handle = const_cast<Csys*>(&c);
-    KelError status = filter ? filter(handle, data) : KEL_TK_NO_ERROR;
+    KelError status = KEL_TK_NO_ERROR;
+    if (filter) status = visit_callback("KelSolidCsysVisit", [&] { return filter(handle, data); });
     if (status == KEL_TK_CONTINUE) continue;
     if (status != KEL_TK_NO_ERROR) return status;
-    status = action(handle, status, data);
+    status = visit_callback("KelSolidCsysVisit", [&] { return action(handle, status, data); });
     if (status != KEL_TK_NO_ERROR) return status;
   }
   return KEL_TK_NO_ERROR;

@@ -92,8 +92,15 @@ class Host {
   // Every button bound with KelMenubuttonActionSet, in menu and button name order.
   std::vector<ButtonName> buttons() const;
 
-  // Records still held by the module (geometry data not released).
+  // Records still held by the module (geometry data not released), and those among them whose
+  // release the host failed on purpose and the module did not retry successfully.
   size_t geometry_records_held() const { return geometry_.size(); }
+  size_t geometry_records_excused() const;
+  // A release of `*data` that the host failed on purpose.
+  void release_refused(KelGeomitemdata** data);
+  // Messages of exceptions that left the module's visit callbacks (said on the error stream as
+  // they happen).
+  const std::vector<std::string>& callback_exceptions() const { return callback_exceptions_; }
   // The version the module passed at the hand-shake (-1 before).
   int module_version() const { return module_version_; }
 
@@ -199,6 +206,12 @@ class Host {
   std::ostream* trace_ = nullptr;
   int code_page_ = 0;
   std::set<std::u16string> warned_;
+  std::set<const KelGeomitemdata*> refused_releases_;
+  std::vector<std::string> callback_exceptions_;
+  // Calls a visit callback of the module; an exception leaving it is recorded and answered
+  // KEL_TK_GENERAL_ERROR.
+  template <class F>
+  KelError visit_callback(const char* visit, F&& callback);
 };
 
 // A status by its name, or its number when it has none.
@@ -229,6 +242,7 @@ struct SessionOptions {
   std::vector<ButtonName> presses{kDefaultButton};  // pressed in this order
   bool list_buttons = false;      // print the bound buttons instead of pressing any
   std::ostream* trace = nullptr;  // the call trace, or null
+  int timeout = 0;                // seconds a button may run; 0: no limit
 };
 
 // mirax's exit statuses (the help text and the README list them).
@@ -237,8 +251,11 @@ enum ExitStatus {
   kExitRefused = 1,      // the module refused the host, or a pressed button is not bound
   kExitUsage = 2,        // bad usage, a bad or too large model, an unwritable trace
   kExitNoModule = 3,     // the module cannot be loaded
-  kExitMisbehaved = 4,   // records left unreleased, or an announced report missing
+  kExitMisbehaved = 4,   // records kept, a report missing or stale, exit(), a callback's exception
   kExitUnfiredRule = 5,  // a --fail rule failed no call
+  kExitException = 6,    // an exception left the module's hand-shake, a button or its termination
+  kExitCrash = 7,        // the module crashed or aborted
+  kExitTimeout = 8,      // a button did not return within --timeout
 };
 
 struct SessionResult {

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "host/encoding.h"
+#include "host/guard.h"
 #include "host/host.h"
 
 namespace mirax {
@@ -201,7 +202,15 @@ struct Counted<Symbol, F> {
           entered.fails_by_subject() ? subject(entered, a...) : std::string_view();
       const CallStart start = entered.call_begins(symbol, about);
       const json inputs = entered.tracing() ? trace_args(true, true, a...) : json();
-      status = start.failure ? static_cast<R>(*start.failure) : F(h, a...);
+      if (start.failure) {
+        status = static_cast<R>(*start.failure);
+        // A release failed on purpose excuses exactly that record.
+        if constexpr (std::is_same_v<void(A...), void(KelGeomitemdata**)>)
+          entered.release_refused(a...);
+      } else {
+        status = F(h, a...);
+      }
+      guard::answered(symbol, start.call);
       if (entered.tracing()) {
         const bool succeeded = status == static_cast<R>(KEL_TK_NO_ERROR);
         entered.trace_call(symbol, start, status,
@@ -227,6 +236,7 @@ KelError not_implemented(void* h) {
   try {
     const CallStart start = entered.call_begins(symbol);
     status = start.failure ? *start.failure : KEL_TK_NOT_IMPLEMENTED;
+    guard::answered(symbol, start.call);
     if (entered.tracing()) entered.trace_call(symbol, start, status, "null");
   } catch (const std::exception& e) {
     entered.complain(symbol, e.what());

@@ -6,6 +6,7 @@
 
 #include "host/cli.h"
 #include "host/encoding.h"
+#include "host/guard.h"
 #include "host/step/model_file.h"
 #include "host/view.h"
 #include "platform/program.h"
@@ -45,7 +46,8 @@ int run(int argc, char** argv) {
   Assembly assembly;
   ScriptedAnswers scripted;
   try {
-    assembly = read_model_file(cl.model, std::cerr);
+    // Listing the buttons needs no model: the module sees an empty one.
+    if (!cl.model.empty()) assembly = read_model_file(cl.model, std::cerr);
     if (cl.export_model) {
       save_assembly(assembly, *cl.export_model);
       if (!cl.view) return kExitOk;
@@ -102,6 +104,7 @@ int run(int argc, char** argv) {
 // that could not be carried out as asked.
 int main(int argc, char** argv) {
   platform_console_utf8();
+  mirax::guard::install();
   try {
     return run(argc, argv);
   } catch (const std::bad_alloc&) {

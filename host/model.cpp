@@ -68,13 +68,15 @@ std::u16string checked_name(const std::string& name, const std::string& path, co
   if (wide->size() > kMaxNameUnits)
     refuse(path, std::string(what) + " \"" + name + "\" is longer than 31 characters");
   for (char16_t c : *wide) {
-    if (c >= 0x20 && (c >= 0x80 || forbidden.find(static_cast<char>(c)) == std::string_view::npos))
+    // C0 and C1 controls and DEL.
+    const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+    if (!control && (c >= 0x80 || forbidden.find(static_cast<char>(c)) == std::string_view::npos))
       continue;
     char code[8];
     std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
     const std::string shown =
-        c >= 0x20 ? "\"" + std::string(1, static_cast<char>(c)) + "\" (" + code + ")"
-                  : std::string(code);
+        !control ? "\"" + std::string(1, static_cast<char>(c)) + "\" (" + code + ")"
+                 : std::string(code);
     std::string refused;
     for (char f : forbidden) refused += std::string(", \"") + f + "\"";
     refuse(path, std::string(what) + " \"" + name + "\" holds " + shown + ", which a " + what +
@@ -266,7 +268,10 @@ Assembly parse_assembly(std::string_view json_text) {
   if (!duplicate.empty())
     throw ModelError("malformed JSON: the key \"" + duplicate + "\" appears twice in one object");
   require_object(root, "");
-  require_keys(root, "", {"top", "models"});
+  // "$schema" lets an editor find the schema; mirax does not read it.
+  require_keys(root, "", {"$schema", "top", "models"});
+  if (root.contains("$schema") && !root["$schema"].is_string())
+    refuse("/$schema", "expected a string");
   if (!root.contains("top")) refuse("", "missing \"top\"");
   if (!root["top"].is_string()) refuse("/top", "expected a model name");
   if (!root.contains("models")) refuse("", "missing \"models\"");

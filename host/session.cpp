@@ -1,11 +1,15 @@
 // One host session: load the module, hand-shake, press the buttons, terminate and unload.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <system_error>
 
+#include "binding/exception_text.h"
 #include "host/encoding.h"
+#include "host/guard.h"
 #include "host/host.h"
 #include "platform/dynload.h"
 
@@ -68,6 +72,58 @@ SessionResult run_session(const SessionOptions& options, const Assembly& assembl
   return run_module(entries, options, assembly, answers, out, err);
 }
 
+namespace {
+
+// Runs a call into the module under the watch, naming it `activity`; the description of an
+// exception that left it, taken while the module is loaded, or "" when none did.
+template <class F>
+std::string module_call(const std::string& activity, int timeout, F&& call) {
+  guard::enter(activity);
+  guard::arm(timeout);
+  std::string thrown;
+  try {
+    call();
+  } catch (...) {
+    char text[512];
+    kel_describe_current_exception(text, sizeof text);
+    thrown = text;
+  }
+  guard::disarm();
+  guard::leave();
+  return thrown;
+}
+
+// The report file as it stood before a press: its time is set to a mark that a rewrite replaces,
+// so that a report left from an earlier run does not pass for this press's.
+struct ReportWatch {
+  std::filesystem::path path;
+  bool existed = false;
+  std::filesystem::file_time_type original, mark;
+
+  explicit ReportWatch(std::filesystem::path file) : path(std::move(file)) {
+    std::error_code ec;
+    original = std::filesystem::last_write_time(path, ec);
+    if (ec) return;
+    mark = original - std::chrono::hours(24);
+    std::filesystem::last_write_time(path, mark, ec);
+    existed = !ec;
+  }
+  // True when the file exists and was written since.
+  bool rewritten() const {
+    std::error_code ec;
+    const auto now = std::filesystem::last_write_time(path, ec);
+    return !ec && std::filesystem::is_regular_file(path, ec) && !(existed && now == mark);
+  }
+  // Gives an untouched file its own time back.
+  void restore() const {
+    std::error_code ec;
+    if (existed && std::filesystem::last_write_time(path, ec) == mark)
+      std::filesystem::last_write_time(path, original, ec);
+  }
+};
+
+}  // namespace
+
 SessionResult run_module(const ModuleEntries& module, const SessionOptions& options,
                          const Assembly& assembly, Answers& answers, std::ostream& out,
                          std::ostream& err) {
@@ -79,20 +135,41 @@ SessionResult run_module(const ModuleEntries& module, const SessionOptions& opti
   host.set_faults(options.faults);
   host.set_trace(options.trace);
   host.set_session_code_page(session_code_page());
+  guard::reset_answered();
   // Every way out from here hands back the calls counted.
   const auto finish = [&](ExitStatus status) {
     result.status = status;
     result.calls = host.calls();
     return result;
   };
+  // An exception that left the module: said, then the module's termination runs.
+  const auto thrown = [&](const std::string& activity, const std::string& text) {
+    err << "mirax: an exception left " << activity << ": " << text << guard::last_answered()
+        << "\n";
+    if (activity != "the termination") {
+      const std::string again = module_call("the termination", 0, [&] { module.terminate(); });
+      if (!again.empty()) err << "mirax: an exception left the termination: " << again << "\n";
+    }
+    return finish(kExitException);
+  };
+  const auto end_session = [&](ExitStatus status) {
+    out << std::flush;
+    const std::string text = module_call("the termination", 0, [&] { module.terminate(); });
+    std::fflush(stdout);
+    return text.empty() ? finish(status) : thrown("the termination", text);
+  };
   const auto& table = host.table();
   // Room for the required-version text the module writes when it refuses the host.
   kel_wchar message[256] = {};
   out << std::flush;
-  const int32_t status = module.initialize(
-      nullptr, nullptr, options.release.c_str(), options.build.c_str(), nullptr, message,
-      text_root.c_str(), nullptr, module_dir.c_str(), host.handle(), nullptr, table.data(),
-      static_cast<int32_t>(table.size()), options.language);
+  int32_t status = KEL_TK_NO_ERROR;
+  const std::string handshake = module_call("the hand-shake", 0, [&] {
+    status = module.initialize(nullptr, nullptr, options.release.c_str(), options.build.c_str(),
+                               nullptr, message, text_root.c_str(), nullptr, module_dir.c_str(),
+                               host.handle(), nullptr, table.data(),
+                               static_cast<int32_t>(table.size()), options.language);
+  });
+  if (!handshake.empty()) return thrown("the hand-shake", handshake);
   if (status == KEL_VERSION_MISMATCH) {
     err << "mirax: the module refuses this host (release " << options.release << ", build "
         << options.build << "): it requires "
@@ -106,10 +183,7 @@ SessionResult run_module(const ModuleEntries& module, const SessionOptions& opti
 
   if (options.list_buttons) {
     for (const ButtonName& button : host.buttons()) out << button.text() << "\n";
-    out << std::flush;
-    module.terminate();
-    std::fflush(stdout);
-    return finish(kExitOk);
+    return end_session(kExitOk);
   }
   if (!options.directory.empty()) {
     std::error_code ec;
@@ -117,8 +191,7 @@ SessionResult run_module(const ModuleEntries& module, const SessionOptions& opti
     if (ec) {
       err << "mirax: cannot change to directory " << options.directory << ": " << ec.message()
           << "\n";
-      module.terminate();
-      return finish(kExitUsage);
+      return end_session(kExitUsage);
     }
   }
   ExitStatus exit = kExitOk;
@@ -127,45 +200,56 @@ SessionResult run_module(const ModuleEntries& module, const SessionOptions& opti
     if (!binding) {
       err << "mirax: the module bound no action to the button " << press.button << " of menu "
           << press.menu << "\n";
-      module.terminate();
-      return finish(kExitRefused);
+      return end_session(kExitRefused);
     }
-    out << std::flush;
-    const int done = binding->action(binding->app_data, binding->app_int);
     const char* report = report_of(press);
+    const auto path = std::filesystem::current_path() / (report ? report : "");
+    std::optional<ReportWatch> watch;
+    if (report) watch.emplace(path);
+    out << std::flush;
+    int done = 0;
+    const std::string activity = "the button " + press.text();
+    const std::string text = module_call(activity, options.timeout, [&] {
+      done = binding->action(binding->app_data, binding->app_int);
+    });
+    if (!text.empty()) {
+      if (watch) watch->restore();
+      return thrown(activity, text);
+    }
     if (!report) {
       out << press.text() << ": the action returned " << done << "\n";
       continue;
     }
     result.report_written = done != 0;
-    const auto path = std::filesystem::current_path() / report;
-    std::error_code ec;
     if (!result.report_written) {
+      watch->restore();
       out << "No report written: the name prompt was cancelled or failed, or the report could "
              "not be written.\n";
-    } else if (std::filesystem::is_regular_file(path, ec)) {
+    } else if (watch->rewritten()) {
       out << "Report: " << path_to_utf8(path) << "\n";
     } else {
-      err << "mirax: the command announced its report, but " << path_to_utf8(path)
-          << " is not a file\n";
+      watch->restore();
+      err << "mirax: " << activity << " announced its report, but " << path_to_utf8(path)
+          << (watch->existed ? " was not written in this press (it is left from before)\n"
+                             : " is not a file\n");
       result.report_written = false;
       exit = kExitMisbehaved;
     }
   }
+  if (!host.callback_exceptions().empty()) exit = kExitMisbehaved;  // said as they happened
   if (const size_t held = host.geometry_records_held(); held != 0) {
-    // Records whose release was failed on purpose are not the module's fault.
-    const size_t failed = static_cast<size_t>(host.injected_failures("KelGeomitemdataFree"));
-    if (held > failed) {
-      err << "mirax: the module did not release " << held - failed << " csys data record(s)\n";
+    // Records whose release was failed on purpose, and not retried, are not the module's fault.
+    const size_t excused = host.geometry_records_excused();
+    if (held > excused) {
+      err << "mirax: the module did not release " << held - excused << " csys data record(s)\n";
       exit = kExitMisbehaved;
     }
-    if (failed != 0)
-      err << "mirax: " << std::min(held, failed)
-          << " csys data record(s) stay held because --fail made KelGeomitemdataFree fail\n";
+    if (excused != 0)
+      err << "mirax: " << excused
+          << " csys data record(s) stay held because --fail made their release fail\n";
   }
-  out << std::flush;
-  module.terminate();
-  std::fflush(stdout);
+  const SessionResult ended = end_session(exit);
+  if (ended.status == kExitException) return ended;
   for (const FailRule& rule : host.unfired_rules()) {
     err << "mirax: --fail " << rule.function
         << (rule.subject.empty() ? rule.call ? ":" + std::to_string(rule.call) : ""

@@ -21,6 +21,16 @@ function(run name)
 endfunction()
 
 run(install "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}")
+# The installed mirax needs only the C and C++ runtimes (and the sanitizers' in that build): the
+# STEP reader and OCCT are loaded when a STEP file is read.
+if(EXE STREQUAL "")
+  run(needed readelf -d "${prefix}/bin/mirax")
+  string(REGEX MATCHALL "NEEDED[^[]*\\[[^]]+\\]" needed "${needed_out}")
+  list(FILTER needed EXCLUDE REGEX "\\[lib(c|m|stdc\\+\\+|gcc_s|asan|ubsan)\\.so\\.[0-9]+\\]")
+  if(needed)
+    message(FATAL_ERROR "the installed mirax needs more than the C and C++ runtimes: ${needed}")
+  endif()
+endif()
 # The installed mirax finds the module and the text tree beside itself, as in the build tree.
 run(default ${mirax} ${model} --name Mount_CS --reference HOUSING/Housing_Ref)
 run(tolcmp ${EMULATOR} "${prefix}/bin/tolcmp${EXE}" --version)
@@ -28,12 +38,53 @@ if(NOT EXISTS "${WORKDIR}/run/csyspos.txt" OR NOT tolcmp_out STREQUAL "tolcmp ${
   message(FATAL_ERROR "no report from the installed module, or tolcmp says ${tolcmp_out}")
 endif()
 
-set(template "${WORKDIR}/template")
-run(configure "${CMAKE_COMMAND}" -S "${prefix}/share/csyslist/examples/plugin" -B "${template}"
-    -G "${GENERATOR}" "-DCMAKE_PREFIX_PATH=${prefix}" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
-    "-DCMAKE_TOOLCHAIN_FILE=${prefix}/lib/cmake/csyslist/${TOOLCHAIN}")
-run(build "${CMAKE_COMMAND}" --build "${template}")
-set(plugin --module "${template}/modelinfo${MODULE}" --text-root "${template}" ${model})
+# The template's recipe, the commands of its CMakeLists.txt comment run as they stand in a copy
+# of it (with <prefix>, the platform's toolchain, module suffix and emulator filled in, and
+# -DCMAKE_CXX_FLAGS=-Wall added: the build must stay 32-bit): configure, build, list the buttons
+# without --text-root and without a model, run the template's own test.
+file(COPY "${prefix}/share/csyslist/examples/plugin/" DESTINATION "${WORKDIR}/recipe")
+file(STRINGS "${WORKDIR}/recipe/CMakeLists.txt" recipe REGEX "^#   ")
+get_filename_component(cmake_bin "${CMAKE_COMMAND}" DIRECTORY)
+set(commands 0)
+foreach(line IN LISTS recipe)
+  string(REGEX REPLACE "^#   " "" line "${line}")
+  string(REPLACE "<prefix>/bin/mirax" "${EMULATOR} ${prefix}/bin/mirax${EXE}" line "${line}")
+  string(STRIP "${line}" line)
+  string(REPLACE "<prefix>" "${prefix}" line "${line}")
+  string(REPLACE "linux-x86.cmake" "${TOOLCHAIN}" line "${line}")
+  string(REPLACE "modelinfo.so" "modelinfo${MODULE}" line "${line}")
+  string(REGEX REPLACE "^(cmake|ctest) " "${cmake_bin}/\\1 " line "${line}")
+  if(line MATCHES " -S ")
+    string(APPEND line " -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_CXX_FLAGS=-Wall")
+  endif()
+  separate_arguments(command UNIX_COMMAND "${line}")
+  execute_process(COMMAND ${command} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out
+                  WORKING_DIRECTORY "${WORKDIR}/recipe")
+  if(NOT status STREQUAL "0")
+    message(FATAL_ERROR "the template's command\n${line}\nended with ${status}:\n${out}")
+  endif()
+  math(EXPR commands "${commands} + 1")
+endforeach()
+string(REPLACE "\r" "" out "${out}")
+if(NOT commands EQUAL 4 OR NOT out MATCHES "1/1 Test #1: modelinfo_press .* Passed")
+  message(FATAL_ERROR "${commands} commands in the template's comment; the last said\n${out}")
+endif()
+# The README's recipe for the template, its shell block run as it stands with P set to the prefix
+# (Linux: the block is a shell script).
+if(EXE STREQUAL "")
+  file(READ "${prefix}/share/doc/csyslist/README.md" readme)
+  string(REGEX MATCH "\nP=~/csyslist\n[^`]*" block "${readme}")
+  string(REPLACE "P=~/csyslist" "P='${prefix}'" block "${block}")
+  file(MAKE_DIRECTORY "${WORKDIR}/readme")
+  file(WRITE "${WORKDIR}/readme/recipe.sh" "set -e${block}")
+  execute_process(COMMAND sh recipe.sh RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out
+                  WORKING_DIRECTORY "${WORKDIR}/readme")
+  if(NOT status STREQUAL "0" OR NOT out MATCHES "Press: 2\n.*modelinfo_press .* Passed")
+    message(FATAL_ERROR "the README's recipe ended with ${status}:\n${block}\n${out}")
+  endif()
+endif()
+set(template "${WORKDIR}/recipe/build")
+set(plugin --module "${template}/modelinfo${MODULE}" ${model})
 run(list ${mirax} ${plugin} --list-buttons)
 run(press ${mirax} ${plugin} --name Label_1 --press info/-ModelInfo --press info/-ModelInfo
     --fail KelMdlNameGet:2 --trace "${WORKDIR}/trace.jsonl" --list-calls)

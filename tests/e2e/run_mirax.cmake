@@ -3,7 +3,8 @@
 #   MIRAX, EMULATOR (may be empty), WORKDIR, ARGS ("|"-separated), STDIN (file, optional),
 #   STATUS (expected exit status), EXPECTED (expected report, LF line ends, optional),
 #   NO_REPORT (ON: no report may exist afterwards), PRESET (file placed as the report first),
-#   STDERR_REGEX, STDOUT_REGEX (optional), CRLF (ON: the report's line ends are CRLF, unless the expected
+#   STDERR_REGEX, STDOUT_REGEX (optional), TRACE_REGEX (optional: the run writes a call trace,
+#   which must match), CRLF (ON: the report's line ends are CRLF, unless the expected
 #   report is the preset one).
 cmake_minimum_required(VERSION 3.25)
 
@@ -15,6 +16,9 @@ if(PRESET)
 endif()
 
 string(REPLACE "|" ";" args "${ARGS}")
+if(TRACE_REGEX)
+  list(APPEND args --trace "${WORKDIR}/trace.jsonl")
+endif()
 set(input_option)
 if(STDIN)
   set(input_option INPUT_FILE "${STDIN}")
@@ -36,6 +40,12 @@ if(STDERR_REGEX AND NOT err MATCHES "${STDERR_REGEX}")
 endif()
 if(STDOUT_REGEX AND NOT out MATCHES "${STDOUT_REGEX}")
   list(APPEND failures "the output does not match '${STDOUT_REGEX}'")
+endif()
+if(TRACE_REGEX)
+  file(READ "${WORKDIR}/trace.jsonl" trace)
+  if(NOT trace MATCHES "${TRACE_REGEX}")
+    list(APPEND failures "the trace does not match '${TRACE_REGEX}'\n${trace}")
+  endif()
 endif()
 if(NO_REPORT AND EXISTS "${report}")
   list(APPEND failures "a report was written")

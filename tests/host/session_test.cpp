@@ -66,8 +66,8 @@ TEST(Session, EachVerdictHasItsStatusAndComplaint) {
                     excused =
                         "mirax: injected: KelGeomitemdataFree call 1 -> KEL_TK_GENERAL_ERROR\n",
                     held =
-                        "mirax: 1 csys data record\\(s\\) stay held because --fail made "
-                        "KelGeomitemdataFree fail\n";
+                        "mirax: 1 csys data record\\(s\\) stay held because --fail made their "
+                        "release fail\n";
   struct Case {
     std::vector<ButtonName> presses;
     std::vector<FailRule> fails;
@@ -81,7 +81,7 @@ TEST(Session, EachVerdictHasItsStatusAndComplaint) {
       {{kDefaultButton},
        {},
        kExitMisbehaved,
-       "mirax: the command announced its report, but .*"
+       "mirax: the button assembly/-CsysList announced its report, but .*"
        "csyspos.txt is not a file\n"},
       // The module's fault outranks a rule that failed no call.
       {{keep}, {{"KelSelect", 0}}, kExitMisbehaved, unreleased + "mirax: --fail KelSelect .*\n"},
