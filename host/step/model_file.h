@@ -9,8 +9,16 @@
 
 namespace mirax {
 
-// True for a file name ending in .step or .stp, in any case.
-bool is_step_file(std::string_view file);
+// True for a file name ending in .step or .stp, in any case (inline: the reader mirax loads on
+// demand names external files with it too).
+inline bool is_step_file(std::string_view file) {
+  const auto dot = file.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  std::string ext(file.substr(dot + 1));
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext == "step" || ext == "stp";
+}
 
 // Whether this build reads STEP files (it does where OCCT was found at build time).
 extern const bool kStepSupported;
