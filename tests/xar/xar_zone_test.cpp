@@ -46,6 +46,11 @@ TEST(XarZone, ChunksAndThresholds) {
   void* h = xar_zone_alloc(y.id, 8);
   EXPECT_NE(h, at(g, 192));
 
+  // At the threshold it still serves: 152 bytes of 160 used, the next 8 come from it.
+  Zone x(160);
+  void* k = xar_zone_alloc(x.id, 152);
+  EXPECT_EQ(xar_zone_alloc(x.id, 8), at(k, 152));
+
   std::memset(g, 0xAB, 192);
   EXPECT_EQ(xar_zone_reset(y.id, 0), 2);
   EXPECT_EQ(xar_zone_alloc(y.id, 8), g);  // handed out again from the first chunk
@@ -61,6 +66,8 @@ TEST(XarZone, RecordsAreReused) {
   xar_zone_destroy(first);
   EXPECT_EQ(xar_zone_create(128), first);
   EXPECT_EQ(xar_zone_chunk_size(first), 128);
+  void* p = xar_zone_alloc(first, 8);
+  EXPECT_EQ(xar_zone_alloc(first, 8), at(p, 8));  // from its first chunk again
   xar_zone_destroy(first);
   xar_zone_destroy(second);
 }
