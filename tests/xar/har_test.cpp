@@ -74,11 +74,12 @@ TEST(Harray, ModelAgainstDeque) {
       ASSERT_EQ(o->tag, 0);
       *o = make(next_tag);
       model.push_back(next_tag++);
-    } else if (action == 3 && total) {  // counts 0, 1 and 2 as often as any other
-      const int pick = rng() % 4;
-      const int n = pick < 3 ? std::min(pick, total) : int(rng() % (total + 1));
+    } else if (action == 3 && total) {  // by 0, 1 or 2, then by any count
+      const int n = rng() % (total + 1);
+      const int small = std::min(int(rng() % 3), total - n);
+      har_shrink(&har, small);
       har_shrink(&har, n);
-      model.resize(total - n);
+      model.resize(total - small - n);
     } else if (action == 4) {  // new objects are zero
       const int n = rng() % 2000;
       har_resize(&har, n);
