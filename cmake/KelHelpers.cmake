@@ -10,7 +10,7 @@ endif()
 # Header-only libraries from /usr/include (JSON for the host simulator, CLI11 for command lines),
 # seen by the Windows build through a folder of links so that glibc's own headers stay out of its
 # way. A target that uses them links `kel_header_links`.
-set(KEL_HEADER_LINKS ${CMAKE_BINARY_DIR}/header-links)
+set(KEL_HEADER_LINKS ${PROJECT_BINARY_DIR}/header-links)
 file(MAKE_DIRECTORY ${KEL_HEADER_LINKS})
 foreach(header_dir nlohmann CLI)
   if(EXISTS /usr/include/${header_dir} AND NOT EXISTS ${KEL_HEADER_LINKS}/${header_dir})
@@ -68,6 +68,14 @@ function(kel_add_test name)
   target_link_libraries(${name} PRIVATE ${KT_LIBS} kelrt kel_test_support kel_test_main GTest::gtest GTest::gmock)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "WINEDEBUG=-all")
+endfunction()
+
+# kel_add_test_objects(NAME src...): test sources compiled once for every program that runs them,
+# which lists $<TARGET_OBJECTS:NAME> among its sources.
+function(kel_add_test_objects name)
+  kel_find_gtest()
+  add_library(${name} OBJECT ${ARGN})
+  target_link_libraries(${name} PRIVATE kelrt kel_test_support GTest::gtest GTest::gmock)
 endfunction()
 
 if(KEL_BUILD_FUZZ)

@@ -39,6 +39,9 @@ file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} LIST_DIRECTORIES false
      ${SOURCE_DIR}/app/* ${SOURCE_DIR}/host/* ${SOURCE_DIR}/tools/*)
 list(FILTER files INCLUDE REGEX "\\.(h|hpp|c|cpp|def|inc)$")
 list(SORT files)
+if(NOT files)
+  message(FATAL_ERROR "check_layers: no source file under ${SOURCE_DIR}")
+endif()
 
 set(violations "")
 set(runtime_edges "")

@@ -109,6 +109,10 @@ TEST_F(Traps, CleanupsNeedAFrameAndDropOrPopReleaseThemUnrun) {
     EXPECT_TRUE(add_note("a,"));
     EXPECT_TRUE(add_note("b,"));
     EXPECT_EQ(trap_cleanup_drop(), 1);  // b
+    trap_block held;
+    trap_block_get(&held, 16);
+    trap_block_release(&held);
+    trap_block_release(&held);  // released already: drops no other cleanup
     trap_fire(8);
   } else {
     jumped = true;

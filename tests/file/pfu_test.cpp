@@ -12,6 +12,7 @@
 #include "file_test_util.h"
 #include "platform/stream_socket.h"
 #include "runtime/file/pfu.h"
+#include "runtime/mem/mem.h"
 #include "runtime/xar/xar.h"
 
 using filetest::Reports;
@@ -135,23 +136,31 @@ TEST(PfuState, ReadsAndWritesAlternateOnlyThroughSeekOrFlush) {
   EXPECT_EQ(pfu_fclose(&file), PFU_NO_CHANGE);
   EXPECT_EQ(pfu_ftell(nullptr), -1);
   EXPECT_NE(reports.take().find("in pfu_ftell : ***"), std::string::npos);
-  // A null record is refused under the name of the routine it was given to.
+  // A null record or argument is refused under the name of the routine it was given to.
   int byte = 0, copied = 0;
-  const std::pair<const char*, std::function<int()>> refusals[] = {
-      {"pfu_fflush", [] { return pfu_fflush(nullptr); }},
-      {"pfu_fputc", [] { return pfu_fputc(nullptr, 'x'); }},
-      {"pfu_fputs", [] { return pfu_fputs(nullptr, "x"); }},
-      {"pfu_fgetc", [&] { return pfu_fgetc(nullptr, &byte); }},
-      {"pfu_fcopy", [&] { return pfu_fcopy(nullptr, nullptr, -1, &copied); }},
-      {"pfu_fsend", [] { return pfu_fsend(nullptr, nullptr); }},
-      {"pfu_freceive", [] { return pfu_freceive(nullptr, nullptr); }},
+  file = open_file("s.bin", 1, PFU_Binary, 16);
+  const struct {
+    const char* name;
+    std::function<int()> call;
+    const char* complaint;
+  } refusals[] = {
+      {"pfu_fflush", [] { return pfu_fflush(nullptr); }, "NULL PF_File_Ptr"},
+      {"pfu_fputc", [] { return pfu_fputc(nullptr, 'x'); }, "NULL PF_File_Ptr"},
+      {"pfu_fputs", [] { return pfu_fputs(nullptr, "x"); }, "NULL PF_File_Ptr"},
+      {"pfu_fgetc", [&] { return pfu_fgetc(nullptr, &byte); }, "NULL PF_File_Ptr"},
+      {"pfu_fcopy", [&] { return pfu_fcopy(nullptr, nullptr, -1, &copied); }, "NULL PF_File_Ptr"},
+      {"pfu_fsend", [] { return pfu_fsend(nullptr, nullptr); }, "NULL PF_File_Ptr"},
+      {"pfu_freceive", [] { return pfu_freceive(nullptr, nullptr); }, "NULL PF_File_Ptr"},
+      {"pfu_fread", [&] { return pfu_fread(file, 1, nullptr, buffer); }, "NULL argument"},
+      {"pfu_fread", [&] { return pfu_fread(file, 1, &got, nullptr); }, "NULL argument"},
   };
-  for (const auto& [name, call] : refusals) {
+  for (const auto& [name, call, complaint] : refusals) {
     EXPECT_EQ(call(), PFU_TRAP) << name;
     const std::string text = reports.take();
     EXPECT_NE(text.find("in " + std::string(name) + " : ***"), std::string::npos) << text;
-    EXPECT_NE(text.find("NULL PF_File_Ptr"), std::string::npos) << text;
+    EXPECT_NE(text.find(complaint), std::string::npos) << text;
   }
+  pfu_fclose(&file);
 }
 
 TEST(PfuOpen, AccessCodesAndKinds) {
@@ -355,16 +364,24 @@ TEST(PfuStatus, FailuresGiveTheirStatusAndText) {
   const struct {
     const char* name;
     int access;
+    int buffer_size;
     const char* text;
   } failures[] = {
-      {"no_folder|file", 1, "Entry Does Not Exist"},
-      {"plain|inside", 1, "Entry Does Not Exist"},  // a file taken for a folder
-      {"plain", 16, "Entry Already Exists"},
+      {"no_folder|file", 1, 0, "Entry Does Not Exist"},
+      {"no_folder|file", 1, 64, "Entry Does Not Exist"},
+      {"plain|inside", 1, 0, "Entry Does Not Exist"},  // a file taken for a folder
+      {"plain", 16, 0, "Entry Already Exists"},
   };
+  // A refused open keeps no block.
+  int blocks = 0, blocks_after = 0;
+  getmem_counters(&blocks, nullptr, nullptr, nullptr);
   for (const auto& failure : failures)
-    EXPECT_STREQ(pfu_status_to_msg(pfu_fopen(failure.name, failure.access, PFU_Binary, 0, &file)),
+    EXPECT_STREQ(pfu_status_to_msg(pfu_fopen(failure.name, failure.access, PFU_Binary,
+                                             failure.buffer_size, &file)),
                  failure.text)
         << failure.name;
+  getmem_counters(&blocks_after, nullptr, nullptr, nullptr);
+  EXPECT_EQ(blocks_after, blocks);
   EXPECT_EQ(file, nullptr);
   file = open_file("plain", 1, PFU_Binary, 0);
   EXPECT_STREQ(pfu_status_to_msg(pfu_fseek(file, -1, PFU_SEEK_SET)),

@@ -17,6 +17,7 @@ namespace {
 
 using memtest::stop_output;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using testsupport::exits;
 using testsupport::run_child;
 using testsupport::set_env;
@@ -229,12 +230,14 @@ TEST(ClumpStops, LookalikesDamageDoubleReleaseAndDebugMode) {
     const int d = register_clump("twice", 40);
     void* keep = clump_getmem(d);
     void* p = clump_getmem(d);
+    checkmem_chain_clump(nullptr, nullptr);        // sound: no complaint
     ((ClumpSlot*)((char*)keep + 88))->marker = 7;  // the free slot after p
     checkmem_chain_clump(nullptr, nullptr);
     rlsmem(p);
     rlsmem(p);
   });
   EXPECT_THAT(text, HasSubstr("checkmem_chain_clump():   object corruption"));
+  EXPECT_THAT(text, Not(HasSubstr("Count is wrong")));
   EXPECT_THAT(text, HasSubstr("release of already released object"));
   EXPECT_THAT(text, HasSubstr("rlsmem:  memory chain is corrupt"));
   EXPECT_THAT(stop_output([] {
@@ -242,6 +245,12 @@ TEST(ClumpStops, LookalikesDamageDoubleReleaseAndDebugMode) {
                 relocmem(clump_getmem(register_clump("fixed", 16)), 16);
               }),
               HasSubstr("relocmem_clump: Cannot reallocate a user registered clump!\n"));
+  EXPECT_THAT(stop_output([] {
+                set_env("AUTO_CLUMPS_ON", "TRUE");
+                read_memory_settings();
+                find_auto_clump(0);
+              }),
+              HasSubstr("find_auto_clump:  invalid object size"));
 }
 
 TEST(ClumpRegistry, FullRegistryAndObjectsTooBigForTwoSlots) {
@@ -277,6 +286,7 @@ TEST(ClumpSettings, AutomaticClumpsReportAndClumpSizeLimits) {
           EXPECT_EQ(clump_object_size(getmem(2048)), 2048);
           EXPECT_EQ(clump_object_id(getmem_or_null(24)), -1);
           EXPECT_EQ(clump_object_size(relocmem(a, 100)), 104);
+          EXPECT_GE(find_auto_clump(1), 0);  // the smallest size; 0 stops (below)
         },
         exits(0), {testsupport::ChildStart::Fresh});
   }

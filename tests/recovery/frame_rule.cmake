@@ -1,7 +1,13 @@
 # The runtime's frame rule, checked on its sources: a trap's jump runs no destructors, so no
 # runtime source may declare one or hold a standard type that owns memory or a resource.
 # Usage: cmake -DROOT=<runtime folder> -P frame_rule.cmake
+if(NOT ROOT)
+  message(FATAL_ERROR "frame_rule: ROOT is not set")
+endif()
 file(GLOB_RECURSE sources ${ROOT}/*.cpp ${ROOT}/*.h)
+if(NOT sources)
+  message(FATAL_ERROR "frame_rule: no source under ${ROOT}")
+endif()
 set(owning "string|wstring|u16string|vector|deque|list|map|set|unordered_map|unordered_set|unique_ptr|shared_ptr|function|lock_guard|unique_lock|scoped_lock|fstream|ifstream|ofstream|stringstream|istringstream|ostringstream")
 set(broken "")
 foreach(source ${sources})

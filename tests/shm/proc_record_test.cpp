@@ -123,11 +123,15 @@ TEST(ProcessRecords, RefusalsAndTheCurrentProcess) {
   EXPECT_EQ(current_pid(), proc_record_pid(nullptr));
   EXPECT_EQ(1, process_exists(current_pid()));
   EXPECT_EQ(0, proc_record_terminate(nullptr));
+  // Too many records or none: refused without waiting.
   std::vector<proc_record*> many(1001, nullptr);
-  int code = 12;
-  EXPECT_EQ(-1, kel_wait_for_subproc(1001, many.data(), &code));  // does not wait
-  EXPECT_EQ(12, code);
-  EXPECT_NE(std::string::npos, reports.take().find("too many processes."));
+  for (const auto& [count, complaint] : {std::pair{1001, "too many processes."},
+                                         std::pair{0, "WaitForMultipleObjects () failed."}}) {
+    int code = 12;
+    EXPECT_EQ(-1, kel_wait_for_subproc(count, many.data(), &code)) << count;
+    EXPECT_EQ(12, code);
+    EXPECT_NE(std::string::npos, reports.take().find(complaint)) << count;
+  }
 }
 
 }  // namespace

@@ -194,11 +194,12 @@ TEST(VersionedFiles, NoFileAtAll) {
   int value = -5;
   ASSERT_TRUE(fobj_from_path("nowhere\\x.abc", &file));
   EXPECT_EQ(version_query(&file, VERSION_QUERY_HIGHEST, &value), VERSION_UNLISTABLE);
+  int32_t* list = nullptr;
+  EXPECT_EQ(pfa_get_versions(&file, &list), -1);
   EXPECT_EQ(version_query(&file, 5, &value), VERSION_BAD_QUERY);
   EXPECT_EQ(version_query(&file, VERSION_QUERY_HIGHEST, nullptr), VERSION_BAD_QUERY);
   fobj_from_path("dir\\", &file);
   EXPECT_EQ(version_query(&file, VERSION_QUERY_OWN, &value), VERSION_INVALID_FILE);
-  int32_t* list = nullptr;
   EXPECT_EQ(pfa_get_versions(&file, &list), -1);
 }
 

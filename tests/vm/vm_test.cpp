@@ -99,6 +99,24 @@ TEST(VmAlloc, SplitsMergesAndRefusesASecondFree) {
   vmFree(s.base(), q);  // merged away: its header no longer reads as a live block
   EXPECT_EQ(GetCapturedStdout(), "vm: bad vm pointer\n");
   EXPECT_EQ(vm_check_segment(s.base()), 0);
+
+  // Each kind of damage is named by the number of the first check it fails.
+  const struct {
+    std::function<void(vm_segment*, vm_block_header*)> damage;
+    int check;
+  } damages[] = {
+      {[](vm_segment* g, vm_block_header*) { g->order_count = 0; }, 1},
+      {[](vm_segment*, vm_block_header* used) { used->magic = 0; }, 2},
+      {[](vm_segment* g, vm_block_header*) { g->bytes_free += 16; }, 3},
+      {[](vm_segment* g, vm_block_header*) { g->blocks_allocated += 1; }, 3},
+      {[](vm_segment* g, vm_block_header*) { g->free_head[3] = VM_NO_UNIT; }, 4},
+  };
+  for (const auto& [damage, check] : damages) {
+    Segment d(320 + 16 * 64);
+    void* used = vm_alloc(d.base(), 100);
+    damage(d.seg(), (vm_block_header*)used - 1);
+    EXPECT_EQ(vm_check_segment(d.base()), check);
+  }
 }
 
 TEST(VmAlloc, ReallocKeepsOrMovesAndRootSlots) {
@@ -426,6 +444,10 @@ TEST(VmBacking, NoSwitchWhileBlocksAreLive) {
         init_memory_locks();
         rlsmem(in_segment);
         EXPECT_EQ(s.seg()->blocks_allocated, before);
+        init_memory_locks();  // no block is live now: the switch back is made
+        void* library_again = getmem(100);
+        EXPECT_EQ(s.seg()->blocks_allocated, before);
+        rlsmem(library_again);
         EXPECT_EQ(vm_check_segment(s.base()), 0);
       },
       testsupport::exits(0), {.start = testsupport::ChildStart::Fresh});

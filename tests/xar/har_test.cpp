@@ -74,10 +74,12 @@ TEST(Harray, ModelAgainstDeque) {
       ASSERT_EQ(o->tag, 0);
       *o = make(next_tag);
       model.push_back(next_tag++);
-    } else if (action == 3 && total) {
+    } else if (action == 3 && total) {  // by 0, 1 or 2, then by any count
       const int n = rng() % (total + 1);
+      const int small = std::min(int(rng() % 3), total - n);
+      har_shrink(&har, small);
       har_shrink(&har, n);
-      model.resize(total - n);
+      model.resize(total - small - n);
     } else if (action == 4) {  // new objects are zero
       const int n = rng() % 2000;
       har_resize(&har, n);

@@ -46,6 +46,12 @@ TEST(XarZone, ChunksAndThresholds) {
   void* h = xar_zone_alloc(y.id, 8);
   EXPECT_NE(h, at(g, 192));
 
+  // Filled to the threshold by an allocation from it, it still serves (152 bytes of 160).
+  Zone x(160);
+  void* k = xar_zone_alloc(x.id, 8);
+  EXPECT_EQ(xar_zone_alloc(x.id, 144), at(k, 8));
+  EXPECT_EQ(xar_zone_alloc(x.id, 8), at(k, 152));
+
   std::memset(g, 0xAB, 192);
   EXPECT_EQ(xar_zone_reset(y.id, 0), 2);
   EXPECT_EQ(xar_zone_alloc(y.id, 8), g);  // handed out again from the first chunk
