@@ -8,7 +8,16 @@
 #pragma once
 #include "binding/kel_error.h"
 #include "binding/host_binding.h"
+#include "binding/host_records.h"
 #include "binding/kel_word.h"
+
+// Each row's number of words, by name, for the typed calls' checks.
+namespace kel_stub::row_words {
+enum : int {
+#define KEL_HOST_FN(name, words) name = words,
+#include "binding/host_functions.def"
+};
+}  // namespace kel_stub::row_words
 
 // Parameter lists of 0 to 14 words, shared by the declarations and the stub definitions.
 #define KEL_STUB_PARAMS_0  void
@@ -132,6 +141,10 @@ inline Function bound(void*& cache, const char* symbol, const char* report_name)
            KelError status = KEL_STUB_CALL(fn, words);                                    \
            return status == KEL_TK_NO_ERROR ? KelArrayFree(a1) : status)
 
+// The typed rows are defined with their types in host_calls.h.
+#define KEL_HOST_FN_TYPED(name, words)
+#define KEL_HOST_FN_TYPED_MENUS_DIR(name, words)
+
 KEL_BEGIN_C
 
 #include "binding/host_functions.def"
@@ -153,3 +166,5 @@ KelError KelApplTextRootGet(kel_wchar* buffer);
 KelError KelApplPathGet(kel_wchar* buffer);
 
 KEL_END_C
+
+#include "binding/host_calls.h"

@@ -35,6 +35,13 @@ inline const Caller callers[] = {
     name(KEL_TEST_ARGS_##words);      \
     return kNoResult;                 \
   },
+// The typed calls are called through their words: every parameter is one word.
+#define KEL_HOST_FN_TYPED(name, words)                              \
+  +[](const uint32_t* w) -> int64_t {                               \
+    return reinterpret_cast<KelError (*)(KEL_STUB_PARAMS_##words)>( \
+        reinterpret_cast<void*>(&name))(KEL_TEST_ARGS_##words);     \
+  },
+#define KEL_HOST_FN_TYPED_MENUS_DIR(name, words) KEL_HOST_FN_TYPED(name, words)
 #include "binding/host_functions.def"
 };
 static_assert(sizeof callers / sizeof callers[0] == row_count);

@@ -140,7 +140,8 @@ TEST(Stubs, AMissingFunctionReportsOnEveryCallUntilTheTableHasIt) {
     int value = 5;
     KelValueFree(&value);
     EXPECT_EQ(KelIsQuorrin(), 1) << "KelIsQuorrin bound";
-    EXPECT_EQ(KelMdlCurrentGet(&value), results[mdl_row]) << "KelMdlCurrentGet bound";
+    KelMdl model = nullptr;
+    EXPECT_EQ(KelMdlCurrentGet(&model), results[mdl_row]) << "KelMdlCurrentGet bound";
     EXPECT_TRUE(reports.empty()) << "reported once bound";
     ASSERT_EQ(rows_called(), (std::vector<size_t>{free_row, quorrin_row, mdl_row}))
         << "host calls after the table was corrected";
