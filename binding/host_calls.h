@@ -36,21 +36,21 @@ inline KelError forward(void*& cache, const char* symbol, A... a) {
 
 // A typed stub `name(params)` forwarding the arguments `...` (and for the _DIR form the
 // binding's directory `dir` after them), checked against its row of host_functions.def.
-#define KEL_TYPED_CHECK(name)                                                      \
-  static_assert(kel_stub::words_of(&name) == kel_stub::row_words::name,           \
+#define KEL_TYPED_CHECK(name)                                           \
+  static_assert(kel_stub::words_of(&name) == kel_stub::row_words::name, \
                 #name ": the parameters do not make the words of its row in host_functions.def");
-#define KEL_TYPED_CALL(name, params, ...)                  \
-  inline KelError name params {                            \
-    static void* cache;                                    \
+#define KEL_TYPED_CALL(name, params, ...)                     \
+  inline KelError name params {                               \
+    static void* cache;                                       \
     return kel_stub::forward(cache, #name "_v", __VA_ARGS__); \
-  }                                                        \
+  }                                                           \
   KEL_TYPED_CHECK(name)
-#define KEL_TYPED_CALL_DIR(name, dir, params, ...)                                       \
-  inline KelError name params {                                                          \
-    static void* cache;                                                                  \
-    return kel_stub::forward(cache, #name "_v", __VA_ARGS__,                             \
-                             static_cast<const char*>(kel_binding.dir));                 \
-  }                                                                                      \
+#define KEL_TYPED_CALL_DIR(name, dir, params, ...)                       \
+  inline KelError name params {                                          \
+    static void* cache;                                                  \
+    return kel_stub::forward(cache, #name "_v", __VA_ARGS__,             \
+                             static_cast<const char*>(kel_binding.dir)); \
+  }                                                                      \
   KEL_TYPED_CHECK(name)
 
 KEL_BEGIN_C
@@ -122,8 +122,7 @@ KEL_TYPED_CALL(KelAsmcompMdlGet, (const KelFeature* feature, KelMdl* model), fea
 // Calls `filter` (when not null) for each feature of `model` in feature order, and `action` for
 // each one the filter admits (its status is handed to the action); both receive `app_data`.
 KEL_TYPED_CALL(KelSolidFeatVisit,
-               (KelMdl model, KelFeatureActionFn action, KelFeatureFilterFn filter,
-                void* app_data),
+               (KelMdl model, KelFeatureActionFn action, KelFeatureFilterFn filter, void* app_data),
                model, action, filter, app_data)
 
 // --- Component paths ---
@@ -135,8 +134,8 @@ KEL_TYPED_CALL(KelAsmcomppathInit,
 // Writes to `transform` the transform taking the path's last component's coordinates into the
 // owner's (`top_down` 1) or back (0). KEL_TK_E_NOT_FOUND: the path names no component.
 KEL_TYPED_CALL(KelAsmcomppathTrfGet,
-               (const KelAsmcomppath* path, int top_down, double (*transform)[4]), path,
-               top_down, transform)
+               (const KelAsmcomppath* path, int top_down, double (*transform)[4]), path, top_down,
+               transform)
 
 // --- Coordinate systems ---
 
