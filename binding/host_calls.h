@@ -16,6 +16,7 @@
 // Part of host_stubs.h: include that header, not this one.
 #pragma once
 
+#ifdef __cplusplus
 namespace kel_stub {
 
 // The number of 4-byte words a parameter list makes.
@@ -52,6 +53,12 @@ inline KelError forward(void*& cache, const char* symbol, A... a) {
                              static_cast<const char*>(kel_binding.dir)); \
   }                                                                      \
   KEL_TYPED_CHECK(name)
+#else
+// In C the typed calls are declared only, with the same parameters; a C caller links to the
+// module's copies (host_stubs.cpp).
+#define KEL_TYPED_CALL(name, params, ...)          KelError name params;
+#define KEL_TYPED_CALL_DIR(name, dir, params, ...) KelError name params;
+#endif
 
 KEL_BEGIN_C
 

@@ -4,13 +4,15 @@
 // A stub `KelX` taking n words forwards (host context handle, a1 ... an) to the host function
 // "KelX_v", binding it by name on first use. Arguments are KelWord, so callers pass 32-bit
 // integers, pointers, function pointers and nullptr directly; a 64-bit value is passed as two
-// words and a 12-byte record as three.
+// words and a 12-byte record as three. In C a word is a uint32_t (a pointer is passed through
+// uintptr_t) and the typed calls of host_calls.h take their arguments as in C++.
 #pragma once
 #include "binding/kel_error.h"
 #include "binding/host_binding.h"
 #include "binding/host_records.h"
 #include "binding/kel_word.h"
 
+#ifdef __cplusplus
 // Each row's number of words, by name, for the typed calls' checks.
 namespace kel_stub::row_words {
 enum : int {
@@ -18,6 +20,7 @@ enum : int {
 #include "binding/host_functions.def"
 };
 }  // namespace kel_stub::row_words
+#endif
 
 // Parameter lists of 0 to 14 words, shared by the declarations and the stub definitions.
 #define KEL_STUB_PARAMS_0  void
@@ -35,6 +38,8 @@ enum : int {
 #define KEL_STUB_PARAMS_12 KEL_STUB_PARAMS_11, KelWord a12
 #define KEL_STUB_PARAMS_13 KEL_STUB_PARAMS_12, KelWord a13
 #define KEL_STUB_PARAMS_14 KEL_STUB_PARAMS_13, KelWord a14
+
+#ifdef __cplusplus
 
 // The stubs are defined inline, so that a bound call costs the caller one test of the cached
 // address and one indirect call; every stub is also emitted into the module (host_stubs.cpp).
@@ -140,6 +145,14 @@ inline Function bound(void*& cache, const char* symbol, const char* report_name)
   KEL_STUB(KelError, name, words, KEL_STUB_HOST(words), #name "_v", KEL_TK_GENERAL_ERROR, \
            KelError status = KEL_STUB_CALL(fn, words);                                    \
            return status == KEL_TK_NO_ERROR ? KelArrayFree(a1) : status)
+
+#else
+// In C the stubs are declared only: a C caller links to the module's copies (host_stubs.cpp),
+// which behave as above. Every other row kind returns a status, as KEL_HOST_FN.
+#define KEL_HOST_FN(name, words)       KelError name(KEL_STUB_PARAMS_##words);
+#define KEL_HOST_FN_VOID(name, words)  void name(KEL_STUB_PARAMS_##words);
+#define KEL_HOST_FN_TRUTH(name, words) int name(KEL_STUB_PARAMS_##words);
+#endif
 
 // The typed rows are defined with their types in host_calls.h.
 #define KEL_HOST_FN_TYPED(name, words)

@@ -1,5 +1,10 @@
 // One 32-bit argument word of a host call: what every host call stub forwards.
 #pragma once
+#ifndef __cplusplus
+// In C a word is the plain 32-bit value: a C caller converts a pointer with (uint32_t)(uintptr_t).
+#include <stdint.h>
+typedef uint32_t KelWord;
+#else
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
@@ -22,3 +27,4 @@ struct KelWord {
 };
 static_assert(sizeof(KelWord) == 4 && std::is_trivially_copyable_v<KelWord>,
               "a KelWord must travel as one 32-bit word");
+#endif
