@@ -66,7 +66,7 @@ foreach(line IN LISTS recipe)
   math(EXPR commands "${commands} + 1")
 endforeach()
 string(REPLACE "\r" "" out "${out}")
-if(NOT commands EQUAL 4 OR NOT out MATCHES "1/1 Test #1: modelinfo_press .* Passed")
+if(NOT commands EQUAL 4 OR NOT out MATCHES "modelinfo_press .* Passed.*modelinfo_c_press .* Passed")
   message(FATAL_ERROR "${commands} commands in the template's comment; the last said\n${out}")
 endif()
 # The README's recipe for the template, its shell block run as it stands with P set to the prefix
@@ -98,6 +98,15 @@ string(REPLACE "\r" "" report "${report}")
 if(NOT list_out STREQUAL "info/-ModelInfo\n" OR NOT report STREQUAL
    "Label: Label_1\nModel: ? (assembly)\nComponents: ${components}\nPress: 2\n")
   message(FATAL_ERROR "--list-buttons printed\n${list_out}\nthe report is\n${report}")
+endif()
+# The template in C answers the same session with the same report.
+file(REMOVE "${WORKDIR}/run/modelinfo.txt")
+run(press_c ${mirax} --module "${template}/modelinfo_c${MODULE}" ${model} --name Label_1
+    --press info/-ModelInfo --press info/-ModelInfo --fail KelMdlNameGet:2)
+file(READ "${WORKDIR}/run/modelinfo.txt" report_c)
+string(REPLACE "\r" "" report_c "${report_c}")
+if(NOT report_c STREQUAL report)
+  message(FATAL_ERROR "the C template's report is\n${report_c}")
 endif()
 
 # Every trace line is a JSON object (string(JSON) stops the test on any other); per function as
