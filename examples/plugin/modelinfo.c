@@ -15,8 +15,8 @@ static kel_wchar message_file[16];  // the plug-in's message file in text/<langu
 static int presses;                 // the button's presses in this session
 
 static void message_show(const char* key) {
-  KelMessageDisplay((uint32_t)(uintptr_t)message_file, (uint32_t)(uintptr_t)key, 0, 0, 0, 0, 0,
-                    0, 0, 0, 0, 0);
+  KelMessageDisplay((uint32_t)(uintptr_t)message_file, (uint32_t)(uintptr_t)key, 0, 0, 0, 0, 0, 0,
+                    0, 0, 0, 0);
 }
 
 // The host visits every feature of a model; the filter lets the components through.
