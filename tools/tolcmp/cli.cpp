@@ -518,18 +518,17 @@ int tolcmp_main(int argc, char** argv) {
   bool quiet = false, brief = false, json = false;
   app.add_option("FILE1", files[0], "First file (- for the standard input)")->required();
   app.add_option("FILE2", files[1], "Second file (- for the standard input)")->required();
-  auto* abs_option =
-      app.add_option("-a,--abs", abs_texts,
-                     "Absolute tolerance; EPS:FIELDS sets it for those fields (repeatable)")
-          ->capture_default_str()
-          ->check(ToleranceValidator())
-          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  auto* rel_option =
-      app.add_option("-r,--rel", rel_texts,
-                     "Relative tolerance; EPS:FIELDS sets it for those fields (repeatable)")
-          ->capture_default_str()
-          ->check(ToleranceValidator())
-          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  const auto tolerance_option = [&](const char* names, std::vector<std::string>& texts,
+                                    const std::string& kind) {
+    return app
+        .add_option(names, texts,
+                    kind + " tolerance; EPS:FIELDS sets it for those fields (repeatable)")
+        ->capture_default_str()
+        ->check(ToleranceValidator())
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  };
+  auto* abs_option = tolerance_option("-a,--abs", abs_texts, "Absolute");
+  auto* rel_option = tolerance_option("-r,--rel", rel_texts, "Relative");
   auto* fields_option =
       app.add_option("--fields", fields, "Compare only these fields: N, N-M, N- (comma-separated)")
           ->check(FieldsValidator());
